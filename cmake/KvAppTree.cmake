@@ -1,0 +1,26 @@
+# The application tree keeps the shape of the original bundle so that every
+# bundle-relative path means the same thing on Linux.
+set(KV_APP_NAME "Kelvane Pro 3")
+set(KV_APP_DIR "${CMAKE_BINARY_DIR}/${KV_APP_NAME}.app")
+set(KV_CONTENTS_DIR "${KV_APP_DIR}/Contents")
+set(KV_MACOS_DIR "${KV_CONTENTS_DIR}/MacOS")
+set(KV_RESOURCES_DIR "${KV_CONTENTS_DIR}/Resources")
+set(KV_LAUNCHER_CONTENTS_DIR "${KV_CONTENTS_DIR}/Library/LoginItems/QVP3Launcher.app/Contents")
+set(KV_QVSNAP_CONTENTS_DIR "${KV_RESOURCES_DIR}/QVSnap.app/Contents")
+set(KV_TEST_BIN_DIR "${CMAKE_BINARY_DIR}/tests/bin")
+
+file(MAKE_DIRECTORY "${KV_MACOS_DIR}" "${KV_RESOURCES_DIR}" "${KV_LAUNCHER_CONTENTS_DIR}/MacOS"
+     "${KV_QVSNAP_CONTENTS_DIR}/MacOS" "${KV_TEST_BIN_DIR}")
+
+# Info.plist of the application, with the version of this CMake project.
+configure_file("${CMAKE_SOURCE_DIR}/resources/Info.plist.in" "${KV_CONTENTS_DIR}/Info.plist" @ONLY)
+
+# The copying tools live in the resources under the names the system uses for them.
+file(CREATE_LINK /usr/bin/rsync "${KV_RESOURCES_DIR}/rsync3" SYMBOLIC)
+file(CREATE_LINK /usr/bin/tar "${KV_RESOURCES_DIR}/gnutar" SYMBOLIC)
+
+# Resource lists and other plain resources are copied as they stand.
+file(GLOB KV_PLAIN_RESOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/resources/*.plist")
+foreach(res IN LISTS KV_PLAIN_RESOURCES)
+  configure_file("${res}" "${KV_RESOURCES_DIR}/" COPYONLY)
+endforeach()

@@ -1,0 +1,55 @@
+#include <QApplication>
+#include <QMainWindow>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = { -1, -1 };
+
+void onTerminateSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] auto n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the run loop, so the quit sequence runs as for a normal quit.
+void installQuitOnSignals(QApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] auto n = ::read(g_signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onTerminateSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Our own programs see EPIPE on writes to a closed pipe instead of dying.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kelvane Pro 3"));
+    installQuitOnSignals(app);
+
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("Kelvane Pro 3"));
+    window.resize(900, 600);
+    window.show();
+
+    return app.exec();
+}
