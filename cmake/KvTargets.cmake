@@ -107,7 +107,8 @@ function(kv_add_tests dir)
     endif()
     add_test(NAME ${tname} COMMAND ${tname})
     list(APPEND envs "KV_BUILD_DIR=${CMAKE_BINARY_DIR}" "KV_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-         "KV_TEST_BIN_DIR=${KV_TEST_BIN_DIR}" "QT_QPA_PLATFORM=offscreen")
+         "KV_TEST_BIN_DIR=${KV_TEST_BIN_DIR}" "KV_APP_CONTENTS=${KV_CONTENTS_DIR}"
+         "QT_QPA_PLATFORM=offscreen")
     set_tests_properties(${tname} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout} ENVIRONMENT "${envs}")
     if(fixtures)
       set_tests_properties(${tname} PROPERTIES FIXTURES_REQUIRED "${fixtures}")
