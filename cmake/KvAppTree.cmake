@@ -12,8 +12,16 @@ set(KV_TEST_BIN_DIR "${CMAKE_BINARY_DIR}/tests/bin")
 file(MAKE_DIRECTORY "${KV_MACOS_DIR}" "${KV_RESOURCES_DIR}" "${KV_LAUNCHER_CONTENTS_DIR}/MacOS"
      "${KV_QVSNAP_CONTENTS_DIR}/MacOS" "${KV_TEST_BIN_DIR}")
 
-# Info.plist of the application, with the version of this CMake project.
+# One integer build number, compared between the application and its agent: an agent of
+# another build is replaced at start.
+math(EXPR KV_BUILD_NUMBER_DEFAULT
+     "${PROJECT_VERSION_MAJOR} * 10000 + ${PROJECT_VERSION_MINOR} * 100 + ${PROJECT_VERSION_PATCH}")
+set(KV_BUILD_NUMBER "${KV_BUILD_NUMBER_DEFAULT}" CACHE STRING "Build number of the application and its agent")
+
+# Info.plist of the application and of its agent, with the version of this CMake project.
 configure_file("${CMAKE_SOURCE_DIR}/resources/Info.plist.in" "${KV_CONTENTS_DIR}/Info.plist" @ONLY)
+configure_file("${CMAKE_SOURCE_DIR}/resources/QVP3Launcher-Info.plist.in"
+               "${KV_LAUNCHER_CONTENTS_DIR}/Info.plist" @ONLY)
 
 # The copying tools live in the resources under the names the system uses for them.
 file(CREATE_LINK /usr/bin/rsync "${KV_RESOURCES_DIR}/rsync3" SYMBOLIC)
