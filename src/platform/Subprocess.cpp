@@ -1,5 +1,7 @@
 #include "Subprocess.h"
 
+#include "NameCodec.h"
+
 #include <QCoreApplication>
 #include <QSet>
 #include <chrono>
@@ -53,42 +55,9 @@ void ignoreSigpipeOnce()
     });
 }
 
-// The lossless name conversion back to bytes: U+DC80..U+DCFF stand for the bytes 0x80..0xFF that
-// were not valid UTF-8; everything else is UTF-8.
 std::string encodeName(const QString& text)
 {
-    std::string out;
-    out.reserve(size_t(text.size()) * 3 / 2);
-    const char16_t* s = reinterpret_cast<const char16_t*>(text.utf16());
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            out.push_back(char(c - 0xDC00));
-            continue;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return NameCodec::encodeStd(text);
 }
 
 QString tr(const char* text)

@@ -1,6 +1,7 @@
 #include "FakeToolDir.h"
 
 #include "KvTest.h"
+#include "platform/NameCodec.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,35 +30,6 @@ void writeFile(const QString& path, const QByteArray& data, QFileDevice::Permiss
     f.write(data);
     f.close();
     f.setPermissions(perms);
-}
-
-QString decodeArg(const QByteArray& bytes)
-{
-    // valid UTF-8 decodes normally, each other byte b becomes U+DC00+b (the project's lossless form)
-    QString out;
-    const QByteArray& s = bytes;
-    int i = 0;
-    while (i < s.size()) {
-        const uchar c = uchar(s[i]);
-        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool valid = len > 0 && i + len <= s.size();
-        for (int k = 1; valid && k < len; ++k)
-            valid = (uchar(s[i + k]) & 0xC0) == 0x80;
-        if (valid && len > 1) {
-            const QString piece = QString::fromUtf8(s.mid(i, len));
-            valid = !piece.contains(QChar::ReplacementCharacter);
-            if (valid)
-                out += piece;
-        } else if (valid) {
-            out += QChar(c);
-        }
-        if (!valid) {
-            out += QChar(0xDC00 + c);
-            len = 1;
-        }
-        i += len;
-    }
-    return out;
 }
 
 } // namespace
@@ -147,7 +119,7 @@ QList<QStringList> FakeToolDir::invocationStrings(const QString& name) const
     for (const QList<QByteArray>& call : invocations(name)) {
         QStringList args;
         for (const QByteArray& a : call)
-            args.append(decodeArg(a));
+            args.append(NameCodec::decode(a));
         result.append(args);
     }
     return result;
