@@ -39,46 +39,46 @@ bool IProcessCard::isSector(ProcessCardSector sector)
 
 void IProcessCard::clear()
 {
-    for (auto& word : m_sector)
+    for (auto& word : _sector)
         word.store(0);
     std::lock_guard lock(m_executiveMutex);
-    m_executiveProcess.pid = 0;
+    _executiveProcess.pid = 0;
 }
 
 void IProcessCard::setExecutiveProcess(const ExecutiveProcess& process)
 {
     std::lock_guard lock(m_executiveMutex);
-    m_executiveProcess = process;
-    m_executiveProcess.pname[sizeof(m_executiveProcess.pname) - 1] = '\0';
+    _executiveProcess = process;
+    _executiveProcess.pname[sizeof(_executiveProcess.pname) - 1] = '\0';
 }
 
 ExecutiveProcess IProcessCard::executiveProcess() const
 {
     std::lock_guard lock(m_executiveMutex);
-    return m_executiveProcess;
+    return _executiveProcess;
 }
 
 void IProcessCard::addFlag(uint64_t flag, ProcessCardSector toSector)
 {
     if (isSector(toSector))
-        m_sector[static_cast<size_t>(toSector)].fetch_or(flag);
+        _sector[static_cast<size_t>(toSector)].fetch_or(flag);
 }
 
 void IProcessCard::removeFlag(uint64_t flag, ProcessCardSector fromSector)
 {
     if (isSector(fromSector))
-        m_sector[static_cast<size_t>(fromSector)].fetch_and(~flag);
+        _sector[static_cast<size_t>(fromSector)].fetch_and(~flag);
 }
 
 void IProcessCard::setFlag(uint64_t flag, ProcessCardSector toSector)
 {
     if (isSector(toSector))
-        m_sector[static_cast<size_t>(toSector)].store(flag);
+        _sector[static_cast<size_t>(toSector)].store(flag);
 }
 
 uint64_t IProcessCard::sector(ProcessCardSector sector) const
 {
-    return isSector(sector) ? m_sector[static_cast<size_t>(sector)].load() : 0;
+    return isSector(sector) ? _sector[static_cast<size_t>(sector)].load() : 0;
 }
 
 void IProcessCard::set(const ProcessCardFlag& flag)
@@ -124,7 +124,7 @@ QString IProcessCard::description() const
     // One snapshot of the sectors, so that each line shows one consistent word.
     std::array<uint64_t, kProcessCardSectorCount> words {};
     for (size_t i = 0; i < words.size(); ++i)
-        words[i] = m_sector[i].load();
+        words[i] = _sector[i].load();
 
     auto label = [](ProcessCardSector sector) -> const char* {
         switch (sector) {

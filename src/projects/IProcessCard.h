@@ -175,7 +175,7 @@ private:
     static bool isFlagIn(const ProcessCardFlag& flag, uint64_t word);
 
     std::atomic<int> m_type { 0 };
-    std::array<std::atomic<uint64_t>, kProcessCardSectorCount> m_sector {};
+    std::array<std::atomic<uint64_t>, kProcessCardSectorCount> _sector {};
     mutable std::mutex m_executiveMutex;
-    ExecutiveProcess m_executiveProcess;
+    ExecutiveProcess _executiveProcess;
 };

@@ -19,30 +19,30 @@ inline bool isBreak(char c)
 
 void IUTF8Tool::setSrcBuffer(const char* buffer, int64_t length)
 {
-    m_srcBuffer = buffer;
-    m_srcBufferLength = buffer ? std::max<int64_t>(length, 0) : 0;
-    m_srcStart = buffer;
-    m_srcStop = buffer ? buffer + m_srcBufferLength : nullptr;
+    _srcBuffer = buffer;
+    _srcBufferLength = buffer ? std::max<int64_t>(length, 0) : 0;
+    _srcStart = buffer;
+    _srcStop = buffer ? buffer + _srcBufferLength : nullptr;
 }
 
 void IUTF8Tool::setWorkBuffer(char* buffer, int64_t length)
 {
-    if (buffer == m_workBuffer && length == m_workBufferLength)
+    if (buffer == _workBuffer && length == _workBufferLength)
         return;
     // A pending partial line moves along into the new buffer, so that changing buffers between
     // chunks loses nothing (it is cut if the new buffer is smaller).
     const int64_t held = workTextLength();
-    char* const oldStart = m_workStart;
-    m_workBuffer = buffer;
-    m_workBufferLength = buffer ? std::max<int64_t>(length, 0) : 0;
-    m_workStart = nullptr;
-    m_workStop = nullptr;
-    if (oldStart && m_workBuffer && m_workBufferLength > 0) {
-        const int64_t n = std::min(held, m_workBufferLength - 1);
-        std::memmove(m_workBuffer, oldStart, static_cast<size_t>(n));
-        m_workBuffer[n] = '\0';
-        m_workStart = m_workBuffer;
-        m_workStop = m_workBuffer + n + 1;
+    char* const oldStart = _workStart;
+    _workBuffer = buffer;
+    _workBufferLength = buffer ? std::max<int64_t>(length, 0) : 0;
+    _workStart = nullptr;
+    _workStop = nullptr;
+    if (oldStart && _workBuffer && _workBufferLength > 0) {
+        const int64_t n = std::min(held, _workBufferLength - 1);
+        std::memmove(_workBuffer, oldStart, static_cast<size_t>(n));
+        _workBuffer[n] = '\0';
+        _workStart = _workBuffer;
+        _workStop = _workBuffer + n + 1;
         if (n < held)
             m_lineCut = true;
     }
@@ -50,69 +50,69 @@ void IUTF8Tool::setWorkBuffer(char* buffer, int64_t length)
 
 int64_t IUTF8Tool::workTextLength() const
 {
-    return m_workStart ? m_workStop - m_workStart - 1 : 0;
+    return _workStart ? _workStop - _workStart - 1 : 0;
 }
 
 bool IUTF8Tool::getNextLine()
 {
-    if (!m_srcBuffer || !m_workBuffer || m_workBufferLength < 1)
+    if (!_srcBuffer || !_workBuffer || _workBufferLength < 1)
         return false;
 
     // After a break, skip one CR and then one LF, also when they arrive in later chunks.
-    while (m_lastSrcDataClosed && m_skip != Skip::None && m_srcStart < m_srcStop) {
-        const char c = *m_srcStart;
+    while (_lastSrcDataClosed && m_skip != Skip::None && _srcStart < _srcStop) {
+        const char c = *_srcStart;
         if (c == '\r' && m_skip == Skip::CrThenLf) {
-            ++m_srcStart;
+            ++_srcStart;
             m_skip = Skip::LfOnly;
         } else if (c == '\n') {
-            ++m_srcStart;
+            ++_srcStart;
             m_skip = Skip::None;
         } else {
             m_skip = Skip::None;
         }
     }
-    if (m_srcStart >= m_srcStop)
+    if (_srcStart >= _srcStop)
         return false; // chunk used up; a pending line stays pending
 
-    if (m_lastSrcDataClosed) {
+    if (_lastSrcDataClosed) {
         resetWorkSelection();
         m_lineCut = false;
         m_skip = Skip::None;
     }
 
-    const UTF8Position br = findLineBreakInBuffer(m_srcStart, m_srcStop - m_srcStart);
+    const UTF8Position br = findLineBreakInBuffer(_srcStart, _srcStop - _srcStart);
     if (!br.found()) {
         moveSelectedDataToWorkBuffer();
-        m_srcStart = m_srcStop;
-        m_lastSrcDataClosed = false;
+        _srcStart = _srcStop;
+        _lastSrcDataClosed = false;
         return false;
     }
 
-    const char* const chunkEnd = m_srcStop;
-    m_srcStop = m_srcStart + br.bytePos;
+    const char* const chunkEnd = _srcStop;
+    _srcStop = _srcStart + br.bytePos;
     moveSelectedDataToWorkBuffer();
-    m_srcStart = m_srcStop + 1;
-    m_srcStop = chunkEnd;
-    m_lastSrcDataClosed = false;
+    _srcStart = _srcStop + 1;
+    _srcStop = chunkEnd;
+    _lastSrcDataClosed = false;
     return deliverPending();
 }
 
 bool IUTF8Tool::finish()
 {
-    if (m_lastSrcDataClosed || !m_workBuffer)
+    if (_lastSrcDataClosed || !_workBuffer)
         return false;
     return deliverPending();
 }
 
 bool IUTF8Tool::deliverPending()
 {
-    if (!m_workStart) {
+    if (!_workStart) {
         // An empty line: the work buffer still shows it as an empty string.
-        m_workBuffer[0] = '\0';
-        m_workStart = m_workBuffer;
-        m_workStop = m_workBuffer + 1;
+        _workBuffer[0] = '\0';
+        _workStart = _workBuffer;
+        _workStop = _workBuffer + 1;
     }
-    m_lastSrcDataClosed = true;
+    _lastSrcDataClosed = true;
     m_lineCut = false;
     m_skip = Skip::CrThenLf;
     return true;
@@ -125,45 +125,45 @@ void IUTF8Tool::reset()
 
 void IUTF8Tool::resetWorkSelection()
 {
-    m_workStart = nullptr;
-    m_workStop = nullptr;
+    _workStart = nullptr;
+    _workStop = nullptr;
 }
 
 void IUTF8Tool::moveDataToWorkBuffer()
 {
-    if (!m_srcBuffer || !m_workBuffer || m_workBufferLength < m_srcBufferLength || m_workBufferLength < 1
-        || m_srcStart >= m_srcStop)
+    if (!_srcBuffer || !_workBuffer || _workBufferLength < _srcBufferLength || _workBufferLength < 1
+        || _srcStart >= _srcStop)
         return;
-    const int64_t n = std::min(m_srcBufferLength, m_workBufferLength - 1);
-    std::memcpy(m_workBuffer, m_srcBuffer, static_cast<size_t>(n));
-    m_workBuffer[n] = '\0';
-    m_workStart = m_workBuffer;
-    m_workStop = m_workBuffer + n + 1;
+    const int64_t n = std::min(_srcBufferLength, _workBufferLength - 1);
+    std::memcpy(_workBuffer, _srcBuffer, static_cast<size_t>(n));
+    _workBuffer[n] = '\0';
+    _workStart = _workBuffer;
+    _workStop = _workBuffer + n + 1;
 }
 
 void IUTF8Tool::moveSelectedDataToWorkBuffer()
 {
-    if (!m_srcBuffer || !m_workBuffer || m_workBufferLength < 1 || m_srcStop < m_srcStart)
+    if (!_srcBuffer || !_workBuffer || _workBufferLength < 1 || _srcStop < _srcStart)
         return;
-    if (!m_workStart) {
-        m_workBuffer[0] = '\0';
-        m_workStart = m_workBuffer;
-        m_workStop = m_workBuffer + 1;
+    if (!_workStart) {
+        _workBuffer[0] = '\0';
+        _workStart = _workBuffer;
+        _workStop = _workBuffer + 1;
     }
     // Once a line overflows, the rest of it up to its break is dropped: the line is delivered cut
     // to capacity - 1 bytes, never with stale or interleaved content.
     if (m_lineCut)
         return;
-    const int64_t held = m_workStop - m_workStart - 1;
-    const int64_t room = m_workBufferLength - 1 - held;
-    int64_t n = m_srcStop - m_srcStart;
+    const int64_t held = _workStop - _workStart - 1;
+    const int64_t room = _workBufferLength - 1 - held;
+    int64_t n = _srcStop - _srcStart;
     if (n > room) {
         n = room;
         m_lineCut = true;
     }
-    std::memcpy(m_workStart + held, m_srcStart, static_cast<size_t>(n));
-    m_workStart[held + n] = '\0';
-    m_workStop = m_workStart + held + n + 1;
+    std::memcpy(_workStart + held, _srcStart, static_cast<size_t>(n));
+    _workStart[held + n] = '\0';
+    _workStop = _workStart + held + n + 1;
 }
 
 UTF8Position IUTF8Tool::findLineBreakInBuffer(const char* buffer, int64_t length)

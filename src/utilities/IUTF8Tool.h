@@ -36,9 +36,9 @@ public:
     // Scanner
     void setSrcBuffer(const char* buffer, int64_t length);
     void setWorkBuffer(char* buffer, int64_t length);
-    char* workBuffer() const { return m_workBuffer; }
-    int64_t workBufferLangth() const { return m_workBufferLength; }
-    const char* sourceBuffer() const { return m_srcBuffer; }
+    char* workBuffer() const { return _workBuffer; }
+    int64_t workBufferLangth() const { return _workBufferLength; }
+    const char* sourceBuffer() const { return _srcBuffer; }
     // Bytes of the text held in the work buffer (the line after getNextLine() or finish()).
     int64_t workTextLength() const;
 
@@ -81,15 +81,15 @@ private:
     void appendToWork(const char* data, int64_t length);
     bool deliverPending();
 
-    const char* m_srcBuffer = nullptr;
-    int64_t m_srcBufferLength = 0;
-    const char* m_srcStart = nullptr;
-    const char* m_srcStop = nullptr;
-    char* m_workBuffer = nullptr;
-    int64_t m_workBufferLength = 0;
-    char* m_workStart = nullptr;
-    char* m_workStop = nullptr;
-    bool m_lastSrcDataClosed = true;
+    const char* _srcBuffer = nullptr;
+    int64_t _srcBufferLength = 0;
+    const char* _srcStart = nullptr;
+    const char* _srcStop = nullptr;
+    char* _workBuffer = nullptr;
+    int64_t _workBufferLength = 0;
+    char* _workStart = nullptr;
+    char* _workStop = nullptr;
+    bool _lastSrcDataClosed = true;
     bool m_lineCut = false;
     Skip m_skip = Skip::CrThenLf;
 };
