@@ -131,7 +131,7 @@ function(kv_add_tests dir)
       set_target_properties(${tname}_tsan PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests/run")
       add_test(NAME ${tname}_tsan COMMAND ${tname}_tsan)
       set_tests_properties(${tname}_tsan PROPERTIES LABELS "unit;tsan" TIMEOUT ${timeout}
-                           ENVIRONMENT "${envs};TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1")
+                           ENVIRONMENT "${envs};TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=${CMAKE_SOURCE_DIR}/tests/support/tsan.supp")
     endif()
   endforeach()
 endfunction()
