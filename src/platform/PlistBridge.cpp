@@ -49,6 +49,30 @@ QString takeString(char* s)
     return out;
 }
 
+// True when libplist holds the integer as unsigned (a value above INT64_MAX).
+bool isUnsignedNode(plist_t node)
+{
+    PlistPtr copy(plist_copy(node));
+    char* xml = nullptr;
+    uint32_t len = 0;
+    plist_to_xml(copy.get(), &xml, &len);
+    if (!xml)
+        return false;
+    const bool negative = QByteArray::fromRawData(xml, qsizetype(len)).contains("<integer>-");
+    plist_to_xml_free(xml);
+    return !negative;
+}
+
+// An integer node that libplist writes as unsigned; plist_new_uint() would write it as negative.
+plist_t newUnsignedNode(quint64 value)
+{
+    const QByteArray xml
+        = "<plist version=\"1.0\"><integer>" + QByteArray::number(value) + "</integer></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    return node ? node : plist_new_uint(value);
+}
+
 QVariant toVariant(plist_t node, int depth)
 {
     if (!node || depth > 512)
@@ -106,6 +130,9 @@ QVariant toVariant(plist_t node, int depth)
         uint64_t u = 0;
         plist_get_uint_val(node, &u);
         // libplist keeps every integer in 64 bits; negative ones come back two's complement.
+        // Only its XML writer tells a large unsigned value from a negative one.
+        if (qint64(u) < 0 && isUnsignedNode(node))
+            return quint64(u);
         return qint64(u);
     }
     case PLIST_REAL: {
@@ -185,8 +212,10 @@ plist_t fromVariant(const QVariant& v, int depth)
     case QMetaType::ULong:
     case QMetaType::ULongLong:
     case QMetaType::UShort:
-    case QMetaType::UChar:
-        return plist_new_uint(uint64_t(v.toULongLong()));
+    case QMetaType::UChar: {
+        const quint64 u = v.toULongLong();
+        return u > quint64(std::numeric_limits<qint64>::max()) ? newUnsignedNode(u) : plist_new_uint(u);
+    }
     case QMetaType::Double:
     case QMetaType::Float:
         return plist_new_real(v.toDouble());
@@ -437,6 +466,8 @@ bool boolean(const QVariantMap& m, const QString& key, bool def)
 qint64 integer(const QVariantMap& m, const QString& key, qint64 def)
 {
     const QVariant v = m.value(key);
+    if (v.typeId() == QMetaType::ULongLong && v.toULongLong() > quint64(std::numeric_limits<qint64>::max()))
+        return std::numeric_limits<qint64>::max();
     if (isInteger(v))
         return v.toLongLong();
     if (isNumber(v)) {

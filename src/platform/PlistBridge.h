@@ -8,7 +8,8 @@
 #include <QVariantMap>
 
 // The bridge between property lists (libplist) and QVariant.
-//   dict -> QVariantMap, array -> QVariantList, string -> QString, integer -> qint64,
+//   dict -> QVariantMap, array -> QVariantList, string -> QString, integer -> qint64 (an unsigned
+//   value above INT64_MAX -> quint64, and written back as unsigned),
 //   real -> double, bool -> bool, date -> QDateTime (UTC), data -> QByteArray.
 // Strings and keys pass NameCodec, so names that are not valid UTF-8 survive a round trip.
 // Files are always written as XML (libplist's binary form changes bytes that are not UTF-8)

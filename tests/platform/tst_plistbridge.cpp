@@ -126,6 +126,8 @@ private Q_SLOTS:
         value.insert(QStringLiteral("Empty"), QString(QLatin1String("")));
         value.insert(QStringLiteral("Max"), std::numeric_limits<qint64>::max());
         value.insert(QStringLiteral("Min"), std::numeric_limits<qint64>::min());
+        value.insert(QStringLiteral("MinusOne"), qint64(-1));
+        value.insert(QStringLiteral("UnsignedMax"), std::numeric_limits<quint64>::max());
         value.insert(QStringLiteral("Before2001"),
             QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59), QTimeZone::utc()));
         value.insert(QStringLiteral("Smileys"), QStringLiteral("\U0001F600 \u00e9"));
@@ -147,6 +149,11 @@ private Q_SLOTS:
         for (auto it = value.cbegin(); it != value.cend(); ++it)
             QVERIFY2(back.value(it.key()) == it.value(), qPrintable(it.key()));
         QCOMPARE(NameCodec::encode(back.value(oddKey).toString()), QByteArray("caf\xe9 <&> \x01", 10));
+        QCOMPARE(back.value(QStringLiteral("UnsignedMax")).typeId(), int(QMetaType::ULongLong));
+        QVERIFY(onDisk.contains("<integer>18446744073709551615</integer>"));
+        QCOMPARE(
+            PlistValue::integer(back, QStringLiteral("UnsignedMax")), std::numeric_limits<qint64>::max());
+        QCOMPARE(PlistValue::integer(back, QStringLiteral("MinusOne")), qint64(-1));
     }
 
     void unwritableValues()
