@@ -376,6 +376,12 @@ bool PlistBridge::writeFileAtomically(
     // Never replace a file that holds something we cannot read: it may be the only copy of
     // the user's settings, damaged or written by a newer version.
     const ReadResult existing = readFile(path);
+    if (existing.status == ReadStatus::Unreadable) {
+        // What could not be read cannot be known to be safe to replace.
+        if (error)
+            *error = existing.error;
+        return false;
+    }
     if (existing.status == ReadStatus::Corrupt) {
         const QString aside = keepAside(path);
         if (aside.isNull()) {

@@ -41,6 +41,8 @@ public:
     // Temporary file in the same folder + fsync + rename; false and *error on failure.
     // When the file in place exists but does not parse, it is first kept aside (see keepAside;
     // its new path goes to *keptAsidePath) and the write fails when that is not possible.
+    // A file in place that cannot be read (permissions, I/O error, a folder) is left alone
+    // and the write fails.
     static bool writeFileAtomically(const QString& path, const QVariant& value, QString* error = nullptr,
         QString* keptAsidePath = nullptr);
 
