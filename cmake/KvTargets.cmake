@@ -122,7 +122,7 @@ function(kv_add_tests dir)
 
     if(tsan_sources)
       list(TRANSFORM tsan_sources PREPEND "${CMAKE_SOURCE_DIR}/")
-      add_executable(${tname}_tsan "${t}" ${tsan_sources} "${CMAKE_SOURCE_DIR}/cmake/KvTsanSuppressions.cpp")
+      add_executable(${tname}_tsan "${t}" ${tsan_sources})
       target_compile_definitions(${tname}_tsan PRIVATE KV_TSAN_BUILD)
       target_compile_options(${tname}_tsan PRIVATE -fsanitize=thread -O1 -g)
       target_link_options(${tname}_tsan PRIVATE -fsanitize=thread)

@@ -1,10 +1,10 @@
 // kv-test: labels=unit
+#include "platform/Subprocess.h"
 #include "utilities/IUTF8Tool.h"
 #include "utilities/UTF8Tool.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -210,16 +210,34 @@ private Q_SLOTS:
         small.write("0123456789");
         small.close();
 
-        QProcess rsync;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-        rsync.setProcessEnvironment(env);
-        rsync.setWorkingDirectory(dir.path());
-        rsync.start(QStringLiteral("rsync"), { "-a", "--progress", "src/", "dst/" });
-        QVERIFY2(rsync.waitForStarted(10000), qPrintable(rsync.errorString()));
+        // Recorded through the child-process toolkit, whose reader thread also feeds a scanner
+        // chunk by chunk, as the run controllers do, with finish() at end of stream.
+        Subprocess rsync;
+        QByteArray recorded;
+        Scan live;
+        IUTF8Tool liveTool;
+        std::vector<char> liveWork(static_cast<size_t>(IUTF8Tool::kWorkBufferSize));
+        liveTool.setWorkBuffer(liveWork.data(), IUTF8Tool::kWorkBufferSize);
+        rsync.setStdoutHandler([&](const char* data, size_t size) {
+            recorded.append(data, static_cast<qsizetype>(size));
+            liveTool.setSrcBuffer(data, static_cast<int64_t>(size));
+            while (liveTool.getNextLine())
+                live.lines << QByteArray(liveTool.workBuffer(), liveTool.workTextLength());
+        });
+        rsync.setEndOfStreamHandler([&] {
+            if (liveTool.finish())
+                live.last = QByteArray(liveTool.workBuffer(), liveTool.workTextLength());
+        });
+        Subprocess::Options options;
+        options.program = QStringLiteral("rsync");
+        options.arguments = QStringList { "-a", "--progress", "src/", "dst/" };
+        options.workingDirectory = dir.path();
+        options.toolLocale = true; // LC_ALL=C.UTF-8
+        QString error;
+        QVERIFY2(rsync.start(options, &error), qPrintable(error));
         QVERIFY(rsync.waitForFinished(60000));
+        QVERIFY(rsync.exitedNormally());
         QCOMPARE(rsync.exitCode(), 0);
-        const QByteArray recorded = rsync.readAllStandardOutput();
         QVERIFY2(recorded.contains("big\n\r"), recorded.constData());
 
         const Scan whole = scan<IUTF8Tool>({ recorded }, IUTF8Tool::kWorkBufferSize);
@@ -237,6 +255,8 @@ private Q_SLOTS:
         }
         QCOMPARE(finals, 1);
         QVERIFY(whole.lines.last().contains("(xfr#2, to-chk=0/3)"));
+        QCOMPARE(live.lines, whole.lines);
+        QVERIFY(live.last.isNull());
 
         for (int size = 1; size <= 64; ++size) {
             const Scan got = scan<IUTF8Tool>(splitEvery(recorded, size), IUTF8Tool::kWorkBufferSize);
