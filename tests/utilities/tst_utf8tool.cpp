@@ -133,6 +133,12 @@ private Q_SLOTS:
             << L { "abcd", "efghij", "kl\nxy\n" } << qint64(8) << L { "abcdefg", "xy" } << none;
         QTest::newRow("overlong last line")
             << L { "abcdefghij" } << qint64(8) << L {} << QByteArray("abcdefg");
+        // rsync writes unprintable name bytes as "\\#ooo": a 4,095-byte path makes a ~16 KB line,
+        // which the readers' work buffer holds whole.
+        const QByteArray escaped = QByteArray("/\\#303\\#251").repeated(1600);
+        QTest::newRow("16 KB escaped name whole")
+            << L { escaped.left(7000), escaped.mid(7000, 7000), escaped.mid(14000) + "\nnext\n" } << big
+            << L { escaped, "next" } << none;
         QTest::newRow("nothing") << L {} << big << L {} << none;
     }
 
