@@ -1,5 +1,7 @@
 // kv-test: labels=unit,root timeout=600
 #include "KvTest.h"
+#include "platform/BtrfsVolumeModel.h"
+#include "platform/BtrfsVolumeRegistry.h"
 
 #include <QDir>
 #include <QFile>
@@ -286,9 +288,22 @@ private Q_SLOTS:
         QCOMPARE(r.err, QByteArray("fs_snapshot_delete: No such file or directory\n"));
 
         // Revert: the next mount by path shows the snapshot's content; the old subvolume stays
-        // with its snapshots.
+        // with its snapshots, and the volume's registry entry moves to its new subvolume.
+        const auto before = BtrfsVolumeModel::subvolumeInfo(m_volume);
+        QVERIFY(before);
+        BtrfsVolumeRegistry registry;
+        registry.setEntry(
+            before->id, { QStringLiteral("Mac - Data"), QStringLiteral("Data"), QString(), before->uuid });
+        QVERIFY(registry.save(m_top));
         r = snap({ "-r", "s2", m_volume });
         QCOMPARE(r.exitCode, 0);
+        const auto after = BtrfsVolumeModel::subvolumeInfo(m_top + QStringLiteral("/vol"));
+        QVERIFY(after && after->id != before->id && !after->readOnly);
+        QCOMPARE(registry.load(m_top), BtrfsVolumeRegistry::Status::Ok);
+        QVERIFY(!registry.contains(before->id));
+        QCOMPARE(registry.entry(after->id).role, QStringLiteral("Data"));
+        QCOMPARE(registry.entry(after->id).name, QStringLiteral("Mac - Data"));
+        QCOMPARE(registry.entry(after->id).uuid, after->uuid);
         QVERIFY(unmount(m_volume));
         QVERIFY(mountFs({ QStringLiteral("subvol=/vol") }, m_volume));
         QCOMPARE(readAll(file), QByteArray("old content\n"));

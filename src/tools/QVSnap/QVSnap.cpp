@@ -1,5 +1,7 @@
 #include "QVSnap.h"
 
+#include "platform/BtrfsVolumeModel.h"
+#include "platform/BtrfsVolumeRegistry.h"
 #include "platform/MountInfo.h"
 #include "platform/NameCodec.h"
 
@@ -490,7 +492,15 @@ int QVSnap::revert(const std::string& name, const std::string& volume)
     }
 
     int error = 0;
-    {
+    const QString topPath = NameCodec::decode(work);
+    // The volume's name, role and group go with it to its new subvolume. A registry that cannot
+    // be read stops the revert before anything changed.
+    BtrfsVolumeRegistry registry;
+    const BtrfsVolumeRegistry::Status registryStatus = registry.load(topPath);
+    if (registryStatus == BtrfsVolumeRegistry::Status::Corrupt
+        || registryStatus == BtrfsVolumeRegistry::Status::Unreadable)
+        error = EIO;
+    if (error == 0) {
         const size_t slash = relative.rfind('/');
         const std::string parentPath = slash == std::string::npos ? "." : relative.substr(0, slash);
         const std::string leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);
@@ -526,6 +536,25 @@ int QVSnap::revert(const std::string& name, const std::string& volume)
                 || !btrfsOk(btrfs_util_create_snapshot_fd2(
                     snapshot.get(), parent.get(), leaf.c_str(), 0, nullptr, nullptr))) {
                 error = errno;
+            } else if (registry.contains(volumeId)) {
+                const QString newPath = topPath + QLatin1Char('/') + NameCodec::decode(relative);
+                const auto info = BtrfsVolumeModel::subvolumeInfo(newPath);
+                BtrfsVolumeRegistry::Entry entry = registry.entry(volumeId);
+                if (info)
+                    entry.uuid = info->uuid;
+                bool moved = false;
+                if (info) {
+                    registry.removeEntry(volumeId);
+                    registry.setEntry(info->id, entry);
+                    moved = registry.save(topPath);
+                }
+                if (!moved) {
+                    // Without its registry entry the volume would lose its role: undo the swap.
+                    error = EIO;
+                    btrfs_util_delete_subvolume_fd(parent.get(), leaf.c_str(), 0);
+                }
+            }
+            if (error != 0) {
                 // Put the volume back as it was.
                 ::renameat2(parent.get(), oldLeaf.c_str(), parent.get(), leaf.c_str(), RENAME_NOREPLACE);
             }
