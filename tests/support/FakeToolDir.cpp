@@ -35,7 +35,7 @@ void writeFile(const QString& path, const QByteArray& data, QFileDevice::Permiss
 } // namespace
 
 FakeToolDir::FakeToolDir(bool prependToPath)
-    : m_dir([] {
+    : m_dir([]() -> QString {
         const QString base = KvTest::buildDir() + QStringLiteral("/tests/tmp");
         QDir().mkpath(base);
         return base + QStringLiteral("/faketools-XXXXXX");
