@@ -78,6 +78,13 @@ public:
     // Appends, in list order, the UUIDs of the archive projects.
     virtual void saveProjectOrderListToDict(QVariantList& list) = 0;
     virtual void setSandboxFirstNotNormalMigration(bool flag) = 0;
+
+    // Agent-link hooks with a do-nothing default (the shell overrides them).
+    // The cat tool of the archive restore in process could not open a piece of a split archive:
+    // log it and fail that run.
+    virtual void qv3CatFileErrorProcess(const QString& path) { }
+    // Saves the main preferences after the scheduler state took a received state.
+    virtual void saveMainState() { }
 };
 
 // The default for programs without a shell.

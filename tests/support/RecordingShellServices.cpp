@@ -1,6 +1,7 @@
 #include "RecordingShellServices.h"
 
 #include "projects/IProject.h"
+#include "projects/QVConnectMessage.h"
 
 #include <QMutexLocker>
 
@@ -73,6 +74,11 @@ bool RecordingShellServices::toastDisc(int volume)
 void RecordingShellServices::validateDeviceMount(const QString& devicePath)
 {
     record(QStringLiteral("validateDeviceMount:") + devicePath);
+}
+
+void RecordingShellServices::connectMessageProcess(const QVConnectMessage& message)
+{
+    record(QStringLiteral("connectMessageProcess:") + QString::number(message.type()));
 }
 
 void RecordingShellServices::SSD_OkButton(const std::optional<QDateTime>& resumeDate)

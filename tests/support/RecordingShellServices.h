@@ -63,13 +63,16 @@ public:
     void validateDeviceMount(const QString& devicePath) override;
     void volumeBaseUpdated() override { record("volumeBaseUpdated"); }
     void qv3CatFileRequestProcess() override { record("qv3CatFileRequestProcess"); }
-    void connectMessageProcess(const QVConnectMessage&) override { record("connectMessageProcess"); }
+    // Recorded as "connectMessageProcess:<type>".
+    void connectMessageProcess(const QVConnectMessage& message) override;
     void validateScheduleSuspenderControls() override { record("validateScheduleSuspenderControls"); }
     void SSD_OkButton(const std::optional<QDateTime>& resumeDate) override;
     QDateTime nextGlobalProcessDate() override { return nextDate; }
     void prepareDataForNextScheduleProcess() override { record("prepareDataForNextScheduleProcess"); }
     void saveProjectOrderListToDict(QVariantList& list) override;
     void setSandboxFirstNotNormalMigration(bool flag) override;
+    void qv3CatFileErrorProcess(const QString& path) override { record("qv3CatFileErrorProcess:" + path); }
+    void saveMainState() override { record("saveMainState"); }
 
 private:
     void record(const QString& call);
