@@ -20,7 +20,7 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 // Registry of the children started here: owned ones until reaped, released ones until
 // reapReleased() has reaped them.
@@ -186,11 +186,11 @@ int openPidfd(pid_t pid)
 #endif
 }
 
-int remainingMs(Clock::time_point deadline, bool unbounded)
+int remainingMs(SteadyClock::time_point deadline, bool unbounded)
 {
     if (unbounded)
         return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
     return left > 0 ? int(left) : 0;
 }
 
@@ -464,7 +464,7 @@ bool Subprocess::pollExited()
 bool Subprocess::waitExited(int timeoutMs)
 {
     const bool unbounded = timeoutMs < 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(unbounded ? 0 : timeoutMs);
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(unbounded ? 0 : timeoutMs);
     for (;;) {
         if (pollExited())
             return true;
@@ -534,7 +534,7 @@ bool Subprocess::waitForFinished(int timeoutMs)
     if (m_released)
         return false;
     const bool unbounded = timeoutMs < 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(unbounded ? 0 : timeoutMs);
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(unbounded ? 0 : timeoutMs);
     if (!waitExited(timeoutMs))
         return false;
     if (!waitReaders(remainingMs(deadline, unbounded)))
