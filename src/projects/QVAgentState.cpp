@@ -1,6 +1,7 @@
 #include "projects/QVAgentState.h"
 
 #include "platform/Clock.h"
+#include "utilities/ICommon.h"
 
 #include <QTimeZone>
 #include <cmath>
@@ -156,4 +157,14 @@ bool QVAgentState::setFromPrefsValue(const QVariant& value)
     set(state.toInt(), isNumber(interval) ? interval.toDouble() : 0.0,
         date.typeId() == QMetaType::QString ? resumeDateFromText(date.toString()) : QDateTime());
     return true;
+}
+
+bool QVAgentState::saveToMainPrefs() const
+{
+    return ICommon::saveMainPrefValue(toPrefsDictionary(), QStringLiteral("AgentState"));
+}
+
+bool QVAgentState::loadFromMainPrefs()
+{
+    return setFromPrefsValue(ICommon::loadMainPrefValueForKey(QStringLiteral("AgentState")));
 }

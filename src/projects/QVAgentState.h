@@ -60,6 +60,9 @@ public:
     // Takes a stored value: a dictionary with "State", or a plain number (the older form, stamp 0).
     // False and no change for anything else.
     bool setFromPrefsValue(const QVariant& value);
+    // The same through the main preferences file, key "AgentState".
+    bool saveToMainPrefs() const;
+    bool loadFromMainPrefs();
 
 private:
     void stamp();

@@ -2,6 +2,7 @@
 
 #include "platform/DistributedNotificationCenter.h"
 #include "projects/QVAgentState.h"
+#include "utilities/ICommon.h"
 
 #include <QLocale>
 #include <QtGlobal>
@@ -436,13 +437,19 @@ QString QVConnectMessage::textFromDate(const QDateTime& date)
 {
     if (!date.isValid() || date.toMSecsSinceEpoch() == 0)
         return QStringLiteral("None");
-    return QLocale::c().toString(date.toLocalTime(), QStringLiteral("d MMM yyyy, HH:mm:ss"));
+    // The system's one general date text, which the agent writes and reads the same way.
+    return ICommon::generalStringFromDateTime(date);
 }
 
 QDateTime QVConnectMessage::dateFromText(const QString& text)
 {
     if (text.isEmpty())
         return QDateTime();
-    const QDateTime date = QLocale::c().toDateTime(text, QStringLiteral("d MMM yyyy, HH:mm:ss"));
+    // The general text is written in English (United Kingdom), "3 Sept 2026, 07:05:09"; the
+    // locale-neutral "3 Sep 2026, 07:05:09" of another build reads too.
+    const QString pattern = QStringLiteral("d MMM yyyy, HH:mm:ss");
+    QDateTime date = QLocale(QLocale::English, QLocale::UnitedKingdom).toDateTime(text, pattern);
+    if (!date.isValid())
+        date = QLocale::c().toDateTime(text, pattern);
     return date.isValid() ? date : QDateTime();
 }

@@ -13,6 +13,7 @@
 #include "projects/QVAgentState.h"
 #include "projects/QVConnectMessage.h"
 #include "utilities/IAgentMessageSender.h"
+#include "utilities/QVLog.h"
 
 #include <QDBusConnectionInterface>
 #include <QFile>
@@ -246,11 +247,12 @@ private Q_SLOTS:
         QCOMPARE(seven.intForKey(QStringLiteral("LaunchingReason"), 0), 3);
         QVERIFY(seven.stringForKey(QStringLiteral("LastMountedVolume")).isNull());
 
-        // Type 8 reaches the other process with its text unchanged, and is answered by nothing.
+        // A debug text reaches the other process as type 8 with its text unchanged, and is
+        // answered by nothing.
         IAgentTool::installDebugMessageSender();
         m_heard.clear();
         const int before = transcript().size();
-        IAgentMessageSender::shared().sendMessage(8, QStringLiteral("{\"Text\":\"say \\\"hi\\\" \\\\ ok\"}"));
+        QVDebugMessage(QStringLiteral("say \"hi\" \\ ok"));
         auto debugNote = [&] {
             const QStringList lines = transcript();
             for (int i = before; i < lines.size(); ++i) {

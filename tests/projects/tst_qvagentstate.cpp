@@ -1,5 +1,7 @@
 // kv-test: labels=unit env=TZ=Europe/Berlin
 #include "KvTest.h"
+#include "TempTree.h"
+#include "platform/AppPaths.h"
 #include "platform/Clock.h"
 #include "projects/AgentStateMerge.h"
 #include "projects/QVAgentState.h"
@@ -169,6 +171,22 @@ private Q_SLOTS:
         QVERIFY(!copy.setFromPrefsValue(QStringLiteral("5")));
         QVERIFY(!copy.setFromPrefsValue(QVariantMap { { QStringLiteral("ModifyInterval"), 3.0 } }));
         QCOMPARE(copy.getInt(), 5);
+    }
+
+    void mainPreferences()
+    {
+        TempTree workspace(QStringLiteral("workspace"));
+        AppPaths::setWorkspacePathOverride(workspace.path());
+        QVAgentState state;
+        state.setScheduleResumeDate(tenOClock().addSecs(3600));
+        state.setModifyInterval(811111111.125);
+        QVERIFY(state.saveToMainPrefs());
+        QVAgentState loaded;
+        QVERIFY(loaded.loadFromMainPrefs());
+        QCOMPARE(loaded.getInt(), 1 | 2 | 8);
+        QCOMPARE(loaded.modifyInterval(), 811111111.125);
+        QCOMPARE(loaded.scheduleResumeDate(), tenOClock().addSecs(3600));
+        AppPaths::setWorkspacePathOverride(QString());
     }
 };
 

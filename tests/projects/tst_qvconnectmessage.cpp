@@ -135,10 +135,16 @@ private Q_SLOTS:
         QCOMPARE(QVConnectMessage::textFromDate(QDateTime()), QStringLiteral("None"));
         QCOMPARE(QVConnectMessage::textFromDate(QDateTime::fromSecsSinceEpoch(0)), QStringLiteral("None"));
         const QDateTime september(QDate(2026, 9, 3), QTime(7, 5, 9));
-        QCOMPARE(QVConnectMessage::textFromDate(september), QStringLiteral("3 Sep 2026, 07:05:09"));
+        QCOMPARE(QVConnectMessage::textFromDate(september), QStringLiteral("3 Sept 2026, 07:05:09"));
+        QCOMPARE(QVConnectMessage::dateFromText(QStringLiteral("3 Sept 2026, 07:05:09")), september);
         QCOMPARE(QVConnectMessage::dateFromText(QStringLiteral("3 Sep 2026, 07:05:09")), september);
+        for (int month = 1; month <= 12; ++month) {
+            const QDateTime date(QDate(2026, month, 28), QTime(23, 59, 59));
+            QCOMPARE(QVConnectMessage::dateFromText(QVConnectMessage::textFromDate(date)), date);
+        }
         QVERIFY(!QVConnectMessage::dateFromText(QString()).isValid());
-        QVERIFY(!QVConnectMessage::dateFromText(QStringLiteral("3 Sept 2026, 07:05:09")).isValid());
+        QVERIFY(!QVConnectMessage::dateFromText(QStringLiteral("None")).isValid());
+        QVERIFY(!QVConnectMessage::dateFromText(QStringLiteral("3 Sept 2026")).isValid());
 
         // Type 5 without "FirstProcessDate": null even with a default; with it: the date.
         auto message = QVConnectMessage::messageWithSenderAndType(5);
