@@ -9,6 +9,7 @@
 #include "utilities/IAgentMessageSender.h"
 #include "utilities/IShellServices.h"
 
+#include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
@@ -205,6 +206,14 @@ void IAgentTool::connectMessageProcess(const QString& object)
     // Everything else, own posts and text that did not parse (type 0) included, goes to the hub,
     // which filters by sender and type.
     IShellServices::shared().connectMessageProcess(message);
+}
+
+bool IAgentTool::startMainApplicationLink()
+{
+    installDebugMessageSender();
+    installStateChangeHook();
+    QDBusConnection bus = DistributedNotificationCenter::shared().connection();
+    return bus.isConnected() && bus.registerService(QString::fromLatin1(mainAppBundleIdentifier));
 }
 
 void IAgentTool::installStateChangeHook()

@@ -63,6 +63,10 @@ public:
     // The receiver: cat-tool texts to their hooks, build answers kept, all else to the hub.
     void connectMessageProcess(const QString& object);
 
+    // Start-up of the main application: claims its identifier on the session bus (how the agent
+    // tells that it runs), lets debug texts go out as agent messages and installs the scheduler
+    // state's change report. False when the name could not be claimed (no bus, or it runs).
+    static bool startMainApplicationLink();
     // The main application's scheduler-state change report: redraw the hub's suspend controls.
     static void installStateChangeHook();
     // Lets agent messages carry the debug texts of QVDebugMessage (type 8).

@@ -1,7 +1,8 @@
+#include "projects/IAgentTool.h"
+
 #include <QApplication>
 #include <QMainWindow>
 #include <QSocketNotifier>
-
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,6 +46,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvane Pro 3"));
     installQuitOnSignals(app);
+    // The agent finds the running application by its name on the session bus; a missing bus
+    // leaves the application working without its agent.
+    IAgentTool::startMainApplicationLink();
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Kelvane Pro 3"));

@@ -412,6 +412,21 @@ private Q_SLOTS:
         }
     }
 
+    void mainApplicationClaimsItsName()
+    {
+        const QString main = QStringLiteral("com.brisoltica.KelvanePro3");
+        QVERIFY(!LoginItem::isRunning(main));
+        QVERIFY(IAgentTool::startMainApplicationLink());
+        QVERIFY(LoginItem::isRunning(main));
+        QCOMPARE(LoginItem::ownerPid(main), ::getpid());
+        // The main application's state reports its changes to the hub.
+        QVAgentState state;
+        state.setOn(1);
+        QCOMPARE(m_shell.calls(), QStringList { "validateScheduleSuspenderControls" });
+        QVAgentState::setChangeHook({});
+        IAgentMessageSender::setShared(nullptr);
+    }
+
     void noAgentRunning()
     {
         QCOMPARE(IAgentTool::shared().getLauncherBuild(), -1.0);
