@@ -1,39 +1,26 @@
 // kv-test: labels=dbus
 #include "KvTest.h"
+#include "PrivateBus.h"
 #include "platform/DistributedNotificationCenter.h"
 
 #include <QDBusConnection>
-#include <QProcess>
 #include <QtTest>
+#include <memory>
 
 // Posts travel as one broadcast signal: every connection on the bus hears them, the poster too,
 // and posts to self never leave the process.
 class TestDistributedNotificationCenter : public QObject
 {
     Q_OBJECT
-    QProcess m_daemon;
+    std::unique_ptr<PrivateBus> m_bus;
     QString m_address;
-
-    struct Heard
-    {
-        QList<QPair<QString, QString>> posts;
-    };
 
 private Q_SLOTS:
     void initTestCase()
     {
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-            { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address") });
-        QVERIFY(m_daemon.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 5000);
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        QVERIFY(!m_address.isEmpty());
-    }
-
-    void cleanupTestCase()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished(5000);
+        m_bus = std::make_unique<PrivateBus>(PrivateBus::Kind::Session, false);
+        QVERIFY2(m_bus->isValid(), qPrintable(m_bus->errorString()));
+        m_address = m_bus->address();
     }
 
     void broadcastReachesOthersAndSelf()
