@@ -53,6 +53,42 @@ private Q_SLOTS:
         }
     }
 
+    void cutAndHostileTextNeverCrashes()
+    {
+        auto full = QVConnectMessage::messageWithSenderAndType(7);
+        QVAgentState state;
+        state.setScheduleResumeDate(QDateTime::currentDateTime().addDays(1));
+        full.setAgentState(state);
+        full.setString(QStringLiteral("/media/u/Ключ \"x\""), QStringLiteral("LastMountedVolume"));
+        full.setArray({ QStringLiteral("a"), 1, true }, QStringLiteral("StartOnMountVolumeIdArray"));
+        const QString text = full.string();
+        for (int length = 0; length < text.size(); ++length) {
+            const auto cut = QVConnectMessage::messageWithString(text.left(length));
+            QVERIFY(!cut.hasContent()); // no prefix of one object is an object
+            QVERIFY(!cut.getAgentStateTo(state));
+        }
+        QVERIFY(QVConnectMessage::messageWithString(text).hasContent());
+        // Deep nesting, huge and odd numbers, wrong types everywhere.
+        const QString deep
+            = QStringLiteral("{\"a\":").repeated(5000) + QStringLiteral("1") + QString(5000, u'}');
+        QVERIFY(!QVConnectMessage::messageWithString(deep).hasContent());
+        const auto odd = QVConnectMessage::messageWithString(QStringLiteral(
+            "{\"Type\":-1e400,\"SenderData\":{\"ProgramType\":1e400,\"PromotionType\":null},"
+            "\"AgentState\":{\"State\":-99999999999,\"ModifyInterval\":\"x\",\"ScheduleResumeDate\":7},"
+            "\"StartOnMountVolumeIdArray\":{\"a\":1},\"Text\":[\"x\"],\"LastMountedVolume\":\"\\u0000x\"}"));
+        QVERIFY(odd.hasContent());
+        QCOMPARE(odd.type(), INT_MIN);
+        QCOMPARE(odd.senderProgramType(), INT_MAX);
+        QCOMPARE(odd.senderPromotionType(), 0);
+        QVERIFY(odd.getAgentStateTo(state));
+        QCOMPARE(state.getInt(), INT_MIN);
+        QCOMPARE(state.modifyInterval(), 0.0);
+        QVERIFY(!state.scheduleResumeDate().isValid());
+        QVERIFY(!odd.arrayForKey(QStringLiteral("StartOnMountVolumeIdArray")));
+        QCOMPARE(odd.text(), QStringLiteral("-empty-"));
+        QCOMPARE(odd.stringForKey(QStringLiteral("LastMountedVolume")), QString());
+    }
+
     void senderData()
     {
         auto main = QVConnectMessage::messageWithSenderAndType(1);
