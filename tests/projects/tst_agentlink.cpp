@@ -201,6 +201,8 @@ private Q_SLOTS:
         QCOMPARE(build.floatForKey(QStringLiteral("Build"), -1),
             AppPaths::infoPlistValue(QStringLiteral("CFBundleVersion")).toString().toDouble());
         QVERIFY(m_heard.contains(json(1))); // the sender hears its own post
+        // ... and so does the agent, which drops its own answer.
+        QTRY_VERIFY_WITH_TIMEOUT(transcript().contains(QStringLiteral("dropped\t") + build.string()), 5000);
 
         // Type 3 → type 4 with the agent's state.
         QVAgentState state;
