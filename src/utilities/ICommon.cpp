@@ -78,10 +78,6 @@ bool isNoDate(const QDateTime& date)
     return !date.isValid() || date.toSecsSinceEpoch() == 0;
 }
 
-QLocale enGB()
-{
-    return QLocale(QLocale::English, QLocale::UnitedKingdom);
-}
 QLocale enUS()
 {
     return QLocale(QLocale::English, QLocale::UnitedStates);
@@ -240,29 +236,6 @@ QString ICommon::spaceToString(double bytes)
 }
 
 // ---- dates ----------------------------------------------------------------------------------
-
-QByteArray ICommon::generalUTF8StringFromDateTime(const QDateTime& date)
-{
-    if (isNoDate(date))
-        return QByteArray("");
-    // Called for every time-stamped log line, from reader threads too: localtime_r is cheap
-    // and safe there.
-    const time_t seconds = time_t(date.toSecsSinceEpoch());
-    struct tm local = {};
-    if (!localtime_r(&seconds, &local))
-        return QByteArray("");
-    char buffer[64];
-    const int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d ", local.tm_year + 1900,
-        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return QByteArray(buffer, n);
-}
-
-QString ICommon::generalStringFromDateTime(const QDateTime& date)
-{
-    if (isNoDate(date))
-        return QString();
-    return enGB().toString(date.toLocalTime(), QStringLiteral("d MMM yyyy, HH:mm:ss"));
-}
 
 QString ICommon::localStringFromDateTime(const QDateTime& date)
 {
