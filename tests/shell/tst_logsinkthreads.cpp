@@ -1,9 +1,9 @@
 // kv-test: labels=unit env=TZ=Europe/Berlin
-// kv-test: tsan=src/shell/LogLineFormatter.cpp,src/utilities/ICommonTimeStamp.cpp,src/utilities/FullLogText.cpp,src/utilities/IRunLog.cpp,tests/support/FileRunLog.cpp
+// kv-test: tsan=src/shell/LogLineFormatter.cpp,src/utilities/ICommonTimeStamp.cpp
+// kv-test: tsan=src/utilities/FullLogText.cpp,src/utilities/IRunLog.cpp,tests/support/FileRunLog.cpp
 // The sink's formatter and its run-log hand-over from many threads at once; also built under
 // ThreadSanitizer.
 #include "FileRunLog.h"
-
 #include "shell/LogLineFormatter.h"
 #include "utilities/LogOptions.h"
 #include "utilities/QVLog.h"
@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <thread>
 #include <vector>
 
@@ -35,9 +34,10 @@ private Q_SLOTS:
             threads.emplace_back([t, at] {
                 const QByteArray tag = "( " + QByteArray::number(t + 1) + " ) ";
                 for (int i = 0; i < kLines; ++i) {
-                    const QByteArray text = "thread " + QByteArray::number(t) + " line " + QByteArray::number(i);
-                    const SinkLines lines
-                        = LogLineFormatter::formatMessage(text, LogWord::RunLogPrefixedUtf8, true, "P", tag, at);
+                    const QByteArray text
+                        = "thread " + QByteArray::number(t) + " line " + QByteArray::number(i);
+                    const SinkLines lines = LogLineFormatter::formatMessage(
+                        text, LogWord::RunLogPrefixedUtf8, true, "P", tag, at);
                     setTextToFullLog(lines.line);
                 }
             });
