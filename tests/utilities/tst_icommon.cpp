@@ -3,6 +3,7 @@
 #include "RecordingRunLog.h"
 #include "RecordingShellServices.h"
 #include "platform/AppPaths.h"
+#include "platform/MainThread.h"
 #include "platform/PlistBridge.h"
 #include "utilities/CommonFunctions.h"
 #include "utilities/IAgentMessageSender.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cjson/cJSON.h>
 
 namespace {
@@ -571,6 +573,20 @@ private Q_SLOTS:
         QCOMPARE(QVToolTipStr(23), QStringLiteral("Resume scheduler"));
         QVERIFY(QVToolTipStr(24).isNull() && workMessageString(-1).isNull());
         QCOMPARE(appleScriptExecute(QStringLiteral("return 1")), -1);
+    }
+
+    // Timers that fire inside QVProcessEvents see a raised modal depth, so the schedule and
+    // queue timers stay quiet there.
+    void processEventsRaisesModalDepth()
+    {
+        int depthInside = -1;
+        QTimer::singleShot(0, this, [&depthInside] { depthInside = ModalDepthGuard::depth(); });
+        const int before = ModalDepthGuard::depth();
+        QDeadlineTimer deadline(5000);
+        while (depthInside < 0 && !deadline.hasExpired())
+            QVProcessEvents();
+        QCOMPARE(depthInside, before + 1);
+        QCOMPARE(ModalDepthGuard::depth(), before);
     }
 
     void identity()
