@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config ccache
+  build-essential cmake ninja-build pkg-config ccache lld
   # libraries
   qt6-base-dev libplist-dev libcjson-dev libpstreams-dev libmd-dev libblkid-dev
   libbtrfsutil-dev libsecret-1-dev libssl-dev libicu-dev

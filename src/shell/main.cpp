@@ -17,17 +17,13 @@ void onTerminateSignal(int)
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGTERM and SIGINT end the run loop, so the quit sequence runs as for a normal quit.
-void installQuitOnSignals(QApplication& app)
+// SIGTERM and SIGINT end the run loop, so the quit sequence runs as for a normal quit. The
+// signals are caught from the first line of main on; one that arrives before the run loop
+// exists waits in the socket and ends the loop as soon as it starts.
+void catchQuitSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-        char byte;
-        [[maybe_unused]] auto n = ::read(g_signalPipe[0], &byte, 1);
-        QCoreApplication::quit();
-    });
     struct sigaction sa = {};
     sa.sa_handler = onTerminateSignal;
     sigemptyset(&sa.sa_mask);
@@ -36,16 +32,29 @@ void installQuitOnSignals(QApplication& app)
     sigaction(SIGINT, &sa, nullptr);
 }
 
+void quitOnCaughtSignals(QApplication& app)
+{
+    if (g_signalPipe[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] auto n = ::read(g_signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     // Our own programs see EPIPE on writes to a closed pipe instead of dying.
     std::signal(SIGPIPE, SIG_IGN);
+    catchQuitSignals();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvane Pro 3"));
-    installQuitOnSignals(app);
+    quitOnCaughtSignals(app);
     // The agent finds the running application by its name on the session bus; a missing bus
     // leaves the application working without its agent.
     IAgentTool::startMainApplicationLink();

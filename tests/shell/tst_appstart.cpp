@@ -24,16 +24,31 @@ private Q_SLOTS:
         app.setProcessEnvironment(env);
         app.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/Kelvane Pro 3"), {});
         QVERIFY2(app.waitForStarted(10000), qPrintable(app.errorString()));
-        // Give the run loop time to come up, then ask it to quit as a session manager would.
-        QTest::qWait(1500);
+        // Once the program catches SIGTERM, ask it to quit as a session manager would.
+        const pid_t pid = static_cast<pid_t>(app.processId());
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSigterm(pid), 30000);
+        QTest::qWait(300);
         QCOMPARE(app.state(), QProcess::Running);
-        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        ::kill(pid, SIGTERM);
         QVERIFY(app.waitForFinished(20000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
     }
 
 private:
+    // The SigCgt mask of /proc/PID/status names the signals the process has handlers for.
+    static bool catchesSigterm(pid_t pid)
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("SigCgt:"))
+                return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+        }
+        return false;
+    }
+
     QTemporaryDir m_home;
 };
 
