@@ -1,0 +1,200 @@
+#include "RunLog.h"
+
+#include "utilities/FileOps.h"
+#include "utilities/IPathUtil.h"
+#include "utilities/MainPreferences.h"
+
+#include "platform/Clock.h"
+#include "platform/NameCodec.h"
+#include "platform/PlistBridge.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The "system log": syslog and the standard error stream.
+void systemLog(const QByteArray& text)
+{
+    ::syslog(LOG_ERR, "%s", text.constData());
+    std::fprintf(stderr, "%s\n", text.constData());
+}
+
+// write(2) until everything is written; the number of bytes written.
+qsizetype writeAll(int fd, const QByteArray& data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+} // namespace
+
+RunLog& RunLog::shared()
+{
+    static RunLog* log = new RunLog; // reader threads may still log while statics are destroyed
+    return *log;
+}
+
+void RunLog::install() { IRunLog::setShared(&shared()); }
+
+QString RunLog::tempFileName()
+{
+    const std::string name = MainPreferences::tempName(IPathUtil::getTmpFolderPath_utf8().toStdString());
+    return name.empty() ? QString() : NameCodec::decode(name);
+}
+
+QString RunLog::getLogsPath() const
+{
+    const QString workspace = IPathUtil::currentWorkspacePath();
+    const PlistBridge::ReadResult prefs = PlistBridge::readFile(workspace + QStringLiteral("/QVPrefs.plist"));
+    const QString folder = PlistValue::string(prefs.map(), QStringLiteral("LogFilesFolder"));
+    if (!folder.isEmpty() && FileOps::isDirectory(NameCodec::encodeStd(folder)))
+        return folder;
+    return workspace + QStringLiteral("/Logs");
+}
+
+bool RunLog::openLog()
+{
+    std::lock_guard lock(m_mutex);
+    return openLocked();
+}
+
+bool RunLog::openLocked()
+{
+    if (!MainPreferences::shared().collectLogs()) {
+        IPathUtil::setLogFileName(QString());
+        return false;
+    }
+    if (m_fd >= 0)
+        return true;
+    const QDateTime now = Clock::current().now();
+    const QString path = getLogsPath() + QStringLiteral("/log_")
+        + now.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")) + QStringLiteral(".txt");
+    const QByteArray raw = NameCodec::encode(path);
+    // O_APPEND: a second log opened within the same second adds to the first, never truncates it.
+    const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        systemLog("Can not create log file  \"" + raw + "\"");
+        return false;
+    }
+    const QByteArray header = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")).toUtf8() + "Start log\n\n";
+    if (writeAll(fd, header) != header.size()) {
+        systemLog("Can not write to log file  \"" + raw + "\"");
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_path = path;
+    IPathUtil::setLogFileName(path);
+    return true;
+}
+
+void RunLog::writeLocked(const QByteArray& text)
+{
+    if (m_fd < 0 && !openLocked())
+        return;
+    if (text.isEmpty())
+        return;
+    if (writeAll(m_fd, text) == 0)
+        systemLog(text);
+}
+
+void RunLog::traceToLog(const QByteArray& text)
+{
+    if (text.isNull())
+        return;
+    std::lock_guard lock(m_mutex);
+    writeLocked(text);
+}
+
+void RunLog::traceToLogUnlessRepeated(const QByteArray& text)
+{
+    if (text.isNull())
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_hasLastRepeatText && text == m_lastRepeatText)
+        return;
+    m_lastRepeatText = text;
+    m_hasLastRepeatText = true;
+    writeLocked(text);
+}
+
+void RunLog::closeLog()
+{
+    std::lock_guard lock(m_mutex);
+    closeLocked();
+}
+
+void RunLog::closeLocked()
+{
+    IPathUtil::setLogFileName(QString());
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_path.clear();
+}
+
+QString RunLog::logPath() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_path;
+}
+
+int RunLog::removeExcessLogging(int keepCount)
+{
+    if (keepCount <= 0)
+        return 0;
+    const std::string folder = NameCodec::encodeStd(shared().getLogsPath());
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir))
+        names.emplace_back(entry->d_name);
+    ::closedir(dir);
+    // The later name first: dated names sort by date.
+    std::sort(names.begin(), names.end(), std::greater<>());
+
+    const QString current = IPathUtil::logFileName();
+    const std::string currentName
+        = current.isEmpty() ? std::string() : NameCodec::encodeStd(current.mid(current.lastIndexOf(QLatin1Char('/')) + 1));
+    auto endsWith = [](const std::string& s, const char* suffix) {
+        const std::string x(suffix);
+        return s.size() >= x.size() && s.compare(s.size() - x.size(), x.size(), x) == 0;
+    };
+    int places = keepCount - 1; // the current log takes one place
+    int removed = 0;
+    for (const std::string& name : names) {
+        if (name.rfind("log_", 0) != 0 || !(endsWith(name, ".txt") || endsWith(name, ".tgz")))
+            continue;
+        if (!currentName.empty() && name == currentName)
+            continue;
+        if (places > 0) {
+            --places;
+            continue;
+        }
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && ::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
+}
