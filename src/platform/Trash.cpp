@@ -6,7 +6,6 @@
 #include "NameCodec.h"
 
 #include <QCoreApplication>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -17,8 +16,14 @@
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("Localizable", text); }
-QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
+QString errnoText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 void setError(QString* error, const QString& text)
 {
@@ -30,7 +35,8 @@ void setError(QString* error, const QString& text)
 bool ensurePrivateFolder(const QByteArray& path, QString* error)
 {
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-        setError(error, tr("Can not create the trash folder \"%1\": %2").arg(NameCodec::decode(path), errnoText(errno)));
+        setError(error,
+            tr("Can not create the trash folder \"%1\": %2").arg(NameCodec::decode(path), errnoText(errno)));
         return false;
     }
     struct stat st;
@@ -97,7 +103,10 @@ QByteArray topDirTrash(const QByteArray& top, QString* error)
 
 } // namespace
 
-QByteArray Trash::homeTrash() { return NameCodec::encode(AppPaths::dataHome()) + "/Trash"; }
+QByteArray Trash::homeTrash()
+{
+    return NameCodec::encode(AppPaths::dataHome()) + "/Trash";
+}
 
 QByteArray Trash::trashFolderFor(const QByteArray& path, QString* error)
 {
@@ -149,11 +158,13 @@ bool Trash::moveToTrash(const QByteArray& pathIn, QString* error)
         const QByteArray trashName = n == 1 ? name : name + '.' + QByteArray::number(n);
         const QByteArray infoPath = trash + "/info/" + trashName + ".trashinfo";
         // The info file reserves the name: whoever creates it first owns that name.
-        const int fd = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        const int fd
+            = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            setError(error, tr("Can not move \"%1\" to the Trash: %2").arg(NameCodec::decode(path), errnoText(errno)));
+            setError(error,
+                tr("Can not move \"%1\" to the Trash: %2").arg(NameCodec::decode(path), errnoText(errno)));
             return false;
         }
         const bool written = ::write(fd, info.constData(), size_t(info.size())) == info.size();
@@ -163,11 +174,13 @@ bool Trash::moveToTrash(const QByteArray& pathIn, QString* error)
         if (!written || !synced || ::rename(path.constData(), target.constData()) != 0) {
             const int err = errno;
             ::unlink(infoPath.constData());
-            setError(error, tr("Can not move \"%1\" to the Trash: %2").arg(NameCodec::decode(path), errnoText(err)));
+            setError(error,
+                tr("Can not move \"%1\" to the Trash: %2").arg(NameCodec::decode(path), errnoText(err)));
             return false;
         }
         return true;
     }
-    setError(error, tr("Can not move \"%1\" to the Trash: %2").arg(NameCodec::decode(path), errnoText(EEXIST)));
+    setError(
+        error, tr("Can not move \"%1\" to the Trash: %2").arg(NameCodec::decode(path), errnoText(EEXIST)));
     return false;
 }

@@ -1,5 +1,10 @@
 #include "IPathUtil.h"
 
+#include "platform/AppPaths.h"
+#include "platform/MountInfo.h"
+#include "platform/NameCodec.h"
+#include "platform/PlistBridge.h"
+#include "platform/Trash.h"
 #include "utilities/FileOps.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
@@ -8,18 +13,11 @@
 #include "utilities/RunLog.h"
 #include "utilities/TreeCopy.h"
 
-#include "platform/AppPaths.h"
-#include "platform/MountInfo.h"
-#include "platform/NameCodec.h"
-#include "platform/PlistBridge.h"
-#include "platform/Trash.h"
-
 #include <QCoreApplication>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTimer>
 #include <QUuid>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -32,17 +30,29 @@
 namespace {
 
 std::unique_ptr<IPathUtil> g_shared;
-std::atomic<bool> g_usedAdminPrivileges {false};
+std::atomic<bool> g_usedAdminPrivileges { false };
 QMutex g_logNameMutex;
 QString g_logFileName;
 
-QString tr(const char* text) { return QCoreApplication::translate("Localizable", text); }
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
 
-void utilLog(const QString& text) { IShellServices::shared().processMessage(LogText(text), LogWord::UtilLog, nullptr); }
+void utilLog(const QString& text)
+{
+    IShellServices::shared().processMessage(LogText(text), LogWord::UtilLog, nullptr);
+}
 
-std::string bytes(const QString& path) { return NameCodec::encodeStd(path); }
+std::string bytes(const QString& path)
+{
+    return NameCodec::encodeStd(path);
+}
 
-QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString errnoText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 // The XDG-mapped "Library/Application Support" of the generations that lived outside a sandbox,
 // and the real home for the sandboxed ones, which kept their own "Library/Containers" tree.
@@ -52,7 +62,10 @@ QString containerSupportPath(const QString& container, const QString& subPath)
         + QStringLiteral("/Data/Library/Application Support/") + subPath;
 }
 
-bool isFolder(const QString& path) { return FileOps::isDirectory(bytes(path)); }
+bool isFolder(const QString& path)
+{
+    return FileOps::isDirectory(bytes(path));
+}
 
 bool isFileNotFolder(const QString& path)
 {
@@ -126,17 +139,32 @@ QString IPathUtil::currentWorkspacePath()
     return AppPaths::currentWorkspacePath();
 }
 
-QString IPathUtil::getBackupsPath() { return currentWorkspacePath() + QStringLiteral("/Backups"); }
-QString IPathUtil::getPreferencesPath() { return AppPaths::configHome(); }
+QString IPathUtil::getBackupsPath()
+{
+    return currentWorkspacePath() + QStringLiteral("/Backups");
+}
+QString IPathUtil::getPreferencesPath()
+{
+    return AppPaths::configHome();
+}
 
 QString IPathUtil::getTuvimoBackupsPath()
 {
     return AppPaths::dataHome() + QStringLiteral("/Tuvimo Backuper/Backups");
 }
 
-QString IPathUtil::getTmpFolderPath() { return MainPreferences::shared().getTmpFolderPath(); }
-QByteArray IPathUtil::getTmpFolderPath_utf8() { return NameCodec::encode(getTmpFolderPath()); }
-QString IPathUtil::getLogFolderPath() { return RunLog::shared().getLogsPath(); }
+QString IPathUtil::getTmpFolderPath()
+{
+    return MainPreferences::shared().getTmpFolderPath();
+}
+QByteArray IPathUtil::getTmpFolderPath_utf8()
+{
+    return NameCodec::encode(getTmpFolderPath());
+}
+QString IPathUtil::getLogFolderPath()
+{
+    return RunLog::shared().getLogsPath();
+}
 
 QString IPathUtil::realHomeDirectory()
 {
@@ -146,7 +174,10 @@ QString IPathUtil::realHomeDirectory()
     return home.isEmpty() ? QStringLiteral("/") : NameCodec::decode(home);
 }
 
-QString IPathUtil::getLauncherPath() { return AppPaths::launcherAppPath(); }
+QString IPathUtil::getLauncherPath()
+{
+    return AppPaths::launcherAppPath();
+}
 
 QString IPathUtil::snaphotToolPath()
 {
@@ -157,8 +188,14 @@ QString IPathUtil::snaphotToolPath()
     return FileOps::exists(bytes(tool)) ? tool : QString();
 }
 
-QString IPathUtil::QV2SupportPathFromAppSupport() { return QStringLiteral("Brisolt Software/Kelvane 2"); }
-QString IPathUtil::QV3SupportPathFromAppSupport() { return QStringLiteral("Kelvane 3"); }
+QString IPathUtil::QV2SupportPathFromAppSupport()
+{
+    return QStringLiteral("Brisolt Software/Kelvane 2");
+}
+QString IPathUtil::QV3SupportPathFromAppSupport()
+{
+    return QStringLiteral("Kelvane 3");
+}
 
 QString IPathUtil::QVSupportPathForVersion(int version)
 {
@@ -166,14 +203,17 @@ QString IPathUtil::QVSupportPathForVersion(int version)
     case 1:
         return AppPaths::dataHome() + QLatin1Char('/') + QV2SupportPathFromAppSupport();
     case 2:
-        return containerSupportPath(QStringLiteral("com.brisoltica.KelvanePro"), QV2SupportPathFromAppSupport());
+        return containerSupportPath(
+            QStringLiteral("com.brisoltica.KelvanePro"), QV2SupportPathFromAppSupport());
     case 3:
-        return containerSupportPath(QStringLiteral("com.brisoltica.KelvaneLite"), QV2SupportPathFromAppSupport());
+        return containerSupportPath(
+            QStringLiteral("com.brisoltica.KelvaneLite"), QV2SupportPathFromAppSupport());
     case 4:
     case 6:
         return AppPaths::dataHome() + QLatin1Char('/') + QV3SupportPathFromAppSupport();
     case 5:
-        return containerSupportPath(QStringLiteral("com.brisoltica.Kelvane3"), QV3SupportPathFromAppSupport());
+        return containerSupportPath(
+            QStringLiteral("com.brisoltica.Kelvane3"), QV3SupportPathFromAppSupport());
     default:
         return QString();
     }
@@ -184,12 +224,12 @@ bool IPathUtil::isWorkspaceExistsForVersion(int version) const
     const QString folder = QVSupportPathForVersion(version);
     if (folder.isEmpty() || !isFolder(folder))
         return false;
-    for (const char* sub : {"Backups", "Syncs", "Logs"}) {
+    for (const char* sub : { "Backups", "Syncs", "Logs" }) {
         if (!isFolder(folder + QLatin1Char('/') + QLatin1String(sub)))
             return false;
     }
-    const QString prefs = (version == 4 || version == 5) ? QStringLiteral("QVPrefs.plist")
-                                                         : QStringLiteral("QV2Prefs.plist");
+    const QString prefs
+        = (version == 4 || version == 5) ? QStringLiteral("QVPrefs.plist") : QStringLiteral("QV2Prefs.plist");
     return isFileNotFolder(folder + QLatin1Char('/') + prefs);
 }
 
@@ -256,8 +296,14 @@ void IPathUtil::setRecentFolder(int slot, const QString& path)
     m_recentFolders[slot] = path.isEmpty() ? QStringLiteral("empty") : path;
 }
 
-void IPathUtil::setUsedAdminPrivileges(bool used) { g_usedAdminPrivileges = used; }
-bool IPathUtil::usedAdminPrivileges() { return g_usedAdminPrivileges; }
+void IPathUtil::setUsedAdminPrivileges(bool used)
+{
+    g_usedAdminPrivileges = used;
+}
+bool IPathUtil::usedAdminPrivileges()
+{
+    return g_usedAdminPrivileges;
+}
 
 QString IPathUtil::logFileName()
 {
@@ -417,21 +463,25 @@ void IPathUtil::fixOwnerForDirectory(const QString& path)
         return;
     const QString owner = QStringLiteral("%1:%2").arg(::getuid()).arg(::getgid());
     QTimer::singleShot(1000, QCoreApplication::instance(), [path, owner] {
-        RootCommand::start({QStringLiteral("chown"), QStringLiteral("-R"), QStringLiteral("-h"), QStringLiteral("--"),
-                            owner, path},
-                           [path](bool ok, const QString& error) {
-                               if (!ok)
-                                   utilLog(tr("Can not change the owner of \"%1\": %2").arg(path, error));
-                           });
+        RootCommand::start({ QStringLiteral("chown"), QStringLiteral("-R"), QStringLiteral("-h"),
+                               QStringLiteral("--"), owner, path },
+            [path](bool ok, const QString& error) {
+                if (!ok)
+                    utilLog(tr("Can not change the owner of \"%1\": %2").arg(path, error));
+            });
     });
 }
 
-QString IPathUtil::generateUUID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+QString IPathUtil::generateUUID()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
 
 std::vector<std::string> IPathUtil::systemExcludeListWithType(int type)
 {
     std::vector<std::string> list;
-    const PlistBridge::ReadResult read = PlistBridge::readFile(AppPaths::resourcePath(QStringLiteral("ParamProc.plist")));
+    const PlistBridge::ReadResult read
+        = PlistBridge::readFile(AppPaths::resourcePath(QStringLiteral("ParamProc.plist")));
     const QString text = PlistValue::string(read.map(), QStringLiteral("clone_system_excludes"));
     if (text.isEmpty())
         return list;

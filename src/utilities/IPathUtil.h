@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,7 +37,8 @@ public:
     static QString getLogFolderPath(); // the run-log folder
     static QString realHomeDirectory(); // the user record's home, else $HOME
     static QString getLauncherPath(); // Contents/Library/LoginItems/QVP3Launcher.app
-    static QString snaphotToolPath(); // <app>/Contents/Resources/QVSnap.app/Contents/MacOS/QVSnap, null when missing
+    static QString
+    snaphotToolPath(); // <app>/Contents/Resources/QVSnap.app/Contents/MacOS/QVSnap, null when missing
 
     // Product generations 1..6; null for any other number.
     static QString QVSupportPathForVersion(int version);
@@ -85,6 +85,6 @@ private:
     IPathUtil() = default;
     friend struct std::default_delete<IPathUtil>;
 
-    QString m_recentFolders[2] = {QStringLiteral("empty"), QStringLiteral("empty")};
+    QString m_recentFolders[2] = { QStringLiteral("empty"), QStringLiteral("empty") };
     QString m_currentWorkspacePath;
 };

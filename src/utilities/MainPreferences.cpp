@@ -1,5 +1,8 @@
 #include "MainPreferences.h"
 
+#include "platform/AppPaths.h"
+#include "platform/NameCodec.h"
+#include "platform/PlistBridge.h"
 #include "utilities/FileOps.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/IShellServices.h"
@@ -7,13 +10,8 @@
 #include "utilities/RootCommand.h"
 #include "utilities/TempFolder.h"
 
-#include "platform/AppPaths.h"
-#include "platform/NameCodec.h"
-#include "platform/PlistBridge.h"
-
 #include <QCoreApplication>
 #include <QRegularExpression>
-
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -25,10 +23,22 @@ namespace {
 
 std::unique_ptr<MainPreferences> g_shared;
 
-QString tr(const char* text) { return QCoreApplication::translate("Localizable", text); }
-void utilLog(const QString& text) { IShellServices::shared().processMessage(LogText(text), LogWord::UtilLog, nullptr); }
-std::string bytes(const QString& path) { return NameCodec::encodeStd(path); }
-QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
+void utilLog(const QString& text)
+{
+    IShellServices::shared().processMessage(LogText(text), LogWord::UtilLog, nullptr);
+}
+std::string bytes(const QString& path)
+{
+    return NameCodec::encodeStd(path);
+}
+QString errnoText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 bool isFolder(const QString& path)
 {
@@ -36,7 +46,10 @@ bool isFolder(const QString& path)
     return !path.isEmpty() && ::stat(bytes(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool pathExists(const QString& path) { return !path.isEmpty() && FileOps::exists(bytes(path)); }
+bool pathExists(const QString& path)
+{
+    return !path.isEmpty() && FileOps::exists(bytes(path));
+}
 
 // Creates one folder; true when it exists as a folder afterwards. *made says whether it was made.
 bool makeFolder(const QString& path, mode_t mode, bool* made = nullptr)
@@ -92,7 +105,10 @@ private:
     QDateTime m_resume;
 };
 
-int boundedInt(qint64 v) { return int(qBound<qint64>(qint64(INT_MIN), v, qint64(INT_MAX))); }
+int boundedInt(qint64 v)
+{
+    return int(qBound<qint64>(qint64(INT_MIN), v, qint64(INT_MAX)));
+}
 
 QString bundlePath()
 {
@@ -134,7 +150,10 @@ void MainPreferences::setAgentState(PrefsAgentState* state)
     m_agentState = state ? state : m_ownAgentState.get();
 }
 
-PrefsAgentState& MainPreferences::agentState() { return *m_agentState; }
+PrefsAgentState& MainPreferences::agentState()
+{
+    return *m_agentState;
+}
 
 QVariantMap MainPreferences::updatedDictionary(QVariantMap prefs)
 {
@@ -187,10 +206,13 @@ bool MainPreferences::savePreferences()
         // Never write over a file we could not read: keep it aside for the user.
         const QString aside = PlistBridge::keepAside(path);
         if (aside.isNull()) {
-            utilLog(tr("The preferences file \"%1\" is damaged and can not be moved aside; it is left as it is").arg(path));
+            utilLog(
+                tr("The preferences file \"%1\" is damaged and can not be moved aside; it is left as it is")
+                    .arg(path));
             return false;
         }
-        utilLog(tr("The preferences file \"%1\" is damaged; it was kept as \"%2\" and new preferences are written")
+        utilLog(tr(
+            "The preferences file \"%1\" is damaged; it was kept as \"%2\" and new preferences are written")
                     .arg(path, aside));
         break;
     }
@@ -233,7 +255,8 @@ bool MainPreferences::loadPreferences()
 
 void MainPreferences::applyLoaded(const QVariantMap& p)
 {
-    auto isString = [&](const char* key) { return p.value(QLatin1String(key)).typeId() == QMetaType::QString; };
+    auto isString
+        = [&](const char* key) { return p.value(QLatin1String(key)).typeId() == QMetaType::QString; };
     if (isString("LastWorkingVersionID"))
         m_lastWorkingVersionID = p.value(QStringLiteral("LastWorkingVersionID")).toString();
     const qint64 scheme = PlistValue::integer(p, QStringLiteral("GeneralPreferencesScheme"), 0);
@@ -248,13 +271,13 @@ void MainPreferences::applyLoaded(const QVariantMap& p)
         if (PlistValue::isNumber(agent)) {
             // The older form: the state word alone, the resume date beside it.
             m_agentState->set(boundedInt(agent.toLongLong()), 0.0,
-                              dateFromDescription(PlistValue::string(p, QStringLiteral("ScheduleResumeDate"))));
+                dateFromDescription(PlistValue::string(p, QStringLiteral("ScheduleResumeDate"))));
         } else if (agent.typeId() == QMetaType::QVariantMap) {
             const QVariantMap a = agent.toMap();
             if (PlistValue::isNumber(a.value(QStringLiteral("State")))) {
                 m_agentState->set(boundedInt(PlistValue::integer(a, QStringLiteral("State"))),
-                                  PlistValue::real(a, QStringLiteral("ModifyInterval"), 0.0),
-                                  dateFromDescription(PlistValue::string(a, QStringLiteral("ScheduleResumeDate"))));
+                    PlistValue::real(a, QStringLiteral("ModifyInterval"), 0.0),
+                    dateFromDescription(PlistValue::string(a, QStringLiteral("ScheduleResumeDate"))));
             }
         }
     } else if (scheme <= 1) {
@@ -273,12 +296,16 @@ void MainPreferences::applyLoaded(const QVariantMap& p)
         m_collectLogs = collect.toBool();
     else if (PlistValue::isNumber(collect))
         m_collectLogs = collect.toDouble() == 1.0;
-    m_logDetailsLevel = boundedInt(PlistValue::integer(p, QStringLiteral("LogDetailsLevel"), m_logDetailsLevel));
-    m_keepLogFilesCount = boundedInt(PlistValue::integer(p, QStringLiteral("KeepLogFilesCount"), m_keepLogFilesCount));
-    m_captureExcludePatternRule
-        = boundedInt(PlistValue::integer(p, QStringLiteral("CaptureExcludePatternRule"), m_captureExcludePatternRule));
-    m_combineExcludePattern = PlistValue::boolean(p, QStringLiteral("CombineExcludePattern"), m_combineExcludePattern);
-    m_resolveBundlesAsDir = PlistValue::boolean(p, QStringLiteral("ResolveBundlesAsDir"), m_resolveBundlesAsDir);
+    m_logDetailsLevel
+        = boundedInt(PlistValue::integer(p, QStringLiteral("LogDetailsLevel"), m_logDetailsLevel));
+    m_keepLogFilesCount
+        = boundedInt(PlistValue::integer(p, QStringLiteral("KeepLogFilesCount"), m_keepLogFilesCount));
+    m_captureExcludePatternRule = boundedInt(
+        PlistValue::integer(p, QStringLiteral("CaptureExcludePatternRule"), m_captureExcludePatternRule));
+    m_combineExcludePattern
+        = PlistValue::boolean(p, QStringLiteral("CombineExcludePattern"), m_combineExcludePattern);
+    m_resolveBundlesAsDir
+        = PlistValue::boolean(p, QStringLiteral("ResolveBundlesAsDir"), m_resolveBundlesAsDir);
     const QByteArray compact = PlistValue::data(p, QStringLiteral("GeneralPreferencesCompactData"));
     if (!compact.isEmpty())
         m_compactData = compact;
@@ -286,8 +313,8 @@ void MainPreferences::applyLoaded(const QVariantMap& p)
     m_adminInfoSaveToKeychain
         = PlistValue::boolean(p, QStringLiteral("AdminInfoSaveToKeychain"), m_adminInfoSaveToKeychain);
     m_hideCloneWarning = PlistValue::boolean(p, QStringLiteral("HideCloneWarning"), m_hideCloneWarning);
-    s_onlyErrorSendToSysNotification = PlistValue::boolean(p, QStringLiteral("OnlyErrorSendToSysNotification"),
-                                                           s_onlyErrorSendToSysNotification);
+    s_onlyErrorSendToSysNotification = PlistValue::boolean(
+        p, QStringLiteral("OnlyErrorSendToSysNotification"), s_onlyErrorSendToSysNotification);
     m_useCustomTmpFolder = PlistValue::boolean(p, QStringLiteral("UseCustomTmpFolder"), m_useCustomTmpFolder);
     if (isString("CustomTmpFolder"))
         setCustomTmpFolderPath(p.value(QStringLiteral("CustomTmpFolder")).toString());
@@ -305,7 +332,10 @@ void MainPreferences::setCustomTmpFolderPath(const QString& path)
     }
 }
 
-QString MainPreferences::tmpFolder() { return NameCodec::decode(TempFolder::defaultBase()); }
+QString MainPreferences::tmpFolder()
+{
+    return NameCodec::decode(TempFolder::defaultBase());
+}
 
 QString MainPreferences::getTmpFolderPath()
 {
@@ -416,10 +446,11 @@ bool MainPreferences::checkCreateAppSupportPath(bool* created)
                 if (stayed.isEmpty())
                     ::rmdir(oldBytes.c_str());
                 else
-                    utilLog(tr("These backups stayed in \"%1\": %2").arg(old, stayed.join(QStringLiteral(", "))));
+                    utilLog(
+                        tr("These backups stayed in \"%1\": %2").arg(old, stayed.join(QStringLiteral(", "))));
             }
         }
-        for (const char* sub : {"Logs", "Syncs", "Clones"})
+        for (const char* sub : { "Logs", "Syncs", "Clones" })
             ok = makeFolder(workspace + QLatin1Char('/') + QLatin1String(sub), 0777) && ok;
     }
     if (s_created)
@@ -442,7 +473,7 @@ void MainPreferences::createPathFolders(const QString& path, bool asAdmin, int f
             return;
         if (asAdmin) {
             QString error;
-            if (!RootCommand::run({QStringLiteral("mkdir"), QStringLiteral("--"), current}, &error))
+            if (!RootCommand::run({ QStringLiteral("mkdir"), QStringLiteral("--"), current }, &error))
                 utilLog(tr("The folder \"%1\" can not be created: %2").arg(current, error));
         } else if (::mkdir(bytes(current).c_str(), 0777) != 0) {
             utilLog(tr("The folder \"%1\" can not be created: %2").arg(current, errnoText(errno)));
@@ -488,8 +519,9 @@ bool MainPreferences::setNormalOwnerToFiles(const QString& path, bool asAdmin)
     for (const QString& file : files) {
         // -h: a link planted in place of a volume changes itself, never what it points to.
         QString error;
-        if (!RootCommand::run({QStringLiteral("chown"), QStringLiteral("-h"), QStringLiteral("--"), owner, file},
-                              &error)) {
+        if (!RootCommand::run(
+                { QStringLiteral("chown"), QStringLiteral("-h"), QStringLiteral("--"), owner, file },
+                &error)) {
             utilLog(tr("Can not change the owner of \"%1\": %2").arg(file, error));
             ok = false;
         }
@@ -535,8 +567,11 @@ QString MainPreferences::dateDescription(const QDateTime& date)
     const QDateTime local = date.toLocalTime();
     const int offset = local.offsetFromUtc();
     const int minutes = qAbs(offset) / 60;
-    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-        + QStringLiteral("%1%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "))
+        + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        + QStringLiteral("%1%2")
+              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 QDateTime MainPreferences::dateFromDescription(const QString& text)

@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QString>
 #include <QVariantMap>
-
 #include <atomic>
 #include <memory>
 #include <string>
@@ -143,7 +142,7 @@ private:
     qint64 m_lastPrefVersionNumber = 0;
     QByteArray m_compactData;
     QString m_appVersion;
-    std::atomic<bool> m_collectLogs {true}; // read by the run log on reader threads
+    std::atomic<bool> m_collectLogs { true }; // read by the run log on reader threads
     int m_logDetailsLevel = 1;
     int m_keepLogFilesCount = 20;
     bool m_adminInfoSaveToKeychain = false;
@@ -158,5 +157,5 @@ private:
     std::unique_ptr<PrefsAgentState> m_ownAgentState;
     PrefsAgentState* m_agentState = nullptr;
 
-    static inline std::atomic<bool> s_onlyErrorSendToSysNotification {false};
+    static inline std::atomic<bool> s_onlyErrorSendToSysNotification { false };
 };

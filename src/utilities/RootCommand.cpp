@@ -4,7 +4,6 @@
 #include "platform/Subprocess.h"
 
 #include <QCoreApplication>
-
 #include <memory>
 #include <thread>
 #include <unistd.h>

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 
 // Runs one argument vector with administrator rights, for the workspace's ownership fixes and

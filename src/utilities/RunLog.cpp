@@ -1,15 +1,13 @@
 #include "RunLog.h"
 
+#include "platform/Clock.h"
+#include "platform/NameCodec.h"
+#include "platform/PlistBridge.h"
 #include "utilities/FileOps.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/MainPreferences.h"
 
-#include "platform/Clock.h"
-#include "platform/NameCodec.h"
-#include "platform/PlistBridge.h"
-
 #include <QDateTime>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -53,7 +51,10 @@ RunLog& RunLog::shared()
     return *log;
 }
 
-void RunLog::install() { IRunLog::setShared(&shared()); }
+void RunLog::install()
+{
+    IRunLog::setShared(&shared());
+}
 
 QString RunLog::tempFileName()
 {
@@ -150,6 +151,9 @@ void RunLog::closeLocked()
         ::close(m_fd);
     m_fd = -1;
     m_path.clear();
+    // A new log starts without a previous line to compare with.
+    m_lastRepeatText.clear();
+    m_hasLastRepeatText = false;
 }
 
 QString RunLog::logPath() const
@@ -174,8 +178,9 @@ int RunLog::removeExcessLogging(int keepCount)
     std::sort(names.begin(), names.end(), std::greater<>());
 
     const QString current = IPathUtil::logFileName();
-    const std::string currentName
-        = current.isEmpty() ? std::string() : NameCodec::encodeStd(current.mid(current.lastIndexOf(QLatin1Char('/')) + 1));
+    const std::string currentName = current.isEmpty()
+        ? std::string()
+        : NameCodec::encodeStd(current.mid(current.lastIndexOf(QLatin1Char('/')) + 1));
     auto endsWith = [](const std::string& s, const char* suffix) {
         const std::string x(suffix);
         return s.size() >= x.size() && s.compare(s.size() - x.size(), x.size(), x) == 0;

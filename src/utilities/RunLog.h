@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <mutex>
 
 // The run log of one start of the application: "<logs folder>/log_<yyyy-MM-dd_HH-mm-ss>.txt",
@@ -30,7 +29,8 @@ public:
     void traceToLogUnlessRepeated(const QByteArray& text);
     // A new empty file in the private temporary folder (IRunLog); null on failure.
     QString tempFileName() override;
-    // Closes the log; a later traceToLog opens a new file.
+    // Closes the log (and forgets the last line given to traceToLogUnlessRepeated); a later
+    // traceToLog opens a new file.
     void closeLog();
 
     // The path of the open log, null when none.

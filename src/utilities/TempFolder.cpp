@@ -88,7 +88,10 @@ std::string processStartTime(pid_t pid)
     return {};
 }
 
-std::string ownerRecord(pid_t pid) { return std::to_string(pid) + " " + processStartTime(pid) + "\n"; }
+std::string ownerRecord(pid_t pid)
+{
+    return std::to_string(pid) + " " + processStartTime(pid) + "\n";
+}
 
 // Whether the process recorded in folder/.owner still runs.
 bool ownerAlive(const std::string& folder, const struct stat& folderStat)
@@ -119,7 +122,10 @@ bool ownerAlive(const std::string& folder, const struct stat& folderStat)
     return !now.empty() && now == start;
 }
 
-void removeAllAtExit() { TempFolder::removeAll(); }
+void removeAllAtExit()
+{
+    TempFolder::removeAll();
+}
 
 int removeStaleLocked(Registry& r, const std::string& base);
 
@@ -184,7 +190,10 @@ std::string TempFolder::defaultBase()
     return "/tmp";
 }
 
-std::string TempFolder::folderPrefix() { return "kelvane-" + std::to_string(::geteuid()) + "."; }
+std::string TempFolder::folderPrefix()
+{
+    return "kelvane-" + std::to_string(::geteuid()) + ".";
+}
 
 std::string TempFolder::privateFolder(const std::string& base, std::string* error)
 {

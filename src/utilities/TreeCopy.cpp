@@ -9,7 +9,7 @@ bool copyContents(const QString& from, const QString& into, QString* error)
     Subprocess::Options options;
     options.program = QStringLiteral("cp");
     // "from/." copies what the folder holds, dot files included, into the existing folder.
-    options.arguments = {QStringLiteral("-a"), QStringLiteral("--"), from + QStringLiteral("/."), into};
+    options.arguments = { QStringLiteral("-a"), QStringLiteral("--"), from + QStringLiteral("/."), into };
     const Subprocess::Result result = Subprocess::run(options);
     if (result.succeeded())
         return true;

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "KvTest.h"
-
 #include "platform/AppPaths.h"
+#include "utilities/FileOps.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/RunLog.h"
@@ -22,7 +22,8 @@ public:
     WorkspaceFixture()
         : m_dir(QDir(KvTest::buildDir()).filePath(QStringLiteral("kv-home-XXXXXX")))
     {
-        for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "TMPDIR"})
+        for (const char* name :
+            { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "TMPDIR" })
             m_saved.insert(name, qEnvironmentVariableIsSet(name) ? qgetenv(name) : QByteArray());
         const QByteArray home = QFile::encodeName(home_());
         qputenv("HOME", home);
@@ -37,6 +38,8 @@ public:
     ~WorkspaceFixture()
     {
         resetSingletons();
+        // Qt's own removal skips names that are not UTF-8.
+        FileOps::removeTree(QFile::encodeName(home_()).toStdString());
         for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it) {
             if (it.value().isNull())
                 qunsetenv(it.key().constData());

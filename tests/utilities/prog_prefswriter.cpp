@@ -3,7 +3,6 @@
 #include "utilities/MainPreferences.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 int main(int argc, char** argv)

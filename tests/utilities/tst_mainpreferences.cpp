@@ -2,7 +2,6 @@
 #include "KvTest.h"
 #include "RecordingShellServices.h"
 #include "WorkspaceFixture.h"
-
 #include "platform/AppPaths.h"
 #include "platform/PlistBridge.h"
 #include "utilities/IPathUtil.h"
@@ -12,11 +11,13 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
-
 #include <sys/stat.h>
 
 namespace {
-QVariantMap readPrefs(const QString& path) { return PlistBridge::readFile(path).map(); }
+QVariantMap readPrefs(const QString& path)
+{
+    return PlistBridge::readFile(path).map();
+}
 
 bool anyMessageContains(const RecordingShellServices& shell, const QString& part)
 {
@@ -42,7 +43,7 @@ private Q_SLOTS:
         MainPreferences& prefs = MainPreferences::shared();
         QVERIFY(!prefs.loadPreferences()); // nothing to read yet
 
-        for (const char* sub : {"Backups", "Logs", "Syncs", "Clones"})
+        for (const char* sub : { "Backups", "Logs", "Syncs", "Clones" })
             QVERIFY2(QFileInfo(home.workspace() + QLatin1Char('/') + QLatin1String(sub)).isDir(), sub);
         struct stat st;
         QVERIFY(::stat(QFile::encodeName(home.dataHome()).constData(), &st) == 0);
@@ -55,12 +56,14 @@ private Q_SLOTS:
         QCOMPARE(file.value(QStringLiteral("KeepLogFilesCount")).toLongLong(), 20);
         QCOMPARE(file.value(QStringLiteral("LogDetailsLevel")).toLongLong(), 1);
         QCOMPARE(file.value(QStringLiteral("GeneralPreferencesScheme")).toLongLong(), 2);
-        QCOMPARE(file.value(QStringLiteral("LastWorkingVersionID")).toString(), QStringLiteral("QV3_NORMAL_PRO"));
+        QCOMPARE(
+            file.value(QStringLiteral("LastWorkingVersionID")).toString(), QStringLiteral("QV3_NORMAL_PRO"));
         QCOMPARE(file.value(QStringLiteral("CombineExcludePattern")).toBool(), true);
         QCOMPARE(file.value(QStringLiteral("ResolveBundlesAsDir")).toBool(), true);
         QCOMPARE(file.value(QStringLiteral("UseCustomTmpFolder")).toBool(), false);
         QCOMPARE(file.value(QStringLiteral("CustomTmpFolder")).toString(), home.tmp());
-        QCOMPARE(file.value(QStringLiteral("AppFullPath")).toString(), QFileInfo(KvTest::appContentsDir()).path());
+        QCOMPARE(
+            file.value(QStringLiteral("AppFullPath")).toString(), QFileInfo(KvTest::appContentsDir()).path());
         QVERIFY(!file.value(QStringLiteral("AppVersion")).toString().isEmpty());
         QVERIFY(file.value(QStringLiteral("AgentState")).typeId() == QMetaType::QVariantMap);
         QVERIFY(IPathUtil::shared().isWorkspaceExistsForVersion(4));
@@ -101,23 +104,25 @@ private Q_SLOTS:
         QTest::addColumn<bool>("collectLogs");
         QTest::addColumn<int>("keepCount");
 
-        QVariantMap agentAsNumber {{"GeneralPreferencesScheme", 2}, {"AgentState", 5}};
+        QVariantMap agentAsNumber { { "GeneralPreferencesScheme", 2 }, { "AgentState", 5 } };
         QTest::newRow("state word as a number, scheme 2") << agentAsNumber << 0 << 5 << 0.0 << true << 20;
-        QVariantMap scheduleOff {{"GeneralPreferencesScheme", 1}, {"ScheduleEnabled", false}};
+        QVariantMap scheduleOff { { "GeneralPreferencesScheme", 1 }, { "ScheduleEnabled", false } };
         QTest::newRow("scheme 1, schedule disabled") << scheduleOff << 13 << (4 | 8) << 0.0 << true << 20;
-        QVariantMap scheduleOn {{"GeneralPreferencesScheme", 0}, {"ScheduleEnabled", true}};
+        QVariantMap scheduleOn { { "GeneralPreferencesScheme", 0 }, { "ScheduleEnabled", true } };
         QTest::newRow("scheme 0, schedule enabled") << scheduleOn << 0 << (1 | 8) << 0.0 << true << 20;
-        QVariantMap collectTwo {{"CollectLogs", 2}};
+        QVariantMap collectTwo { { "CollectLogs", 2 } };
         QTest::newRow("CollectLogs 2 is not YES") << collectTwo << 0 << 0 << 0.0 << false << 20;
-        QVariantMap collectOne {{"CollectLogs", 1}, {"KeepLogFilesCount", 3}};
+        QVariantMap collectOne { { "CollectLogs", 1 }, { "KeepLogFilesCount", 3 } };
         QTest::newRow("CollectLogs 1") << collectOne << 0 << 0 << 0.0 << true << 3;
-        QVariantMap wrongTypes {{"CollectLogs", QStringLiteral("no")}, {"KeepLogFilesCount", QStringLiteral("ten")},
-                                {"GeneralPreferencesScheme", 2}, {"AgentState", QStringLiteral("x")}};
+        QVariantMap wrongTypes { { "CollectLogs", QStringLiteral("no") },
+            { "KeepLogFilesCount", QStringLiteral("ten") }, { "GeneralPreferencesScheme", 2 },
+            { "AgentState", QStringLiteral("x") } };
         QTest::newRow("values of other types are ignored") << wrongTypes << 0 << 0 << 0.0 << true << 20;
-        QVariantMap agentDict {{"GeneralPreferencesScheme", 2},
-                               {"AgentState", QVariantMap {{"State", 3}, {"ModifyInterval", 812345678.25}}}};
+        QVariantMap agentDict { { "GeneralPreferencesScheme", 2 },
+            { "AgentState", QVariantMap { { "State", 3 }, { "ModifyInterval", 812345678.25 } } } };
         QTest::newRow("state dictionary") << agentDict << 0 << 3 << 812345678.25 << true << 20;
-        QVariantMap agentNoState {{"GeneralPreferencesScheme", 2}, {"AgentState", QVariantMap {{"ModifyInterval", 5.0}}}};
+        QVariantMap agentNoState { { "GeneralPreferencesScheme", 2 },
+            { "AgentState", QVariantMap { { "ModifyInterval", 5.0 } } } };
         QTest::newRow("state dictionary without State") << agentNoState << 9 << 9 << 0.0 << true << 20;
     }
 
@@ -150,7 +155,8 @@ private Q_SLOTS:
         const QVariantMap saved = readPrefs(home.prefsFile());
         QCOMPARE(saved.value(QStringLiteral("Foreign")).toString(), QStringLiteral("kept"));
         QVERIFY(!saved.contains(QStringLiteral("ViewFilesAsAdmin")));
-        QCOMPARE(saved.value(QStringLiteral("AgentState")).toMap().value(QStringLiteral("State")).toInt(), bits);
+        QCOMPARE(
+            saved.value(QStringLiteral("AgentState")).toMap().value(QStringLiteral("State")).toInt(), bits);
     }
 
     // The resume date is written as "yyyy-MM-dd HH:mm:ss +hhmm" and read back to the same instant.
@@ -169,13 +175,13 @@ private Q_SLOTS:
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}$"))
                      .match(text)
                      .hasMatch(),
-                 qPrintable(text));
+            qPrintable(text));
         WorkspaceFixture::resetSingletons();
         QVERIFY(MainPreferences::shared().loadPreferences());
         QCOMPARE(MainPreferences::shared().agentState().scheduleResumeDate().toSecsSinceEpoch(),
-                 resume.toSecsSinceEpoch());
+            resume.toSecsSinceEpoch());
         QCOMPARE(MainPreferences::dateFromDescription(QStringLiteral("2024-03-30 18:30:00 +0100")).toUTC(),
-                 QDateTime(QDate(2024, 3, 30), QTime(17, 30), Qt::UTC));
+            QDateTime(QDate(2024, 3, 30), QTime(17, 30), Qt::UTC));
     }
 
     // A file that does not parse is kept aside byte for byte and never overwritten; the
@@ -191,7 +197,7 @@ private Q_SLOTS:
 
         QVERIFY(!MainPreferences::shared().loadPreferences());
         const QStringList aside
-            = QDir(home.workspace()).entryList({QStringLiteral("QVPrefs.plist.corrupt-*")}, QDir::Files);
+            = QDir(home.workspace()).entryList({ QStringLiteral("QVPrefs.plist.corrupt-*") }, QDir::Files);
         QCOMPARE(aside.size(), 1);
         QCOMPARE(readAll(home.workspace() + QLatin1Char('/') + aside.first()), garbage);
         QCOMPARE(readPrefs(home.prefsFile()).value(QStringLiteral("KeepLogFilesCount")).toLongLong(), 20);
@@ -231,15 +237,15 @@ private Q_SLOTS:
     {
         WorkspaceFixture home;
         QVERIFY(MainPreferences::shared().checkCreateAppSupportPath());
-        QVERIFY(PlistBridge::writeFileAtomically(
-            home.prefsFile(), QVariantMap {{"AppFullPath", QStringLiteral("/nowhere/Old Kelvane Pro 3.app")}}));
+        QVERIFY(PlistBridge::writeFileAtomically(home.prefsFile(),
+            QVariantMap { { "AppFullPath", QStringLiteral("/nowhere/Old Kelvane Pro 3.app") } }));
         MainPreferences& prefs = MainPreferences::shared();
         QVERIFY(prefs.loadPreferences());
         const QString tar = KvTest::appContentsDir() + QStringLiteral("/Resources/gnutar");
         QCOMPARE(prefs.tarTool(), tar);
         QCOMPARE(prefs.appFullPath(), QFileInfo(KvTest::appContentsDir()).path());
         QProcess run;
-        run.start(tar, {QStringLiteral("--version")});
+        run.start(tar, { QStringLiteral("--version") });
         QVERIFY(run.waitForFinished(20000));
         QCOMPARE(run.readAllStandardOutput().split('\n').value(0), QByteArray("tar (GNU tar) 1.34"));
     }
@@ -250,7 +256,8 @@ private Q_SLOTS:
     {
         WorkspaceFixture home;
         QVERIFY(MainPreferences::shared().checkCreateAppSupportPath());
-        QVERIFY(PlistBridge::writeFileAtomically(home.prefsFile(), QVariantMap {{"Foreign", QStringLiteral("kept")}}));
+        QVERIFY(PlistBridge::writeFileAtomically(
+            home.prefsFile(), QVariantMap { { "Foreign", QStringLiteral("kept") } }));
         for (int round = 0; round < 12; ++round) {
             QProcess writer;
             writer.start(KvTest::testBinDir() + QStringLiteral("/prefswriter"), {});
