@@ -1,4 +1,5 @@
 #include "projects/IAgentTool.h"
+#include "utilities/RunLog.h"
 
 #include <QApplication>
 #include <QMainWindow>
@@ -55,6 +56,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvane Pro 3"));
     quitOnCaughtSignals(app);
+    // The common functions' run-log lines and temporary names go to the workspace's run log.
+    RunLog::install();
     // The agent finds the running application by its name on the session bus; a missing bus
     // leaves the application working without its agent.
     IAgentTool::startMainApplicationLink();

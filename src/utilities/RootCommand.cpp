@@ -1,20 +1,18 @@
 #include "RootCommand.h"
 
 #include "platform/MainThread.h"
-#include "platform/Subprocess.h"
+#include "platform/PrivilegeBackend.h"
+#include "platform/RootProcess.h"
 
-#include <QCoreApplication>
-#include <memory>
 #include <thread>
-#include <unistd.h>
 
 namespace RootCommand {
 
 namespace {
 
-QString resultError(const Subprocess::Result& result)
+QString resultError(const RootProcess::Result& result)
 {
-    QString text = QString::fromUtf8(result.err + result.out).trimmed();
+    QString text = QString::fromUtf8(result.out + result.err).trimmed();
     if (text.isEmpty())
         text = result.error;
     if (text.isEmpty())
@@ -23,30 +21,20 @@ QString resultError(const Subprocess::Result& result)
     return text;
 }
 
-bool canRunAsRoot(QString* error)
+RootProcess::Result runNow(const QStringList& argv)
 {
-    if (::geteuid() == 0)
-        return true;
-    if (error)
-        *error = QCoreApplication::translate("Localizable", "There is no way to get administrator rights");
-    return false;
-}
-
-Subprocess::Options optionsFor(const QStringList& argv)
-{
-    Subprocess::Options options;
-    options.program = argv.value(0);
-    options.arguments = argv.mid(1);
-    return options;
+    PrivilegeBackend::RootCommand command;
+    command.arguments = argv;
+    return RootProcess::run(command);
 }
 
 } // namespace
 
 bool run(const QStringList& argv, QString* error)
 {
-    if (argv.isEmpty() || !canRunAsRoot(error))
+    if (argv.isEmpty())
         return false;
-    const Subprocess::Result result = Subprocess::run(optionsFor(argv));
+    const RootProcess::Result result = runNow(argv);
     if (result.succeeded())
         return true;
     if (error)
@@ -56,15 +44,11 @@ bool run(const QStringList& argv, QString* error)
 
 void start(const QStringList& argv, std::function<void(bool ok, const QString& error)> done)
 {
-    QString error;
-    if (argv.isEmpty() || !canRunAsRoot(&error)) {
-        if (done)
-            runOnMain([done, error] { done(false, error); });
+    if (argv.isEmpty())
         return;
-    }
     // The waiting thread owns the child: it is reaped there and the result goes to the main thread.
-    std::thread([options = optionsFor(argv), done] {
-        const Subprocess::Result result = Subprocess::run(options);
+    std::thread([argv, done] {
+        const RootProcess::Result result = runNow(argv);
         const bool ok = result.succeeded();
         const QString text = ok ? QString() : resultError(result);
         if (done)

@@ -126,18 +126,6 @@ void RunLog::traceToLog(const QByteArray& text)
     writeLocked(text);
 }
 
-void RunLog::traceToLogUnlessRepeated(const QByteArray& text)
-{
-    if (text.isNull())
-        return;
-    std::lock_guard lock(m_mutex);
-    if (m_hasLastRepeatText && text == m_lastRepeatText)
-        return;
-    m_lastRepeatText = text;
-    m_hasLastRepeatText = true;
-    writeLocked(text);
-}
-
 void RunLog::closeLog()
 {
     std::lock_guard lock(m_mutex);
@@ -151,9 +139,6 @@ void RunLog::closeLocked()
         ::close(m_fd);
     m_fd = -1;
     m_path.clear();
-    // A new log starts without a previous line to compare with.
-    m_lastRepeatText.clear();
-    m_hasLastRepeatText = false;
 }
 
 QString RunLog::logPath() const

@@ -24,13 +24,9 @@ public:
     bool openLog();
     // Appends text unchanged (opening the log first when needed). Null text does nothing.
     void traceToLog(const QByteArray& text) override;
-    // The same, but a text equal to the one last given to this function is dropped (the
-    // full-log and hand-over paths, which see the same line several times).
-    void traceToLogUnlessRepeated(const QByteArray& text);
     // A new empty file in the private temporary folder (IRunLog); null on failure.
     QString tempFileName() override;
-    // Closes the log (and forgets the last line given to traceToLogUnlessRepeated); a later
-    // traceToLog opens a new file.
+    // Closes the log; a later traceToLog opens a new file.
     void closeLog();
 
     // The path of the open log, null when none.
@@ -49,6 +45,4 @@ private:
     mutable std::mutex m_mutex;
     int m_fd = -1;
     QString m_path;
-    QByteArray m_lastRepeatText;
-    bool m_hasLastRepeatText = false;
 };

@@ -1,11 +1,14 @@
 // kv-test: labels=unit
 #include "KvTest.h"
+#include "RecordingShellServices.h"
 #include "WorkspaceFixture.h"
 #include "platform/Clock.h"
 #include "platform/PlistBridge.h"
+#include "shell/LogSink.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/IRunLog.h"
 #include "utilities/MainPreferences.h"
+#include "utilities/QVLog.h"
 #include "utilities/RunLog.h"
 
 #include <QDir>
@@ -32,6 +35,17 @@ struct ClockScope
 };
 
 const QByteArray kHeader = "2026-05-04 03:02:01 Start log\n\n";
+
+// A shell whose log sink is the real one.
+class SinkShell : public HeadlessShellServices
+{
+public:
+    LogSink sink;
+    void processMessage(const LogText& text, quint64 options, QObject* sender) override
+    {
+        sink.processMessage(text, options, sender);
+    }
+};
 
 } // namespace
 
@@ -95,34 +109,43 @@ private Q_SLOTS:
         QCOMPARE(IPathUtil::getLogFolderPath(), other);
     }
 
-    // An identical consecutive line is dropped: A,A is written once, A,B,A three times, also
-    // for lines far longer than any fixed buffer.
-    void repeatedLinesDropped_data()
+    // QVUtilLog lines go through the log sink into Logs/log_<date>.txt, run tag and all, with
+    // an identical consecutive line dropped: A,A is written once, A,B,A three times, also for
+    // lines far longer than any fixed buffer.
+    void utilLogLinesReachTheRunLog_data()
     {
-        QTest::addColumn<QList<QByteArray>>("lines");
-        QTest::addColumn<QList<QByteArray>>("written");
-        const QByteArray a = "A\n", b = "B\n";
-        const QByteArray longA = QByteArray(5000, 'a') + "\n";
-        const QByteArray longA2 = QByteArray(4999, 'a') + "b\n"; // differs only at the end
-        QTest::newRow("A,A") << QList<QByteArray> { a, a } << QList<QByteArray> { a };
-        QTest::newRow("A,B,A") << QList<QByteArray> { a, b, a } << QList<QByteArray> { a, b, a };
-        QTest::newRow("long A,A") << QList<QByteArray> { longA, longA } << QList<QByteArray> { longA };
-        QTest::newRow("long A,B,A") << QList<QByteArray> { longA, b, longA }
-                                    << QList<QByteArray> { longA, b, longA };
-        QTest::newRow("long, same first 5000 bytes")
-            << QList<QByteArray> { longA2, longA } << QList<QByteArray> { longA2, longA };
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QStringList>("written");
+        const QString a = QStringLiteral("A"), b = QStringLiteral("B");
+        const QString longA = QString(5000, QLatin1Char('a'));
+        const QString longA2 = QString(4999, QLatin1Char('a')) + QLatin1Char('b'); // differs at the end
+        QTest::newRow("A,A") << QStringList { a, a } << QStringList { a };
+        QTest::newRow("A,B,A") << QStringList { a, b, a } << QStringList { a, b, a };
+        QTest::newRow("long A,A") << QStringList { longA, longA } << QStringList { longA };
+        QTest::newRow("long A,B,A") << QStringList { longA, b, longA } << QStringList { longA, b, longA };
+        QTest::newRow("long, same first 4999")
+            << QStringList { longA2, longA } << QStringList { longA2, longA };
     }
 
-    void repeatedLinesDropped()
+    void utilLogLinesReachTheRunLog()
     {
-        QFETCH(QList<QByteArray>, lines);
-        QFETCH(QList<QByteArray>, written);
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, written);
         WorkspaceFixture home;
         ClockScope clock;
+        SinkShell shell;
+        ShellServicesScope scope(&shell);
+        RunLog::install();
+        resetLastFullLogText();
         QVERIFY(MainPreferences::shared().checkCreateAppSupportPath());
-        for (const QByteArray& line : lines)
-            RunLog::shared().traceToLogUnlessRepeated(line);
-        QCOMPARE(readAll(RunLog::shared().logPath()), kHeader + written.join());
+        const QString tag = QVProcessingCodeString();
+        for (const QString& line : lines)
+            QVUtilLog(tag + line);
+        IRunLog::setShared(nullptr);
+        QByteArray expected = kHeader;
+        for (const QString& line : written)
+            expected += (tag + line).toUtf8() + '\n';
+        QCOMPARE(readAll(RunLog::shared().logPath()), expected);
         RunLog::shared().closeLog();
     }
 
