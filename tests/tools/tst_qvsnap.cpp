@@ -1,5 +1,6 @@
-// kv-test: labels=unit,root timeout=600
+// kv-test: labels=unit,root timeout=600 fixtures=kv_loop_cleanup
 #include "KvTest.h"
+#include "LoopImage.h"
 #include "platform/BtrfsVolumeModel.h"
 #include "platform/BtrfsVolumeRegistry.h"
 
@@ -70,6 +71,7 @@ class TestQVSnap : public QObject
 private:
     QTemporaryDir m_dir { KvTest::buildDir() + QStringLiteral("/qvsnap-XXXXXX") };
     QString m_parent; // a bash script named like the outside engine
+    LoopImage m_image; // released (mounts included) when the test ends, even after a failure
     QString m_loopDevice;
     QString m_top; // mount of the file system's top level
     QString m_volume; // mount of the subvolume "vol"
@@ -126,8 +128,7 @@ private Q_SLOTS:
     {
         for (const QString& m : std::as_const(m_mounts))
             ::umount2(QFile::encodeName(m).constData(), MNT_DETACH);
-        if (!m_loopDevice.isEmpty())
-            runProgram(QStringLiteral("losetup"), { QStringLiteral("-d"), m_loopDevice });
+        m_image.release();
     }
 
     // Started by anything but the system's own programs, the tool prints its version, exits -36
@@ -223,14 +224,9 @@ private Q_SLOTS:
     void prepareBtrfsVolume()
     {
         KV_REQUIRE_ROOT();
-        const QString image = m_dir.filePath(QStringLiteral("btrfs.img"));
-        QVERIFY(shell({ "truncate", "-s", "300M", image }));
-        QVERIFY(shell({ "mkfs.btrfs", "-q", image }));
-        const RunResult loop = runProgram(QStringLiteral("losetup"), { "-f", "--show", image });
-        QCOMPARE(loop.exitCode, 0);
-        m_loopDevice = QString::fromUtf8(loop.out.trimmed());
-        m_top = m_dir.filePath(QStringLiteral("top"));
-        QVERIFY(mountFs({}, m_top));
+        QVERIFY2(m_image.make(LoopImage::FsType::Btrfs, 300), qPrintable(m_image.errorString()));
+        m_loopDevice = m_image.device();
+        m_top = m_image.mountPoint();
         QCOMPARE(int(btrfs_util_create_subvolume(
                      QFile::encodeName(m_top + "/vol").constData(), 0, nullptr, nullptr)),
             int(BTRFS_UTIL_OK));
