@@ -198,12 +198,15 @@ private Q_SLOTS:
 
     void destinationNotBtrfs()
     {
+        // Nothing is made or mounted: the run's temporary folder stays empty, the table has no
+        // mount of its own (other tests may mount meanwhile, so only this run's places count).
         TempTree tree(QStringLiteral("apfs"));
-        const QByteArray before = mountTable();
-        const RunResult r = runPreparer({ tree.path(), tree.path(), QStringLiteral("SourceDoubleVolume") });
+        const RunResult r
+            = runPreparer({ tree.path(), tree.path(), QStringLiteral("SourceDoubleVolume") }, tree.path());
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.lines, QByteArrayList { "v3ap_e: Destination is not APFS!" });
-        QCOMPARE(mountTable(), before);
+        QCOMPARE(tree.list(), std::vector<std::string>());
+        QVERIFY(!mountTable().contains(QFile::encodeName(tree.path())));
     }
 
     // Any failing tool is a failed step, a silent one included; a full disk fails the copy.
@@ -374,6 +377,22 @@ private Q_SLOTS:
         QCOMPARE(b.role, QStringLiteral("System"));
         QCOMPARE(b.name, system);
         QVERIFY(!a.groupUUID.isEmpty() && a.groupUUID == b.groupUUID);
+        // The result lines stay JSON whatever the names hold, and name the mounted volumes.
+        const QMap<QString, quint64> mounts = image.mounts();
+        for (const char* key : { "DestSystemVolume", "DestDataVolume" }) {
+            QByteArray json;
+            for (const QByteArray& line : std::as_const(r.lines)) {
+                if (line.startsWith(QByteArray(QByteArray("v3ap_i: ::{\"") + key + "\" : {\"name\" : ")))
+                    json = line.mid(10);
+            }
+            QJsonParseError error;
+            const QJsonObject object = QJsonDocument::fromJson(json, &error).object().value(key).toObject();
+            QVERIFY2(error.error == QJsonParseError::NoError, json.constData());
+            const quint64 id = mounts.value(object.value("mountPoint").toString());
+            QVERIFY2(id != 0, json.constData());
+            QCOMPARE(
+                object.value("name").toString(), image.device() + QLatin1Char('s') + QString::number(id));
+        }
         // No accessory volumes in that container: the Recovery volume was not reached.
         QCOMPARE(r.exitCode, 1);
     }

@@ -76,17 +76,22 @@ void removeWorkFolder(const QString& folder)
         ::rmdir(NameCodec::encode(folder).constData());
 }
 
+// A JSON string literal for the text, escaped by cJSON.
+QString jsonString(const QString& text)
+{
+    cJSON* item = cJSON_CreateString(text.toUtf8().constData());
+    char* printed = cJSON_PrintUnformatted(item);
+    const QString literal = QString::fromUtf8(printed);
+    cJSON_free(printed);
+    cJSON_Delete(item);
+    return literal;
+}
+
+// "::{"KEY" : {"name" : "…", "mountPoint" : "…"}}", with every value escaped as JSON.
 QString jsonLine(const char* key, const QString& name, const QString& mountPoint)
 {
-    cJSON* root = cJSON_CreateObject();
-    cJSON* volume = cJSON_AddObjectToObject(root, key);
-    cJSON_AddStringToObject(volume, "name", name.toUtf8().constData());
-    cJSON_AddStringToObject(volume, "mountPoint", mountPoint.toUtf8().constData());
-    char* text = cJSON_PrintUnformatted(root);
-    const QString line = QStringLiteral("::") + QString::fromUtf8(text);
-    cJSON_free(text);
-    cJSON_Delete(root);
-    return line;
+    return QStringLiteral("::{\"%1\" : {\"name\" : %2, \"mountPoint\" : %3}}")
+        .arg(QLatin1String(key), jsonString(name), jsonString(mountPoint));
 }
 
 // The role type of a role text: 0 no specific role, 1 Data, 2 Preboot, 3 Recovery, 4 VM,
