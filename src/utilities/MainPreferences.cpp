@@ -9,6 +9,7 @@
 #include "utilities/LogOptions.h"
 #include "utilities/RootCommand.h"
 #include "utilities/TempFolder.h"
+#include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -527,6 +528,36 @@ bool MainPreferences::setNormalOwnerToFiles(const QString& path, bool asAdmin)
         }
     }
     return ok;
+}
+
+int MainPreferences::checkFileExisting(const QString& path, bool ask)
+{
+    if (pathExists(path))
+        return 0;
+    if (!ask)
+        return 1;
+    UiPrompts::Alert alert;
+    alert.style = UiPrompts::AlertStyle::Critical;
+    alert.title = tr("File \"%1\" has not found.").arg(path);
+    alert.text = tr("Make sure the file is located in specified directory");
+    // A disc named "Backup Disc" where Linux mounts removable volumes.
+    static const QRegularExpression disc(
+        QStringLiteral("^(/media/[^/]+|/run/media/[^/]+|/media|/mnt)/Backup Disc(/|$)"));
+    if (disc.match(path).hasMatch())
+        alert.text += QLatin1Char('\n') + tr("Maybe you have to change the disc.");
+    alert.buttons = { tr("Retry"), tr("Abort"), tr("Skip") };
+    for (;;) {
+        switch (UiPrompts::shared().showAlert(alert)) {
+        case 0:
+            if (pathExists(path))
+                return 0;
+            continue;
+        case 2:
+            return 1;
+        default:
+            return 2;
+        }
+    }
 }
 
 void MainPreferences::updateAppVersion()

@@ -122,6 +122,10 @@ public:
     // empty when n is above 26^width - 10.
     static QString getMultivolumeArchiveExtensionByNumber(qint64 n, int width);
 
+    // 0 when the file exists; 1 when it is missing and ask is off. Otherwise a critical alert
+    // asks: Retry (tests again), Abort (2) or Skip (1); an alert nobody answers counts as Abort.
+    static int checkFileExisting(const QString& path, bool ask);
+
     void updateAppVersion();
     void updateAppFullPath();
     static bool needUseMyTar() { return false; }

@@ -1,6 +1,7 @@
 // kv-test: labels=unit
 #include "KvTest.h"
 #include "RecordingShellServices.h"
+#include "ScriptedUiPrompts.h"
 #include "WorkspaceFixture.h"
 #include "platform/AppPaths.h"
 #include "platform/PlistBridge.h"
@@ -251,16 +252,24 @@ private Q_SLOTS:
     }
 
     // A save killed at any moment leaves either the old or the new file, never a torn one,
-    // and the keys the writer does not own stay.
+    // and the keys the writer does not own stay: the whole save and the per-key writes.
+    void saveSurvivesACrash_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("savePreferences") << QStringLiteral("whole");
+        QTest::newRow("per-key write") << QStringLiteral("perkey");
+    }
+
     void saveSurvivesACrash()
     {
+        QFETCH(QString, mode);
         WorkspaceFixture home;
         QVERIFY(MainPreferences::shared().checkCreateAppSupportPath());
         QVERIFY(PlistBridge::writeFileAtomically(
             home.prefsFile(), QVariantMap { { "Foreign", QStringLiteral("kept") } }));
         for (int round = 0; round < 12; ++round) {
             QProcess writer;
-            writer.start(KvTest::testBinDir() + QStringLiteral("/prefswriter"), {});
+            writer.start(KvTest::testBinDir() + QStringLiteral("/prefswriter"), { mode });
             QVERIFY(writer.waitForStarted(10000));
             QVERIFY(writer.waitForReadyRead(10000)); // it has written at least once
             QTest::qWait(int(QRandomGenerator::global()->bounded(1, 30)));
@@ -269,7 +278,9 @@ private Q_SLOTS:
             const PlistBridge::ReadResult read = PlistBridge::readFile(home.prefsFile());
             QVERIFY2(read.ok(), qPrintable(read.error));
             QCOMPARE(read.map().value(QStringLiteral("Foreign")).toString(), QStringLiteral("kept"));
-            QVERIFY(read.map().contains(QStringLiteral("KeepLogFilesCount")));
+            QVERIFY(
+                read.map().contains(mode == QLatin1String("perkey") ? QStringLiteral("Counter")
+                                                                    : QStringLiteral("KeepLogFilesCount")));
         }
     }
 
@@ -291,6 +302,35 @@ private Q_SLOTS:
         QCOMPARE(prefs.customTmpFolder(), QStringLiteral("/tmp"));
         prefs.setCustomTmpFolderPath(QString()); // null does nothing
         QCOMPARE(prefs.customTmpFolder(), QStringLiteral("/tmp"));
+    }
+
+    // A missing file: Retry looks again, Skip answers 1, Abort 2; the disc hint only for a
+    // "Backup Disc" volume.
+    void checkFileExisting()
+    {
+        WorkspaceFixture home;
+        const QString file = home.home() + QStringLiteral("/archive.qvb");
+        QCOMPARE(MainPreferences::checkFileExisting(file, false), 1);
+        {
+            ScriptedUiPrompts prompts;
+            prompts.expectAlert(QStringLiteral("has not found"), 0); // Retry, still missing
+            prompts.expectAlert(QStringLiteral("has not found"), 2); // Skip
+            QCOMPARE(MainPreferences::checkFileExisting(file, true), 1);
+            QCOMPARE(prompts.alerts.size(), 2);
+            QCOMPARE(prompts.alerts.first().title, QStringLiteral("File \"%1\" has not found.").arg(file));
+            QCOMPARE(prompts.alerts.first().buttons, QStringList({ "Retry", "Abort", "Skip" }));
+            QVERIFY(!prompts.alerts.first().text.contains(QStringLiteral("change the disc")));
+        }
+        {
+            ScriptedUiPrompts prompts;
+            prompts.expectAlert(QStringLiteral("has not found"), 1); // Abort
+            QCOMPARE(
+                MainPreferences::checkFileExisting(QStringLiteral("/media/me/Backup Disc/a.qvb"), true), 2);
+            QVERIFY(
+                prompts.alerts.first().text.endsWith(QStringLiteral("\nMaybe you have to change the disc.")));
+        }
+        QVERIFY(writeFile(file, "x"));
+        QCOMPARE(MainPreferences::checkFileExisting(file, true), 0);
     }
 
     void volumeSuffixes()
