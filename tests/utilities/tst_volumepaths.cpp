@@ -4,6 +4,7 @@
 #include "platform/NameCodec.h"
 #include "platform/Trash.h"
 #include "utilities/FileOps.h"
+#include "utilities/IPathUtil.h"
 
 #include <QtTest>
 #include <fcntl.h>
@@ -23,12 +24,13 @@ QByteArray readBytes(const QByteArray& path)
 }
 } // namespace
 
-// A file on another file system goes to that volume's own trash, <top>/.Trash-<uid> (0700),
-// with Path= relative to the volume's top folder.
-class TestTrash : public QObject
+// Path helpers on real volumes.
+class TestVolumePaths : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // A file on another file system goes to that volume's own trash, <top>/.Trash-<uid> (0700),
+    // with Path= relative to the volume's top folder.
     void volumeTrash()
     {
         KV_REQUIRE_ROOT();
@@ -58,7 +60,28 @@ private Q_SLOTS:
         QVERIFY(Trash::moveToTrash(folder, &error));
         QVERIFY(::lstat(QByteArray(trash + "/files/dir \xfe").constData(), &st) == 0 && S_ISDIR(st.st_mode));
     }
+
+    // The hard-link probe answers YES on the file systems that stand for the Mac ones.
+    void hardLinkProbe_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::newRow("ext4") << int(LoopImage::FsType::Ext4);
+        QTest::newRow("btrfs") << int(LoopImage::FsType::Btrfs);
+    }
+
+    void hardLinkProbe()
+    {
+        KV_REQUIRE_ROOT();
+        QFETCH(int, type);
+        LoopImage image;
+        QVERIFY2(image.make(LoopImage::FsType(type)), qPrintable(image.errorString()));
+        QString comment = QStringLiteral("x");
+        QVERIFY(IPathUtil::isFolderSupportHardLinks(image.mountPoint(), &comment));
+        QVERIFY(comment.isNull());
+        QCOMPARE(
+            IPathUtil::mountPointForPath(image.mountPoint() + QStringLiteral("/a/b")), image.mountPoint());
+    }
 };
 
-QTEST_GUILESS_MAIN(TestTrash)
-#include "tst_trash.moc"
+QTEST_GUILESS_MAIN(TestVolumePaths)
+#include "tst_volumepaths.moc"
