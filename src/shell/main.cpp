@@ -1,5 +1,6 @@
 #include "projects/IAgentTool.h"
 #include "utilities/RunLog.h"
+#include "utilities/TempFolder.h"
 
 #include <QApplication>
 #include <QMainWindow>
@@ -58,6 +59,8 @@ int main(int argc, char** argv)
     quitOnCaughtSignals(app);
     // The common functions' run-log lines and temporary names go to the workspace's run log.
     RunLog::install();
+    // Private temporary folders left by runs that ended without quitting go now; ours goes at exit.
+    TempFolder::removeStale(TempFolder::defaultBase());
     // The agent finds the running application by its name on the session bus; a missing bus
     // leaves the application working without its agent.
     IAgentTool::startMainApplicationLink();
