@@ -129,6 +129,10 @@ public:
     // Mount due test for the volume just mounted at mountedPath.
     bool isNeedToProcessOnMount(const QString& mountedPath);
     std::shared_ptr<ILocation> sourceLocationForPass(long pass) const;
+    // The full path of the pass's source; null for an index outside the list.
+    QString srcFolderPathForPass(long pass) const;
+    // The destination's full path; null without a destination.
+    QString destinationFullPath() const;
     long tagForLocations() const { return m_tagForLocations; }
     void setTagForLocations(long tag) { m_tagForLocations = tag; }
     bool deleteSrcLocationByIndex(long index);
@@ -258,9 +262,6 @@ public:
     void setExternalRestoreFlag() { m_externalRestore = true; }
     bool isNotUniqueRestoreFirstFolder(const QString& name) const;
     QString restoreSrcFolderPathForPass(long pass) const;
-    // The folder the item of the pass is restored into, created when needed; null when the item
-    // cannot be placed or the folder cannot be made.
-    QString restoreDestFolderPathForPass(long pass) const;
 
     // ---- Run state ----------------------------------------------------------------------------
     void setInState(unsigned code);

@@ -8,7 +8,9 @@
 #include "snapshot/B3DictKeys.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Controller.h"
+#include "utilities/IPathUtil.h"
 #include "utilities/IShellServices.h"
+#include "utilities/TempFolder.h"
 #include "utilities/LogOptions.h"
 #include "utilities/QVLog.h"
 
@@ -198,30 +200,16 @@ void IBackup3Container::setUseAdminPrivilegesForAllProjects()
 
 QString IBackup3Container::tempFolderPath() const
 {
-    // One private folder per process (0700), so nobody else can plant or read a name in it.
-    static QString folder;
-    if (!folder.isEmpty() && QFileInfo(folder).isDir())
-        return folder;
-    const QByteArray base = qEnvironmentVariableIsEmpty("TMPDIR") ? QByteArray("/tmp") : qgetenv("TMPDIR");
-    QByteArray templ = base + "/kelvane-" + QByteArray::number(uint(::geteuid())) + ".XXXXXX";
-    if (!::mkdtemp(templ.data()))
-        return QString();
-    folder = NameCodec::decode(templ);
-    return folder;
+    // The process's private folder (0700) under the temporary folder in use, so nobody else can
+    // plant or read a name in it.
+    const std::string folder = TempFolder::privateFolder(NameCodec::encodeStd(IPathUtil::getTmpFolderPath()));
+    return folder.empty() ? QString() : NameCodec::decode(folder);
 }
 
 QString IBackup3Container::generateTempFileName() const
 {
-    const QString folder = tempFolderPath();
-    if (folder.isEmpty())
-        return QString();
-    QByteArray templ = NameCodec::encode(folder) + "/tmp.XXXXXX";
-    const int fd = ::mkstemp(templ.data());
-    if (fd < 0)
-        return QString();
-    ::close(fd);
-    ::unlink(templ.constData());
-    return NameCodec::decode(templ);
+    const std::string name = TempFolder::bareName(NameCodec::encodeStd(IPathUtil::getTmpFolderPath()));
+    return name.empty() ? QString() : NameCodec::decode(name);
 }
 
 // ---- Events to the pane ------------------------------------------------------------------------

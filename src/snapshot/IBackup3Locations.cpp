@@ -5,6 +5,9 @@
 #include "platform/NameSanitizer.h"
 #include "platform/PlistBridge.h"
 #include "snapshot/B3DictKeys.h"
+#include "snapshot/B3Places.h"
+#include "snapshot/IBackup3Container.h"
+#include "utilities/LogOptions.h"
 #include "snapshot/IBackup3.h"
 
 using namespace B3DictKeys;
@@ -116,4 +119,68 @@ bool IBackup3::isNeedToProcessOnMount(const QString& mountedPath)
     if (removable.isEmpty() || uuid.isEmpty())
         return false;
     return removable.contains(uuid, Qt::CaseInsensitive) ? wanted : false;
+}
+
+// The full path a stored place names: its mount point joined with its inner path.
+static QString fullPathOfStored(const QVariantMap& d)
+{
+    auto text = [&](const char* key) {
+        const QVariant v = d.value(QLatin1String(key));
+        const QString s = v.typeId() == QMetaType::QString ? v.toString() : QString();
+        return s == QLatin1String("-") ? QString() : s;
+    };
+    const QString mountPoint = text("MountPoint");
+    if (mountPoint.isEmpty())
+        return QString();
+    return B3Places::joinPath(mountPoint, text("PathFromMountPoint"));
+}
+
+QString IBackup3::srcFolderPathForPass(long pass) const
+{
+    if (pass < 0 || pass >= m_storedSources.size())
+        return QString();
+    return fullPathOfStored(m_storedSources.at(pass).toMap());
+}
+
+QString IBackup3::destinationFullPath() const
+{
+    return fullPathOfStored(m_storedDestination.toMap());
+}
+
+B3ExcludeFile::Rules IBackup3::customExcludeRulesForPass(long pass) const
+{
+    const QString src = srcFolderPathForPass(pass);
+    if (src.isEmpty())
+        return B3ExcludeFile::Rules();
+    // A backup must never copy its own earlier versions: the project folder is left out when it
+    // lies inside the source.
+    QStringList extra;
+    const QString dest = destinationFullPath();
+    if (!dest.isEmpty() && !useBDI())
+        extra << B3Places::joinPath(dest, projectBackupFolder());
+    return B3ExcludeFile::rulesForSource(src, m_excludePathList.value_or(QStringList()), extra);
+}
+
+QStringList IBackup3::customExcludeArgumentsForPass(long pass) const
+{
+    return customExcludeRulesForPass(pass).arguments;
+}
+
+bool IBackup3::saveCustomExcludesIntoTmpFileForPass(long pass)
+{
+    const B3ExcludeFile::Rules rules = customExcludeRulesForPass(pass);
+    IBackup3Container* container = backup3Container();
+    if (rules.lines.isEmpty() || !container) {
+        removeExcludesTmpFileNameCustom(true, false);
+        return false;
+    }
+    QString error;
+    const QString file = B3ExcludeFile::writeFile(container->tempFolderPath(), rules.lines, &error);
+    if (file.isNull()) {
+        removeExcludesTmpFileNameCustom(true, false);
+        processMessage(error, LogWord::ProjectWindowRunLog, this);
+        return false;
+    }
+    setExcludesTmpFileNameCustom(file, m_systemExcludesTmpFileName);
+    return true;
 }

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void settersMarkModified();
     void duplicates();
     void excludeList();
+    void exclusionFileOfAPass();
 
 private:
     std::unique_ptr<RecordingBackup3Controller> m_pane;
@@ -278,6 +279,45 @@ void TestIBackup3::excludeList()
     p.removePathFromExcludePathList(QStringLiteral("/a/bc/d"));
     QCOMPARE(p.excludePathCount(), 0);
     QVERIFY(p.excludePathList());
+}
+
+void TestIBackup3::exclusionFileOfAPass()
+{
+    auto p = m_list->createNewBackup3(QStringLiteral("Home"));
+    auto place = [](const QString& mountPoint, const QString& inner) {
+        return QVariantMap { { "URL", "-" }, { "PathFromMountPoint", inner }, { "DisplayName", "d" },
+            { "VolumeUUID", "-" }, { "MountPoint", mountPoint }, { "DeviceType", qint64(0) }, { "Automount", false },
+            { "Tag", qint64(1) }, { "Removable", false } };
+    };
+    QVariantMap d;
+    p->saveToDict(d);
+    d.insert(QStringLiteral("Sources"), QVariantList { place("/", "home/u") });
+    // the destination lies inside the source
+    d.insert(QStringLiteral("Destination"), place("/", "home/u/Backups"));
+    d.insert(QStringLiteral("ProjectBackupFolder"), QStringLiteral("Home_X"));
+    QVERIFY(p->loadFromDict(d, 1));
+    QCOMPARE(p->srcFolderPathForPass(0), QStringLiteral("/home/u"));
+    QVERIFY(p->srcFolderPathForPass(1).isNull());
+    p->addPathToExcludePathList(QStringLiteral("/home/u/.cache"));
+    p->addPathToExcludePathList(QStringLiteral("/home/u2/x"));
+    p->addPathToExcludePathList(QStringLiteral("/home/u/line\nbreak"));
+    QVERIFY(p->saveCustomExcludesIntoTmpFileForPass(0));
+    const QString file = p->customExcludesTmpFileName();
+    QVERIFY(file.startsWith(m_list->tempFolderPath() + QLatin1Char('/')));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("/u/.cache\n/u/Backups/Home_X\n"));
+    QCOMPARE(p->customExcludeArgumentsForPass(0), QStringList { QStringLiteral("--exclude=/u/line\nbreak") });
+    // nothing to write: no file stays recorded, the old one is gone
+    p->setExcludePathList(QStringList());
+    d.insert(QStringLiteral("Destination"), place("/", "srv/backups"));
+    IBackup3 q;
+    QVERIFY(q.loadFromDict(d, 1));
+    QVERIFY(!q.saveCustomExcludesIntoTmpFileForPass(0));
+    QVERIFY(q.customExcludesTmpFileName().isEmpty());
+    p.reset();
+    m_list.reset();
+    QVERIFY(!QFile::exists(file)); // a project's file goes with it
 }
 
 QTEST_GUILESS_MAIN(TestIBackup3)
