@@ -10,9 +10,9 @@
 #include "snapshot/IBackup3Controller.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/IShellServices.h"
-#include "utilities/TempFolder.h"
 #include "utilities/LogOptions.h"
 #include "utilities/QVLog.h"
+#include "utilities/TempFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,9 +6,9 @@
 #include "platform/PlistBridge.h"
 #include "snapshot/B3DictKeys.h"
 #include "snapshot/B3Places.h"
+#include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "utilities/LogOptions.h"
-#include "snapshot/IBackup3.h"
 
 using namespace B3DictKeys;
 

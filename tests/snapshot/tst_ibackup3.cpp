@@ -286,8 +286,8 @@ void TestIBackup3::exclusionFileOfAPass()
     auto p = m_list->createNewBackup3(QStringLiteral("Home"));
     auto place = [](const QString& mountPoint, const QString& inner) {
         return QVariantMap { { "URL", "-" }, { "PathFromMountPoint", inner }, { "DisplayName", "d" },
-            { "VolumeUUID", "-" }, { "MountPoint", mountPoint }, { "DeviceType", qint64(0) }, { "Automount", false },
-            { "Tag", qint64(1) }, { "Removable", false } };
+            { "VolumeUUID", "-" }, { "MountPoint", mountPoint }, { "DeviceType", qint64(0) },
+            { "Automount", false }, { "Tag", qint64(1) }, { "Removable", false } };
     };
     QVariantMap d;
     p->saveToDict(d);
