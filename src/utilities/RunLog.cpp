@@ -5,12 +5,15 @@
 #include "platform/PlistBridge.h"
 #include "utilities/FileOps.h"
 #include "utilities/IPathUtil.h"
+#include "utilities/IShellServices.h"
+#include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
 
 #include <QDateTime>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
@@ -74,8 +77,39 @@ QString RunLog::getLogsPath() const
 
 bool RunLog::openLog()
 {
-    std::lock_guard lock(m_mutex);
-    return openLocked();
+    bool opened = false;
+    {
+        std::lock_guard lock(m_mutex);
+        opened = openLocked();
+    }
+    reportFailure();
+    return opened;
+}
+
+void RunLog::noteFailureLocked(const QByteArray& message)
+{
+    // One message per failure, not one per line that cannot be written.
+    if (!m_failureReported) {
+        m_failureReported = true;
+        m_pendingFailure = message;
+    }
+}
+
+void RunLog::reportFailure()
+{
+    // Told through the log front ends, outside the lock: the sink writes to this run log again,
+    // which then finds no log and stays quiet, instead of waiting for itself.
+    static thread_local bool t_reporting = false;
+    QByteArray message;
+    {
+        std::lock_guard lock(m_mutex);
+        message.swap(m_pendingFailure);
+    }
+    if (message.isEmpty() || t_reporting)
+        return;
+    t_reporting = true;
+    IShellServices::shared().processMessage(LogText(QString::fromUtf8(message)), LogWord::UtilLog, nullptr);
+    t_reporting = false;
 }
 
 bool RunLog::openLocked()
@@ -93,17 +127,22 @@ bool RunLog::openLocked()
     // O_APPEND: a second log opened within the same second adds to the first, never truncates it.
     const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
-        systemLog("Can not create log file  \"" + raw + "\"");
+        const QByteArray message = "Can not create log file  \"" + raw + "\"";
+        systemLog(message);
+        noteFailureLocked(message + ": " + QByteArray(std::strerror(errno)));
         return false;
     }
     const QByteArray header = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")).toUtf8() + "Start log\n\n";
     if (writeAll(fd, header) != header.size()) {
-        systemLog("Can not write to log file  \"" + raw + "\"");
+        const QByteArray message = "Can not write to log file  \"" + raw + "\"";
+        systemLog(message);
+        noteFailureLocked(message);
         ::close(fd);
         return false;
     }
     m_fd = fd;
     m_path = path;
+    m_failureReported = false;
     IPathUtil::setLogFileName(path);
     return true;
 }
@@ -122,8 +161,11 @@ void RunLog::traceToLog(const QByteArray& text)
 {
     if (text.isNull())
         return;
-    std::lock_guard lock(m_mutex);
-    writeLocked(text);
+    {
+        std::lock_guard lock(m_mutex);
+        writeLocked(text);
+    }
+    reportFailure();
 }
 
 void RunLog::closeLog()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "utilities/IRunLog.h"
+// Before the class: the option words there name the run-log bit "RunLog" unqualified.
+#include "utilities/LogOptions.h"
 
 #include <QByteArray>
 #include <QString>
@@ -41,8 +43,12 @@ private:
     bool openLocked();
     void writeLocked(const QByteArray& text);
     void closeLocked();
+    void noteFailureLocked(const QByteArray& message);
+    void reportFailure();
 
     mutable std::mutex m_mutex;
     int m_fd = -1;
     QString m_path;
+    bool m_failureReported = false;
+    QByteArray m_pendingFailure;
 };

@@ -149,17 +149,24 @@ private Q_SLOTS:
         RunLog::shared().closeLog();
     }
 
-    // A logs folder that cannot hold files: no log, no crash, the run goes on.
+    // A logs folder that cannot hold files: no log, no crash, the run goes on, and the user is
+    // told once through the log front ends.
     void unusableLogsFolder()
     {
         WorkspaceFixture home;
+        RecordingShellServices shell;
+        ShellServicesScope scope(&shell);
         QVERIFY(MainPreferences::shared().checkCreateAppSupportPath());
         const QString logs = home.workspace() + QStringLiteral("/Logs");
         QVERIFY(QDir(logs).removeRecursively());
         QVERIFY(writeFile(logs, "a file where the folder should be"));
         QVERIFY(!RunLog::shared().openLog());
         RunLog::shared().traceToLog("goes nowhere\n");
+        RunLog::shared().traceToLog("nor this\n");
         QVERIFY(IPathUtil::logFileName().isNull());
+        QCOMPARE(shell.messages().size(), 1);
+        QVERIFY(shell.messages().first().text.startsWith("Can not create log file  \""));
+        QCOMPARE(shell.messages().first().options, LogWord::UtilLog);
         QCOMPARE(readAll(logs), QByteArray("a file where the folder should be"));
     }
 
