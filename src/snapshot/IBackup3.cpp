@@ -107,11 +107,16 @@ void IBackup3::setSrcLocations(const QList<std::shared_ptr<ILocation>>& location
     m_srcLocations = locations;
 }
 
-std::shared_ptr<ILocation> IBackup3::sourceLocationForPass(long pass) const
+ILocation* IBackup3::sourceLocationForPass(long pass) const
 {
     if (pass < 0 || pass >= m_srcLocations.size())
         return nullptr;
-    return m_srcLocations.at(pass);
+    return m_srcLocations.at(pass).get();
+}
+
+ILocation* IBackup3::destLocationForPass(long) const
+{
+    return m_destLocation.get();
 }
 
 bool IBackup3::deleteSrcLocationByIndex(long index)
@@ -355,12 +360,12 @@ void IBackup3::collectIndicator()
     IShellServices::shared().DIIProcessIndicatorPositionCollect(this);
 }
 
-void IBackup3::setInState(unsigned code)
+void IBackup3::setInState(int code)
 {
     const int previous = m_currentOperation;
-    m_currentOperation = int(code);
+    m_currentOperation = code;
     m_inProcess = code != 0;
-    if (previous == int(code))
+    if (previous == code)
         return;
     m_buttonState = 2;
     if (code == 0) {

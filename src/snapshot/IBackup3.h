@@ -128,7 +128,10 @@ public:
     QStringList removableVolumeUUIDs() const;
     // Mount due test for the volume just mounted at mountedPath.
     bool isNeedToProcessOnMount(const QString& mountedPath);
-    std::shared_ptr<ILocation> sourceLocationForPass(long pass) const;
+    // The source of a pass, null for an index outside the list (the list keeps ownership).
+    ILocation* sourceLocationForPass(long pass) const;
+    // The destination, for every pass.
+    ILocation* destLocationForPass(long pass) const;
     // The full path of the pass's source; null for an index outside the list.
     QString srcFolderPathForPass(long pass) const;
     // The destination's full path; null without a destination.
@@ -264,7 +267,7 @@ public:
     QString restoreSrcFolderPathForPass(long pass) const;
 
     // ---- Run state ----------------------------------------------------------------------------
-    void setInState(unsigned code);
+    void setInState(int code);
     bool isInState(int code) const { return m_currentOperation == code; }
     bool isInProcess() const { return m_currentOperation != OpIdle; }
     int currentOperation() const { return m_currentOperation; }
