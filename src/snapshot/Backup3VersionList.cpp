@@ -21,7 +21,9 @@ std::string bytes(const QString& path)
 
 QString joined(const QString& folder, const QString& name)
 {
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+    if (folder.endsWith(QLatin1Char('/')))
+        return QString(folder + name);
+    return QString(folder + QLatin1Char('/') + name);
 }
 
 bool exists(const QString& path)

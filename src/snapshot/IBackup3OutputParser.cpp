@@ -4,6 +4,7 @@
 #include "utilities/LogOptions.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -190,7 +191,8 @@ void IBackup3OutputParser::updateProgress()
     const double base = double(m_loopCount - 1) * 100.0 / n;
     double position = base + 1;
     if (_lineCount != 0) {
-        const double f = _processedLineCount / _lineCount;
+        // Folder and name lines may count past the total; the pass never goes past its share.
+        const double f = std::min(1.0, _processedLineCount / _lineCount);
         const double inc = f * 100.0 / n;
         if (inc >= 1)
             position = base + inc;

@@ -23,7 +23,9 @@ QString tr(const char* text)
 
 QString joined(const QString& folder, const QString& name)
 {
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+    if (folder.endsWith(QLatin1Char('/')))
+        return QString(folder + name);
+    return QString(folder + QLatin1Char('/') + name);
 }
 
 // Gives every folder of the tree u+rwx (files are left alone: they are hard-linked into other

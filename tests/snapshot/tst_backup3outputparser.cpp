@@ -89,31 +89,31 @@ private slots:
         for (const char* tag : { "", "[sender] " }) {
             const QByteArray t(tag);
             const QByteArray sfx = t.isEmpty() ? " untagged" : " tagged";
-            QTest::newRow(("get_xattr_names" + sfx).constData()) << QByteArray(
-                "rsync: " + t + "get_xattr_names: llistxattr(\"/s/x\",1024) failed: Permission denied (13)")
-                                                                 << 1u << quint64(peaPermissionDenied)
-                                                                 << quint64(18242) << 5.0 << 10.0 << 0;
-            QTest::newRow(("failed to read xattr" + sfx).constData()) << QByteArray(
-                "rsync: " + t + "failed to read xattr user.rsync.%stat for \"/s/x\": Permission denied (13)")
-                                                                      << 1u << quint64(peaPermissionDenied)
-                                                                      << quint64(18242) << 5.0 << 10.0 << 0;
-            QTest::newRow(("send_files denied" + sfx).constData())
+            QTest::newRow(QByteArray("get_xattr_names" + sfx).constData())
+                << QByteArray("rsync: " + t
+                       + "get_xattr_names: llistxattr(\"/s/x\",1024) failed: Permission denied (13)")
+                << 1u << quint64(peaPermissionDenied) << quint64(18242) << 5.0 << 10.0 << 0;
+            QTest::newRow(QByteArray("failed to read xattr" + sfx).constData())
+                << QByteArray("rsync: " + t
+                       + "failed to read xattr user.rsync.%stat for \"/s/x\": Permission denied (13)")
+                << 1u << quint64(peaPermissionDenied) << quint64(18242) << 5.0 << 10.0 << 0;
+            QTest::newRow(QByteArray("send_files denied" + sfx).constData())
                 << QByteArray("rsync: " + t + "send_files failed to open \"/s/x\": Permission denied (13)")
                 << 3u << quint64(peaPermissionDenied) << quint64(18242) << 5.0 << 10.0 << 0;
-            QTest::newRow(("mkdir no space" + sfx).constData())
+            QTest::newRow(QByteArray("mkdir no space" + sfx).constData())
                 << QByteArray(
                        "rsync: " + t + "recv_generator: mkdir \"/d/x\" failed: No space left on device (28)")
                 << 0x13u << quint64(peaNoSpaceLeft) << quint64(18306) << 5.0 << 10.0 << 1;
-            QTest::newRow(("mkdir denied" + sfx).constData())
+            QTest::newRow(QByteArray("mkdir denied" + sfx).constData())
                 << QByteArray("rsync: " + t + "recv_generator: mkdir \"/d/x\" failed: Permission denied (13)")
                 << 3u << quint64(peaPermissionDenied) << quint64(18242) << 5.0 << 10.0 << 0;
-            QTest::newRow(("mkstemp" + sfx).constData())
+            QTest::newRow(QByteArray("mkstemp" + sfx).constData())
                 << QByteArray("rsync: " + t + "mkstemp \"/d/.x.AbCd\" failed: Read-only file system (30)")
                 << 3u << quint64(peaMKSTEMP) << quint64(18306) << 5.0 << 10.0 << 0;
-            QTest::newRow(("not permitted" + sfx).constData())
+            QTest::newRow(QByteArray("not permitted" + sfx).constData())
                 << QByteArray("rsync: " + t + "link \"/d/x\" => y failed: Operation not permitted (1)") << 1u
                 << quint64(peaPermissionDenied) << quint64(18306) << 5.0 << 10.0 << 0;
-            QTest::newRow(("write failed no space" + sfx).constData())
+            QTest::newRow(QByteArray("write failed no space" + sfx).constData())
                 << QByteArray("rsync: " + t + "write failed on \"/d/x\": No space left on device (28)")
                 << 0x13u << quint64(peaNoSpaceLeft) << quint64(18306) << 5.0 << 10.0 << 1;
         }
@@ -211,7 +211,8 @@ private slots:
             QVERIFY(p >= 50.0 && p <= 100.0 + 1e-9);
         QVERIFY(rec.positions.last() > 99.0);
         for (const auto& m : rec.messages) // progress lines never reach a log
-            QVERIFY2(!m.first.contains("to-chk="), m.first.constData());
+            if (m.second & 0xc0)
+                QVERIFY2(!m.first.contains("to-chk="), m.first.constData());
     }
 
     void errorReport_data()

@@ -129,7 +129,7 @@ private slots:
     {
         ScriptedClock clock(kNow);
         TempTree outside("victim");
-        QVERIFY(outside.writeFile("keep.txt", "precious"));
+        QVERIFY(outside.writeFile(std::string("keep.txt"), "precious"));
         TempTree tree("cut");
         const QString evil = "../" + QFileInfo(outside.path()).fileName();
         makeProject(tree, { evil, "b3_2024-01-01_00-00-00" });
@@ -196,8 +196,8 @@ private slots:
         QVERIFY(tree.mkdir("b3_2024-05-02_10-00-00"));
         QVERIFY(tree.mkdir("b3_2024-05-01_10-00-00"));
         QVERIFY(tree.symlink("/tmp", "b3_2024-05-03_10-00-00"));
-        QVERIFY(tree.writeFile("~qv3info.plist", "older foreign"));
-        QVERIFY(tree.writeFile("qv3info.plist", "<plist><dict><key>x"));
+        QVERIFY(tree.writeFile(std::string("~qv3info.plist"), "older foreign"));
+        QVERIFY(tree.writeFile(std::string("qv3info.plist"), "<plist><dict><key>x"));
         QCOMPARE(Backup3VersionList::read(tree.path()).state, Backup3VersionList::State::Corrupt);
         QCOMPARE(Backup3VersionList::moveAside(tree.path()), QString("~qv3info1.plist"));
         QCOMPARE(tree.readFile("~qv3info1.plist"), QByteArray("<plist><dict><key>x"));
