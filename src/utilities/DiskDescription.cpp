@@ -124,7 +124,8 @@ bool DiskDescription::boolForKey(const QString& key) const
 bool DiskDescription::isBootable() const
 {
     const QString scheme = m_wholePartitionType.toUpper();
-    if (scheme.isEmpty() || (!scheme.contains(QLatin1String("GUID")) && !scheme.contains(QLatin1String("APFS"))))
+    if (scheme.isEmpty()
+        || (!scheme.contains(QLatin1String("GUID")) && !scheme.contains(QLatin1String("APFS"))))
         return false;
     const QString kind = strForKey(QStringLiteral("DAVolumeKind"));
     if (IDiskUtil::systemVersion() <= 100999)
@@ -157,11 +158,14 @@ bool DiskDescription::isVisible() const
     // The registry facts come with the description when it was loaded; otherwise they are
     // looked up by device name.
     const QString name = BSDName();
-    const bool hasFacts = m_dict.contains(QStringLiteral("VolGroupUUID")) || m_dict.contains(QStringLiteral("Role"));
-    const QString group = hasFacts ? strForKey(QStringLiteral("VolGroupUUID")) : IDiskUtil::getStringWithGroupForBSDName(name);
+    const bool hasFacts
+        = m_dict.contains(QStringLiteral("VolGroupUUID")) || m_dict.contains(QStringLiteral("Role"));
+    const QString group = hasFacts ? strForKey(QStringLiteral("VolGroupUUID"))
+                                   : IDiskUtil::getStringWithGroupForBSDName(name);
     if (group.isEmpty())
         return true;
-    const QString role = hasFacts ? strForKey(QStringLiteral("Role")) : IDiskUtil::getStringWithRoleForBSDName(name);
+    const QString role
+        = hasFacts ? strForKey(QStringLiteral("Role")) : IDiskUtil::getStringWithRoleForBSDName(name);
     if (role.isNull())
         return true;
     const QString upper = role.toUpper();

@@ -10,7 +10,13 @@ class DiskDescription
 {
 public:
     // Kinds of the loaded description.
-    enum InfoType { None = 0, DiskArbitration = 1, InfoText = 2, Ownership = 3 };
+    enum InfoType
+    {
+        None = 0,
+        DiskArbitration = 1,
+        InfoText = 2,
+        Ownership = 3
+    };
 
     DiskDescription() = default;
     DiskDescription(const QVariantMap& dict, int infoType, const QString& wholePartitionType)

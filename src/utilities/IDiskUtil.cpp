@@ -19,7 +19,6 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QRegularExpression>
-
 #include <atomic>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -82,7 +81,8 @@ qint64 versionFromText(const QString& text, bool bigSurRule)
 
 QString productVersionAt(const QString& root)
 {
-    const QString path = QDir(root).filePath(QStringLiteral("System/Library/CoreServices/SystemVersion.plist"));
+    const QString path
+        = QDir(root).filePath(QStringLiteral("System/Library/CoreServices/SystemVersion.plist"));
     const PlistBridge::ReadResult r = PlistBridge::readFile(path);
     if (!r.ok())
         return QString();
@@ -91,7 +91,8 @@ QString productVersionAt(const QString& root)
 
 bool plistExistsAt(const QString& root)
 {
-    return QFileInfo::exists(QDir(root).filePath(QStringLiteral("System/Library/CoreServices/SystemVersion.plist")));
+    return QFileInfo::exists(
+        QDir(root).filePath(QStringLiteral("System/Library/CoreServices/SystemVersion.plist")));
 }
 
 // The first run of characters that begins with a digit and ends at a blank or the end.
@@ -184,8 +185,10 @@ QString mountOne(const VolumeRef& v)
     const DiskFacts::Probe probe = DiskFacts::probeDevice(v.device);
     if (probe.type.isEmpty())
         return QStringLiteral("Volume %1 failed to mount: no file system found").arg(v.name);
-    const QString dir = mediaFolderFor(v.subvolumeId ? v.name : (probe.label.isEmpty() ? v.name : probe.label));
-    IDiskUtil::RootResult r = IDiskUtil::runRooted({ QStringLiteral("mkdir"), QStringLiteral("-p"), QStringLiteral("--"), dir });
+    const QString dir
+        = mediaFolderFor(v.subvolumeId ? v.name : (probe.label.isEmpty() ? v.name : probe.label));
+    IDiskUtil::RootResult r
+        = IDiskUtil::runRooted({ QStringLiteral("mkdir"), QStringLiteral("-p"), QStringLiteral("--"), dir });
     if (!r.started || r.exitCode != 0)
         return QStringLiteral("Volume %1 failed to mount: %2").arg(v.name, r.output);
     QStringList argv { QStringLiteral("mount") };
@@ -218,7 +221,7 @@ IDiskUtil::RootResult IDiskUtil::runRooted(const QStringList& argv)
     }
     RootResult r = runner ? runner(argv) : runDirect(argv);
     diskLog(QStringLiteral("%1: %2").arg(argv.join(QLatin1Char(' ')),
-                                            r.started ? QString::number(r.exitCode) : QStringLiteral("not started")));
+        r.started ? QString::number(r.exitCode) : QStringLiteral("not started")));
     return r;
 }
 
@@ -242,7 +245,8 @@ DiskDescription IDiskUtil::describe(const QString& path)
     if (dict.isEmpty())
         return DiskDescription();
     if (reg) {
-        dict.insert(QStringLiteral("Role"), reg->role.isEmpty() ? QStringLiteral("No specific role") : reg->role);
+        dict.insert(
+            QStringLiteral("Role"), reg->role.isEmpty() ? QStringLiteral("No specific role") : reg->role);
         dict.insert(QStringLiteral("VolGroupUUID"), reg->groupUUID);
     }
     const QString scheme = dict.value(QStringLiteral("DAPartitionScheme")).toString();
@@ -281,9 +285,10 @@ bool IDiskUtil::oldLoadDiskInfoToDictionaryFor(const QString& path)
     put("File System Personality", da.value(QStringLiteral("DAVolumeKind")).toString().toUpper());
     put("Volume UUID", da.value(QStringLiteral("DAVolumeUUID")).toString());
     put("Protocol", da.value(QStringLiteral("DADeviceProtocol")).toString());
-    put("Owners", FsKinds::isMacFileSystem(da.value(QStringLiteral("DAVolumeKind")).toString())
-                      ? QStringLiteral("Enabled")
-                      : QStringLiteral("Disabled"));
+    put("Owners",
+        FsKinds::isMacFileSystem(da.value(QStringLiteral("DAVolumeKind")).toString())
+            ? QStringLiteral("Enabled")
+            : QStringLiteral("Disabled"));
     m_description = DiskDescription(text, DiskDescription::InfoText, d.wholePartititonType());
     return true;
 }
@@ -293,7 +298,8 @@ bool IDiskUtil::loadAdvancedDiskInfoToDictionary(QVariantMap& dict, const QStrin
     const DiskDescription d = describe(path);
     if (d.currentInfoType() == DiskDescription::None)
         return false;
-    dict.insert(QStringLiteral("Owners"), FsKinds::isMacFileSystem(d.dict().value(QStringLiteral("DAVolumeKind")).toString()));
+    dict.insert(QStringLiteral("Owners"),
+        FsKinds::isMacFileSystem(d.dict().value(QStringLiteral("DAVolumeKind")).toString()));
     m_description.setCurrentInfoType(DiskDescription::Ownership);
     return true;
 }
@@ -327,7 +333,8 @@ QString IDiskUtil::getVolumeBSDNameByUUID(const QString& uuid, bool* isMounted)
                     *isMounted = !mountPoint.isEmpty();
                 if (g_printDebug) {
                     diskLog(QStringLiteral("***     Mount Point:  %1").arg(mountPoint));
-                    diskLog(QStringLiteral("***     Target info:\n  %1").arg(QString::fromUtf8(PlistBridge::toXml(entry))));
+                    diskLog(QStringLiteral("***     Target info:\n  %1")
+                                .arg(QString::fromUtf8(PlistBridge::toXml(entry))));
                 }
                 return PlistValue::string(entry, QStringLiteral("DeviceIdentifier"));
             }
@@ -346,7 +353,8 @@ QString IDiskUtil::diskUtilFullInfoPrint() const
     QStringList lines;
     for (const QVariant& diskValue : PlistValue::array(diskList(), QStringLiteral("AllDisksAndPartitions"))) {
         const QVariantMap disk = diskValue.toMap();
-        lines << QStringLiteral("container disk ===== %1 =====").arg(PlistValue::string(disk, QStringLiteral("DeviceIdentifier")));
+        lines << QStringLiteral("container disk ===== %1 =====")
+                     .arg(PlistValue::string(disk, QStringLiteral("DeviceIdentifier")));
         for (const char* group : { "Partitions", "APFSVolumes" }) {
             const QVariantList entries = PlistValue::array(disk, QLatin1String(group));
             const bool parts = QLatin1String(group) == QLatin1String("Partitions");
@@ -354,15 +362,19 @@ QString IDiskUtil::diskUtilFullInfoPrint() const
                 lines << (parts ? QStringLiteral("No partitions") : QStringLiteral("No APFSVolumes"));
                 continue;
             }
-            lines << (parts ? QStringLiteral("partitions %1") : QStringLiteral("APFSVolumes %1")).arg(entries.size());
+            lines << (parts ? QStringLiteral("partitions %1") : QStringLiteral("APFSVolumes %1"))
+                         .arg(entries.size());
             for (const QVariant& v : entries) {
                 const QVariantMap e = v.toMap();
                 const QString id = PlistValue::string(e, QStringLiteral("DeviceIdentifier"));
                 const QString name = PlistValue::string(e, QStringLiteral("VolumeName"));
-                lines << (name.isEmpty() ? QStringLiteral("    disk %1").arg(id) : QStringLiteral("    disk %1 (%2)").arg(id, name));
+                lines << (name.isEmpty() ? QStringLiteral("    disk %1").arg(id)
+                                         : QStringLiteral("    disk %1 (%2)").arg(id, name));
                 const QString mp = PlistValue::string(e, QStringLiteral("MountPoint"));
-                lines << (mp.isEmpty() ? QStringLiteral("        NOT MOUNTED") : QStringLiteral("        mounted %1").arg(mp));
-                lines << QStringLiteral("        VolumeUUID %1").arg(PlistValue::string(e, QStringLiteral("VolumeUUID")));
+                lines << (mp.isEmpty() ? QStringLiteral("        NOT MOUNTED")
+                                       : QStringLiteral("        mounted %1").arg(mp));
+                lines << QStringLiteral("        VolumeUUID %1")
+                             .arg(PlistValue::string(e, QStringLiteral("VolumeUUID")));
             }
         }
     }
@@ -456,7 +468,8 @@ VolumeSysVersion IDiskUtil::fullSystemVersionForMountPoint(const QString& path)
         const QString displayName = PlistValue::string(entry, QStringLiteral("displayName"));
         const QString displayVersion = PlistValue::string(entry, QStringLiteral("displayVersion"));
         if (!securityFound
-            && (id.startsWith(QLatin1String("com.apple.pkg.XProtect")) || id.startsWith(QLatin1String("com.apple.pkg.MRTConfig")))) {
+            && (id.startsWith(QLatin1String("com.apple.pkg.XProtect"))
+                || id.startsWith(QLatin1String("com.apple.pkg.MRTConfig")))) {
             const int u = id.indexOf(QLatin1Char('U'));
             if (u >= 0) {
                 static const QRegularExpression digits(QStringLiteral("^\\d+"));
@@ -537,9 +550,9 @@ QString IDiskUtil::mountDiskForVolumeBSDName(const QString& name)
             if (a.contains(QLatin1String("failed")))
                 failures << a;
         }
-        answer = failures.isEmpty()
-            ? QStringLiteral("Volume(s) on %1 mounted successfully").arg(v->whole)
-            : QStringLiteral("Volume(s) on %1 failed to mount: %2").arg(v->whole, failures.join(QLatin1String("; ")));
+        answer = failures.isEmpty() ? QStringLiteral("Volume(s) on %1 mounted successfully").arg(v->whole)
+                                    : QStringLiteral("Volume(s) on %1 failed to mount: %2")
+                                          .arg(v->whole, failures.join(QLatin1String("; ")));
     }
     if (answer.contains(QLatin1String("failed")))
         answer = mountOne(*v);
@@ -571,29 +584,47 @@ QString IDiskUtil::unmountDiskForVolumeBSDName(const QString& name, bool tryCont
     // a busy volume stays mounted and the answer says so.
     QStringList failures;
     for (int i = targets.size() - 1; i >= 0; --i) {
-        const RootResult r = runRooted({ QStringLiteral("umount"), QStringLiteral("--"), targets[i].mountPoint });
+        const RootResult r
+            = runRooted({ QStringLiteral("umount"), QStringLiteral("--"), targets[i].mountPoint });
         if (!r.started || r.exitCode != 0)
             failures << r.output;
     }
     const QString what = tryContainer ? v->whole : v->name;
     if (!failures.isEmpty())
-        return QStringLiteral("Volume(s) on %1 failed to unmount: %2").arg(what, failures.join(QLatin1String("; ")));
+        return QStringLiteral("Volume(s) on %1 failed to unmount: %2")
+            .arg(what, failures.join(QLatin1String("; ")));
     return QStringLiteral("Volume(s) on %1 unmounted successfully").arg(what);
 }
 
 bool IDiskUtil::isSystemMount(const MountEntry& e)
 {
     static const QStringList types = {
-        QStringLiteral("proc"), QStringLiteral("sysfs"), QStringLiteral("devtmpfs"), QStringLiteral("devpts"),
-        QStringLiteral("cgroup"), QStringLiteral("cgroup2"), QStringLiteral("securityfs"), QStringLiteral("debugfs"),
-        QStringLiteral("tracefs"), QStringLiteral("bpf"), QStringLiteral("pstore"), QStringLiteral("mqueue"),
-        QStringLiteral("hugetlbfs"), QStringLiteral("configfs"), QStringLiteral("fusectl"), QStringLiteral("binfmt_misc"),
-        QStringLiteral("autofs"), QStringLiteral("efivarfs"), QStringLiteral("rpc_pipefs"), QStringLiteral("nsfs"),
+        QStringLiteral("proc"),
+        QStringLiteral("sysfs"),
+        QStringLiteral("devtmpfs"),
+        QStringLiteral("devpts"),
+        QStringLiteral("cgroup"),
+        QStringLiteral("cgroup2"),
+        QStringLiteral("securityfs"),
+        QStringLiteral("debugfs"),
+        QStringLiteral("tracefs"),
+        QStringLiteral("bpf"),
+        QStringLiteral("pstore"),
+        QStringLiteral("mqueue"),
+        QStringLiteral("hugetlbfs"),
+        QStringLiteral("configfs"),
+        QStringLiteral("fusectl"),
+        QStringLiteral("binfmt_misc"),
+        QStringLiteral("autofs"),
+        QStringLiteral("efivarfs"),
+        QStringLiteral("rpc_pipefs"),
+        QStringLiteral("nsfs"),
         QStringLiteral("overlay"),
     };
     if (types.contains(e.fsType))
         return true;
-    if (e.fsType == QLatin1String("squashfs") && MountInfo::isPathUnder(e.mountPoint, QStringLiteral("/snap")))
+    if (e.fsType == QLatin1String("squashfs")
+        && MountInfo::isPathUnder(e.mountPoint, QStringLiteral("/snap")))
         return true;
     return false;
 }
@@ -618,14 +649,16 @@ QStringList IDiskUtil::mountPointList(int bits)
         if (p.isEmpty())
             continue;
         if (bits & 0x1) {
-            if ((p.startsWith(QLatin1String("/System/Volumes")) && !p.startsWith(QLatin1String("/System/Volumes/Data")))
+            if ((p.startsWith(QLatin1String("/System/Volumes"))
+                    && !p.startsWith(QLatin1String("/System/Volumes/Data")))
                 || p.startsWith(QLatin1String("/dev")) || p.startsWith(QLatin1String("/private/var/vm")))
                 continue;
             if (isSystemMount(e))
                 continue;
         }
         if ((bits & 0x2)
-            && (DiskFacts::isNetworkFsType(e.fsType) || p.startsWith(QLatin1String("/Network")) || p.startsWith(QLatin1String("/net"))))
+            && (DiskFacts::isNetworkFsType(e.fsType) || p.startsWith(QLatin1String("/Network"))
+                || p.startsWith(QLatin1String("/net"))))
             continue;
         if ((bits & 0x10) && isBindMount(e))
             continue;
@@ -667,6 +700,6 @@ bool IDiskUtil::setToVolume(const QString& volumePath, bool ownersEnabled)
     if (keepsOwners == ownersEnabled)
         return true;
     diskLog(QStringLiteral("Ownership of \"%1\" (%2) cannot be switched %3")
-                  .arg(volumePath, m->fsType, ownersEnabled ? QStringLiteral("on") : QStringLiteral("off")));
+                .arg(volumePath, m->fsType, ownersEnabled ? QStringLiteral("on") : QStringLiteral("off")));
     return false;
 }

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "platform/MountInfo.h"
 #include "utilities/DiskDescription.h"
 #include "utilities/VolumeBaseItem.h"
-
-#include "platform/MountInfo.h"
 
 #include <QMutex>
 #include <QStringList>
 #include <QVariantMap>
-
 #include <functional>
 #include <optional>
 

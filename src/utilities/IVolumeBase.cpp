@@ -14,7 +14,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QThread>
-
 #include <unistd.h>
 
 namespace {
@@ -109,7 +108,8 @@ void IVolumeBase::fill()
     if (QThread::currentThread() == thread()) {
         install(built);
     } else {
-        QMetaObject::invokeMethod(this, [this, built] { install(built); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, built] { install(built); }, Qt::QueuedConnection);
     }
 }
 
@@ -231,7 +231,8 @@ void IVolumeBase::defineRootDevices(const QList<MountEntry>& mounts)
     rootDevicesFor(mounts, &m_rootDevice, &m_rootSnapshotDevice);
 }
 
-void IVolumeBase::rootDevicesFor(const QList<MountEntry>& mounts, QString* rootDevice, QString* rootSnapshotDevice)
+void IVolumeBase::rootDevicesFor(
+    const QList<MountEntry>& mounts, QString* rootDevice, QString* rootSnapshotDevice)
 {
     rootDevice->clear();
     rootSnapshotDevice->clear();
@@ -256,14 +257,15 @@ bool IVolumeBase::isSkipped(const MountEntry& entry) const
     return isSkippedFor(entry, m_rootDevice, m_rootSnapshotDevice);
 }
 
-bool IVolumeBase::isSkippedFor(const MountEntry& e, const QString& rootDevice, const QString& rootSnapshotDevice) const
+bool IVolumeBase::isSkippedFor(
+    const MountEntry& e, const QString& rootDevice, const QString& rootSnapshotDevice) const
 {
     const QString& p = e.mountPoint;
     if (p.isEmpty())
         return true;
-    static const QStringList exact = { QStringLiteral("/net"), QStringLiteral("/dev"), QStringLiteral("/private/var/vm"),
-                                       QStringLiteral("/System/Volumes/Data/home"), QStringLiteral("/System/Volumes/Hardware"),
-                                       QStringLiteral("/System/Volumes/xarts") };
+    static const QStringList exact = { QStringLiteral("/net"), QStringLiteral("/dev"),
+        QStringLiteral("/private/var/vm"), QStringLiteral("/System/Volumes/Data/home"),
+        QStringLiteral("/System/Volumes/Hardware"), QStringLiteral("/System/Volumes/xarts") };
     if (exact.contains(p) || p.startsWith(QLatin1String("/Volumes/.timemachine")))
         return true;
     if (p == QLatin1String("/home") && e.fsType == QLatin1String("autofs"))
@@ -277,7 +279,8 @@ bool IVolumeBase::isSkippedFor(const MountEntry& e, const QString& rootDevice, c
     return IDiskUtil::isSystemMount(e) || IDiskUtil::isBindMount(e);
 }
 
-void IVolumeBase::fillItemFromStatfs(VolumeBaseItem& item, const MountEntry& entry, const DiskFacts::Space& space)
+void IVolumeBase::fillItemFromStatfs(
+    VolumeBaseItem& item, const MountEntry& entry, const DiskFacts::Space& space)
 {
     item.source = DiskFacts::sourceName(entry);
     const QString blkidType = entry.fsType == QLatin1String("fuseblk")
@@ -339,14 +342,15 @@ void IVolumeBase::fillItemFromDADict(VolumeBaseItem& item, const QVariantMap& di
     const QVariant unit = dict.value(QStringLiteral("DAMediaBSDUnit"));
     item.BSDUnit = dict.value(QStringLiteral("DAMediaLeaf")).toBool() && unit.isValid() ? unit.toInt() : -1;
     item.volumeUUID = UuidText::normalized(dict.value(QStringLiteral("DAVolumeUUID")).toString());
-    if (item.connection == VolumeBaseItem::ConnectionNet && item.source.isEmpty() && item.deviceDescription.isEmpty()
-        && item.volumeUUID.isEmpty()
+    if (item.connection == VolumeBaseItem::ConnectionNet && item.source.isEmpty()
+        && item.deviceDescription.isEmpty() && item.volumeUUID.isEmpty()
         && (item.fileSystem == 4 || item.fileSystem == 12 || item.fileSystem == 13 || item.fileSystem == 14))
         item.connection = VolumeBaseItem::ConnectionNetNoDevice;
     item.flags = dict.value(QStringLiteral("DAMediaRemovable")).toBool() ? VolumeBaseItem::FlagRemovable : 0;
 }
 
-void IVolumeBase::fillAdditionalItem(VolumeBaseItem& item, const std::optional<DiskFacts::VolumeRegistryFacts>& registry)
+void IVolumeBase::fillAdditionalItem(
+    VolumeBaseItem& item, const std::optional<DiskFacts::VolumeRegistryFacts>& registry)
 {
     if (!registry) {
         item.role = VolumeBaseItem::RoleNone;
@@ -365,9 +369,9 @@ void IVolumeBase::fillAdditionalItem(VolumeBaseItem& item, const std::optional<D
         return v;
     };
     if (!role.isEmpty()) {
-        static const QHash<QString, int> codes = { { QStringLiteral("Preboot"), 2 }, { QStringLiteral("Recovery"), 4 },
-                                                   { QStringLiteral("VM"), 3 },      { QStringLiteral("System"), 6 },
-                                                   { QStringLiteral("Data"), 7 },    { QStringLiteral("Update"), 5 } };
+        static const QHash<QString, int> codes = { { QStringLiteral("Preboot"), 2 },
+            { QStringLiteral("Recovery"), 4 }, { QStringLiteral("VM"), 3 }, { QStringLiteral("System"), 6 },
+            { QStringLiteral("Data"), 7 }, { QStringLiteral("Update"), 5 } };
         item.role = codes.value(role, VolumeBaseItem::RoleUnknown);
         if (item.role == VolumeBaseItem::RoleSystem || item.role == VolumeBaseItem::RoleData)
             versionFlags();
@@ -410,7 +414,8 @@ VolumeItemPtr IVolumeBase::makeItem(const MountEntry& entry, const QList<MountEn
     return item;
 }
 
-VolumeItemPtr IVolumeBase::createAndFillItemFromStatfs(const MountEntry& entry, const QList<MountEntry>& mounts)
+VolumeItemPtr IVolumeBase::createAndFillItemFromStatfs(
+    const MountEntry& entry, const QList<MountEntry>& mounts)
 {
     if (isSkipped(entry))
         return nullptr;
@@ -551,8 +556,8 @@ bool IVolumeBase::syncLocation(IVolumeLocation* location) const
     return item != nullptr;
 }
 
-bool IVolumeBase::findGroupWithLocation(const IVolumeLocation* location, VolumeItemPtr* systemItem,
-                                        VolumeItemPtr* dataItem) const
+bool IVolumeBase::findGroupWithLocation(
+    const IVolumeLocation* location, VolumeItemPtr* systemItem, VolumeItemPtr* dataItem) const
 {
     const VolumeItemPtr item = itemWithLocation(location);
     if (!item || item->partnerDevice.isEmpty())
@@ -582,7 +587,8 @@ QList<int> IVolumeBase::sortIndex()
         const VolumeBaseItem& y = *m_slots[b];
         if (x.connection != y.connection)
             return x.connection < y.connection;
-        const QByteArray dx = NameCodec::encode(x.deviceDescription), dy = NameCodec::encode(y.deviceDescription);
+        const QByteArray dx = NameCodec::encode(x.deviceDescription),
+                         dy = NameCodec::encode(y.deviceDescription);
         if (dx != dy)
             return dx < dy;
         return NameCodec::encode(x.name) < NameCodec::encode(y.name);
@@ -662,10 +668,12 @@ void IVolumeBase::correctGroupDataItem(const VolumeItemPtr& item)
 {
     if (!item || (item->role != VolumeBaseItem::RoleSystem && item->role != VolumeBaseItem::RoleData))
         return;
-    const int otherRole = item->role == VolumeBaseItem::RoleSystem ? VolumeBaseItem::RoleData : VolumeBaseItem::RoleSystem;
+    const int otherRole
+        = item->role == VolumeBaseItem::RoleSystem ? VolumeBaseItem::RoleData : VolumeBaseItem::RoleSystem;
     VolumeItemPtr other;
     for (const VolumeItemPtr& p : m_slots) {
-        if (p && p != item && p->role == otherRole && !item->groupUUID.isEmpty() && UuidText::equal(p->groupUUID, item->groupUUID)) {
+        if (p && p != item && p->role == otherRole && !item->groupUUID.isEmpty()
+            && UuidText::equal(p->groupUUID, item->groupUUID)) {
             other = p;
             break;
         }
@@ -743,21 +751,23 @@ QString IVolumeBase::printItem(const VolumeBaseItem& item)
 {
     auto c = [](const QString& s) { return NameCodec::encode(s); };
     const char* access = (item.flags & VolumeBaseItem::FlagReadOnly) ? "RO"
-        : (item.flags & VolumeBaseItem::FlagNotWritable)            ? "RR"
+        : (item.flags & VolumeBaseItem::FlagNotWritable)             ? "RR"
                                                                      : "WR";
     const char* group = (item.flags & VolumeBaseItem::FlagBigSurGroup) ? "SUR"
-        : (item.flags & VolumeBaseItem::FlagMontereyGroup)              ? "Monterey(12)"
-                                                                        : "";
-    const QByteArray source = item.connection == VolumeBaseItem::ConnectionNet ? QByteArray("Network") : c(item.source);
-    QString line = QString::fromUtf8(QByteArray(
-        QString::asprintf("volume  %-10s :: %-20s %-70s %-6s %-10s %-30s %-8s %-7s %s %s %s", source.constData(),
-                          c(item.name).constData(), c(item.strMountPoint()).constData(),
-                          VolumeBaseItem::fileSystemString(item.fileSystem).toUtf8().constData(),
-                          (item.flags & VolumeBaseItem::FlagRemovable) ? "removable" : "fixed",
-                          c(item.deviceDescription).constData(), VolumeBaseItem::mountString(item.connection).toUtf8().constData(),
-                          VolumeBaseItem::roleString(item.role).toUtf8().constData(), access,
-                          item.volumeUUID.toUtf8().constData(), group)
-            .toUtf8()));
+        : (item.flags & VolumeBaseItem::FlagMontereyGroup)             ? "Monterey(12)"
+                                                                       : "";
+    const QByteArray source
+        = item.connection == VolumeBaseItem::ConnectionNet ? QByteArray("Network") : c(item.source);
+    QString line = QString::fromUtf8(
+        QByteArray(QString::asprintf("volume  %-10s :: %-20s %-70s %-6s %-10s %-30s %-8s %-7s %s %s %s",
+            source.constData(), c(item.name).constData(), c(item.strMountPoint()).constData(),
+            VolumeBaseItem::fileSystemString(item.fileSystem).toUtf8().constData(),
+            (item.flags & VolumeBaseItem::FlagRemovable) ? "removable" : "fixed",
+            c(item.deviceDescription).constData(),
+            VolumeBaseItem::mountString(item.connection).toUtf8().constData(),
+            VolumeBaseItem::roleString(item.role).toUtf8().constData(), access,
+            item.volumeUUID.toUtf8().constData(), group)
+                       .toUtf8()));
     if (item.role == VolumeBaseItem::RoleSystem && !item.groupUUID.isEmpty())
         line += QStringLiteral("\n\tdata/group %1").arg(item.groupUUID);
     if (item.connection == VolumeBaseItem::ConnectionNet)

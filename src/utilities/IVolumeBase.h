@@ -7,7 +7,6 @@
 #include <QList>
 #include <QObject>
 #include <QTimer>
-
 #include <array>
 #include <atomic>
 #include <memory>
@@ -34,7 +33,14 @@ class IVolumeBase : public QObject
 public:
     static constexpr int maxItems = 500;
     static constexpr int settleMs = 183; // 11 ticks of 1/60 s after a mount
-    enum Status { StatusDone = 1, StatusFull = 2, StatusOutOfRange = 3, StatusEmpty = 4, StatusNotCreated = 7 };
+    enum Status
+    {
+        StatusDone = 1,
+        StatusFull = 2,
+        StatusOutOfRange = 3,
+        StatusEmpty = 4,
+        StatusNotCreated = 7
+    };
 
     // The singleton: created on the main thread on first use, watching the mount table.
     static IVolumeBase& shared();
@@ -59,9 +65,11 @@ public:
     // A record for a mount-table entry (null when the entry is no volume or the table is full).
     VolumeItemPtr createAndFillItemFromStatfs(const MountEntry& entry, const QList<MountEntry>& mounts);
     // The pieces of record creation, also used by tests on their own.
-    static void fillItemFromStatfs(VolumeBaseItem& item, const MountEntry& entry, const DiskFacts::Space& space);
+    static void fillItemFromStatfs(
+        VolumeBaseItem& item, const MountEntry& entry, const DiskFacts::Space& space);
     static void fillItemFromDADict(VolumeBaseItem& item, const QVariantMap& dict);
-    static void fillAdditionalItem(VolumeBaseItem& item, const std::optional<DiskFacts::VolumeRegistryFacts>& registry);
+    static void fillAdditionalItem(
+        VolumeBaseItem& item, const std::optional<DiskFacts::VolumeRegistryFacts>& registry);
     // Whether a mount-table entry is left out of the table (system mounts, bind mounts, the
     // live volume of a snapshot root, the system's own skip paths).
     bool isSkipped(const MountEntry& entry) const;
@@ -78,7 +86,8 @@ public:
     VolumeItemPtr itemWithMountId(int mountId) const;
 
     bool syncLocation(IVolumeLocation* location) const;
-    bool findGroupWithLocation(const IVolumeLocation* location, VolumeItemPtr* systemItem, VolumeItemPtr* dataItem) const;
+    bool findGroupWithLocation(
+        const IVolumeLocation* location, VolumeItemPtr* systemItem, VolumeItemPtr* dataItem) const;
 
     VolumeItemPtr firstItemWithFilter(qint64 bits);
     VolumeItemPtr nextItem();
@@ -89,7 +98,8 @@ public:
     QString rootSnapshotDevice() const { return m_rootSnapshotDevice; }
     bool isRootSnapshot() const { return !m_rootSnapshotDevice.isEmpty(); }
     void defineRootDevices(const QList<MountEntry>& mounts);
-    static void rootDevicesFor(const QList<MountEntry>& mounts, QString* rootDevice, QString* rootSnapshotDevice);
+    static void rootDevicesFor(
+        const QList<MountEntry>& mounts, QString* rootDevice, QString* rootSnapshotDevice);
 
     void correctGroupDataItem(const VolumeItemPtr& item);
     void correctGroupData();
@@ -115,12 +125,18 @@ private:
     };
     struct Event
     {
-        enum Kind { Mount, Unmount, Rename } kind;
+        enum Kind
+        {
+            Mount,
+            Unmount,
+            Rename
+        } kind;
         MountEntry entry, newEntry;
     };
 
     static VolumeItemPtr makeItem(const MountEntry& entry, const QList<MountEntry>& mounts);
-    bool isSkippedFor(const MountEntry& entry, const QString& rootDevice, const QString& rootSnapshotDevice) const;
+    bool isSkippedFor(
+        const MountEntry& entry, const QString& rootDevice, const QString& rootSnapshotDevice) const;
     Built build() const;
     void install(const Built& built);
     int slotOf(const VolumeBaseItem* item) const;

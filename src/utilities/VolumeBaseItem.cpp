@@ -56,7 +56,8 @@ QString VolumeBaseItem::pathFromURLText(const QString& urlText)
 
 QString VolumeBaseItem::roleString(int role)
 {
-    static const char* const names[] = { "Unknown", "No role", "Preboot", "VM", "Recovery", "Update", "System", "Data" };
+    static const char* const names[]
+        = { "Unknown", "No role", "Preboot", "VM", "Recovery", "Update", "System", "Data" };
     if (role < 0 || role > 7)
         return QString();
     return QString::fromLatin1(names[role]);
@@ -81,10 +82,18 @@ QString VolumeBaseItem::mountString(int connection)
 QString VolumeBaseItem::fileSystemString(int code)
 {
     static const QHash<int, QString> names = {
-        { 1, QStringLiteral("msdos") }, { 2, QStringLiteral("exfat") }, { 3, QStringLiteral("ntfs") },
-        { 4, QStringLiteral("nfs") }, { 5, QStringLiteral("afpfs") }, { 6, QStringLiteral("smbfs") },
-        { 7, QStringLiteral("hfs") }, { 8, QStringLiteral("apfs") }, { 10, QStringLiteral("cd9660") },
-        { 12, QStringLiteral("osxfuse") }, { 13, QStringLiteral("macfuse") }, { 14, QStringLiteral("pcloudfs") },
+        { 1, QStringLiteral("msdos") },
+        { 2, QStringLiteral("exfat") },
+        { 3, QStringLiteral("ntfs") },
+        { 4, QStringLiteral("nfs") },
+        { 5, QStringLiteral("afpfs") },
+        { 6, QStringLiteral("smbfs") },
+        { 7, QStringLiteral("hfs") },
+        { 8, QStringLiteral("apfs") },
+        { 10, QStringLiteral("cd9660") },
+        { 12, QStringLiteral("osxfuse") },
+        { 13, QStringLiteral("macfuse") },
+        { 14, QStringLiteral("pcloudfs") },
     };
     return names.value(code, QStringLiteral("unknown"));
 }
@@ -93,15 +102,30 @@ int VolumeBaseItem::FSTypeFromName(const QString& name, const QString& blkidType
 {
     static const QHash<QString, int> codes = {
         // the system's own names
-        { QStringLiteral("msdos"), 1 }, { QStringLiteral("exfat"), 2 }, { QStringLiteral("ntfs"), 3 },
-        { QStringLiteral("nfs"), 4 }, { QStringLiteral("afpfs"), 5 }, { QStringLiteral("smbfs"), 6 },
-        { QStringLiteral("hfs"), 7 }, { QStringLiteral("apfs"), 8 }, { QStringLiteral("cd9660"), 10 },
-        { QStringLiteral("osxfuse"), 12 }, { QStringLiteral("macfuse"), 13 }, { QStringLiteral("pcloudfs"), 14 },
+        { QStringLiteral("msdos"), 1 },
+        { QStringLiteral("exfat"), 2 },
+        { QStringLiteral("ntfs"), 3 },
+        { QStringLiteral("nfs"), 4 },
+        { QStringLiteral("afpfs"), 5 },
+        { QStringLiteral("smbfs"), 6 },
+        { QStringLiteral("hfs"), 7 },
+        { QStringLiteral("apfs"), 8 },
+        { QStringLiteral("cd9660"), 10 },
+        { QStringLiteral("osxfuse"), 12 },
+        { QStringLiteral("macfuse"), 13 },
+        { QStringLiteral("pcloudfs"), 14 },
         // Linux: btrfs stands for APFS, ext2/3/4 and xfs for Mac OS Extended
-        { QStringLiteral("btrfs"), 8 }, { QStringLiteral("ext2"), 7 }, { QStringLiteral("ext3"), 7 },
-        { QStringLiteral("ext4"), 7 }, { QStringLiteral("xfs"), 7 }, { QStringLiteral("vfat"), 1 },
-        { QStringLiteral("ntfs3"), 3 }, { QStringLiteral("nfs4"), 4 }, { QStringLiteral("cifs"), 6 },
-        { QStringLiteral("smb3"), 6 }, { QStringLiteral("iso9660"), 10 },
+        { QStringLiteral("btrfs"), 8 },
+        { QStringLiteral("ext2"), 7 },
+        { QStringLiteral("ext3"), 7 },
+        { QStringLiteral("ext4"), 7 },
+        { QStringLiteral("xfs"), 7 },
+        { QStringLiteral("vfat"), 1 },
+        { QStringLiteral("ntfs3"), 3 },
+        { QStringLiteral("nfs4"), 4 },
+        { QStringLiteral("cifs"), 6 },
+        { QStringLiteral("smb3"), 6 },
+        { QStringLiteral("iso9660"), 10 },
     };
     if (name == QLatin1String("fuseblk")) {
         // A FUSE file system on a block device: what the device holds decides.

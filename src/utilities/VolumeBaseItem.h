@@ -17,14 +17,36 @@ class VolumeBaseItem
 {
 public:
     // Role codes (roleString gives the text).
-    enum Role { RoleUnknown = 0, RoleNone = 1, RolePreboot = 2, RoleVM = 3, RoleRecovery = 4, RoleUpdate = 5,
-                RoleSystem = 6, RoleData = 7 };
+    enum Role
+    {
+        RoleUnknown = 0,
+        RoleNone = 1,
+        RolePreboot = 2,
+        RoleVM = 3,
+        RoleRecovery = 4,
+        RoleUpdate = 5,
+        RoleSystem = 6,
+        RoleData = 7
+    };
     // Connection kinds (mountString gives the text for 1 to 4).
-    enum Connection { ConnectionUnknown = 0, ConnectionInternal = 1, ConnectionUSB = 2, ConnectionNet = 3,
-                      ConnectionVirtual = 4, ConnectionNetNoDevice = 5 };
+    enum Connection
+    {
+        ConnectionUnknown = 0,
+        ConnectionInternal = 1,
+        ConnectionUSB = 2,
+        ConnectionNet = 3,
+        ConnectionVirtual = 4,
+        ConnectionNetNoDevice = 5
+    };
     // Flag bits.
-    enum Flag : qint64 { FlagReadOnly = 0x10, FlagNotWritable = 0x20, FlagRemovable = 0x40,
-                         FlagBigSurGroup = 0x80, FlagMontereyGroup = 0x100 };
+    enum Flag : qint64
+    {
+        FlagReadOnly = 0x10,
+        FlagNotWritable = 0x20,
+        FlagRemovable = 0x40,
+        FlagBigSurGroup = 0x80,
+        FlagMontereyGroup = 0x100
+    };
 
     static constexpr int nameMaxBytes = 249;
     static constexpr int textMaxBytes = 1023;
