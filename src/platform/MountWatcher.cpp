@@ -29,6 +29,21 @@ QByteArray readAll(int fd)
     return data;
 }
 
+// The kernel hands the table out piece by piece; a mount or unmount between two pieces can
+// leave a line out or repeat one. Read until two reads agree, so a passing change never shows
+// up as a false unmount (the change itself brings another notice).
+QByteArray readStable(int fd)
+{
+    QByteArray previous = readAll(fd);
+    for (int i = 0; i < 8; ++i) {
+        QByteArray again = readAll(fd);
+        if (again == previous)
+            break;
+        previous = std::move(again);
+    }
+    return previous;
+}
+
 } // namespace
 
 MountWatcher::MountWatcher(QObject* parent, const QString& path)
@@ -37,7 +52,7 @@ MountWatcher::MountWatcher(QObject* parent, const QString& path)
 {
     m_fd = ::open(NameCodec::encodeStd(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd >= 0) {
-        m_mounts = MountInfo::parse(readAll(m_fd));
+        m_mounts = MountInfo::parse(readStable(m_fd));
         m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Exception, this);
         connect(m_notifier, &QSocketNotifier::activated, this, [this] { refresh(); });
     } else {
@@ -54,22 +69,29 @@ MountWatcher::~MountWatcher()
 
 void MountWatcher::refresh()
 {
-    const QList<MountEntry> now = m_fd >= 0 ? MountInfo::parse(readAll(m_fd)) : MountInfo::read(m_path);
-    QHash<int, int> oldById;
-    for (int i = 0; i < m_mounts.size(); ++i)
-        oldById.insert(m_mounts[i].mountId, i);
-    QSet<int> newIds;
+    const QList<MountEntry> now = m_fd >= 0 ? MountInfo::parse(readStable(m_fd)) : MountInfo::read(m_path);
+    // Mount ids are reused as soon as a mount goes, so an id alone does not name a mount: a
+    // mount is the same only with the same id, place, source and file system.
+    auto key = [](const MountEntry& e) {
+        return QStringLiteral("%1:%2:%3\n%4\n%5\n%6\n%7")
+            .arg(e.mountId)
+            .arg(e.major)
+            .arg(e.minor)
+            .arg(e.mountPoint, e.root, e.source, e.fsType);
+    };
+    QSet<QString> oldKeys, newKeys;
+    for (const MountEntry& e : m_mounts)
+        oldKeys.insert(key(e));
     for (const MountEntry& e : now)
-        newIds.insert(e.mountId);
-
+        newKeys.insert(key(e));
     QList<MountEntry> gone;
     for (const MountEntry& e : m_mounts) {
-        if (!newIds.contains(e.mountId))
+        if (!newKeys.contains(key(e)))
             gone.append(e);
     }
     QList<MountEntry> added;
     for (const MountEntry& e : now) {
-        if (!oldById.contains(e.mountId))
+        if (!oldKeys.contains(key(e)))
             added.append(e);
     }
     m_mounts = now;

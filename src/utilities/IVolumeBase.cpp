@@ -795,17 +795,25 @@ void IVolumeBase::applyEvent(const Event& e)
 {
     switch (e.kind) {
     case Event::Mount: {
-        if (itemWithMountId(e.entry.mountId))
-            break; // the fill saw it already
+        if (const VolumeItemPtr seen = itemWithMountId(e.entry.mountId)) {
+            if (seen->strMountPoint() == MountInfo::cleanPath(e.entry.mountPoint))
+                break; // the fill saw it already
+            removeItem(seen); // a record whose mount went unseen; its id now names another
+        }
         const QList<MountEntry> mounts = m_watcher ? m_watcher->mounts() : MountInfo::read();
         if (createAndFillItemFromStatfs(e.entry, mounts))
             IShellServices::shared().validateDeviceMount(e.entry.mountPoint);
         IDiskUtil::shared().reloadDiskUtilFullInfo();
-        m_settleTimer.start();
+        // Settle: the hub hears once, a fixed time after the first mount of a burst, so a
+        // steady stream of other mounts cannot hold the news back.
+        if (!m_settleTimer.isActive())
+            m_settleTimer.start();
         break;
     }
     case Event::Unmount: {
         VolumeItemPtr item = itemWithMountId(e.entry.mountId);
+        if (item && item->strMountPoint() != MountInfo::cleanPath(e.entry.mountPoint))
+            item.reset(); // the id names another mount by now
         if (!item && e.entry.mountId <= 0)
             item = itemWithMountPointURL(VolumeBaseItem::mountPointURLText(e.entry.mountPoint));
         if (item) {

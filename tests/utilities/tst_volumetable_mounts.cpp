@@ -123,7 +123,16 @@ void TestVolumeTableMounts::btrfsGroupWithRoles()
     }
     const QString dev = img.deviceName();
     // Walks follow the sort index, which is brought up to date once the mounts settled.
-    QTRY_VERIFY_WITH_TIMEOUT(walkFor(base, 0, dev + QStringLiteral("s259")) != nullptr, 5000);
+    auto listing = [&base] {
+        QStringList s;
+        for (int i = 0; i < IVolumeBase::maxItems; ++i) {
+            if (base.itemAtIndex(i))
+                s << base.itemAtIndex(i)->source;
+        }
+        return s.join(QLatin1Char(' ')).toUtf8();
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        walkFor(base, 0, dev + QStringLiteral("s259")) != nullptr, listing().constData(), 5000);
     const VolumeItemPtr sys = base.itemWithDevice(dev + QStringLiteral("s256"));
     const VolumeItemPtr data = base.itemWithDevice(dev + QStringLiteral("s257"));
     QVERIFY(sys && data);
