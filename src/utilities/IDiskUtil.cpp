@@ -656,9 +656,8 @@ QStringList IDiskUtil::mountPointList(int bits)
             if (isSystemMount(e))
                 continue;
         }
-        if ((bits & 0x2)
-            && (DiskFacts::isNetworkFsType(e.fsType) || p.startsWith(QLatin1String("/Network"))
-                || p.startsWith(QLatin1String("/net"))))
+        // Shares mounted by the system sit under /media like other volumes and stay in.
+        if ((bits & 0x2) && (p.startsWith(QLatin1String("/Network")) || p.startsWith(QLatin1String("/net"))))
             continue;
         if ((bits & 0x10) && isBindMount(e))
             continue;

@@ -95,7 +95,8 @@ public:
     static QString mountDiskForVolumeBSDName(const QString& name);
     static QString unmountDiskForVolumeBSDName(const QString& name, bool tryContainer);
 
-    // Mount paths in mount-table order; bits: 0x1 system mounts, 0x2 network mounts, 0x10 bind
+    // Mount paths in mount-table order; bits: 0x1 system mounts, 0x2 the /Network and /net
+    // automount trees, 0x10 bind
     // mounts left out. Empty when none is left.
     static QStringList mountPointList(int bits);
     static QString getMountPointWithUUID(const QString& uuid);
