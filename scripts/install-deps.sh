@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache lld
   # libraries
   qt6-base-dev libplist-dev libcjson-dev libpstreams-dev libmd-dev libblkid-dev
-  libbtrfsutil-dev libsecret-1-dev libssl-dev libicu-dev
+  libbtrfsutil-dev libsecret-1-dev libssl-dev libicu-dev libqt6svg6
   # outside tools the system drives
   rsync tar gzip openssl coreutils xorriso e2fsprogs btrfs-progs xfsprogs util-linux mount
   # test and tool packages
