@@ -174,6 +174,12 @@ bool PrivilegeBackend::hasCredential() const
     return !m_password.isEmpty();
 }
 
+bool PrivilegeBackend::isCredential(const QByteArray& password) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_password.isEmpty() && m_password == password;
+}
+
 QString PrivilegeBackend::rootScript(bool mergeStderr)
 {
     // The shell prints its own process id, then runs the command in the background with the

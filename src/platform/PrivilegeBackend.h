@@ -62,6 +62,8 @@ public:
     void setCredential(const QByteArray& password);
     void clearCredential();
     bool hasCredential() const;
+    // True when this password is the credential already validated (no new sudo call needed).
+    bool isCredential(const QByteArray& password) const;
 
     // The child that runs cmd as root: program, arguments, standard input. False with a reason
     // when no way to root exists.

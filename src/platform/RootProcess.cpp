@@ -127,6 +127,8 @@ bool RootProcess::start(const PrivilegeBackend::RootCommand& command, QString* e
     const QString text = QString::fromLocal8Bit(err).trimmed();
     if (err.contains("command not found") || err.contains("not found"))
         return fail(CannotExecute, text.isEmpty() ? tr("The tool cannot be executed.") : text);
+    // the kept password no longer works: the next start validates again
+    m_backend.clearCredential();
     return fail(NotAuthorized, text.isEmpty() ? tr("Administrator rights were refused.") : text);
 }
 

@@ -105,8 +105,7 @@ void SecretKeychain::disconnect()
     secret_service_disconnect();
     // GDBus lets go of a closed session connection only when the callbacks that still hold it
     // have run; then the next use connects to the bus that DBUS_SESSION_BUS_ADDRESS names now
-    for (int i = 0; i < 1000 && g_main_context_iteration(nullptr, FALSE); ++i) {
-    }
+    for (int i = 0; i < 1000 && g_main_context_iteration(nullptr, FALSE); ++i) { }
 }
 
 SecretKeychain::Status SecretKeychain::count(const QString& account, int* count, QString* error)

@@ -190,7 +190,8 @@ int remainingMs(SteadyClock::time_point deadline, bool unbounded)
 {
     if (unbounded)
         return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
     return left > 0 ? int(left) : 0;
 }
 

@@ -1,6 +1,7 @@
 #include "IAuthorizer.h"
 
 #include "AGKeychain.h"
+#include "ICommon.h"
 #include "IShellServices.h"
 #include "LogOptions.h"
 #include "platform/AppPaths.h"
@@ -18,9 +19,6 @@ std::unique_ptr<IAuthorizer>& sharedSlot()
     static std::unique_ptr<IAuthorizer> slot;
     return slot;
 }
-
-// Until the main preferences are attached, the keychain preference lives in memory.
-bool g_memoryPreference = false;
 
 QString tr(const char* text)
 {
@@ -67,7 +65,10 @@ void IAuthorizer::setPreferenceAccess(std::function<bool()> get, std::function<v
 
 bool IAuthorizer::keychainPreference() const
 {
-    return m_prefGet ? m_prefGet() : g_memoryPreference;
+    if (m_prefGet)
+        return m_prefGet();
+    bool on = false;
+    return ICommon::loadMainPrefValueForKeyToBool(QString::fromLatin1(KeychainPreferenceKey), &on) && on;
 }
 
 void IAuthorizer::setKeychainPreference(bool on)
@@ -75,7 +76,7 @@ void IAuthorizer::setKeychainPreference(bool on)
     if (m_prefSet)
         m_prefSet(on);
     else
-        g_memoryPreference = on;
+        ICommon::saveMainPrefBoolValue(on, QString::fromLatin1(KeychainPreferenceKey));
 }
 
 void IAuthorizer::logLine(const QString& text)
@@ -121,6 +122,10 @@ bool IAuthorizer::isValidAuthorizationWithLogin(const QString& login, const QStr
         m_lastFailure = tr("The administrator name must be your own user name.");
         return false;
     }
+    // the pair validated for an earlier start needs no new check: a start that fails anyway
+    // (the password changed meanwhile) reports "not authorized"
+    if (b.isCredential(password.toUtf8()))
+        return true;
     QString message;
     const PrivilegeBackend::Validation v = b.validate(password.toUtf8(), &message);
     if (v != PrivilegeBackend::Validation::Valid) {

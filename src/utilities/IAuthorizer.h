@@ -61,7 +61,7 @@ public:
     // Why the last authorizeWithUser answered NO (for the run's log), empty otherwise.
     QString lastFailure() const { return m_lastFailure; }
 
-    // Where the keychain preference lives: the main preferences by default.
+    // Where the keychain preference lives: the main preferences ("AdminInfoSaveToKeychain") by default.
     void setPreferenceAccess(std::function<bool()> get, std::function<void(bool)> set);
     // The privilege backend to validate with (the shared one by default).
     void setBackend(PrivilegeBackend* backend) { m_backend = backend; }

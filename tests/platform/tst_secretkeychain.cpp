@@ -1,10 +1,9 @@
 // kv-test: labels=dbus timeout=120
 
-#include "KeyringFixture.h"
 #include "FakePrivilegeBackend.h"
+#include "KeyringFixture.h"
 #include "RecordingShellServices.h"
 #include "ScriptedUiPrompts.h"
-
 #include "platform/SecretKeychain.h"
 #include "utilities/AGKeychain.h"
 #include "utilities/IAuthorizer.h"
@@ -17,7 +16,8 @@ const QString kKind = QStringLiteral("application password");
 const QString kAccount = QStringLiteral("QVAccount1");
 } // namespace
 
-class TestSecretKeychain : public QObject {
+class TestSecretKeychain : public QObject
+{
     Q_OBJECT
 
 private Q_SLOTS:
@@ -33,15 +33,17 @@ private Q_SLOTS:
 
         QVERIFY(AGKeychain::addKeychainItem(kLabel, kKind, kAccount, QStringLiteral("Grüße, it's \"me\"")));
         QCOMPARE(AGKeychain::checkForExistanceOfKeychainItem(kLabel, kKind, kAccount), 1);
-        QCOMPARE(AGKeychain::getPasswordFromKeychainItem(kLabel, kKind, kAccount), QStringLiteral("Grüße, it's \"me\""));
+        QCOMPARE(AGKeychain::getPasswordFromKeychainItem(kLabel, kKind, kAccount),
+            QStringLiteral("Grüße, it's \"me\""));
         QVERIFY(AGKeychain::modifyKeychainItem(kLabel, kKind, kAccount, QStringLiteral("changed")));
         QCOMPARE(AGKeychain::getPasswordFromKeychainItem(kLabel, kKind, kAccount), QStringLiteral("changed"));
-        QVERIFY(!AGKeychain::modifyKeychainItem(kLabel, kKind, QStringLiteral("QVAccount9"), QStringLiteral("x")));
+        QVERIFY(!AGKeychain::modifyKeychainItem(
+            kLabel, kKind, QStringLiteral("QVAccount9"), QStringLiteral("x")));
 
         // the item is a real Secret Service item with the schema, the label and the attributes
-        const Subprocess::Result look = keyring.secretTool(
-            {QStringLiteral("lookup"), QStringLiteral("xdg:schema"), QString::fromLatin1(SecretKeychain::SchemaName),
-             QStringLiteral("account"), kAccount, QStringLiteral("kind"), kKind});
+        const Subprocess::Result look = keyring.secretTool({ QStringLiteral("lookup"),
+            QStringLiteral("xdg:schema"), QString::fromLatin1(SecretKeychain::SchemaName),
+            QStringLiteral("account"), kAccount, QStringLiteral("kind"), kKind });
         QCOMPARE(look.out, QByteArray("changed"));
 
         QVERIFY(AGKeychain::deleteKeychainItem(kLabel, kKind, kAccount));
@@ -54,15 +56,15 @@ private Q_SLOTS:
         QVERIFY2(keyring.isValid(), qPrintable(keyring.errorString()));
         // another program's item with the same account, in its own schema
         const Subprocess::Result stored = keyring.secretTool(
-            {QStringLiteral("store"), QStringLiteral("--label=other"), QStringLiteral("account"), kAccount,
-             QStringLiteral("service"), QStringLiteral("someone else")},
+            { QStringLiteral("store"), QStringLiteral("--label=other"), QStringLiteral("account"), kAccount,
+                QStringLiteral("service"), QStringLiteral("someone else") },
             "not yours");
         QVERIFY2(stored.succeeded(), stored.err.constData());
         QCOMPARE(AGKeychain::checkForExistanceOfKeychainItem(kLabel, kKind, kAccount), 0);
         QCOMPARE(AGKeychain::getPasswordFromKeychainItem(kLabel, kKind, kAccount), QString(""));
         QVERIFY(AGKeychain::deleteKeychainItem(kLabel, kKind, kAccount));
         const Subprocess::Result still
-            = keyring.secretTool({QStringLiteral("lookup"), QStringLiteral("account"), kAccount});
+            = keyring.secretTool({ QStringLiteral("lookup"), QStringLiteral("account"), kAccount });
         QCOMPARE(still.out, QByteArray("not yours"));
     }
 
@@ -84,7 +86,8 @@ private Q_SLOTS:
         ScriptedUiPrompts prompts;
         IAuthorizer::resetShared();
         bool preference = true;
-        IAuthorizer::shared().setPreferenceAccess([&] { return preference; }, [&](bool on) { preference = on; });
+        IAuthorizer::shared().setPreferenceAccess(
+            [&] { return preference; }, [&](bool on) { preference = on; });
         QVERIFY(!IAuthorizer::shared().authorize());
         QVERIFY(preference);
         QCOMPARE(shell.messages().size(), 1);
@@ -105,7 +108,8 @@ private Q_SLOTS:
         ScriptedUiPrompts prompts;
         IAuthorizer::resetShared();
         bool preference = true;
-        IAuthorizer::shared().setPreferenceAccess([&] { return preference; }, [&](bool on) { preference = on; });
+        IAuthorizer::shared().setPreferenceAccess(
+            [&] { return preference; }, [&](bool on) { preference = on; });
         const QString right = QString::fromUtf8(backend.rightPassword);
         QVERIFY(IAuthorizer::shared().writeToKeychainName(backend.user, right));
         QVERIFY(IAuthorizer::shared().writeToKeychainName(backend.user, right)); // changes, does not add
@@ -113,9 +117,11 @@ private Q_SLOTS:
         QVERIFY(IAuthorizer::shared().authorize());
 
         // the password item deleted: one alert, the preference goes off, then the dialog
-        QVERIFY(AGKeychain::deleteKeychainItem(QStringLiteral("QV: Master Password"), kKind, QStringLiteral("QVAccount2")));
+        QVERIFY(AGKeychain::deleteKeychainItem(
+            QStringLiteral("QV: Master Password"), kKind, QStringLiteral("QVAccount2")));
         IAuthorizer::resetShared();
-        IAuthorizer::shared().setPreferenceAccess([&] { return preference; }, [&](bool on) { preference = on; });
+        IAuthorizer::shared().setPreferenceAccess(
+            [&] { return preference; }, [&](bool on) { preference = on; });
         prompts.expectAlert(QStringLiteral("The password from Keychain"), 0);
         prompts.expectCancelledCredentials();
         QVERIFY(!IAuthorizer::shared().authorize());

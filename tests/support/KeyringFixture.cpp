@@ -7,12 +7,18 @@
 
 namespace {
 const char* const kVariables[] = { "HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR" };
+
+QString folderTemplate()
+{
+    const QString base = KvTest::buildDir() + QStringLiteral("/tests/tmp");
+    QDir().mkpath(base);
+    return base + QStringLiteral("/keyring-XXXXXX");
 }
+} // namespace
 
 KeyringFixture::KeyringFixture()
-    : m_dir(KvTest::buildDir() + QStringLiteral("/tests/tmp/keyring-XXXXXX"))
+    : m_dir(folderTemplate())
 {
-    QDir().mkpath(KvTest::buildDir() + QStringLiteral("/tests/tmp"));
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder");
         return;

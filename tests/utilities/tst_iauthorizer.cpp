@@ -5,14 +5,14 @@
 #include "RecordingShellServices.h"
 #include "ScriptedClock.h"
 #include "ScriptedUiPrompts.h"
-
 #include "utilities/AGKeychain.h"
-#include "utilities/LogOptions.h"
 #include "utilities/IAuthorizer.h"
+#include "utilities/LogOptions.h"
 
 #include <QtTest>
 
-class TestIAuthorizer : public QObject {
+class TestIAuthorizer : public QObject
+{
     Q_OBJECT
 
     std::unique_ptr<FakePrivilegeBackend> m_backend;
@@ -26,9 +26,10 @@ class TestIAuthorizer : public QObject {
     QString right() const { return QString::fromUtf8(m_backend->rightPassword); }
     void storePair(const QString& name, const QString& password)
     {
-        m_keychain->items.append({"svc", IAuthorizer::NameAccount, IAuthorizer::ItemKind, IAuthorizer::NameItemLabel, name});
         m_keychain->items.append(
-            {"svc", IAuthorizer::PasswordAccount, IAuthorizer::ItemKind, IAuthorizer::PasswordItemLabel, password});
+            { "svc", IAuthorizer::NameAccount, IAuthorizer::ItemKind, IAuthorizer::NameItemLabel, name });
+        m_keychain->items.append({ "svc", IAuthorizer::PasswordAccount, IAuthorizer::ItemKind,
+            IAuthorizer::PasswordItemLabel, password });
     }
     int runLogLines() const
     {
@@ -49,7 +50,8 @@ private Q_SLOTS:
         IShellServices::setShared(m_shell.get());
         IAuthorizer::resetShared();
         m_preference = false;
-        authorizer().setPreferenceAccess([this] { return m_preference; }, [this](bool on) { m_preference = on; });
+        authorizer().setPreferenceAccess(
+            [this] { return m_preference; }, [this](bool on) { m_preference = on; });
     }
     void cleanup()
     {
@@ -75,7 +77,7 @@ private Q_SLOTS:
         authorizer().setLogin(m_backend->user, right());
         QVERIFY(authorizer().authorize());
         QVERIFY(authorizer().authorize());
-        QCOMPARE(m_backend->validated.size(), 2); // validated again for every start
+        QCOMPARE(m_backend->validated.size(), 1); // validated once, then the credential is kept
         QVERIFY(m_backend->hasCredential());
     }
 
@@ -97,7 +99,7 @@ private Q_SLOTS:
         QVERIFY(!authorizer().authorize());
         QVERIFY(!m_preference);
         QCOMPARE(m_prompts->alerts.size(), 1);
-        QCOMPARE(m_prompts->alerts[0].buttons, QStringList{QStringLiteral("Close")});
+        QCOMPARE(m_prompts->alerts[0].buttons, QStringList { QStringLiteral("Close") });
     }
 
     void keychainPairRejected()
@@ -159,7 +161,7 @@ private Q_SLOTS:
         QVERIFY(m_prompts->credentialRequests[0].prompt.contains(QStringLiteral("for backup process")));
         QVERIFY(m_prompts->credentialRequests[0].showSaveToKeychain);
         QCOMPARE(m_prompts->credentialRequests[0].userName, m_backend->user);
-        QCOMPARE(m_prompts->alerts[0].buttons, (QStringList{"Try Again", "Cancel"}));
+        QCOMPARE(m_prompts->alerts[0].buttons, (QStringList { "Try Again", "Cancel" }));
         // the login is kept: no further dialog
         QVERIFY(authorizer().authorize());
         QVERIFY(!authorizer().isAdminDataEmpty());
@@ -196,9 +198,9 @@ private Q_SLOTS:
         m_prompts->expectCredentials(m_backend->user, right(), true);
         QVERIFY(authorizer().authorize());
         QVERIFY(m_preference);
-        QCOMPARE(AGKeychain::getPasswordFromKeychainItem(IAuthorizer::PasswordItemLabel, IAuthorizer::ItemKind,
-                                                         IAuthorizer::PasswordAccount),
-                 right());
+        QCOMPARE(AGKeychain::getPasswordFromKeychainItem(
+                     IAuthorizer::PasswordItemLabel, IAuthorizer::ItemKind, IAuthorizer::PasswordAccount),
+            right());
         QCOMPARE(m_keychain->items[0].label, QString::fromLatin1(IAuthorizer::NameItemLabel));
     }
 
@@ -209,7 +211,8 @@ private Q_SLOTS:
         m_prompts->expectAlert(QStringLiteral("does not match"), 0);
         m_prompts->expectCredentials(m_backend->user, right());
         QVERIFY(authorizer().userAuthorize());
-        QVERIFY(m_prompts->credentialRequests[0].prompt.startsWith(QStringLiteral("Type your admin password")));
+        QVERIFY(
+            m_prompts->credentialRequests[0].prompt.startsWith(QStringLiteral("Type your admin password")));
         QVERIFY(!m_prompts->credentialRequests[0].showSaveToKeychain);
         QCOMPARE(m_keychain->items.size(), 2); // changed, not added
         QCOMPARE(m_keychain->items[0].secret, m_backend->user);
