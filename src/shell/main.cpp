@@ -1,4 +1,5 @@
 #include "projects/IAgentTool.h"
+#include "shell/dialogs/AuthorizerDialog.h"
 #include "utilities/RunLog.h"
 #include "utilities/TempFolder.h"
 
@@ -64,11 +65,16 @@ int main(int argc, char** argv)
     // The agent finds the running application by its name on the session bus; a missing bus
     // leaves the application working without its agent.
     IAgentTool::startMainApplicationLink();
+    // Dialogs and alerts that the engine asks for are answered by these widgets.
+    WidgetUiPrompts prompts;
+    UiPrompts::setShared(&prompts);
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Kelvane Pro 3"));
     window.resize(900, 600);
     window.show();
 
-    return app.exec();
+    const int status = app.exec();
+    UiPrompts::setShared(nullptr);
+    return status;
 }

@@ -1,0 +1,110 @@
+#include "AuthorizerDialog.h"
+
+#include "platform/MainThread.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
+} // namespace
+
+AuthorizerDialog::AuthorizerDialog(const UiPrompts::CredentialsRequest& request, QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(tr("Authorization"));
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    m_prompt = new QLabel(request.prompt, this);
+    m_prompt->setWordWrap(true);
+    layout->addWidget(m_prompt);
+
+    auto* form = new QFormLayout;
+    m_userName = new QLineEdit(request.userName, this);
+    m_password = new QLineEdit(this);
+    m_password->setEchoMode(QLineEdit::Password);
+    form->addRow(tr("Name:"), m_userName);
+    form->addRow(tr("Password:"), m_password);
+    layout->addLayout(form);
+
+    m_saveToKeychain = new QCheckBox(tr("Save admin access information in the keychain"), this);
+    m_saveToKeychain->setVisible(request.showSaveToKeychain);
+    m_saveToKeychain->setChecked(request.saveToKeychain);
+    layout->addWidget(m_saveToKeychain);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true); // Return means OK
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    if (!request.userName.isEmpty())
+        m_password->setFocus();
+    else
+        m_userName->setFocus();
+}
+
+AuthorizerDialog::~AuthorizerDialog()
+{
+    // leave nothing of the password in the widget's buffer
+    m_password->clear();
+}
+
+UiPrompts::CredentialsAnswer AuthorizerDialog::answer() const
+{
+    UiPrompts::CredentialsAnswer a;
+    a.ok = result() == QDialog::Accepted;
+    if (a.ok) {
+        a.userName = m_userName->text();
+        a.password = m_password->text();
+        a.saveToKeychain = !m_saveToKeychain->isHidden() && m_saveToKeychain->isChecked();
+    }
+    return a;
+}
+
+UiPrompts::CredentialsAnswer WidgetUiPrompts::askAdminCredentials(const CredentialsRequest& request)
+{
+    ModalDepthGuard modal;
+    AuthorizerDialog dialog(request, QApplication::activeWindow());
+    dialog.exec();
+    return dialog.answer();
+}
+
+int WidgetUiPrompts::showAlert(const Alert& alert)
+{
+    ModalDepthGuard modal;
+    QMessageBox box(QApplication::activeWindow());
+    switch (alert.style) {
+    case AlertStyle::Informational:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case AlertStyle::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case AlertStyle::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    box.setText(alert.title);
+    box.setInformativeText(alert.text);
+    QList<QAbstractButton*> buttons;
+    const QStringList titles = alert.buttons.isEmpty() ? QStringList { tr("OK") } : alert.buttons;
+    for (int i = 0; i < titles.size(); ++i) {
+        QPushButton* b = box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        if (i == 0)
+            box.setDefaultButton(b);
+        buttons.append(b);
+    }
+    box.exec();
+    return int(buttons.indexOf(box.clickedButton()));
+}
