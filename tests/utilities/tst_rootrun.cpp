@@ -1,4 +1,4 @@
-// kv-test: labels=root timeout=600 fixtures=kv_testuser,kv_loop_cleanup lock=kvtest
+// kv-test: labels=root timeout=600 fixtures=kv_testuser,kv_loop_cleanup lock=kvtest serial
 
 #include "KvTest.h"
 #include "LoopImage.h"
