@@ -312,6 +312,14 @@ bool removeBundle(const QString& bundlePath)
     return ::rmdir(enc(bundlePath).c_str()) == 0;
 }
 
+bool isMountPoint(const QString& path)
+{
+    for (const MountEntry& m : MountInfo::read())
+        if (m.mountPoint == path)
+            return true;
+    return false;
+}
+
 // Whether the ext4 superblock says "cleanly unmounted, no errors, no journal to replay". Then
 // e2fsck -p would only confirm it, after the multi-mount protection's wait of several seconds.
 bool ext4MarkedClean(const QString& imageFile)
@@ -809,7 +817,8 @@ bool DiskImageTool::releaseDevice(const QString& device, QString* comment)
     QString output;
     if (runRoot({ toolPath(QStringLiteral("losetup")), QStringLiteral("-d"), device }, &output, 120000))
         return true;
-    return fail(Failure::Busy, output, comment);
+    return fail(Failure::Busy,
+        output.isEmpty() ? tr("The loop device %1 could not be released.").arg(device) : output, comment);
 }
 
 QString DiskImageTool::attach(
@@ -919,10 +928,21 @@ bool DiskImageTool::detach(const QString& bundleOrMountPoint, QString* comment)
     if (!a->mountPoint.isEmpty()) {
         // Unmounting drops the file system's keyring with it, so the master key leaves the kernel
         // together with the mount; a busy volume stays mounted with its key and nothing is lost.
+        // A program that just looked into the volume can hold it for a moment: the unmount is
+        // tried again for a few seconds before the volume counts as busy.
         QString output;
-        if (!runRoot(
-                { toolPath(QStringLiteral("umount")), QStringLiteral("--"), a->mountPoint }, &output, 300000))
-            return fail(Failure::Busy, output, comment);
+        bool unmounted = false;
+        for (int attempt = 0; attempt < 10 && !unmounted; ++attempt) {
+            if (attempt > 0)
+                ::usleep(300000);
+            unmounted = runRoot({ toolPath(QStringLiteral("umount")), QStringLiteral("--"), a->mountPoint },
+                            &output, 300000)
+                || !isMountPoint(a->mountPoint);
+        }
+        if (!unmounted)
+            return fail(Failure::Busy,
+                output.isEmpty() ? tr("The disk image could not be unmounted: it is in use.") : output,
+                comment);
         removeMountFolder(a->mountPoint);
     }
     return releaseDevice(a->device, comment);
