@@ -932,7 +932,7 @@ bool DiskImageTool::detach(const QString& bundleOrMountPoint, QString* comment)
         // tried again for a few seconds before the volume counts as busy.
         QString output;
         bool unmounted = false;
-        for (int attempt = 0; attempt < 10 && !unmounted; ++attempt) {
+        for (int attempt = 0; attempt < 30 && !unmounted; ++attempt) {
             if (attempt > 0)
                 ::usleep(300000);
             unmounted = runRoot({ toolPath(QStringLiteral("umount")), QStringLiteral("--"), a->mountPoint },

@@ -1,4 +1,4 @@
-// kv-test: labels=root timeout=600 fixtures=kv_loop_cleanup
+// kv-test: labels=root timeout=600 fixtures=kv_loop_cleanup serial
 #include "KvTest.h"
 #include "LoopImage.h"
 #include "platform/DiskImageTool.h"
