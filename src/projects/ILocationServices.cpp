@@ -2,7 +2,7 @@
 
 #include "platform/DiskFacts.h"
 #include "platform/MountInfo.h"
-#include "platform/Subprocess.h"
+#include "utilities/CVolumeMounter.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IVolumeBase.h"
 
@@ -42,51 +42,60 @@ public:
     }
     qint64 runningSystemVersion() override { return IDiskUtil::systemVersion(); }
 
-    // A share is mounted when the table holds a network record with its URL.
+    static VMVolumeInfoRec toRec(const LocationVolumeInfo& info)
+    {
+        VMVolumeInfoRec rec;
+        rec.displayName = info.displayName;
+        rec.mountPoint = info.mountPoint;
+        rec.writable = info.writable;
+        rec.removable = info.removable;
+        rec.unmountable = info.unmountable;
+        rec.totalMB = info.totalMB;
+        rec.freeMB = info.freeMB;
+        rec.URL = info.URL;
+        rec.directAccess = info.directAccess;
+        rec.local = info.local;
+        return rec;
+    }
+    static void fromRec(const VMVolumeInfoRec& rec, LocationVolumeInfo& info)
+    {
+        info.displayName = rec.displayName;
+        info.mountPoint = rec.mountPoint;
+        info.writable = rec.writable;
+        info.removable = rec.removable;
+        info.unmountable = rec.unmountable;
+        info.totalMB = rec.totalMB;
+        info.freeMB = rec.freeMB;
+        info.URL = rec.URL;
+        info.directAccess = rec.directAccess;
+        info.local = rec.local;
+    }
     bool isVolumeMounted(LocationVolumeInfo& info) override
     {
-        for (const VolumeItemPtr& item : volumeItems()) {
-            if (item->connection != VolumeBaseItem::ConnectionNet || item->source != info.URL)
-                continue;
-            const QString mp = item->strMountPoint();
-            const DiskFacts::Space space = DiskFacts::space(mp);
-            info.displayName = item->name;
-            info.mountPoint = mp;
-            info.writable = !(item->flags & VolumeBaseItem::FlagReadOnly);
-            info.removable = false;
-            info.unmountable = true;
-            info.totalMB = qint64(item->totalMB);
-            info.freeMB = space.ok ? qint64(space.availableBytes() / 1000000) : qint64(item->freeMB);
-            info.directAccess = false;
-            info.local = false;
-            return true;
-        }
-        return false;
+        VMVolumeInfoRec rec = toRec(info);
+        if (!CVolumeMounter::isVolumeMounted(rec))
+            return false;
+        fromRec(rec, info);
+        return true;
     }
-    // Mounting shares belongs to the volume mounter, which this build does not have yet.
-    bool mountVolume(LocationVolumeInfo&, QString* error) override
+    bool mountVolume(LocationVolumeInfo& info, QString* error) override
     {
-        if (error)
-            *error = QStringLiteral("no share mounter");
-        return false;
+        VMVolumeInfoRec rec = toRec(info);
+        if (!CVolumeMounter::mountVolume(rec)) {
+            if (error)
+                *error = QStringLiteral("mount failed");
+            return false;
+        }
+        fromRec(rec, info);
+        return true;
     }
-    // Unmounts exactly the mount at mountPoint: FUSE mounts through fusermount3 (as their
-    // owner may), others through umount (as root when needed).
+    // Unmounts exactly the mount at mountPoint, never the volume that merely holds the path.
     bool unmountVolume(const QString& mountPoint) override
     {
-        const std::optional<MountEntry> entry = MountInfo::mountForPath(mountPoint, MountInfo::read());
-        if (!entry || entry->mountPoint != mountPoint)
-            return false;
-        if (entry->fsType.startsWith(QLatin1String("fuse"))) {
-            Subprocess::Options o;
-            o.program = QStringLiteral("fusermount3");
-            o.arguments = QStringList { QStringLiteral("-u"), QStringLiteral("--"), mountPoint };
-            if (Subprocess::run(o, 60000).succeeded())
-                return true;
-        }
-        const IDiskUtil::RootResult r = IDiskUtil::runRooted(
-            QStringList { QStringLiteral("umount"), QStringLiteral("--"), mountPoint });
-        return r.started && r.exitCode == 0;
+        bool isMount = false;
+        for (const MountEntry& m : MountInfo::read())
+            isMount = isMount || m.mountPoint == mountPoint;
+        return isMount && CVolumeMounter::unmountVolume(mountPoint);
     }
     bool attachDiskImage(const QString&, QString*, QString* comment) override
     {
