@@ -3,6 +3,7 @@
 #include "LoopImage.h"
 #include "TempTree.h"
 #include "platform/NameCodec.h"
+#include "platform/Subprocess.h"
 #include "projects/ILocation.h"
 #include "projects/ILocationServices.h"
 
@@ -402,6 +403,91 @@ private Q_SLOTS:
         QCOMPARE(fake.unmounts, 0); // the mount point holds nothing: nothing of ours to unmount
         QVERIFY(l.isFlag(ILocation::FlagMountedByProgram));
         QVERIFY(l.isFlag(ILocation::FlagUnmountAfterRun));
+    }
+
+    // The access levels on real mounts, as an unprivileged user (root passes mode bits): an
+    // ext4 folder, a folder without write permission, a read-only bind mount and a FUSE file
+    // system without hard links or owners (exfat, mounted by root with allow_other).
+    void accessAsUnprivilegedUser()
+    {
+        KV_REQUIRE_ROOT();
+        LoopImage ext4;
+        QVERIFY2(ext4.make(LoopImage::FsType::Ext4), qPrintable(ext4.errorString()));
+        const QString mp = ext4.mountPoint();
+        QVERIFY(QDir().mkpath(mp + "/open") && QDir().mkpath(mp + "/locked"));
+        QVERIFY(::chmod(NameCodec::encode(mp).constData(), 0755) == 0);
+        QVERIFY(::chmod(NameCodec::encode(mp + "/open").constData(), 0777) == 0);
+        QVERIFY(::chmod(NameCodec::encode(mp + "/locked").constData(), 0555) == 0);
+        const QString ro = mp + "-ro";
+        QVERIFY(QDir().mkpath(ro));
+        QString out;
+        QVERIFY2(
+            LoopImage::runTool("mount", { "--bind", "-o", "ro", mp + "/open", ro }, &out), qPrintable(out));
+        auto unbind = qScopeGuard([&] {
+            LoopImage::runTool("umount", { ro });
+            QDir().rmdir(ro);
+        });
+        const QString exImage = LoopImage::loopRoot() + "/exfat-" + QString::number(::getpid()) + ".img";
+        const QString exMp = exImage + ".mnt";
+        QVERIFY(QDir().mkpath(exMp));
+        QVERIFY(LoopImage::runTool("truncate", { "-s", "16M", exImage }));
+        QVERIFY2(LoopImage::runTool("mkfs.exfat", { exImage }, &out), qPrintable(out));
+        QString exDevice;
+        QVERIFY2(
+            LoopImage::runTool("losetup", { "--find", "--show", exImage }, &exDevice), qPrintable(exDevice));
+        exDevice = exDevice.trimmed();
+        auto unfuse = qScopeGuard([&] {
+            LoopImage::runTool("fusermount3", { "-u", exMp });
+            LoopImage::runTool("losetup", { "-d", exDevice });
+            QDir().rmdir(exMp);
+            QFile::remove(exImage);
+        });
+        QVERIFY2(
+            LoopImage::runTool("mount.exfat-fuse", { "-o", "allow_other,umask=0", exDevice, exMp }, &out),
+            qPrintable(out));
+
+        TempTree bin(QStringLiteral("bin"));
+        QVERIFY(::chmod(bin.pathStd().c_str(), 0755) == 0);
+        const QString copy = bin.filePath(std::string("tst_location"));
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+        QVERIFY(::chmod(NameCodec::encode(copy).constData(), 0755) == 0);
+        Subprocess::Options o;
+        o.program = QStringLiteral("setpriv");
+        o.arguments = QStringList { "--reuid=65534", "--regid=65534", "--clear-groups", copy, "childAccess" };
+        o.environment.insert("KV_CHILD_MOUNTS", QStringList { mp, ro, exMp }.join('\n'));
+        o.environment.insert("HOME", "/tmp");
+        o.workingDirectory = QStringLiteral("/");
+        const Subprocess::Result r = Subprocess::run(o, 120000);
+        QVERIFY2(r.succeeded(), QByteArray(r.out + r.err).constData());
+        QVERIFY(r.out.contains("PASS   : TestLocation::childAccess()"));
+    }
+    void childAccess()
+    {
+        const QStringList mounts
+            = QString::fromUtf8(qgetenv("KV_CHILD_MOUNTS")).split('\n', Qt::SkipEmptyParts);
+        if (mounts.size() != 3)
+            QSKIP("runs as the unprivileged child of accessAsUnprivilegedUser");
+        QCOMPARE(::geteuid(), uid_t(65534));
+        FakeServices fake;
+        fake.add("Ext4", mounts[0], kUuidA, 1, 7);
+        fake.add("RO", mounts[1], kUuidB, 1, 7, 0x10);
+        const VolumeItemPtr fuse = fake.add("Ex", mounts[2], QStringLiteral("1234-ABCD"), 2, 2);
+        fuse->fsTypeName = QStringLiteral("fuseblk");
+        ServicesScope scope(&fake);
+        const struct
+        {
+            QString path;
+            int level;
+        } cases[] = { { mounts[0] + "/open", 4 }, { mounts[0] + "/locked", 2 }, { mounts[1], 2 },
+            { mounts[2], 3 } };
+        for (const auto& c : cases) {
+            ILocation l;
+            QVERIFY(l.setupWithPath(c.path));
+            QCOMPARE(l.getAccessWithAdmin(false, false, true), c.level);
+        }
+        ILocation fixed;
+        QVERIFY(fixed.setupWithPath(mounts[1]));
+        QVERIFY(!fixed.writeTest()); // a read-only mount: NO, nothing made
     }
 
     // A real ext4 volume is found again by its UUID after it was mounted elsewhere.
