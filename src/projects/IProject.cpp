@@ -523,9 +523,9 @@ QString IProject::lastStatusString() const
     return QString();
 }
 
-QDateTime IProject::lastStateChange() const
+int IProject::lastStateChange() const
 {
-    return QDateTime();
+    return 0;
 }
 
 QString IProject::processingCodeString() const

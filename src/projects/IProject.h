@@ -160,7 +160,7 @@ public:
     virtual int mainButtonState() const;
     virtual void setMainButtonState(int state);
     virtual QString lastStatusString() const;
-    virtual QDateTime lastStateChange() const;
+    virtual int lastStateChange() const;
     virtual QString processingCodeString() const;
     virtual QDateTime lastProcessDate() const;
     virtual bool isScheduled() const;
