@@ -155,8 +155,8 @@ private Q_SLOTS:
     void resumeDateRoundTripsToTheSecond()
     {
         QVAgentState state;
-        const QDateTime resume
-            = QDateTime::currentDateTime().addDays(2).addMSecs(-QDateTime::currentDateTime().time().msec());
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime resume = now.addDays(2).addMSecs(-now.time().msec());
         state.setScheduleResumeDate(resume.addMSecs(400));
         auto message = QVConnectMessage::messageWithSenderAndType(4);
         message.setAgentState(state);
