@@ -45,9 +45,9 @@ FakeToolDir::FakeToolDir(bool prependToPath)
         qFatal("FakeToolDir: cannot create a folder");
     // Other users (the test user, root through sudo) may run the tools and record their calls.
     ::chmod(QFile::encodeName(path()).constData(), 0755);
-    QDir(path()).mkpath(QStringLiteral(".spec"));
+    QDir(path()).mkpath(QStringLiteral(".script"));
     QDir(path()).mkpath(QStringLiteral(".calls"));
-    ::chmod(QFile::encodeName(path() + QStringLiteral("/.spec")).constData(), 0755);
+    ::chmod(QFile::encodeName(path() + QStringLiteral("/.script")).constData(), 0755);
     ::chmod(QFile::encodeName(path() + QStringLiteral("/.calls")).constData(), 01777);
     if (prependToPath) {
         m_oldPath = qgetenv("PATH");
@@ -66,11 +66,11 @@ void FakeToolDir::addTool(const QString& name, const Script& script)
 {
     const QByteArray dir = QFile::encodeName(path());
     const QByteArray n = QFile::encodeName(name);
-    const QString spec = path() + QStringLiteral("/.spec/") + name;
+    const QString base = path() + QStringLiteral("/.script/") + name;
     const auto readable
         = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-    writeFile(spec + QStringLiteral(".out"), script.standardOutput, readable);
-    writeFile(spec + QStringLiteral(".err"), script.standardError, readable);
+    writeFile(base + QStringLiteral(".out"), script.standardOutput, readable);
+    writeFile(base + QStringLiteral(".err"), script.standardError, readable);
 
     QByteArray text = "#!/bin/sh\n";
     text += "d=" + quoted(dir) + "\n";
@@ -79,8 +79,8 @@ void FakeToolDir::addTool(const QString& name, const Script& script)
     text += "i=0\n";
     text += "while ! (set -C; : > \"$d/.calls/$n.$i\") 2>/dev/null; do i=$((i+1)); done\n";
     text += "if [ $# -gt 0 ]; then printf '%s\\0' \"$@\" > \"$d/.calls/$n.$i\"; fi\n";
-    text += "cat \"$d/.spec/$n.out\"\n";
-    text += "cat \"$d/.spec/$n.err\" >&2\n";
+    text += "cat \"$d/.script/$n.out\"\n";
+    text += "cat \"$d/.script/$n.err\" >&2\n";
     if (script.sleepMs > 0)
         text += "sleep " + QByteArray::number(script.sleepMs / 1000.0, 'f', 3) + "\n";
     text += "exit " + QByteArray::number(script.exitCode) + "\n";
