@@ -242,16 +242,19 @@ bool IProcController::makeFile(const QString& path, bool withAdmin, QString* com
     return true;
 }
 
-bool IProcController::removeDir(const QString& path, bool withAdmin, QString* comment)
+// Removes one entry: the system call as the user, or the tool as root. A missing entry counts
+// as removed for the root tool, as it did for the callers before.
+bool IProcController::removeEntry(const QString& path, bool withAdmin, QString* comment,
+    int (*userCall)(const char*), const QString& rootTool)
 {
     if (!withAdmin) {
-        if (::rmdir(encoded(path).constData()) == 0)
+        if (userCall(encoded(path).constData()) == 0)
             return true;
         if (comment)
             *comment = errnoText(errno);
         return false;
     }
-    const RootResult r = runAsRoot({ QStringLiteral("rmdir"), QStringLiteral("--"), path });
+    const RootResult r = runAsRoot({ rootTool, QStringLiteral("--"), path });
     if (!r.started)
         return false;
     if (r.exitCode == 0)
@@ -262,24 +265,14 @@ bool IProcController::removeDir(const QString& path, bool withAdmin, QString* co
     return err.contains(QLatin1String("No such file"));
 }
 
+bool IProcController::removeDir(const QString& path, bool withAdmin, QString* comment)
+{
+    return removeEntry(path, withAdmin, comment, ::rmdir, QStringLiteral("rmdir"));
+}
+
 bool IProcController::removeFile(const QString& path, bool withAdmin, QString* comment)
 {
-    if (!withAdmin) {
-        if (::unlink(encoded(path).constData()) == 0)
-            return true;
-        if (comment)
-            *comment = errnoText(errno);
-        return false;
-    }
-    const RootResult r = runAsRoot({ QStringLiteral("rm"), QStringLiteral("--"), path });
-    if (!r.started)
-        return false;
-    if (r.exitCode == 0)
-        return true;
-    const QString err = text(r.err);
-    if (comment)
-        *comment = err;
-    return err.contains(QLatin1String("No such file"));
+    return removeEntry(path, withAdmin, comment, ::unlink, QStringLiteral("rm"));
 }
 
 bool IProcController::fileExistsAtPath(const QString& path, bool* isDir, bool withAdmin, QString* comment)

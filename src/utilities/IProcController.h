@@ -126,4 +126,6 @@ private:
         int exitCode = -1;
     };
     static RootResult runAsRoot(const QStringList& args);
+    static bool removeEntry(const QString& path, bool withAdmin, QString* comment,
+        int (*userCall)(const char*), const QString& rootTool);
 };
