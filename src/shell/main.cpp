@@ -1,5 +1,7 @@
 #include "projects/IAgentTool.h"
 #include "shell/dialogs/AuthorizerDialog.h"
+#include "utilities/IDiskUtil.h"
+#include "utilities/RegistryVolumeRoles.h"
 #include "utilities/RunLog.h"
 #include "utilities/TempFolder.h"
 
@@ -68,6 +70,11 @@ int main(int argc, char** argv)
     // Dialogs and alerts that the engine asks for are answered by these widgets.
     WidgetUiPrompts prompts;
     UiPrompts::setShared(&prompts);
+    // Mounting and unmounting volumes as root goes through the privilege backend (sudo or pkexec
+    // for a user, direct for root), and the volume-model roles come from the btrfs registries.
+    IDiskUtil::setRootRunner(&IDiskUtil::runWithPrivilegeBackend);
+    RegistryVolumeRoles volumeRoles;
+    IVolumeRoles::setShared(&volumeRoles);
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Kelvane Pro 3"));
@@ -75,6 +82,8 @@ int main(int argc, char** argv)
     window.show();
 
     const int status = app.exec();
+    IVolumeRoles::setShared(nullptr);
+    IDiskUtil::setRootRunner({});
     UiPrompts::setShared(nullptr);
     return status;
 }

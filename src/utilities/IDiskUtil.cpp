@@ -9,6 +9,7 @@
 #include "platform/NameCodec.h"
 #include "platform/NameSanitizer.h"
 #include "platform/PlistBridge.h"
+#include "platform/RootProcess.h"
 #include "platform/Subprocess.h"
 #include "platform/UuidText.h"
 #include "utilities/IShellServices.h"
@@ -210,6 +211,22 @@ void IDiskUtil::setRootRunner(RootRunner runner)
 {
     QMutexLocker lock(&g_runnerMutex);
     g_runner = std::move(runner);
+}
+
+IDiskUtil::RootResult IDiskUtil::runWithPrivilegeBackend(const QStringList& argv)
+{
+    RootResult r;
+    if (argv.isEmpty())
+        return r;
+    PrivilegeBackend::RootCommand command;
+    command.arguments = argv;
+    const RootProcess::Result res = RootProcess::run(command, 120000);
+    r.started = res.started;
+    r.exitCode = res.started && res.signal == 0 ? res.exitCode : -1;
+    r.output = QString::fromUtf8(res.out + res.err).trimmed();
+    if (r.output.isEmpty())
+        r.output = res.error;
+    return r;
 }
 
 IDiskUtil::RootResult IDiskUtil::runRooted(const QStringList& argv)

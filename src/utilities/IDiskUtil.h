@@ -30,6 +30,9 @@ public:
     using RootRunner = std::function<RootResult(const QStringList& argv)>;
     static void setRootRunner(RootRunner runner); // empty restores the default
     static RootResult runRooted(const QStringList& argv);
+    // The runner the application installs: the privilege backend's root shell (direct as root,
+    // sudo or pkexec otherwise); the output is the tool's, without the root shell's pid line.
+    static RootResult runWithPrivilegeBackend(const QStringList& argv);
 
     static IDiskUtil& shared();
 

@@ -346,7 +346,9 @@ void IVolumeBase::fillItemFromDADict(VolumeBaseItem& item, const QVariantMap& di
         && item.deviceDescription.isEmpty() && item.volumeUUID.isEmpty()
         && (item.fileSystem == 4 || item.fileSystem == 12 || item.fileSystem == 13 || item.fileSystem == 14))
         item.connection = VolumeBaseItem::ConnectionNetNoDevice;
-    item.flags = dict.value(QStringLiteral("DAMediaRemovable")).toBool() ? VolumeBaseItem::FlagRemovable : 0;
+    item.flags = dict.value(QStringLiteral("DAMediaRemovable")).toBool()
+        ? qint64(VolumeBaseItem::FlagRemovable)
+        : qint64(0);
 }
 
 void IVolumeBase::fillAdditionalItem(

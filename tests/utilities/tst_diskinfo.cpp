@@ -30,6 +30,8 @@ private Q_SLOTS:
     void descriptions_data();
     void descriptions();
     void names();
+    void privilegeRunner_data();
+    void privilegeRunner();
     void partitionedImage();
 };
 
@@ -163,9 +165,42 @@ void TestDiskInfo::names()
     DiskFacts::setSysClassBlock(QString());
 }
 
+void TestDiskInfo::privilegeRunner_data()
+{
+    QTest::addColumn<QStringList>("argv");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("output") << QStringList { "sh", "-c", "echo 'one two'" } << 0 << "one two";
+    QTest::newRow("status and error text")
+        << QStringList { "sh", "-c", "echo busy >&2; exit 32" } << 32 << "busy";
+    QTest::newRow("argument stays one word")
+        << QStringList { "printf", "%s|", "a b", "$(id)" } << 0 << "a b|$(id)|";
+    QTest::newRow("missing program") << QStringList { "/nonexistent/tool" } << 127 << QString();
+}
+
+// The runner the application installs: the tool's own output and status, never the root
+// shell's pid line.
+void TestDiskInfo::privilegeRunner()
+{
+    KV_REQUIRE_ROOT();
+    QFETCH(QStringList, argv);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    const IDiskUtil::RootResult r = IDiskUtil::runWithPrivilegeBackend(argv);
+    QVERIFY(r.started);
+    QCOMPARE(r.exitCode, exitCode);
+    if (!output.isNull())
+        QCOMPARE(r.output, output);
+    else
+        QVERIFY2(r.output.contains(QLatin1String("/nonexistent/tool")), qPrintable(r.output));
+}
+
 void TestDiskInfo::partitionedImage()
 {
     KV_REQUIRE_ROOT();
+    // Mount and unmount as the application does, through the privilege backend.
+    IDiskUtil::setRootRunner(&IDiskUtil::runWithPrivilegeBackend);
+    auto restore = qScopeGuard([] { IDiskUtil::setRootRunner({}); });
     LoopImage img;
     QVERIFY2(img.createImage(LoopImage::FsType::Ext4, 64), qPrintable(img.errorString()));
     QString out;

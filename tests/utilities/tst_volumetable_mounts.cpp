@@ -7,8 +7,10 @@
 #include "platform/BtrfsVolumeRegistry.h"
 #include "platform/DiskFacts.h"
 #include "platform/UuidText.h"
+#include "utilities/ICommon.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IVolumeBase.h"
+#include "utilities/RegistryVolumeRoles.h"
 
 #include <thread>
 
@@ -157,6 +159,15 @@ void TestVolumeTableMounts::btrfsGroupWithRoles()
     QCOMPARE(IDiskUtil::getStringWithRoleForBSDName(data->source), QStringLiteral("Data"));
     QVERIFY(UuidText::equal(IDiskUtil::getStringWithGroupForBSDName(data->source), group));
     QCOMPARE(IDiskUtil::wholeDiskForVolumeBSDName(data->source), dev);
+    // So does the roles service the application installs at start.
+    RegistryVolumeRoles registryRoles;
+    IVolumeRoles::setShared(&registryRoles);
+    auto unsetRoles = qScopeGuard([] { IVolumeRoles::setShared(nullptr); });
+    QCOMPARE(
+        IVolumeRoles::shared().roleNameForDevice(dev + QStringLiteral("s258")), QStringLiteral("Preboot"));
+    QCOMPARE(ICommon::getStringWithRoleForBSDName(QStringLiteral("/dev/") + sys->source),
+        QStringLiteral("Volume %1 Role: (System)").arg(sys->source));
+    QVERIFY(IVolumeRoles::shared().roleNameForDevice(dev).isNull()); // the container is no volume
 
     QVERIFY(mounts[1].unmount());
     QTRY_VERIFY_WITH_TIMEOUT(!base.itemWithDevice(dev + QStringLiteral("s257")), 5000);

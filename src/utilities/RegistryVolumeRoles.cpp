@@ -1,0 +1,8 @@
+#include "utilities/RegistryVolumeRoles.h"
+
+#include "utilities/IDiskUtil.h"
+
+QString RegistryVolumeRoles::roleNameForDevice(const QString& deviceName)
+{
+    return IDiskUtil::getStringWithRoleForBSDName(deviceName);
+}
