@@ -1,10 +1,12 @@
 #include "projects/ILocationServices.h"
 
 #include "platform/DiskFacts.h"
+#include "platform/DiskImageTool.h"
 #include "platform/MountInfo.h"
 #include "utilities/CVolumeMounter.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IVolumeBase.h"
+#include "utilities/QVLog.h"
 
 namespace {
 
@@ -97,13 +99,28 @@ public:
             isMount = isMount || m.mountPoint == mountPoint;
         return isMount && CVolumeMounter::unmountVolume(mountPoint);
     }
-    bool attachDiskImage(const QString&, QString*, QString* comment) override
+    // Disk-image destinations attach without a password (an encrypted image then fails with
+    // the tool's comment); an image that is already attached answers its present mount.
+    bool attachDiskImage(const QString& imagePath, QString* contentPath, QString* comment) override
     {
-        if (comment)
-            *comment = QStringLiteral("disk images are not supported by this build");
+        DiskImageTool tool;
+        const QString mountPoint = tool.attach(imagePath, QByteArray(), false, comment);
+        if (mountPoint.isEmpty())
+            return false;
+        if (contentPath)
+            *contentPath = DiskImageTool::contentPath(mountPoint);
+        return true;
+    }
+    // Unmounts and releases the image; NO while it is busy or not attached.
+    bool detachDiskImage(const QString& imagePath) override
+    {
+        DiskImageTool tool;
+        QString comment;
+        if (tool.detach(imagePath, &comment))
+            return true;
+        QVFullLog(QStringLiteral("Disk image %1: %2").arg(imagePath, comment));
         return false;
     }
-    bool detachDiskImage(const QString&) override { return false; }
 };
 
 ILocationServices* g_installed = nullptr;

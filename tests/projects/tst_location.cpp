@@ -2,6 +2,7 @@
 #include "KvTest.h"
 #include "LoopImage.h"
 #include "TempTree.h"
+#include "platform/DiskImageTool.h"
 #include "platform/NameCodec.h"
 #include "platform/Subprocess.h"
 #include "projects/ILocation.h"
@@ -73,8 +74,13 @@ public:
         ++unmounts;
         return true;
     }
-    bool attachDiskImage(const QString&, QString*, QString*) override { return false; }
-    bool detachDiskImage(const QString&) override { return false; }
+    // Disk images go to the system's services when a test asks for them.
+    ILocationServices* images = nullptr;
+    bool attachDiskImage(const QString& image, QString* content, QString* comment) override
+    {
+        return images && images->attachDiskImage(image, content, comment);
+    }
+    bool detachDiskImage(const QString& image) override { return images && images->detachDiskImage(image); }
 };
 
 struct ServicesScope
@@ -488,6 +494,64 @@ private Q_SLOTS:
         ILocation fixed;
         QVERIFY(fixed.setupWithPath(mounts[1]));
         QVERIFY(!fixed.writeTest()); // a read-only mount: NO, nothing made
+    }
+
+    // A disk-image destination on a real image: attached through the location (its content
+    // path then usable), held busy (the detach says NO and the location keeps its content),
+    // then detached with nothing left attached or mounted.
+    void diskImageDestination()
+    {
+        KV_REQUIRE_ROOT();
+        QTemporaryDir dir(LoopImage::loopRoot() + QStringLiteral("/bdi-XXXXXX"));
+        QVERIFY(dir.isValid());
+        const QString media = dir.filePath(QStringLiteral("media"));
+        DiskImageTool::setMediaRoot(media);
+        auto restoreMedia = qScopeGuard([] { DiskImageTool::setMediaRoot(QString()); });
+        const QString bundle = dir.filePath(QStringLiteral("Backups/Kelvane Image.sparsebundle"));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("Backups"))));
+        QString comment;
+        DiskImageTool tool;
+        QVERIFY2(!tool.create(bundle, QStringLiteral("KV Image"), 0.12, DiskImageTool::FileSystem::Apfs,
+                          QByteArray(), &comment)
+                      .isNull(),
+            qPrintable(comment));
+        auto release = qScopeGuard([&] { DiskImageTool().detach(bundle); });
+
+        FakeServices fake;
+        fake.images = &ILocationServices::shared(); // the system's disk images
+        fake.add("Host", dir.path(), kUuidA);
+        ServicesScope scope(&fake);
+        ILocation l;
+        QVERIFY(l.setupWithPath(dir.path()));
+        l.setPathFromMountPoint(QStringLiteral("/Backups/Kelvane Image.sparsebundle"));
+        QVERIFY(l.isBDI() && !l.isBDIActive());
+        QCOMPARE(l.getBDIFileName(), QStringLiteral("Kelvane Image.sparsebundle"));
+        QCOMPARE(l.getAccessWithAdmin(false, false, false), 1);
+
+        QVERIFY(l.mountBDI());
+        QVERIFY(l.isBDIActive());
+        const QString content = l.getContentPathVerify(true);
+        const std::optional<DiskImageTool::Attachment> a = DiskImageTool::attachment(bundle);
+        QVERIFY(a && a->mountPoint.startsWith(media + QLatin1Char('/')));
+        QCOMPARE(content, DiskImageTool::contentPath(a->mountPoint));
+        QVERIFY(QFileInfo(content).isDir());
+        QCOMPARE(l.getAccessWithAdmin(false, false, false), 3);
+        QVERIFY(l.mountBDI()); // already attached: the same content
+        QCOMPARE(l.getBDIContentPath(), content);
+
+        QFile held(content + QStringLiteral("/held.txt"));
+        QVERIFY(held.open(QIODevice::WriteOnly));
+        QVERIFY(!l.unmountBDI());
+        QVERIFY(l.isBDIActive());
+        QCOMPARE(l.getContentPathVerify(false), content);
+        held.close();
+
+        QVERIFY(l.unmountBDI());
+        QVERIFY(!l.isBDIActive() && l.getContentPathVerify(true).isNull());
+        QVERIFY(!DiskImageTool::attachment(bundle));
+        QVERIFY(!QFileInfo::exists(a->mountPoint));
+        QCOMPARE(l.getAccessWithAdmin(false, false, false), 1);
+        QVERIFY(!l.unmountBDI()); // nothing attached any more
     }
 
     // A real ext4 volume is found again by its UUID after it was mounted elsewhere.
