@@ -29,3 +29,22 @@ int HeadlessUiPrompts::showAlert(const Alert& alert)
     qInfo().noquote() << "No user interface: the alert was answered Cancel:" << alert.title;
     return -1;
 }
+
+UiPrompts::ImagePasswordAnswer UiPrompts::askImagePassword(const ImagePasswordRequest& request)
+{
+    qInfo().noquote() << "No user interface: the disk image password dialog was answered Cancel:"
+                      << request.title;
+    return {};
+}
+
+UiPrompts::ImageCreationAnswer UiPrompts::askNewImage(const ImageCreationRequest& request)
+{
+    qInfo().noquote() << "No user interface: the new disk image sheet was answered Cancel:" << request.title;
+    return {};
+}
+
+QString UiPrompts::chooseFolder(const FolderChoiceRequest& request)
+{
+    qInfo().noquote() << "No user interface: the folder chooser was answered Cancel:" << request.prompt;
+    return {};
+}

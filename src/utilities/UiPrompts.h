@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // Every dialog, alert and chooser the engine shows, answered by value. The application registers
 // its widget implementation at start-up; programs without a user interface keep the headless
@@ -49,6 +50,55 @@ public:
         QStringList buttons;
     };
     virtual int showAlert(const Alert& alert) = 0;
+
+    // The prompts below answer Cancel (and log one line) unless an implementation overrides them.
+
+    // The password of an encrypted disk image. The caller checks the answer against the stored
+    // digest and asks again with errorText set when it does not match.
+    struct ImagePasswordRequest
+    {
+        QString title; // the project's name
+        QString UUID; // the project's identifier (its keychain item)
+        bool passwordInKeychain = false; // initial state of the keep-in-keychain box
+        bool canChangePassword = false;
+        bool incrementalBackup = false;
+        QString errorText; // why the last answer was refused; empty on the first ask
+    };
+    struct ImagePasswordAnswer
+    {
+        bool ok = false;
+        QString password;
+        bool passwordInKeychain = false;
+    };
+    virtual ImagePasswordAnswer askImagePassword(const ImagePasswordRequest& request);
+
+    // The sheet for a new encrypted disk image: its password, the keychain box and a size limit.
+    struct ImageCreationRequest
+    {
+        QString title;
+        QString UUID;
+        bool passwordInKeychain = false;
+    };
+    struct ImageCreationAnswer
+    {
+        bool ok = false;
+        QString password;
+        bool passwordInKeychain = false;
+        long sizeLimitGB = 0; // whole GB; 0 = no limit given
+    };
+    virtual ImageCreationAnswer askNewImage(const ImageCreationRequest& request);
+
+    // A folder chooser (one existing folder). On confirmation the validator, when set, gets the
+    // chosen paths; a non-null answer is shown as a critical alert and the choice is refused.
+    struct FolderChoiceRequest
+    {
+        QString prompt;
+        QString okButton;
+        QString startPath;
+        std::function<QString(const QStringList& paths)> validator;
+    };
+    // The chosen folder, or a null string when the user cancelled.
+    virtual QString chooseFolder(const FolderChoiceRequest& request);
 };
 
 // Answers every prompt with Cancel and logs one line; for test drivers and unattended programs.

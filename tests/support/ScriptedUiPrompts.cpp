@@ -38,7 +38,7 @@ void ScriptedUiPrompts::expectCancelledCredentials()
 void ScriptedUiPrompts::expectAlert(const QString& titleContains, int button)
 {
     Step s;
-    s.isAlert = true;
+    s.kind = Kind::Alert;
     s.titleContains = titleContains;
     s.button = button;
     m_script.append(s);
@@ -53,7 +53,7 @@ void ScriptedUiPrompts::fail(const QString& what)
 UiPrompts::CredentialsAnswer ScriptedUiPrompts::askAdminCredentials(const CredentialsRequest& request)
 {
     credentialRequests.append(request);
-    if (m_script.isEmpty() || m_script.first().isAlert) {
+    if (!nextIs(Kind::Credentials)) {
         fail(QStringLiteral("credentials dialog \"%1\"").arg(request.prompt));
         return {};
     }
@@ -63,10 +63,90 @@ UiPrompts::CredentialsAnswer ScriptedUiPrompts::askAdminCredentials(const Creden
 int ScriptedUiPrompts::showAlert(const Alert& alert)
 {
     alerts.append(alert);
-    if (m_script.isEmpty() || !m_script.first().isAlert
-        || !alert.title.contains(m_script.first().titleContains)) {
+    if (!nextIs(Kind::Alert) || !alert.title.contains(m_script.first().titleContains)) {
         fail(QStringLiteral("alert \"%1\"").arg(alert.title));
         return -1;
     }
     return m_script.takeFirst().button;
+}
+
+void ScriptedUiPrompts::expectImagePassword(const QString& password, bool passwordInKeychain)
+{
+    Step s;
+    s.kind = Kind::ImagePassword;
+    s.imagePassword.ok = true;
+    s.imagePassword.password = password;
+    s.imagePassword.passwordInKeychain = passwordInKeychain;
+    m_script.append(s);
+}
+
+void ScriptedUiPrompts::expectCancelledImagePassword()
+{
+    Step s;
+    s.kind = Kind::ImagePassword;
+    m_script.append(s);
+}
+
+void ScriptedUiPrompts::expectNewImage(const QString& password, long sizeLimitGB, bool passwordInKeychain)
+{
+    Step s;
+    s.kind = Kind::NewImage;
+    s.newImage.ok = true;
+    s.newImage.password = password;
+    s.newImage.sizeLimitGB = sizeLimitGB;
+    s.newImage.passwordInKeychain = passwordInKeychain;
+    m_script.append(s);
+}
+
+void ScriptedUiPrompts::expectCancelledNewImage()
+{
+    Step s;
+    s.kind = Kind::NewImage;
+    m_script.append(s);
+}
+
+void ScriptedUiPrompts::expectFolder(const QString& path)
+{
+    Step s;
+    s.kind = Kind::Folder;
+    s.folder = path;
+    m_script.append(s);
+}
+
+UiPrompts::ImagePasswordAnswer ScriptedUiPrompts::askImagePassword(const ImagePasswordRequest& request)
+{
+    imagePasswordRequests.append(request);
+    if (!nextIs(Kind::ImagePassword)) {
+        fail(QStringLiteral("image password dialog \"%1\"").arg(request.title));
+        return {};
+    }
+    return m_script.takeFirst().imagePassword;
+}
+
+UiPrompts::ImageCreationAnswer ScriptedUiPrompts::askNewImage(const ImageCreationRequest& request)
+{
+    imageCreationRequests.append(request);
+    if (!nextIs(Kind::NewImage)) {
+        fail(QStringLiteral("new image sheet \"%1\"").arg(request.title));
+        return {};
+    }
+    return m_script.takeFirst().newImage;
+}
+
+QString ScriptedUiPrompts::chooseFolder(const FolderChoiceRequest& request)
+{
+    folderRequests.append(request);
+    if (!nextIs(Kind::Folder)) {
+        fail(QStringLiteral("folder chooser \"%1\"").arg(request.prompt));
+        return {};
+    }
+    const QString path = m_script.takeFirst().folder;
+    if (request.validator) {
+        const QString refusal = request.validator(QStringList { path });
+        if (!refusal.isNull()) {
+            folderRefusals.append(refusal);
+            return {};
+        }
+    }
+    return path;
 }

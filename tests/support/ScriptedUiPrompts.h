@@ -18,23 +18,49 @@ public:
     void expectCancelledCredentials();
     // titleContains: a part of the alert's title that must be there
     void expectAlert(const QString& titleContains, int button);
+    void expectImagePassword(const QString& password, bool passwordInKeychain = false);
+    void expectCancelledImagePassword();
+    void expectNewImage(const QString& password, long sizeLimitGB = 0, bool passwordInKeychain = false);
+    void expectCancelledNewImage();
+    // The chooser answers this folder after the request's validator accepted it; a refusal is
+    // kept in folderRefusals and the chooser answers null, as if the user then cancelled.
+    void expectFolder(const QString& path);
 
     int pending() const { return int(m_script.size()); }
     QList<CredentialsRequest> credentialRequests;
     QList<Alert> alerts;
+    QList<ImagePasswordRequest> imagePasswordRequests;
+    QList<ImageCreationRequest> imageCreationRequests;
+    QList<FolderChoiceRequest> folderRequests;
+    QStringList folderRefusals;
     QStringList unexpected;
 
     CredentialsAnswer askAdminCredentials(const CredentialsRequest& request) override;
     int showAlert(const Alert& alert) override;
+    ImagePasswordAnswer askImagePassword(const ImagePasswordRequest& request) override;
+    ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
+    QString chooseFolder(const FolderChoiceRequest& request) override;
 
 private:
+    enum class Kind
+    {
+        Credentials,
+        Alert,
+        ImagePassword,
+        NewImage,
+        Folder
+    };
     struct Step
     {
-        bool isAlert = false;
+        Kind kind = Kind::Credentials;
         CredentialsAnswer credentials;
+        ImagePasswordAnswer imagePassword;
+        ImageCreationAnswer newImage;
+        QString folder;
         QString titleContains;
         int button = -1;
     };
     void fail(const QString& what);
+    bool nextIs(Kind kind) const { return !m_script.isEmpty() && m_script.first().kind == kind; }
     QList<Step> m_script;
 };
