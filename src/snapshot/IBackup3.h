@@ -408,4 +408,49 @@ private:
     double m_DIMaxSizeCustomValue = 1.0;
     mutable QMutex m_textMutex;
     QByteArray m_textInfo; // at most StatusTextMaxBytes of UTF-8
+
+    // ---- Disk image ----------------------------------------------------------------------------
+    // Image destinations (target type 1, or 2 encrypted): the image lies in the destination folder
+    // and, while attached, its content path takes the place of the project folder.
+public:
+    // The image object; null until the first run with an image destination.
+    IDiskImage* BDI() const { return m_BDI.get(); }
+    void setBDI(std::shared_ptr<IDiskImage> image);
+    // Before the passes: attaches the image (read-only for a restore), making it on the first run;
+    // false when the run must not go on (the working state and the log say why).
+    bool openBDI();
+    // After the run: detaches the image; true without an image or when it is not attached.
+    bool closeBDI();
+    // True for an image destination whose image is attached.
+    bool isBDICurrentlyActivated() const;
+    // The folder to use as the project folder while the image is attached ("<mount>/data"); null otherwise.
+    QString getBDIContentPath() const;
+    // The folder that holds the image file: the destination's full path.
+    QString BDIFolderPath() const;
+    // Detaches, resizes and attaches again; the mount point, or null (reported) on failure.
+    QString resizeBDIWithPassword(const QString& password, double newSizeInGB);
+    // Detaches, then the smallest size in GB the image can shrink to; 0 when unknown.
+    double getBDIMinSizeLimitInGBWithPassword(const QString& password);
+    // The sheet for a new encrypted image; true when confirmed with a password.
+    bool getBackupDIMaxSizeByUser(long* size, QString* password, bool* passwordInKeychain);
+    // The keychain item of the image password: "QV: <name>", kind, account = UUID.
+    static QString keychainServiceForName(const QString& name);
+    static QString keychainItemKind(); // "Password for backup project"
+    // Deletes the image password's keychain item when there is one.
+    void removeKeychain();
+    // Copies the image (sparse) into the location's folder; true on a complete copy.
+    bool copyBDIToLocation(ILocation* location);
+    // Space check of a chosen folder for a move: null when it has room, else the alert text.
+    QString validatorBDICopySelect(const QStringList& paths) const;
+    // Lets the user choose a folder for the image and sets the location up from it.
+    bool chooseBDICopyingDestPathByUser(ILocation* location);
+    // The out-of-space question; true when the run should start again on the new destination.
+    bool changeTargetForBDIbyUserCreationOnly(bool creationOnly);
+    void setOriginalBDILocation(std::shared_ptr<ILocation> location) { m_originalBDILocation = location; }
+    std::shared_ptr<ILocation> originalBDILocation() const { return m_originalBDILocation; }
+
+private:
+    bool moveBDIToNewLocation(const std::shared_ptr<ILocation>& location);
+    std::shared_ptr<IDiskImage> m_BDI;
+    // ---- end of disk image ---------------------------------------------------------------------
 };
