@@ -1,0 +1,56 @@
+#include "DriverUiPrompts.h"
+
+#include "platform/NameCodec.h"
+
+#include <cstdio>
+
+void DriverUiPrompts::logPrompt(const QString& title, const QString& answer)
+{
+    QString line = QStringLiteral("prompt: ") + title + QStringLiteral(" -> ") + answer;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QByteArray bytes = NameCodec::encode(line) + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+UiPrompts::CredentialsAnswer DriverUiPrompts::askAdminCredentials(const CredentialsRequest& request)
+{
+    logPrompt(request.prompt.isEmpty() ? QStringLiteral("Administrator password") : request.prompt,
+        QStringLiteral("Cancel"));
+    return {};
+}
+
+int DriverUiPrompts::showAlert(const Alert& alert)
+{
+    logPrompt(alert.title.isEmpty() ? alert.text : alert.title, QStringLiteral("Cancel"));
+    return -1;
+}
+
+UiPrompts::ImagePasswordAnswer DriverUiPrompts::askImagePassword(const ImagePasswordRequest& request)
+{
+    const QString title = QStringLiteral("Password of the disk image of \"%1\"").arg(request.title);
+    // The password given on standard input is offered once; a refused one is not offered again.
+    if (m_imagePassword.isNull() || !request.errorText.isEmpty()) {
+        logPrompt(title, QStringLiteral("Cancel"));
+        return {};
+    }
+    logPrompt(title, QStringLiteral("password from standard input"));
+    ImagePasswordAnswer answer;
+    answer.ok = true;
+    answer.password = QString::fromUtf8(m_imagePassword);
+    answer.passwordInKeychain = false;
+    return answer;
+}
+
+UiPrompts::ImageCreationAnswer DriverUiPrompts::askNewImage(const ImageCreationRequest& request)
+{
+    logPrompt(QStringLiteral("New disk image for \"%1\"").arg(request.title), QStringLiteral("Cancel"));
+    return {};
+}
+
+QString DriverUiPrompts::chooseFolder(const FolderChoiceRequest& request)
+{
+    logPrompt(request.prompt.isEmpty() ? QStringLiteral("Choose a folder") : request.prompt,
+        QStringLiteral("Cancel"));
+    return QString();
+}

@@ -1,0 +1,309 @@
+#include "ProjectRun.h"
+
+#include "DriverBackup3Controller.h"
+#include "DriverShellServices.h"
+#include "DriverUiPrompts.h"
+#include "platform/AppPaths.h"
+#include "platform/NameCodec.h"
+#include "platform/PlistBridge.h"
+#include "snapshot/IBackup3.h"
+#include "snapshot/IBackup3Container.h"
+#include "snapshot/IBackup3Controller.h"
+#include "snapshot/IBackup3Processor.h"
+#include "utilities/IMessageUtil.h"
+#include "utilities/IShellServices.h"
+#include "utilities/MainPreferences.h"
+#include "utilities/QVLog.h"
+#include "utilities/RunLog.h"
+#include "utilities/UiPrompts.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalSocket[2] = { -1, -1 };
+
+void onStopSignal(int signal)
+{
+    const int saved = errno;
+    const char byte = char(signal);
+    [[maybe_unused]] auto n = ::write(g_signalSocket[1], &byte, 1);
+    errno = saved;
+}
+
+void printToStderr(const QString& text)
+{
+    const QByteArray bytes = NameCodec::encode(QStringLiteral("kv-run-project: ") + text) + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text.trimmed();
+}
+
+} // namespace
+
+ProjectRun::ProjectRun(const RunOptions& options)
+    : m_options(options)
+{ }
+
+ProjectRun::~ProjectRun()
+{
+    // The container (and its engine) goes before the services it calls.
+    m_container.reset();
+    IBackup3Controller::setShared(nullptr);
+    IShellServices::setShared(nullptr);
+    UiPrompts::setShared(nullptr);
+    IMessageUtil::setShared(nullptr);
+}
+
+void ProjectRun::catchStopSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSocket) != 0)
+        return;
+    struct sigaction sa = {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+void ProjectRun::watchStopSignals()
+{
+    if (g_signalSocket[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalSocket[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char byte = 0;
+        if (::read(g_signalSocket[0], &byte, 1) == 1)
+            requestStop(byte == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
+    });
+}
+
+int ProjectRun::exitCodeFor(int resultCode, bool restore, const QString& version)
+{
+    switch (resultCode) {
+    case 0:
+        // Success means a new version (or a finished restore); a run that recorded nothing failed.
+        return (restore || !version.isEmpty()) ? ExitSuccess : ExitFailed;
+    case 3:
+        return ExitWarnings;
+    case 4:
+        return ExitStopped;
+    default:
+        return ExitFailed;
+    }
+}
+
+int ProjectRun::notStarted(const QString& reason)
+{
+    printToStderr(reason);
+    m_lastLine = QStringLiteral("2 - ") + oneLine(reason);
+    return ExitNotStarted;
+}
+
+bool ProjectRun::prepare(QString* reason)
+{
+    const QByteArray ws = NameCodec::encode(m_options.workspace);
+    struct stat st = {};
+    if (::stat(ws.constData(), &st) != 0 || !S_ISDIR(st.st_mode)
+        || ::access(ws.constData(), R_OK | X_OK) != 0) {
+        *reason = QStringLiteral("the workspace \"%1\" is not a readable folder").arg(m_options.workspace);
+        return false;
+    }
+    // The list is checked before the container reads it: the container moves a damaged list
+    // aside, and the driver must not change a workspace it cannot run.
+    const QString listPath = m_options.workspace + QStringLiteral("/Backups/Projects.plist");
+    const PlistBridge::ReadResult list = PlistBridge::readFile(listPath);
+    if (list.status == PlistBridge::ReadStatus::Missing) {
+        *reason = QStringLiteral("the workspace has no project list \"%1\"").arg(listPath);
+        return false;
+    }
+    if (list.status != PlistBridge::ReadStatus::Ok || list.value.typeId() != QMetaType::QVariantMap) {
+        *reason = QStringLiteral("the project list \"%1\" cannot be read: %2")
+                      .arg(listPath, list.error.isEmpty() ? QStringLiteral("not a dictionary") : list.error);
+        return false;
+    }
+
+    m_prompts = std::make_unique<DriverUiPrompts>();
+    if (m_options.passwordStdin) {
+        QByteArray password;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            password.append(buffer, n);
+        }
+        if (password.endsWith('\n'))
+            password.chop(1);
+        if (password.endsWith('\r'))
+            password.chop(1);
+        if (password.isEmpty()) {
+            *reason = QStringLiteral("--password-stdin: no password on standard input");
+            return false;
+        }
+        m_prompts->setImagePassword(password);
+    }
+    if (!m_options.argvOut.isNull()) {
+        QString error;
+        if (!m_argvOut.open(m_options.argvOut, &error)) {
+            *reason = QStringLiteral("--argv-out: ") + error;
+            return false;
+        }
+    }
+
+    // The neighbour services of a program without a user interface.
+    AppPaths::setWorkspacePathOverride(m_options.workspace);
+    m_shell = std::make_unique<DriverShellServices>();
+    m_controller = std::make_unique<DriverBackup3Controller>(m_shell.get());
+    m_controller->setFinishedHandler([this](int code) { onFinished(code); });
+    IShellServices::setShared(m_shell.get());
+    IBackup3Controller::setShared(m_controller.get());
+    UiPrompts::setShared(m_prompts.get());
+    // The run log follows the workspace's "CollectLogs" preference, read without writing it.
+    const PlistBridge::ReadResult prefs = PlistBridge::readFile(MainPreferences::prefsFilePath());
+    const QVariant collect = prefs.value.toMap().value(QStringLiteral("CollectLogs"));
+    if (prefs.status == PlistBridge::ReadStatus::Ok && collect.isValid())
+        MainPreferences::shared().setCollectLogs(collect.typeId() == QMetaType::Bool && collect.toBool());
+    RunLog::install();
+
+    auto processor = std::make_unique<IBackup3Processor>();
+    m_processor = processor.get();
+    if (m_argvOut.isOpen()) {
+        m_processor->setPassArgumentsObserver([this](const QStringList& argv) {
+            if (!m_argvOut.append(argv))
+                printToStderr(QStringLiteral("--argv-out: a vector could not be written"));
+        });
+    }
+    m_container = std::make_unique<IBackup3Container>(std::move(processor), listPath);
+    // The selection is kept as the list holds it, as the pane does at start.
+    m_container->initFirstBackup3();
+
+    m_project = findProject(reason);
+    if (!m_project)
+        return false;
+    m_restore = m_project->needRestore();
+    if (m_project->isInProcess()) {
+        *reason = QStringLiteral("the project \"%1\" is already running").arg(m_project->name());
+        return false;
+    }
+    if (!m_restore && !m_project->isReadyForInterface()) {
+        *reason = QStringLiteral("the project \"%1\" is not ready: it has no source").arg(m_project->name());
+        return false;
+    }
+    // The run log goes to the workspace's Logs folder, made as the application makes it.
+    if (MainPreferences::shared().collectLogs()) {
+        const QString logs = RunLog::shared().getLogsPath();
+        ::mkdir(NameCodec::encode(logs).constData(), 0755);
+    }
+    return true;
+}
+
+std::shared_ptr<IBackup3> ProjectRun::findProject(QString* reason) const
+{
+    QList<std::shared_ptr<IBackup3>> found;
+    for (const auto& p : m_container->backupList()) {
+        const bool match = m_options.projectUUID.isNull()
+            ? p->name() == m_options.projectName
+            : p->UUID().compare(m_options.projectUUID, Qt::CaseInsensitive) == 0;
+        if (match)
+            found.append(p);
+    }
+    const QString what = m_options.projectUUID.isNull()
+        ? QStringLiteral("named \"%1\"").arg(m_options.projectName)
+        : QStringLiteral("with the identifier %1").arg(m_options.projectUUID);
+    if (found.isEmpty()) {
+        *reason = QStringLiteral("the workspace has no project %1").arg(what);
+        return nullptr;
+    }
+    if (found.size() > 1) {
+        *reason = QStringLiteral("the workspace has %1 projects %2").arg(found.size()).arg(what);
+        return nullptr;
+    }
+    return found.first();
+}
+
+void ProjectRun::start()
+{
+    if (m_options.scheduled) {
+        // As the schedule check queues a due project: marked as started by the schedule, so
+        // that no dialog waits for a missing volume.
+        m_container->addBackup3ToProcessingList(m_project);
+        m_project->setProcessingBySchedule(true);
+        m_project->setProcessingCodeString(QVProcessingCodeString());
+        m_container->processNext();
+    } else {
+        m_container->processBackup3(m_project);
+    }
+}
+
+void ProjectRun::requestStop(const QString& why)
+{
+    if (m_finished)
+        return;
+    printToStderr(QStringLiteral("stop requested (%1)").arg(why));
+    m_container->terminateProcess();
+}
+
+void ProjectRun::onFinished(int code)
+{
+    // The first end is the run's; the list reports nothing after it for this start.
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_resultCode = code;
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+}
+
+int ProjectRun::exec()
+{
+    QString reason;
+    if (!prepare(&reason))
+        return notStarted(reason);
+
+    watchStopSignals();
+    if (m_options.timeoutSeconds > 0) {
+        QTimer::singleShot(qint64(m_options.timeoutSeconds * 1000.0), this,
+            [this] { requestStop(QStringLiteral("timeout of %1 s").arg(m_options.timeoutSeconds)); });
+    }
+    start();
+    if (!m_finished && !m_project->isInProcess()) {
+        // Nothing ran and nothing was reported: the list refused the start.
+        m_finished = true;
+        m_resultCode = 1;
+    }
+    if (!m_finished || QCoreApplication::instance()) {
+        if (!m_finished)
+            QCoreApplication::exec();
+    }
+
+    const QString version = m_processor->lastVersionFolderName();
+    QString status = oneLine(m_processor->lastReportText());
+    if (status.isEmpty())
+        status = oneLine(m_project->lastStatusString());
+    if (status.isEmpty())
+        status = QStringLiteral("No run");
+    const int exitCode = exitCodeFor(m_resultCode, m_restore, version);
+    if (exitCode == ExitFailed && m_resultCode == 0)
+        status += QStringLiteral(" (no version was recorded)");
+    m_lastLine = QString::number(exitCode) + QLatin1Char(' ')
+        + (version.isEmpty() || exitCode == ExitFailed ? QStringLiteral("-") : version) + QLatin1Char(' ')
+        + status;
+    return exitCode;
+}
