@@ -45,6 +45,8 @@ public:
 
     bool waitForFinished(int timeoutMs = -1);
     bool isRunning() { return m_runner.isRunning(); }
+    // The runner itself exited (its pipes may still be open).
+    bool hasExited() const { return m_runner.hasExited(); }
     int exitCode() const { return m_runner.exitCode(); }
     int exitSignal() const { return m_runner.exitSignal(); }
     void closeStdin() { m_runner.closeStdin(); }
