@@ -266,6 +266,23 @@ public:
     bool isNotUniqueRestoreFirstFolder(const QString& name) const;
     QString restoreSrcFolderPathForPass(long pass) const;
 
+    // ---- Run folders --------------------------------------------------------------------------
+    // The project folder: the attached image's content, else the destination's full path joined
+    // with the project folder name; null when neither is known.
+    QString projectFolderPath() const;
+    // The work folder inside the project folder; null while the project folder field is null.
+    QString destFolderPath() const;
+    // The pass's wrapper folder inside the given work folder; null for a bad index or null path.
+    QString destFolderPathForPass(long pass, const QString& workFolderPath) const;
+    // The pass's wrapper folder in the last version (rsync's hard-link reference); null for a bad
+    // index or when there is no last version folder.
+    QString linkFolderPathForPass(long pass) const;
+    // The wrapper folder name of a source.
+    static QString topLevelItemWrapperLocation(const ILocation& location);
+    // The folder the restore item of the pass goes into, created when needed; null when the item
+    // cannot give one or it cannot be created.
+    QString restoreDestFolderPathForPass(long pass) const;
+
     // ---- Run state ----------------------------------------------------------------------------
     void setInState(int code);
     bool isInState(int code) const { return m_currentOperation == code; }
