@@ -6,6 +6,7 @@
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
 #include "platform/UuidText.h"
+#include "utilities/CVolumeMounter.h"
 #include "utilities/ICommon.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/IProcController.h"
@@ -97,6 +98,20 @@ bool sameShareURL(const QString& a, const QString& b)
     return ua.scheme().compare(ub.scheme(), Qt::CaseInsensitive) == 0
         && ua.host().compare(ub.host(), Qt::CaseInsensitive) == 0 && ua.port() == ub.port()
         && ua.userName() == ub.userName() && ua.path() == ub.path();
+}
+
+// Whether a mounted share (the URL its record or mount names) is the share of a location's URL.
+// A mount's source never names the port (sshfs keeps it in its options), so a port counts only
+// when both name one.
+bool isMountOfShare(const QString& mounted, const QString& wanted)
+{
+    const QUrl um(mounted), uw(wanted);
+    if (mounted.isEmpty() || !um.isValid() || !uw.isValid())
+        return false;
+    return um.scheme().compare(uw.scheme(), Qt::CaseInsensitive) == 0
+        && um.host().compare(uw.host(), Qt::CaseInsensitive) == 0
+        && (um.port() < 0 || uw.port() < 0 || um.port() == uw.port()) && um.userName() == uw.userName()
+        && um.path() == uw.path();
 }
 
 QString sizeText(double bytes)
@@ -321,12 +336,29 @@ VolumeItemPtr ILocation::volumeItem() const
             }
         }
     } else if (isNetwork() && !m_URLStr.isEmpty()) {
+        std::optional<QList<MountEntry>> mounts;
         for (const VolumeItemPtr& item : items) {
-            if (item && item->connection == VolumeBaseItem::ConnectionNet
-                && sameShareURL(item->source, m_URLStr)) {
+            if (!item)
+                continue;
+            if (item->connection == VolumeBaseItem::ConnectionNet && isMountOfShare(item->source, m_URLStr)) {
                 found = item;
                 break;
             }
+            // Shares whose mount names no device (sshfs, nfs) keep no URL in their record: the
+            // mount behind the record says which share it is.
+            if (item->connection != VolumeBaseItem::ConnectionNetNoDevice || item->mountId <= 0)
+                continue;
+            if (!mounts)
+                mounts = MountInfo::read();
+            for (const MountEntry& m : *mounts) {
+                if (m.mountId == item->mountId
+                    && isMountOfShare(CVolumeMounter::shareURLFromSource(m.fsType, m.source), m_URLStr)) {
+                    found = item;
+                    break;
+                }
+            }
+            if (found)
+                break;
         }
     } else if (!m_MountPoint.isEmpty()) {
         for (const VolumeItemPtr& item : items) {

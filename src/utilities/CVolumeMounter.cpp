@@ -77,7 +77,9 @@ QString makeMountFolder(const QString& wanted, QString* error)
     QString dir = base + QLatin1Char('/') + name;
     for (int i = 1; taken(dir) && i < 1000; ++i)
         dir = base + QLatin1Char('/') + name + QLatin1Char(' ') + QString::number(i);
-    if (::geteuid() == 0) {
+    // Root, or a user whose own media folder exists and is writable, makes the folder directly;
+    // otherwise it is made as root and handed to the user.
+    if (::geteuid() == 0 || ::access(NameCodec::encode(base).constData(), W_OK | X_OK) == 0) {
         if (!QDir().mkpath(dir)) {
             *error = QStringLiteral("cannot make %1").arg(dir);
             return QString();

@@ -1,4 +1,4 @@
-// kv-test: labels=unit,root timeout=300 fixtures=kv_loop_cleanup
+// kv-test: labels=unit,root timeout=300 fixtures=kv_loop_cleanup lock=devfuse
 #include "KvTest.h"
 #include "LoopImage.h"
 #include "TempTree.h"

@@ -1,4 +1,4 @@
-// kv-test: labels=root timeout=300 fixtures=kv_loop_cleanup
+// kv-test: labels=root timeout=300 fixtures=kv_loop_cleanup lock=devfuse
 #include "KvTest.h"
 #include "SshServer.h"
 #include "TempTree.h"
