@@ -1,6 +1,7 @@
 #include "MountInfo.h"
 
 #include "NameCodec.h"
+#include "WholeFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -34,25 +35,6 @@ bool hasOption(const QString& options, const QString& word)
 }
 
 // Reads a file from /proc, whose size stat() reports as 0.
-QByteArray readProcFile(const std::string& path)
-{
-    QByteArray out;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return out;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-    }
-    ::close(fd);
-    return out;
-}
-
 } // namespace
 
 bool MountEntry::readOnly() const
@@ -122,7 +104,7 @@ QList<MountEntry> MountInfo::parse(const QByteArray& text)
 
 QList<MountEntry> MountInfo::read(const QString& path)
 {
-    return parse(readProcFile(NameCodec::encodeStd(path)));
+    return parse(WholeFile::read(path));
 }
 
 QString MountInfo::cleanPath(const QString& path)

@@ -1,6 +1,7 @@
 #include "MountWatcher.h"
 
 #include "NameCodec.h"
+#include "WholeFile.h"
 
 #include <QHash>
 #include <QSet>
@@ -12,31 +13,14 @@ namespace {
 
 // Reads the whole table through the watched descriptor: reading it is what makes the kernel
 // consider the change seen.
-QByteArray readAll(int fd)
-{
-    QByteArray data;
-    if (::lseek(fd, 0, SEEK_SET) < 0)
-        return data;
-    char buf[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        data.append(buf, int(n));
-    }
-    return data;
-}
-
 // The kernel hands the table out piece by piece; a mount or unmount between two pieces can
 // leave a line out or repeat one. Read until two reads agree, so a passing change never shows
 // up as a false unmount (the change itself brings another notice).
 QByteArray readStable(int fd)
 {
-    QByteArray previous = readAll(fd);
+    QByteArray previous = WholeFile::readFrom(fd);
     for (int i = 0; i < 8; ++i) {
-        QByteArray again = readAll(fd);
+        QByteArray again = WholeFile::readFrom(fd);
         if (again == previous)
             break;
         previous = std::move(again);

@@ -3,6 +3,7 @@
 #include "KvTest.h"
 #include "platform/MountInfo.h"
 #include "platform/NameCodec.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QProcess>
@@ -23,15 +24,7 @@ namespace {
 
 QString readSmallFile(const std::string& path)
 {
-    QByteArray out;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return QString();
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-        out.append(buf, n);
-    ::close(fd);
+    QByteArray out = WholeFile::read(path);
     while (out.endsWith('\n'))
         out.chop(1);
     return NameCodec::decode(out);

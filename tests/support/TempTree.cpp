@@ -2,6 +2,7 @@
 
 #include "KvTest.h"
 #include "platform/NameCodec.h"
+#include "platform/WholeFile.h"
 
 #include <QDebug>
 #include <algorithm>
@@ -150,21 +151,7 @@ bool TempTree::hardlink(const std::string& existingRelative, const std::string& 
 
 QByteArray TempTree::readFile(const std::string& relative) const
 {
-    QByteArray out;
-    const int fd = ::open(filePathStd(relative).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return out;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-    }
-    ::close(fd);
-    return out;
+    return WholeFile::read(filePathStd(relative));
 }
 
 bool TempTree::exists(const std::string& relative) const
