@@ -50,6 +50,9 @@ endfunction()
 #   // kv-test: tsan=src/projects/IProcessCard.cpp
 # tsan= also builds the test, with the named sources compiled in, under ThreadSanitizer
 # as <name>_tsan (label tsan).
+#   // kv-test: asan=src/utilities/IVolumeBase.cpp
+# asan= also builds the test as <name>_asan (its labels plus asan) with the named sources
+# compiled in under AddressSanitizer; the rest comes from the usual libraries.
 # Every prog_*.cpp below the folder becomes a helper program in tests/bin.
 function(kv_add_tests dir)
   kv_existing(all_libs ${KV_ALL_LIBS})
@@ -74,6 +77,7 @@ function(kv_add_tests dir)
     set(locks)
     set(serial OFF)
     set(tsan_sources)
+    set(asan_sources)
     foreach(line IN LISTS directives)
       string(REGEX REPLACE "^// kv-test:[ ]*" "" line "${line}")
       string(REPLACE " " ";" words "${line}")
@@ -95,6 +99,9 @@ function(kv_add_tests dir)
         elseif(w MATCHES "^tsan=(.*)$")
           string(REPLACE "," ";" f "${CMAKE_MATCH_1}")
           list(APPEND tsan_sources ${f})
+        elseif(w MATCHES "^asan=(.*)$")
+          string(REPLACE "," ";" f "${CMAKE_MATCH_1}")
+          list(APPEND asan_sources ${f})
         endif()
       endforeach()
     endforeach()
@@ -132,6 +139,26 @@ function(kv_add_tests dir)
       add_test(NAME ${tname}_tsan COMMAND ${tname}_tsan)
       set_tests_properties(${tname}_tsan PROPERTIES LABELS "unit;tsan" TIMEOUT ${timeout}
                            ENVIRONMENT "${envs};TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=${CMAKE_SOURCE_DIR}/tests/support/tsan.supp")
+    endif()
+
+    if(asan_sources)
+      list(TRANSFORM asan_sources PREPEND "${CMAKE_SOURCE_DIR}/")
+      # The classes' meta-objects come from their libraries, so nothing is defined twice.
+      set_source_files_properties(${asan_sources} PROPERTIES SKIP_AUTOMOC ON)
+      add_executable(${tname}_asan "${t}" ${asan_sources})
+      target_compile_options(${tname}_asan PRIVATE -fsanitize=address -fno-omit-frame-pointer -O1 -g)
+      target_link_options(${tname}_asan PRIVATE -fsanitize=address)
+      target_link_libraries(${tname}_asan PRIVATE kv_test_support ${all_libs} Qt6::Test Qt6::Widgets Qt6::DBus)
+      set_target_properties(${tname}_asan PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests/run")
+      add_test(NAME ${tname}_asan COMMAND ${tname}_asan)
+      set_tests_properties(${tname}_asan PROPERTIES LABELS "${labels};asan" TIMEOUT ${timeout}
+                           ENVIRONMENT "${envs};ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
+      if(fixtures)
+        set_tests_properties(${tname}_asan PROPERTIES FIXTURES_REQUIRED "${fixtures}")
+      endif()
+      if(locks)
+        set_tests_properties(${tname}_asan PROPERTIES RESOURCE_LOCK "${locks}")
+      endif()
     endif()
   endforeach()
 endfunction()
