@@ -1,6 +1,7 @@
 #include "snapshot/IBackup3.h"
 
 #include "platform/Clock.h"
+#include "projects/ILocation.h"
 #include "projects/ProjectColor.h"
 #include "projects/ScheduleDates.h"
 #include "snapshot/B3Places.h"
@@ -599,7 +600,8 @@ std::shared_ptr<IBackup3> IBackup3::duplicateProject()
     copy->setUseAdminPrivileges(isUseAdminPrivilegesForPass(-1));
     copy->setColor(m_color);
     // Places are copied, never shared: run marks and mounts of one project must not reach the other.
-    copy->m_storedDestination = m_storedDestination;
+    if (m_destLocation)
+        copy->setDestLocation(std::shared_ptr<ILocation>(ILocation::createCopy(*m_destLocation)));
     copy->setBackupTargetType(m_backupTargetType);
     if (m_backupTargetType != 0) {
         copy->setDIMaxSizeType(m_DIMaxSizeType);
@@ -625,7 +627,11 @@ std::shared_ptr<IBackup3> IBackup3::duplicateProject()
     copy->setBackupCuttingCount(m_cuttingCount);
     copy->setBackupCuttingType(m_cuttingType);
     copy->setBackupCuttingCountItem(m_cuttingCountItem);
-    copy->m_storedSources = m_storedSources;
+    QList<std::shared_ptr<ILocation>> sources;
+    for (const auto& s : m_srcLocations)
+        if (s)
+            sources.append(std::shared_ptr<ILocation>(ILocation::createCopy(*s))); // keeps the tag
+    copy->setSrcLocations(sources);
     // The copy's sources keep their tags, so its counter must cover them.
     copy->raiseTagCounterToSources();
     return copy;

@@ -119,26 +119,52 @@ public:
     void setDestLocation(std::shared_ptr<ILocation> location);
     const QList<std::shared_ptr<ILocation>>& srcLocations() const { return m_srcLocations; }
     void setSrcLocations(const QList<std::shared_ptr<ILocation>>& locations);
-    qsizetype srcLocationCount() const { return m_srcLocations.size() + m_storedSources.size(); }
+    qsizetype srcLocationCount() const { return m_srcLocations.size(); }
+    // Appends a source under the next tag; false for null or a place already in the list (the
+    // tag counter then stays).
+    bool addSrcLocation(std::shared_ptr<ILocation> location);
+    bool deleteSrcLocationByIndex(long index);
     // True once the project has a source, a destination or a finished run.
     bool isConfigured() const;
-    // The destination's volume is present.
+    // The destination is bound to a mounted volume now.
     bool isDestinationActive() const;
-    // Volume UUIDs of the removable USB places (destination first, then sources).
-    QStringList removableVolumeUUIDs() const;
+    // The removable USB places (destination first, then sources), after refreshing the
+    // destination; empty when there is none.
+    QList<std::shared_ptr<ILocation>> removableLocationList();
+    // How many removable USB places there are among dest (the project's destination when null)
+    // and the sources.
+    long removableLocationCountWithExtDest(ILocation* dest);
+    // Volume UUIDs of the removable USB places.
+    QStringList removableVolumeUUIDs();
+    // True when a source lies on a network share; *notActive is set when such a share is not
+    // mounted now.
+    bool isAnySourcesNetworkMounted(bool* notActive) const;
     // Mount due test for the volume just mounted at mountedPath.
     bool isNeedToProcessOnMount(const QString& mountedPath);
+    // Collects in indexes the passes whose sources can be read now, in order; a missing source is
+    // reported and sets wesWarnings in *preProcessStatus. False, with "Files to back up are not
+    // found", when no source is usable.
+    bool testSrcLocations(QList<long>& indexes, quint32* preProcessStatus);
     // The source of a pass, null for an index outside the list (the list keeps ownership).
-    ILocation* sourceLocationForPass(long pass) const;
+    ILocation* sourceLocationForPass(long pass) const override;
     // The destination, for every pass.
-    ILocation* destLocationForPass(long pass) const;
+    ILocation* destLocationForPass(long pass) const override;
     // The full path of the pass's source; null for an index outside the list.
     QString srcFolderPathForPass(long pass) const;
     // The destination's full path; null without a destination.
     QString destinationFullPath() const;
     long tagForLocations() const { return m_tagForLocations; }
     void setTagForLocations(long tag) { m_tagForLocations = tag; }
-    bool deleteSrcLocationByIndex(long index);
+
+    // The stored form of a place. Reading binds the place to its mounted volume; an unbound place
+    // that names nothing is dropped (null).
+    static std::shared_ptr<ILocation> locationFromDict(const QVariantMap& dict);
+    static QVariantMap dictFromLocation(const ILocation& location);
+    // The sources' stored forms, in order.
+    QVariantList arrayFromSrcLocations() const;
+    // Sources from their stored forms; a dropped place is skipped, a place without a tag gets its
+    // position + 1.
+    static QList<std::shared_ptr<ILocation>> loadSrcLocationsFromArray(const QVariantList& array);
 
     // ---- Options and filters ------------------------------------------------------------------
     quint64 options() const { return m_options; }
@@ -415,9 +441,6 @@ private:
     long m_lastSelectedBackup3Index = 0;
     QRectF m_lastSelectedRectangle;
     QVariantMap m_BDIDict;
-    // Stored place dictionaries, written back as loaded until places are bound to volumes here.
-    QVariant m_storedDestination;
-    QVariantList m_storedSources;
     int m_backupTargetType = 0;
     bool m_BDIPasswordInKeychain = false;
     BDIWorkingState m_BDILastWorkingState;

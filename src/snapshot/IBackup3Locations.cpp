@@ -1,14 +1,17 @@
 // The places of a snapshot-backup project in its stored dictionary.
 
-#include "platform/DiskFacts.h"
-#include "platform/MountInfo.h"
 #include "platform/NameSanitizer.h"
 #include "platform/PlistBridge.h"
+#include "platform/UuidText.h"
+#include "projects/ILocation.h"
 #include "snapshot/B3DictKeys.h"
 #include "snapshot/B3Places.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "utilities/LogOptions.h"
+#include "utilities/WorkEndStatus.h"
+
+#include <QCoreApplication>
 
 using namespace B3DictKeys;
 
@@ -34,117 +37,294 @@ QString IBackup3::defaultFileName(const QString& name, const QString& uuid)
     return base + QLatin1Char('_') + uuid;
 }
 
+// ---- Stored places ----------------------------------------------------------------------------
+
+namespace {
+
+bool isStoredNumber(const QVariant& v)
+{
+    return PlistValue::isNumber(v) || v.typeId() == QMetaType::Bool;
+}
+
+qint64 storedNumber(const QVariant& v)
+{
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? 1 : 0;
+    return PlistValue::isInteger(v) ? v.toLongLong() : qint64(v.toDouble());
+}
+
+// A stored text: a string other than "-", which stands for "none".
+QString storedText(const QVariantMap& d, const QString& key)
+{
+    const QVariant v = d.value(key);
+    if (v.typeId() != QMetaType::QString || v.toString() == QLatin1String("-"))
+        return QString();
+    return v.toString();
+}
+
+QVariant textOrDash(const QString& s)
+{
+    return s.isEmpty() ? QStringLiteral("-") : s;
+}
+
+} // namespace
+
+std::shared_ptr<ILocation> IBackup3::locationFromDict(const QVariantMap& dict)
+{
+    std::shared_ptr<ILocation> l(ILocation::create());
+    l->setMountPoint(QString());
+    if (const QString s = storedText(dict, ILocation::cnsB3URL); !s.isNull())
+        l->setURLStr(s);
+    if (const QString s = storedText(dict, ILocation::cnsB3PathFromMountPoint); !s.isNull())
+        l->setPathFromMountPoint(s);
+    if (const QString s = storedText(dict, ILocation::cnsB3DisplayName); !s.isNull())
+        l->setDisplayName(s);
+    if (const QString s = storedText(dict, ILocation::cnsB3VolumeUUID); !s.isNull())
+        l->setVolumeUUID(s);
+    if (const QString s = storedText(dict, ILocation::cnsB3MountPoint); !s.isNull())
+        l->setMountPoint(s);
+    // The generic location reader takes -1 to 6; snapshot-backup lists have also stored cloud-disk
+    // places (7), so this reader keeps that type too.
+    if (const QVariant v = dict.value(ILocation::cnsB3DeviceType); isStoredNumber(v)) {
+        const qint64 type = storedNumber(v);
+        if (type >= -1 && type <= 7)
+            l->setDeviceType(int(type));
+    }
+    const QVariant automount = dict.value(ILocation::cnsB3Automount);
+    l->setAutomount(isStoredNumber(automount) && storedNumber(automount) != 0);
+    if (const QVariant v = dict.value(ILocation::cnsB3Tag); isStoredNumber(v))
+        l->setTag(storedNumber(v));
+    const QVariant removable = dict.value(ILocation::cnsB3Removable);
+    l->setRemovable(isStoredNumber(removable) && storedNumber(removable) != 0);
+    // The start volume is found by its mount point: its UUID changes with each installation.
+    if (l->getMountPoint() == QLatin1String("/"))
+        l->setVolumeUUID(QString());
+    // Bind to the mounted volume; an unbound place is kept (its volume may be mounted later)
+    // unless it names nothing at all.
+    l->reset();
+    if (!l->isActive() && l->isBroken())
+        return nullptr;
+    return l;
+}
+
+QVariantMap IBackup3::dictFromLocation(const ILocation& l)
+{
+    QVariantMap d;
+    d.insert(ILocation::cnsB3URL, textOrDash(l.getURLStr()));
+    d.insert(ILocation::cnsB3PathFromMountPoint, textOrDash(l.getPathFromMountPoint()));
+    d.insert(ILocation::cnsB3DisplayName, textOrDash(l.getDisplayName()));
+    d.insert(ILocation::cnsB3VolumeUUID, textOrDash(l.getVolumeUUID()));
+    d.insert(ILocation::cnsB3MountPoint, textOrDash(l.getMountPoint()));
+    d.insert(ILocation::cnsB3DeviceType, qint64(l.getDeviceType()));
+    d.insert(ILocation::cnsB3Automount, l.isAutomount());
+    d.insert(ILocation::cnsB3Tag, qint64(l.getTag()));
+    d.insert(ILocation::cnsB3Removable, l.isRemovable());
+    return d;
+}
+
+QVariantList IBackup3::arrayFromSrcLocations() const
+{
+    QVariantList array;
+    for (const auto& l : m_srcLocations)
+        if (l)
+            array.append(dictFromLocation(*l));
+    return array;
+}
+
+QList<std::shared_ptr<ILocation>> IBackup3::loadSrcLocationsFromArray(const QVariantList& array)
+{
+    QList<std::shared_ptr<ILocation>> result;
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        if (array.at(i).typeId() != QMetaType::QVariantMap)
+            continue;
+        std::shared_ptr<ILocation> l = locationFromDict(array.at(i).toMap());
+        if (!l)
+            continue;
+        if (l->getTag() < 0)
+            l->setTag(i + 1);
+        result.append(l);
+    }
+    return result;
+}
+
 void IBackup3::saveLocationsToDict(QVariantMap& dict) const
 {
-    if (m_storedDestination.typeId() == QMetaType::QVariantMap)
-        dict.insert(cnsB3DestLocation, m_storedDestination);
-    dict.insert(cnsB3SrcLocations, m_storedSources);
+    if (m_destLocation)
+        dict.insert(cnsB3DestLocation, dictFromLocation(*m_destLocation));
+    dict.insert(cnsB3SrcLocations, arrayFromSrcLocations());
 }
 
 void IBackup3::loadLocationsFromDict(const QVariantMap& dict, int scheme)
 {
+    // Lists written before the property scheme existed load without a destination: the user
+    // chooses it anew.
     if (scheme > 0 && dict.value(cnsB3DestLocation).typeId() == QMetaType::QVariantMap)
-        m_storedDestination = dict.value(cnsB3DestLocation);
-    if (dict.value(cnsB3SrcLocations).typeId() == QMetaType::QVariantList) {
-        m_storedSources.clear();
-        for (const QVariant& v : dict.value(cnsB3SrcLocations).toList())
-            if (v.typeId() == QMetaType::QVariantMap)
-                m_storedSources.append(v);
-    }
+        m_destLocation = locationFromDict(dict.value(cnsB3DestLocation).toMap());
+    if (dict.value(cnsB3SrcLocations).typeId() == QMetaType::QVariantList)
+        setSrcLocations(loadSrcLocationsFromArray(dict.value(cnsB3SrcLocations).toList()));
 }
 
 void IBackup3::raiseTagCounterToSources()
 {
-    for (qsizetype i = 0; i < m_storedSources.size(); ++i) {
-        const QVariant tag = m_storedSources.at(i).toMap().value(QStringLiteral("Tag"));
-        const qint64 t = PlistValue::isNumber(tag) ? tag.toLongLong() : -1;
-        const qint64 effective = t < 0 ? i + 1 : t;
-        if (effective > m_tagForLocations)
-            m_tagForLocations = long(effective);
-    }
+    for (const auto& l : m_srcLocations)
+        if (l && l->getTag() > m_tagForLocations)
+            m_tagForLocations = long(l->getTag());
+}
+
+// ---- Sources -----------------------------------------------------------------------------------
+
+bool IBackup3::addSrcLocation(std::shared_ptr<ILocation> location)
+{
+    if (!location)
+        return false;
+    for (const auto& l : m_srcLocations)
+        if (l && l->isEqualToLocation(*location))
+            return false;
+    ++m_tagForLocations;
+    location->setTag(m_tagForLocations);
+    m_srcLocations.append(std::move(location));
+    return true;
 }
 
 bool IBackup3::isConfigured() const
 {
-    return srcLocationCount() > 0 || m_destLocation || m_storedDestination.isValid()
-        || m_lastProcessDate.isValid();
+    return !m_srcLocations.isEmpty() || m_destLocation || m_lastProcessDate.isValid();
 }
 
 bool IBackup3::isDestinationActive() const
 {
-    // Places are not bound to mounted volumes here yet: a stored destination counts as present.
-    return m_destLocation != nullptr || m_storedDestination.isValid();
+    return m_destLocation && m_destLocation->correctActive();
 }
 
-QStringList IBackup3::removableVolumeUUIDs() const
+static bool isRemovableUSB(const ILocation& l)
+{
+    return l.getDeviceType() == ILocation::DeviceUSB && l.isRemovable();
+}
+
+long IBackup3::removableLocationCountWithExtDest(ILocation* dest)
+{
+    ILocation* d = dest ? dest : m_destLocation.get();
+    long count = 0;
+    if (d) {
+        d->correctRemovable();
+        if (isRemovableUSB(*d))
+            ++count;
+    }
+    for (const auto& s : m_srcLocations)
+        if (s && isRemovableUSB(*s))
+            ++count;
+    return count;
+}
+
+QList<std::shared_ptr<ILocation>> IBackup3::removableLocationList()
+{
+    QList<std::shared_ptr<ILocation>> list;
+    if (removableLocationCountWithExtDest(nullptr) == 0)
+        return list;
+    if (m_destLocation && isRemovableUSB(*m_destLocation))
+        list.append(m_destLocation);
+    for (const auto& s : m_srcLocations)
+        if (s && isRemovableUSB(*s))
+            list.append(s);
+    return list;
+}
+
+QStringList IBackup3::removableVolumeUUIDs()
 {
     QStringList uuids;
-    auto add = [&](const QVariantMap& d) {
-        const QString uuid = d.value(QStringLiteral("VolumeUUID")).toString();
-        if (d.value(QStringLiteral("Removable")).toBool()
-            && d.value(QStringLiteral("DeviceType")).toLongLong() == 1 && !uuid.isEmpty()
-            && uuid != QLatin1String("-"))
-            uuids.append(uuid);
-    };
-    add(m_storedDestination.toMap());
-    for (const QVariant& s : m_storedSources)
-        add(s.toMap());
+    for (const auto& l : removableLocationList())
+        if (!l->getVolumeUUID().isEmpty())
+            uuids.append(l->getVolumeUUID());
     return uuids;
 }
 
-// The file-system UUID of the volume mounted at a path; empty when it cannot be read.
-static QString volumeUUIDForMountedPath(const QString& path, const QList<MountEntry>& mounts)
+bool IBackup3::isAnySourcesNetworkMounted(bool* notActive) const
 {
-    const std::optional<MountEntry> mount = MountInfo::mountForPath(path, mounts);
-    if (!mount)
-        return QString();
-    const QString device = DiskFacts::blockDeviceOf(*mount);
-    return device.isEmpty() ? QString() : DiskFacts::probeDevice(device).uuid;
+    bool any = false;
+    for (const auto& s : m_srcLocations) {
+        if (!s || s->getDeviceType() != ILocation::DeviceNetworkVolume)
+            continue;
+        any = true;
+        if (notActive && !s->isActive())
+            *notActive = true;
+    }
+    return any;
 }
 
 bool IBackup3::isNeedToProcessOnMount(const QString& mountedPath)
 {
-    const QList<MountEntry> mounts = MountInfo::read();
-    // The destination must be mounted now.
-    const QVariantMap dest = m_storedDestination.toMap();
-    const QString destMountPoint = dest.value(QStringLiteral("MountPoint")).toString();
-    if (dest.isEmpty() || destMountPoint.isEmpty() || destMountPoint == QLatin1String("-"))
+    if (!m_destLocation)
         return false;
-    const std::optional<MountEntry> destMount = MountInfo::mountForPath(destMountPoint, mounts);
-    if (!destMount || destMount->mountPoint != destMountPoint)
+    m_destLocation->reset();
+    if (m_destLocation->getMountPoint().isEmpty())
         return false;
-    const QString uuid = volumeUUIDForMountedPath(mountedPath, mounts);
+    std::unique_ptr<ILocation> mounted(ILocation::create());
+    // The volume table may not have taken in the new mount yet: the mount point alone then asks
+    // the disk information for the volume's UUID.
+    if (!mounted->setupWithPath(mountedPath))
+        mounted->setMountPoint(mountedPath);
+    const QString uuid = mounted->getVolumeUUIDForced();
     const bool wanted = m_processOnMount && (!m_bScheduled || m_lastProcessFailed);
-    const QStringList removable = removableVolumeUUIDs();
+    const QList<std::shared_ptr<ILocation>> removable = removableLocationList();
     if (removable.isEmpty() || uuid.isEmpty())
         return false;
-    return removable.contains(uuid, Qt::CaseInsensitive) ? wanted : false;
+    for (const auto& l : removable)
+        if (UuidText::equal(l->getVolumeUUID(), uuid))
+            return wanted;
+    return false;
 }
 
-// The full path a stored place names: its mount point joined with its inner path.
-static QString fullPathOfStored(const QVariantMap& d)
+// The last component of a place's inner path; its display name when it has none.
+static QString innerLastComponent(const ILocation& l)
 {
-    auto text = [&](const char* key) {
-        const QVariant v = d.value(QLatin1String(key));
-        const QString s = v.typeId() == QMetaType::QString ? v.toString() : QString();
-        return s == QLatin1String("-") ? QString() : s;
-    };
-    const QString mountPoint = text("MountPoint");
-    if (mountPoint.isEmpty())
-        return QString();
-    return B3Places::joinPath(mountPoint, text("PathFromMountPoint"));
+    QString inner = l.getPathFromMountPoint();
+    while (inner.endsWith(QLatin1Char('/')))
+        inner.chop(1);
+    const QString last = inner.mid(inner.lastIndexOf(QLatin1Char('/')) + 1);
+    return last.isEmpty() ? l.getDisplayName() : last;
+}
+
+bool IBackup3::testSrcLocations(QList<long>& indexes, quint32* preProcessStatus)
+{
+    indexes.clear();
+    if (m_srcLocations.isEmpty())
+        return false;
+    for (qsizetype i = 0; i < m_srcLocations.size(); ++i) {
+        ILocation* s = m_srcLocations.at(i).get();
+        if (!s || isPathInExcludePathList(s->getUnverifiedFullPath()))
+            continue;
+        s->setAutomount(isFullAutomount());
+        // A local place is ready when its volume is mounted and the folder is there; a share may
+        // be mounted here.
+        const bool ready = s->isNetwork() ? s->prepare() : !s->getFullPath().isEmpty();
+        if (!ready) {
+            processMessage(QCoreApplication::translate(
+                               "Localizable", "Warning: Source file/folder \"%1\" was not found!")
+                               .arg(innerLastComponent(*s)),
+                LogWord::ProjectRunLog, this);
+            if (preProcessStatus)
+                *preProcessStatus |= wesWarnings;
+        } else if (!isPathInExcludePathList(s->getUnverifiedFullPath())) {
+            indexes.append(long(i));
+        }
+        s->setAutomount(false);
+    }
+    if (!indexes.isEmpty())
+        return true;
+    processMessage(QCoreApplication::translate("Localizable", "Files to back up are not found"),
+        LogWord::ProjectWindowRunLog, this);
+    return false;
 }
 
 QString IBackup3::srcFolderPathForPass(long pass) const
 {
-    if (pass < 0 || pass >= m_storedSources.size())
-        return QString();
-    return fullPathOfStored(m_storedSources.at(pass).toMap());
+    const ILocation* s = sourceLocationForPass(pass);
+    return s ? s->getUnverifiedFullPath() : QString();
 }
 
 QString IBackup3::destinationFullPath() const
 {
-    return fullPathOfStored(m_storedDestination.toMap());
+    return m_destLocation ? m_destLocation->getUnverifiedFullPath() : QString();
 }
 
 B3ExcludeFile::Rules IBackup3::customExcludeRulesForPass(long pass) const

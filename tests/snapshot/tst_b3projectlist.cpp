@@ -1,6 +1,7 @@
 // kv-test: labels=unit timeout=120 env=TZ=America/New_York
 
 #include "FakeBackup3Engine.h"
+#include "FakeLocationServices.h"
 #include "KvTest.h"
 #include "RecordingBackup3Controller.h"
 #include "RecordingShellServices.h"
@@ -90,6 +91,8 @@ private:
 
     std::unique_ptr<RecordingBackup3Controller> m_pane;
     std::unique_ptr<RecordingShellServices> m_shell;
+    // no volume is mounted: stored places stay as stored
+    std::unique_ptr<FakeLocationServices> m_volumes;
     std::unique_ptr<TempTree> m_tree;
 };
 
@@ -99,6 +102,8 @@ void TestB3ProjectList::init()
     m_shell = std::make_unique<RecordingShellServices>();
     IBackup3Controller::setShared(m_pane.get());
     IShellServices::setShared(m_shell.get());
+    m_volumes = std::make_unique<FakeLocationServices>();
+    ILocationServices::setShared(m_volumes.get());
     m_tree = std::make_unique<TempTree>(QStringLiteral("b3list"));
 }
 
@@ -106,6 +111,7 @@ void TestB3ProjectList::cleanup()
 {
     IBackup3Controller::setShared(nullptr);
     IShellServices::setShared(nullptr);
+    ILocationServices::setShared(nullptr);
     m_tree.reset();
 }
 

@@ -1,6 +1,7 @@
 // kv-test: labels=unit timeout=60 env=TZ=Europe/Berlin
 
 #include "FakeBackup3Engine.h"
+#include "FakeLocationServices.h"
 #include "KvTest.h"
 #include "RecordingBackup3Controller.h"
 #include "RecordingShellServices.h"
@@ -44,6 +45,8 @@ private:
 
     std::unique_ptr<RecordingBackup3Controller> m_pane;
     std::unique_ptr<RecordingShellServices> m_shell;
+    // no volume is mounted: stored places stay as stored
+    std::unique_ptr<FakeLocationServices> m_volumes;
     std::unique_ptr<TempTree> m_tree;
     std::unique_ptr<ScriptedClock> m_clock;
     std::unique_ptr<IBackup3Container> m_list;
@@ -56,6 +59,8 @@ void TestB3Queue::init()
     m_shell = std::make_unique<RecordingShellServices>();
     IBackup3Controller::setShared(m_pane.get());
     IShellServices::setShared(m_shell.get());
+    m_volumes = std::make_unique<FakeLocationServices>();
+    ILocationServices::setShared(m_volumes.get());
     m_tree = std::make_unique<TempTree>(QStringLiteral("b3queue"));
     m_clock = std::make_unique<ScriptedClock>(QDateTime(QDate(2024, 1, 15), QTime(18, 30, 20))); // Monday
     auto engine = std::make_unique<FakeBackup3Engine>();
@@ -70,6 +75,7 @@ void TestB3Queue::cleanup()
     m_clock.reset();
     IBackup3Controller::setShared(nullptr);
     IShellServices::setShared(nullptr);
+    ILocationServices::setShared(nullptr);
 }
 
 std::shared_ptr<IBackup3> TestB3Queue::add(const QString& name, bool ready)
@@ -265,7 +271,8 @@ void TestB3Queue::agentData()
 
     QVariantMap d;
     c->saveToDict(d);
-    QVariantMap usb = sourceDict(QStringLiteral("/media/u/stick/x"), 2);
+    QVariantMap usb = sourceDict(QStringLiteral("/x"), 2);
+    usb.insert(QStringLiteral("MountPoint"), QStringLiteral("/media/u/stick"));
     usb.insert(QStringLiteral("DeviceType"), qint64(1));
     usb.insert(QStringLiteral("Removable"), true);
     usb.insert(QStringLiteral("VolumeUUID"), QStringLiteral("1111-2222"));

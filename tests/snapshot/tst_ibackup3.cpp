@@ -1,6 +1,7 @@
 // kv-test: labels=unit timeout=60 env=TZ=Europe/Berlin
 
 #include "FakeBackup3Engine.h"
+#include "FakeLocationServices.h"
 #include "KvTest.h"
 #include "RecordingBackup3Controller.h"
 #include "RecordingShellServices.h"
@@ -35,6 +36,8 @@ private Q_SLOTS:
 private:
     std::unique_ptr<RecordingBackup3Controller> m_pane;
     std::unique_ptr<RecordingShellServices> m_shell;
+    // no volume is mounted: stored places stay as stored
+    std::unique_ptr<FakeLocationServices> m_volumes;
     std::unique_ptr<IBackup3Container> m_list;
     std::unique_ptr<TempTree> m_tree;
     FakeBackup3Engine* m_engine = nullptr;
@@ -46,6 +49,8 @@ void TestIBackup3::init()
     m_shell = std::make_unique<RecordingShellServices>();
     IBackup3Controller::setShared(m_pane.get());
     IShellServices::setShared(m_shell.get());
+    m_volumes = std::make_unique<FakeLocationServices>();
+    ILocationServices::setShared(m_volumes.get());
     m_tree = std::make_unique<TempTree>(QStringLiteral("ibackup3"));
     auto engine = std::make_unique<FakeBackup3Engine>();
     m_engine = engine.get();
@@ -58,6 +63,7 @@ void TestIBackup3::cleanup()
     m_list.reset();
     IBackup3Controller::setShared(nullptr);
     IShellServices::setShared(nullptr);
+    ILocationServices::setShared(nullptr);
 }
 
 void TestIBackup3::dueBySchedule_data()
