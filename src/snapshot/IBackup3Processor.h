@@ -141,21 +141,21 @@ private:
     QString passItemName(long pass) const;
     void clearExcessTopLevelItemFolderIfOldTemporaryWorkFolder();
     bool createTopLevelItemFolder(long pass);
+    bool startPassAtCurrent();
     bool startTask();
     bool startProcess();
-    void failStart(const std::shared_ptr<IBackup3>& project, bool restore);
+    void failStart(const std::shared_ptr<IBackup3>& project);
     void endFailedRunStart(const std::shared_ptr<IBackup3>& project);
-    void passEnded(quint64 runId, int exitCode, int exitSignal, bool signalSent, bool startFailed);
+    void passEnded(quint64 runId, int exitCode, int exitSignal, bool signalSent);
+    long nextPass() const;
     void processContinue();
-    void processFinished();
-    void finishFinal();
     void finishTerminated();
-    void reportEnd(int code);
-    void printErrorAccumulatorToLog();
-    bool recordVersion(IBackup3& project, const QDateTime& date);
+    void finishFinal();
     void tryVersionRename(quint64 runId, QDateTime date, bool waited);
     void continueAfterVersion();
-    QString projectFolderPath(IBackup3& project) const;
+    void cutBackup(IBackup3& project);
+    void reportEnd(int code);
+    void printErrorAccumulatorToLog();
     bool isSourceUnavailable() const;
     bool isDestinationUnavailable() const;
 
@@ -177,19 +177,23 @@ private:
     std::atomic<pid_t> _childProcess { 0 };
     bool _hardLinkTest = false;
 
-    // Bits of every pass so far (the version step and the final report see them all).
+    // Bits of every pass so far: the version step and the final report see them all.
     quint32 m_runStatus = wesClear;
     bool m_restore = false;
     bool m_admin = false;
+    bool m_destinationGone = false;
+    QString m_passDestination; // the restore target of the current pass
     quint64 m_runId = 0; // increases with every pass start
     std::unique_ptr<PassRun> m_pass;
     IBackup3OutputParser m_parser;
+    // What the reader threads see of the run.
+    std::atomic<IBackup3*> m_sinkProject { nullptr };
+    std::atomic<quint64> m_sinkRunId { 0 };
+    std::atomic<double> m_progress { 0 };
+    std::atomic<bool> m_progressPosted { false };
     Clock* m_clock = nullptr;
     std::function<void(const QStringList&)> m_passArgumentsObserver;
     QString m_lastVersionFolderName;
     QString m_lastReportText;
     int m_lastResultCode = -1;
-    int m_pendingResult = 0;
-    bool m_finishing = false;
-    QPointer<QObject> m_alive;
 };
