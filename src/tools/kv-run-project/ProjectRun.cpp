@@ -279,7 +279,7 @@ int ProjectRun::exec()
 
     watchStopSignals();
     if (m_options.timeoutSeconds > 0) {
-        QTimer::singleShot(qint64(m_options.timeoutSeconds * 1000.0), this,
+        QTimer::singleShot(int(m_options.timeoutSeconds * 1000.0), this,
             [this] { requestStop(QStringLiteral("timeout of %1 s").arg(m_options.timeoutSeconds)); });
     }
     start();
@@ -288,10 +288,8 @@ int ProjectRun::exec()
         m_finished = true;
         m_resultCode = 1;
     }
-    if (!m_finished || QCoreApplication::instance()) {
-        if (!m_finished)
-            QCoreApplication::exec();
-    }
+    if (!m_finished)
+        QCoreApplication::exec();
 
     const QString version = m_processor->lastVersionFolderName();
     QString status = oneLine(m_processor->lastReportText());
