@@ -12,6 +12,7 @@
 #include "snapshot/IBackup3Processor.h"
 #include "utilities/IMessageUtil.h"
 #include "utilities/IShellServices.h"
+#include "utilities/IVolumeBase.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/QVLog.h"
 #include "utilities/RunLog.h"
@@ -182,6 +183,10 @@ bool ProjectRun::prepare(QString* reason)
     if (prefs.status == PlistBridge::ReadStatus::Ok && collect.isValid())
         MainPreferences::shared().setCollectLogs(collect.typeId() == QMetaType::Bool && collect.toBool());
     RunLog::install();
+
+    // The volume table, filled before the list binds its places to mounted volumes (the
+    // application fills it at start; it then follows the mount table by itself).
+    IVolumeBase::shared().fill();
 
     auto processor = std::make_unique<IBackup3Processor>();
     m_processor = processor.get();
