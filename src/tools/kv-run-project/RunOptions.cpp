@@ -84,8 +84,9 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             bool ok = false;
             const double s = text.toDouble(&ok);
             if (!ok || !std::isfinite(s) || s <= 0 || s > 2e6)
-                return fail(
-                    QStringLiteral("--timeout needs a positive number of seconds (at most 2000000), not \"%1\"").arg(text));
+                return fail(QStringLiteral(
+                    "--timeout needs a positive number of seconds (at most 2000000), not \"%1\"")
+                                .arg(text));
             o.timeoutSeconds = s;
             haveTimeout = true;
         } else if (name == QLatin1String("--scheduled")) {
