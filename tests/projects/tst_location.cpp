@@ -552,6 +552,14 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(a->mountPoint));
         QCOMPARE(l.getAccessWithAdmin(false, false, false), 1);
         QVERIFY(!l.unmountBDI()); // nothing attached any more
+
+        // A bundle that is not there: NO, and the location stays detached.
+        ILocation gone;
+        QVERIFY(gone.setupWithPath(dir.path()));
+        gone.setPathFromMountPoint(QStringLiteral("/Backups/Gone.sparsebundle"));
+        QVERIFY(gone.isBDI());
+        QVERIFY(!gone.mountBDI());
+        QVERIFY(!gone.isBDIActive() && gone.getContentPathVerify(true).isNull());
     }
 
     // A real ext4 volume is found again by its UUID after it was mounted elsewhere.
