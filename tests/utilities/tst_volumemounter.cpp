@@ -170,7 +170,9 @@ void TestVolumeMounter::sshfsShare()
     QVERIFY2(CVolumeMounter::isVolumeMounted(rec),
         qPrintable(IDiskUtil::mountPointList(0x13).join("|") + " " + loc.url));
     QVERIFY(rec.mountPoint.startsWith(QLatin1String("/media/")));
-    QVERIFY(rec.mountPoint.endsWith(QLatin1String("Share One")));
+    // "Share One", or "Share One N" while another run holds that name
+    QVERIFY2(QFileInfo(rec.mountPoint).fileName().startsWith(QLatin1String("Share One")),
+        qPrintable(rec.mountPoint));
     QFile shared(rec.mountPoint + QStringLiteral("/file.txt"));
     QVERIFY(shared.open(QIODevice::ReadOnly));
     QCOMPARE(shared.readAll(), QByteArray("hello"));
