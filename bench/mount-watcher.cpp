@@ -41,16 +41,19 @@ double nowMs()
 class TimedHub : public RecordingShellServices
 {
 public:
+    // Other programs may mount and unmount at the same time: only the calls that follow the
+    // bench's own mount count.
+    QString path;
     double validated = -1, updated = -1;
-    void validateDeviceMount(const QString& path) override
+    void validateDeviceMount(const QString& mountPath) override
     {
-        if (validated < 0)
+        if (validated < 0 && mountPath == path)
             validated = nowMs();
         RecordingShellServices::validateDeviceMount(path);
     }
     void volumeBaseUpdated() override
     {
-        if (updated < 0)
+        if (updated < 0 && validated >= 0)
             updated = nowMs();
         RecordingShellServices::volumeBaseUpdated();
     }
@@ -132,6 +135,7 @@ int main(int argc, char** argv)
 
     // Our volume table with its watcher, filled once before the runs.
     TimedHub hub;
+    hub.path = dir;
     IShellServices::setShared(&hub);
     IVolumeBase base(true);
     base.fill();
