@@ -2,6 +2,7 @@
 
 #include "platform/DiskFacts.h"
 #include "platform/DiskImageTool.h"
+#include "platform/MainThread.h"
 #include "platform/MountInfo.h"
 #include "utilities/CVolumeMounter.h"
 #include "utilities/IDiskUtil.h"
@@ -18,13 +19,22 @@ public:
     {
         QList<VolumeItemPtr> items;
         IVolumeBase& base = IVolumeBase::shared();
+        // A program that never filled the table (a tool, the headless driver) reads it now.
+        if (!base.isBaseFilled() && isMainThread())
+            base.fill();
         for (int slot = 0; slot < IVolumeBase::maxItems; ++slot) {
             if (VolumeItemPtr item = base.itemAtIndex(slot))
                 items.append(item);
         }
         return items;
     }
-    bool isVolumeBaseFilled() override { return IVolumeBase::shared().isBaseFilled(); }
+    bool isVolumeBaseFilled() override
+    {
+        IVolumeBase& base = IVolumeBase::shared();
+        if (!base.isBaseFilled() && isMainThread())
+            base.fill();
+        return base.isBaseFilled();
+    }
     void correctGroupDataItem(const VolumeItemPtr& item) override
     {
         IVolumeBase::shared().correctGroupDataItem(item);
