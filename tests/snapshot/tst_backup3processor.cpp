@@ -344,6 +344,8 @@ void TestBackup3Processor::stopMidPassKeepsTheWorkFolder()
     QTRY_VERIFY_WITH_TIMEOUT(m_engine->childProcessId() != 0, 10000);
     const pid_t child = m_engine->childProcessId();
     QVERIFY(m_engine->isRunning());
+    // The tool has begun its pass (it records the call first).
+    QTRY_COMPARE_WITH_TIMEOUT(fakeCalls().size(), 1, 10000);
     m_list->stopProcessBackup3(project);
     QTRY_COMPARE_WITH_TIMEOUT(m_pane->finishedCodes.size(), before + 1, 15000);
     QCOMPARE(m_pane->finishedCodes.last(), 4);
