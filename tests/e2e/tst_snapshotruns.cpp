@@ -8,6 +8,7 @@
 #include "TempTree.h"
 
 #include <QFile>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QtTest>
 #include <csignal>
@@ -118,6 +119,7 @@ private Q_SLOTS:
     void twoRunsShareUnchangedFiles();
     void oddNamesCopiedExactly();
     void fullDestinationFailsAndKeepsTheList();
+    void stopEndsRsyncAndKeepsVersions_data();
     void stopEndsRsyncAndKeepsVersions();
     void thinningKeepsTheTwoNewest();
     void unmountedDestinationRefused();
@@ -265,11 +267,19 @@ void TestSnapshotRuns::fullDestinationFailsAndKeepsTheList()
     QCOMPARE(fileBytes(folder + "/" + first.version + "/Data.wrp1/Data/small.txt"), QByteArray("small"));
 }
 
-// SIGTERM to the driver while rsync copies is the user's stop: rsync ends, no version is made,
-// the earlier version and the list stay, and the next run succeeds.
+void TestSnapshotRuns::stopEndsRsyncAndKeepsVersions_data()
+{
+    QTest::addColumn<bool>("byTimeout");
+    QTest::newRow("SIGTERM") << false;
+    QTest::newRow("--timeout") << true;
+}
+
+// A stop while rsync copies (SIGTERM to the driver, or its --timeout) is the user's stop: rsync
+// ends, no version is made, the earlier version and the list stay, and the next run succeeds.
 void TestSnapshotRuns::stopEndsRsyncAndKeepsVersions()
 {
     KV_REQUIRE_ROOT();
+    QFETCH(bool, byTimeout);
     TestVolume volume;
     QVERIFY2(volume.make(LoopImage::FsType::Ext4, 128), qPrintable(volume.error()));
     TempTree tree(QStringLiteral("stop"));
@@ -287,23 +297,44 @@ void TestSnapshotRuns::stopEndsRsyncAndKeepsVersions()
 
     QVERIFY(put(tree, "Work/large.bin", randomBytes(32 * 1024 * 1024)));
     Subprocess driver;
+    QMutex mutex;
     QByteArray out, err;
-    driver.setStdoutHandler([&out](const char* d, size_t n) { out.append(d, qsizetype(n)); });
-    driver.setStderrHandler([&err](const char* d, size_t n) { err.append(d, qsizetype(n)); });
+    driver.setStdoutHandler([&](const char* d, size_t n) {
+        QMutexLocker lock(&mutex);
+        out.append(d, qsizetype(n));
+    });
+    driver.setStderrHandler([&](const char* d, size_t n) {
+        QMutexLocker lock(&mutex);
+        err.append(d, qsizetype(n));
+    });
+    auto errText = [&] {
+        QMutexLocker lock(&mutex);
+        return err;
+    };
+    QStringList args { "--workspace", ws, "--project", spec.name };
+    if (byTimeout)
+        args << "--timeout"
+             << "1";
     QString error;
-    QVERIFY2(driver.start(driverOptions({ "--workspace", ws, "--project", spec.name }), &error),
-        qPrintable(error));
-    // Catch rsync while it runs and hold it, so the stop surely meets a running copy.
+    QVERIFY2(driver.start(driverOptions(args), &error), qPrintable(error));
+    // Catch rsync while it runs and hold it until the driver has taken the stop, so the stop
+    // surely meets a running copy.
     pid_t rsync = 0;
     QElapsedTimer clock;
     clock.start();
     while (!(rsync = descendantNamed(driver.pid(), QStringLiteral("rsync3"))) && clock.elapsed() < 60000
         && driver.isRunning())
-        QThread::usleep(2000);
-    QVERIFY2(rsync > 0, err.constData());
+        QThread::usleep(1000);
+    QVERIFY2(rsync > 0, errText().constData());
     ::kill(rsync, SIGSTOP);
-    ::kill(driver.pid(), SIGTERM);
+    if (!byTimeout)
+        ::kill(driver.pid(), SIGTERM);
+    clock.restart();
+    while (!errText().contains("stop requested") && clock.elapsed() < 30000)
+        QThread::usleep(2000);
     ::kill(rsync, SIGCONT);
+    QVERIFY2(errText().contains(byTimeout ? "stop requested (timeout" : "stop requested (SIGTERM)"),
+        errText().constData());
     QVERIFY(driver.waitForFinished(60000));
     QCOMPARE(driver.exitCode(), 4);
     QVERIFY2(out.trimmed().split('\n').last().startsWith("4 - "), out.constData());
