@@ -158,10 +158,16 @@ public:
                 if (exitedAt < 0) {
                     exitedAt = t;
                 } else if (t - exitedAt >= kEndOfDataGraceMs) {
-                    if (user)
-                        user->stop(0);
-                    else
+                    if (user) {
+                        user->kill();
+                        // Pipes held outside the group: stop reading them and finish now.
+                        if (!user->waitForFinished(200)) {
+                            user->release();
+                            Subprocess::reapReleased();
+                        }
+                    } else {
                         root->stop(0);
+                    }
                     break;
                 }
             }

@@ -41,7 +41,8 @@ QVariantMap place(const QString& path, qint64 tag = -1)
 
 // A fake rsync driven by files beside it, keyed by the name of its last argument (the pass's
 // wrapper folder): NAME.out and NAME.err are printed, NAME.sleep seconds waited, NAME.signal
-// sent to itself, NAME.code is the exit status. Every call appends its arguments to "calls",
+// sent to itself, NAME.code is the exit status; NAME.hold leaves a process in another session
+// that keeps the output pipes open for that many seconds. Every call appends its arguments to "calls",
 // one per line, with an empty line after each call.
 const char* const kFakeRsync = R"SH(#!/bin/sh
 dir=$(dirname "$0")
@@ -51,6 +52,7 @@ for a; do printf '%s\n' "$a"; done >> "$dir/calls"
 printf '\n' >> "$dir/calls"
 [ -f "$dir/$name.out" ] && cat "$dir/$name.out"
 [ -f "$dir/$name.err" ] && cat "$dir/$name.err" >&2
+[ -f "$dir/$name.hold" ] && (setsid sleep "$(cat "$dir/$name.hold")" &)
 [ -f "$dir/$name.sleep" ] && sleep "$(cat "$dir/$name.sleep")"
 [ -f "$dir/$name.signal" ] && kill "-$(cat "$dir/$name.signal")" $$
 [ -f "$dir/$name.code" ] && exit "$(cat "$dir/$name.code")"
@@ -79,6 +81,8 @@ private Q_SLOTS:
     void passTable();
     void toolMissing();
     void stopMidPassKeepsTheWorkFolder();
+    void noSpaceEndsTheRunAtOnce();
+    void pipesHeldAfterTheExitEndThePassWithinBounds();
     void argvTable_data();
     void argvTable();
     void twoRealRunsShareUnchangedFiles();
@@ -356,6 +360,38 @@ void TestBackup3Processor::stopMidPassKeepsTheWorkFolder()
     QVERIFY(QFileInfo(projectFolder() + QStringLiteral("/QV3ProcessTemporaryFolder")).isDir());
     QVERIFY(versions().isEmpty());
     QVERIFY(!project->isInProcess());
+}
+
+void TestBackup3Processor::noSpaceEndsTheRunAtOnce()
+{
+    auto project = makeProject(2);
+    QVERIFY(project);
+    fakeRsync();
+    script(QStringLiteral("S1.wrp1"), QStringLiteral("err"),
+        "rsync: [receiver] write failed on \"/x/big\": No space left on device (28)\n");
+    script(QStringLiteral("S1.wrp1"), QStringLiteral("sleep"), "30");
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(run(project, 20000), 1);
+    QVERIFY(t.elapsed() < 15000);
+    // The tool was ended on the first such line, and no further pass started.
+    QCOMPARE(fakeCalls().size(), 1);
+    QVERIFY(logged(QStringLiteral("Not enough space on Destination")));
+    QVERIFY(versions().isEmpty());
+}
+
+void TestBackup3Processor::pipesHeldAfterTheExitEndThePassWithinBounds()
+{
+    auto project = makeProject(1);
+    QVERIFY(project);
+    fakeRsync();
+    script(QStringLiteral("S1.wrp1"), QStringLiteral("hold"), "8");
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(run(project, 20000), 0);
+    // About three seconds of waiting for end of data, never the holder's eight.
+    QVERIFY2(t.elapsed() >= 2900 && t.elapsed() < 7000, QByteArray::number(t.elapsed()).constData());
+    QCOMPARE(versions().size(), 1);
 }
 
 void TestBackup3Processor::argvTable_data()
