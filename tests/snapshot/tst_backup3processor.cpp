@@ -91,6 +91,7 @@ private Q_SLOTS:
     void foreignListAndTakenNames();
     void leftOverWorkFolderIsReusedWithoutStaleItems();
     void versionNameClash();
+    void restoreKeepsNewerFilesAndDeletesNothing();
 
 private:
     // Sources named "S1".."Sn" under src/ (tags 1..n), the destination dest/.
@@ -641,5 +642,43 @@ void TestBackup3Processor::versionNameClash()
     QVERIFY(QDir(projectFolder() + QLatin1Char('/') + next).isEmpty() == false);
 }
 
+void TestBackup3Processor::restoreKeepsNewerFilesAndDeletesNothing()
+{
+    auto project = makeProject(1, { { "Options", qint64(IBackup3::OptionConsiderModDate | IBackup3::OptionDelete) } });
+    QVERIFY(project);
+    QVERIFY(m_tree->writeFile(std::string("src/S1/lost.txt"), QByteArray("backed up")));
+    QCOMPARE(run(project), 0);
+    const QString version = projectFolder() + QLatin1Char('/') + versions().first();
+
+    // On disk: a newer edit, a deleted file, and a file the version does not have.
+    QVERIFY(m_tree->writeFile(std::string("src/S1/file.txt"), QByteArray("edited later")));
+    const QString edited = m_tree->filePath(QStringLiteral("src/S1/file.txt"));
+    {
+        QFile f(edited);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(3600), QFileDevice::FileModificationTime));
+    }
+    QVERIFY(QFile::remove(m_tree->filePath(QStringLiteral("src/S1/lost.txt"))));
+    QVERIFY(m_tree->writeFile(std::string("src/S1/new.txt"), QByteArray("made after the backup")));
+
+    auto item = B3RestoreItem::make(
+        project->srcLocations().first(), version + QStringLiteral("/S1.wrp1/S1"), true, 0);
+    QVERIFY(item);
+    project->setRestoreData({ *item });
+    QCOMPARE(run(project), 3);
+    QCOMPARE(m_engine->lastReportText(), QStringLiteral("Restore was successful with some warnings."));
+    const QStringList argv = m_argv.last();
+    QVERIFY(argv.contains(QStringLiteral("--info=skip1")));
+    QVERIFY(argv.contains(QStringLiteral("-u")));
+    QVERIFY(!argv.contains(QStringLiteral("--delete-before")) && !argv.contains(QStringLiteral("--delete-excluded")));
+    QCOMPARE(m_tree->readFile("src/S1/file.txt"), QByteArray("edited later"));
+    QCOMPARE(m_tree->readFile("src/S1/lost.txt"), QByteArray("backed up"));
+    QCOMPARE(m_tree->readFile("src/S1/new.txt"), QByteArray("made after the backup"));
+    QVERIFY(project->restoreData().isEmpty());
+    // A restore records no version.
+    QCOMPARE(versions().size(), 1);
+}
+
 QTEST_MAIN(TestBackup3Processor)
 #include "tst_backup3processor.moc"
+
