@@ -644,7 +644,8 @@ void TestBackup3Processor::versionNameClash()
 
 void TestBackup3Processor::restoreKeepsNewerFilesAndDeletesNothing()
 {
-    auto project = makeProject(1, { { "Options", qint64(IBackup3::OptionConsiderModDate | IBackup3::OptionDelete) } });
+    auto project
+        = makeProject(1, { { "Options", qint64(IBackup3::OptionConsiderModDate | IBackup3::OptionDelete) } });
     QVERIFY(project);
     QVERIFY(m_tree->writeFile(std::string("src/S1/lost.txt"), QByteArray("backed up")));
     QCOMPARE(run(project), 0);
@@ -670,7 +671,8 @@ void TestBackup3Processor::restoreKeepsNewerFilesAndDeletesNothing()
     const QStringList argv = m_argv.last();
     QVERIFY(argv.contains(QStringLiteral("--info=skip1")));
     QVERIFY(argv.contains(QStringLiteral("-u")));
-    QVERIFY(!argv.contains(QStringLiteral("--delete-before")) && !argv.contains(QStringLiteral("--delete-excluded")));
+    QVERIFY(!argv.contains(QStringLiteral("--delete-before"))
+        && !argv.contains(QStringLiteral("--delete-excluded")));
     QCOMPARE(m_tree->readFile("src/S1/file.txt"), QByteArray("edited later"));
     QCOMPARE(m_tree->readFile("src/S1/lost.txt"), QByteArray("backed up"));
     QCOMPARE(m_tree->readFile("src/S1/new.txt"), QByteArray("made after the backup"));
@@ -681,4 +683,3 @@ void TestBackup3Processor::restoreKeepsNewerFilesAndDeletesNothing()
 
 QTEST_MAIN(TestBackup3Processor)
 #include "tst_backup3processor.moc"
-
