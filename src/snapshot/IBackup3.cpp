@@ -30,36 +30,6 @@ QString IBackup3::defaultName()
     return QCoreApplication::translate("Localizable", "New backup3 project");
 }
 
-// ---- Project base ------------------------------------------------------------------------------
-
-bool IBackup3::isUseAdminPrivilegesForPass(long) const
-{
-    return m_useAdminPrivileges;
-}
-
-void IBackup3::setExcludesTmpFileNameCustom(const QString& custom, const QString& system)
-{
-    // A file that is replaced by a new one is deleted, so no stale list is left behind.
-    if (!m_customExcludesTmpFileName.isEmpty() && m_customExcludesTmpFileName != custom)
-        QFile::remove(m_customExcludesTmpFileName);
-    if (!m_systemExcludesTmpFileName.isEmpty() && m_systemExcludesTmpFileName != system)
-        QFile::remove(m_systemExcludesTmpFileName);
-    m_customExcludesTmpFileName = custom;
-    m_systemExcludesTmpFileName = system;
-}
-
-void IBackup3::removeExcludesTmpFileNameCustom(bool custom, bool system)
-{
-    if (custom && !m_customExcludesTmpFileName.isEmpty()) {
-        QFile::remove(m_customExcludesTmpFileName);
-        m_customExcludesTmpFileName.clear();
-    }
-    if (system && !m_systemExcludesTmpFileName.isEmpty()) {
-        QFile::remove(m_systemExcludesTmpFileName);
-        m_systemExcludesTmpFileName.clear();
-    }
-}
-
 // ---- Setters that mark the project modified ----------------------------------------------------
 
 void IBackup3::setName(const QString& name)
@@ -396,7 +366,7 @@ void IBackup3::setInProcess(bool inProcess, int operation)
         tellContainer(ChangeButton);
 }
 
-int IBackup3::mainButtonState()
+int IBackup3::mainButtonState() const
 {
     if (m_buttonState == 2 && isInProcess())
         return 2;
@@ -566,7 +536,7 @@ bool IBackup3::isTimeToProcessDate(const QDateTime& now, int, int, int, int)
         if (!m_nextProcessDate.isValid())
             return false;
     }
-    if (m_scheduleProcessStartIfLate)
+    if (isScheduleProcessStartIfLate())
         return now > m_nextProcessDate;
     const double m = double(m_nextProcessDate.msecsTo(now)) / 1000.0 / 60.0;
     if (m > 0 && m < 10)
@@ -607,7 +577,7 @@ std::shared_ptr<IBackup3> IBackup3::duplicateProject()
         copy->setDIMaxSizeType(m_DIMaxSizeType);
         copy->setDIMaxSizeCustomValue(m_DIMaxSizeCustomValue);
     }
-    copy->setFullAutomount(m_fullAutomount);
+    copy->setFullAutomount(isFullAutomount());
     copy->setOptionDelete(isOptionDelete());
     copy->setOptionConsiderModDate(isOptionConsiderModDate());
     if (m_bScheduled) {

@@ -77,22 +77,12 @@ public:
     // The localized default name of a new project.
     static QString defaultName();
 
-    // ---- Project base (shared by every kind) --------------------------------------------------
-    bool isUseAdminPrivilegesForPass(long pass) const;
-    void setUseAdminPrivileges(bool flag) { m_useAdminPrivileges = flag; }
-    bool isScheduleProcessStartIfLate() const { return m_scheduleProcessStartIfLate; }
-    void setScheduleProcessStartIfLate(bool flag) { m_scheduleProcessStartIfLate = flag; }
-    bool isFullAutomount() const { return m_fullAutomount; }
-    void setFullAutomount(bool flag) { m_fullAutomount = flag; }
-    int extendedAttrsProcessType() const { return m_extendedAttrsProcessType; }
-    void setExtendedAttrsProcessType(int type) { m_extendedAttrsProcessType = type; }
-    QString customExcludesTmpFileName() const { return m_customExcludesTmpFileName; }
-    void setExcludesTmpFileNameCustom(const QString& custom, const QString& system);
-    void removeExcludesTmpFileNameCustom(bool custom, bool system);
+    // The administrator flag, start-if-late, full automount, the extended-attributes type and the
+    // temporary exclusion files are the project base's (IProject).
 
     // ---- Names and identity -------------------------------------------------------------------
     QString name() const override { return m_name; }
-    void setName(const QString& name);
+    void setName(const QString& name) override;
     QByteArray utf8Name() const override { return m_name.toUtf8(); }
     QByteArray utf8StringCode() const override { return m_processingCodeString.toUtf8(); }
     QString fileName() const { return m_fileName; }
@@ -106,8 +96,8 @@ public:
     }
     QString projectBackupFolderField() const { return m_projectBackupFolder; }
     void setProjectBackupFolder(const QString& folder);
-    QColor color() const { return m_color; }
-    void setColor(const QColor& color);
+    QColor color() const override { return m_color; }
+    void setColor(const QColor& color) override;
     int backup3Type() const { return m_backup3Type; }
     void setBackup3Type(int type);
     bool isModified() const { return m_bModified; }
@@ -170,9 +160,9 @@ public:
     quint64 options() const { return m_options; }
     void setOptions(quint64 options);
     quint64 excludeFilters() const { return m_exclude; }
-    bool isOptionDelete() const { return m_options & OptionDelete; }
+    bool isOptionDelete() const override { return m_options & OptionDelete; }
     void setOptionDelete(bool flag) { setBit(m_options, OptionDelete, flag); }
-    bool isOptionConsiderModDate() const { return m_options & OptionConsiderModDate; }
+    bool isOptionConsiderModDate() const override { return m_options & OptionConsiderModDate; }
     void setOptionConsiderModDate(bool flag) { setBit(m_options, OptionConsiderModDate, flag); }
     bool isExcludeInvisible() const { return m_exclude & FilterInvisible; }
     void setExcludeInvisible(bool flag) { setBit(m_exclude, FilterInvisible, flag); }
@@ -180,7 +170,7 @@ public:
     void setExcludeFinderData(bool flag) { setBit(m_exclude, FilterFinderData, flag); }
     bool isExcludeApplications() const { return m_exclude & FilterApplications; }
     void setExcludeApplications(bool flag) { setBit(m_exclude, FilterApplications, flag); }
-    bool isExcludeAliases() const { return m_exclude & FilterAliases; }
+    bool isExcludeAliases() const override { return m_exclude & FilterAliases; }
     void setExcludeAliases(bool flag) { setBit(m_exclude, FilterAliases, flag); }
     bool isExcludeByPattern() const { return m_exclude & FilterExcludeByPattern; }
     void setExcludeByPattern(bool flag) { setBit(m_exclude, FilterExcludeByPattern, flag); }
@@ -192,8 +182,8 @@ public:
     void setIncludePattern(const QString& pattern);
 
     // ---- Schedule -----------------------------------------------------------------------------
-    bool isScheduled() const { return m_bScheduled; }
-    void setScheduled(bool flag);
+    bool isScheduled() const override { return m_bScheduled; }
+    void setScheduled(bool flag) override;
     int getScheduleIntervalType() const { return m_ScheduleIntervalType; }
     void setScheduleIntervalType(int type);
     int getScheduleTimeHH() const { return m_nScheduleTimeHH; }
@@ -207,20 +197,20 @@ public:
     void setScheduleWeekDay(qint16 mask);
     int getScheduleMonthDay() const { return m_nScheduleMonthDay; }
     void setScheduleMonthDay(qint16 day);
-    bool isProcessOnMount() const { return m_processOnMount; }
-    void setProcessOnMount(bool flag) { m_processOnMount = flag; }
+    bool isProcessOnMount() const override { return m_processOnMount; }
+    void setProcessOnMount(bool flag) override { m_processOnMount = flag; }
     QDateTime getNextProcessDate() const { return m_nextProcessDate; }
-    void setNextProcessDate(const QDateTime& date);
+    void setNextProcessDate(const QDateTime& date) override;
     // nextProcessDate of the schedule dates, from the given moment.
     QDateTime computeNextProcessDate(const QDateTime& now) const;
-    QDateTime lastProcessDate() const { return m_lastProcessDate; }
+    QDateTime lastProcessDate() const override { return m_lastProcessDate; }
     void setLastProcessDate(const QDateTime& date);
     QString lastProcessFolder() const { return m_lastProcessFolder; }
     void setLastProcessFolder(const QString& folder);
     void clearLastProcessData();
     bool isLastProcessFailed() const { return m_lastProcessFailed; }
-    void setLastProcessFailed(bool flag) { m_lastProcessFailed = flag; }
-    bool isProcessingBySchedule() const { return m_processingBySchedule; }
+    void setLastProcessFailed(bool flag) override { m_lastProcessFailed = flag; }
+    bool isProcessingBySchedule() const override { return m_processingBySchedule; }
     void setProcessingBySchedule(bool flag) { m_processingBySchedule = flag; }
     bool isTargetChanged() const { return m_targetChanged; }
     void setTargetChanged(bool flag) { m_targetChanged = flag; }
@@ -234,7 +224,7 @@ public:
     void setBackupCuttingType(int type) { m_cuttingType = type; }
     int backupTargetType() const { return m_backupTargetType; }
     void setBackupTargetType(int type);
-    bool useBDI() const { return m_backupTargetType != 0; }
+    bool useBDI() const override { return m_backupTargetType != 0; }
     bool useEncryptedBDI() const { return m_backupTargetType == 2; }
     bool isBDIPasswordInKeychain() const { return m_BDIPasswordInKeychain; }
     void setBDIPasswordInKeychain(bool flag);
@@ -309,37 +299,73 @@ public:
     // cannot give one or it cannot be created.
     QString restoreDestFolderPathForPass(long pass) const;
 
+    // ---- What a run asks of the project ---------------------------------------------------------
+    // The pass's source folder; null while a restore is requested.
+    QString sourcePathForPass(long pass) const override;
+    // The work folder, for every pass; null while a restore is requested.
+    QString destPathForPass(long pass) const override;
+    // The last version folder in the project folder; null without one.
+    QString linkFolderPath() const;
+    // The path of this project's version list "qv3info.plist"; null when the destination is not
+    // readable, the project folder is missing or the list belongs to another project.
+    QString QV3InfoPath() const;
+    // Both sides of the pass keep owners, extended attributes and hard links (btrfs, ext2/3/4,
+    // xfs); an image destination always counts.
+    bool isMacSrcDestForPass(long pass) const override;
+    // The destination is btrfs, ext2/3/4 or xfs.
+    bool isMacDest() const;
+    // The pass's source is one volume of a System/Data group on a system of 10.15 or later.
+    bool isSourceDoubleVolumeSystemForPass(long pass) const override;
+    // The snapshot-backup system exclude list.
+    int systemExcludeListType() const override { return 4; }
+    // The start-of-run lines of the run log: who started it, each source, the destination.
+    void printStartStatisticToLog() override;
+    // A work message of the run log: the text of the code, its "%@" filled with the texts given.
+    void workMessage(int code, const QString& info);
+    void workMessage2(int code, const QString& info, const QString& info2);
+    // Mounts the destination and the share sources that are not mounted; true when a source was
+    // mounted (the settings sheet's "mount" button).
+    bool doMount();
+    // The same before a run, only with full automount on; what it mounts is marked for
+    // unmounting after the run.
+    bool doAutomount() override;
+    // Unmounts exactly the places the run's automount marked.
+    void doAutoUnmount() override;
+    // Ownership has no switch on Linux: these set and clear the destination's flags only.
+    bool doOwnersEnablePepare();
+    bool doOwnersEnableEnding();
+
     // ---- Run state ----------------------------------------------------------------------------
-    void setInState(int code);
-    bool isInState(int code) const { return m_currentOperation == code; }
-    bool isInProcess() const { return m_currentOperation != OpIdle; }
-    int currentOperation() const { return m_currentOperation; }
-    void setInProcess(bool inProcess, int operation);
+    void setInState(int code) override;
+    bool isInState(int code) const override { return m_currentOperation == code; }
+    bool isInProcess() const override { return m_currentOperation != OpIdle; }
+    int currentOperation() const override { return m_currentOperation; }
+    void setInProcess(bool inProcess, int operation) override;
     bool needRestore() const { return !m_restoreData.isEmpty() || m_currentOperation == OpRestore; }
-    int mainButtonState();
-    void setMainButtonState(int state);
-    double indicatorPosition() const { return m_indicatorPosition.load(); }
-    double indicatorPositionForGlobal() const;
-    void setIndicatorPosition(double position);
-    void setIndicatorPosition(double position, bool showNow);
+    int mainButtonState() const override;
+    void setMainButtonState(int state) override;
+    double indicatorPosition() const override { return m_indicatorPosition.load(); }
+    double indicatorPositionForGlobal() const override;
+    void setIndicatorPosition(double position) override;
+    void setIndicatorPosition(double position, bool showNow) override;
     void setIndicatorPositionInZero();
     void setFullSize(double units);
     void setSelected(bool flag);
     bool isCurrent() const { return m_selected; }
-    bool isSelected() const;
-    QString lastStatusString() const;
+    bool isSelected() const override;
+    QString lastStatusString() const override;
     void setLastStatusString(const QString& text);
     void setUTF8StatusString(const char* text);
-    int lastStateChange() const { return m_lastStateChange; }
+    int lastStateChange() const override { return m_lastStateChange; }
     void registerExternalChange(int code);
-    QString processingCodeString() const { return m_processingCodeString; }
+    QString processingCodeString() const override { return m_processingCodeString; }
     void setProcessingCodeString(const QString& code) { m_processingCodeString = code; }
     bool isReady() const { return srcLocationCount() > 0; }
-    bool isReadyForInterface() const { return isReady(); }
+    bool isReadyForInterface() const override { return isReady(); }
 
     // Log sink routing of run texts; callable from reader threads.
     void processMessage(const LogText& text, quint64 options, QObject* sender) override;
-    void sendTextInfo(const QString& text, qint32 type, quint8 target, QObject* sender);
+    void sendTextInfo(const QString& text, qint32 type, quint8 target, QObject* sender) override;
 
     // Scheduled due test; the four numbers are passed along but not used.
     bool isTimeToProcessDate(const QDateTime& now, int monthDay, int weekDay, int HH, int MM);
@@ -350,7 +376,7 @@ public:
     std::shared_ptr<IBackup3> duplicateProject();
 
     // ---- Stored form --------------------------------------------------------------------------
-    void saveToDict(QVariantMap& dict) const;
+    void saveToDict(QVariantMap& dict) const override;
     // True exactly when "Name" held a string. scheme is the list's property scheme: the
     // destination is read only above 0.
     bool loadFromDict(const QVariantMap& dict, int scheme);
@@ -381,14 +407,7 @@ private:
     void saveLocationsToDict(QVariantMap& dict) const;
     void loadLocationsFromDict(const QVariantMap& dict, int scheme);
     void raiseTagCounterToSources();
-
-    // project base
-    bool m_useAdminPrivileges = true;
-    bool m_scheduleProcessStartIfLate = true;
-    bool m_fullAutomount = false;
-    int m_extendedAttrsProcessType = 0;
-    QString m_customExcludesTmpFileName;
-    QString m_systemExcludesTmpFileName;
+    bool mountPlaces(bool automount);
 
     QString m_name;
     QString m_fileName;
@@ -420,7 +439,7 @@ private:
     double m_fullNumberOfUnits = 0;
     bool m_selected = false;
     std::atomic<double> m_indicatorPosition { 0 };
-    int m_buttonState = 0;
+    mutable int m_buttonState = 0; // recomputed by mainButtonState()
     std::atomic<int> m_lastStateChange { 0 };
     int m_currentOperation = 0;
     bool m_inProcess = false;

@@ -75,7 +75,7 @@ void IBackup3::saveToDict(QVariantMap& dict) const
     filters.insert(cnsExcludeAliases, isExcludeAliases());
     filters.insert(cnsExcludeByPattern, isExcludeByPattern());
     filters.insert(cnsIncludeByPattern, isIncludeByPattern());
-    filters.insert(cnsExcludeExtAttrs, qint64(m_extendedAttrsProcessType));
+    filters.insert(cnsExcludeExtAttrs, qint64(extendedAttrsProcessType()));
     if (!m_nsExcludePattern.isNull())
         filters.insert(cnsExcludePattern, m_nsExcludePattern);
     if (!m_nsIncludePattern.isNull())
@@ -109,9 +109,8 @@ void IBackup3::saveToDict(QVariantMap& dict) const
     dict.insert(cnsDiskImageMaxSizeType, qint64(m_DIMaxSizeType));
     dict.insert(cnsDiskImageMaxSizeCustomValue, m_DIMaxSizeCustomValue);
 
-    // the project base's two keys, always as integers 0 or 1
-    dict.insert(cnsSheduleProcessInSpecTimeOnly, qint64(m_scheduleProcessStartIfLate ? 1 : 0));
-    dict.insert(cnsB3FullAutomount, qint64(m_fullAutomount ? 1 : 0));
+    // the project base's keys
+    IProject::saveToDict(dict);
 }
 
 bool IBackup3::loadFromDict(const QVariantMap& dict, int scheme)
@@ -231,12 +230,8 @@ bool IBackup3::loadFromDict(const QVariantMap& dict, int scheme)
     if (isNumber(dict, cnsDiskImageMaxSizeCustomValue))
         setDIMaxSizeCustomValue(dict.value(cnsDiskImageMaxSizeCustomValue).toDouble());
 
-    // project base: an absent or non-number start-if-late key means YES
-    setScheduleProcessStartIfLate(isNumber(dict, cnsSheduleProcessInSpecTimeOnly)
-            ? boolOf(dict, cnsSheduleProcessInSpecTimeOnly)
-            : true);
-    if (isNumber(dict, cnsB3FullAutomount))
-        setFullAutomount(boolOf(dict, cnsB3FullAutomount));
+    // the project base's keys: an absent start-if-late key means YES
+    IProject::loadFromDict(dict);
 
     // A loaded source must never share its tag with a source added later.
     raiseTagCounterToSources();

@@ -8,10 +8,15 @@
 #include "snapshot/B3Places.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
+#include "snapshot/IBackup3Mounter.h"
+#include "utilities/CommonFunctions.h"
 #include "utilities/LogOptions.h"
+#include "utilities/QVLog.h"
 #include "utilities/WorkEndStatus.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <unistd.h>
 
 using namespace B3DictKeys;
 
@@ -361,6 +366,211 @@ bool IBackup3::saveCustomExcludesIntoTmpFileForPass(long pass)
         processMessage(error, LogWord::ProjectWindowRunLog, this);
         return false;
     }
-    setExcludesTmpFileNameCustom(file, m_systemExcludesTmpFileName);
+    setExcludesTmpFileNameCustom(file, QString());
+    return true;
+}
+
+// ---- What a run asks of the project ------------------------------------------------------------
+
+QString IBackup3::sourcePathForPass(long pass) const
+{
+    return needRestore() ? QString() : srcFolderPathForPass(pass);
+}
+
+QString IBackup3::destPathForPass(long) const
+{
+    return needRestore() ? QString() : destFolderPath();
+}
+
+QString IBackup3::linkFolderPath() const
+{
+    if (m_lastProcessFolder.isEmpty() || !B3RestoreItem::isSinglePathComponent(m_lastProcessFolder))
+        return QString();
+    const QString project = projectFolderPath();
+    return project.isEmpty() ? QString() : B3Places::joinPath(project, m_lastProcessFolder);
+}
+
+QString IBackup3::QV3InfoPath() const
+{
+    if (!m_destLocation || !m_destLocation->correctActive() || !m_destLocation->canRead())
+        return QString();
+    const QString folder = B3Places::joinPath(m_destLocation->getUnverifiedFullPath(), projectBackupFolder());
+    if (!QFileInfo(folder).isDir())
+        return QString();
+    const QString path
+        = B3Places::joinPath(folder, QString::fromLatin1(B3Places::cnsB3BackupProjectFolderInfoName));
+    const PlistBridge::ReadResult read = PlistBridge::readFile(path);
+    if (read.status != PlistBridge::ReadStatus::Ok || read.value.typeId() != QMetaType::QVariantMap)
+        return QString();
+    const QString uuid = PlistValue::string(read.value.toMap(), cnsB3UUIDKey);
+    return !uuid.isEmpty() && uuid == m_UUID ? path : QString();
+}
+
+static bool isMacFileSystem(const ILocation& l)
+{
+    return l.isAPFS() || l.isHFSp();
+}
+
+bool IBackup3::isMacDest() const
+{
+    return m_destLocation && isMacFileSystem(*m_destLocation);
+}
+
+bool IBackup3::isMacSrcDestForPass(long pass) const
+{
+    std::unique_ptr<ILocation> source(ILocation::create());
+    std::shared_ptr<ILocation> dest;
+    if (needRestore()) {
+        if (!source->setupWithPath(restoreSrcFolderPathForPass(pass)))
+            source.reset();
+        dest.reset(ILocation::create());
+        if (!dest->setupWithPath(restoreDestFolderPathForPass(pass)))
+            dest.reset();
+    } else {
+        if (!source->setupWithPath(srcFolderPathForPass(pass)))
+            source.reset();
+        dest = m_destLocation;
+    }
+    if (source)
+        source->reset();
+    if (dest)
+        dest->reset();
+    const bool destIsMac = useBDI() || (dest && isMacFileSystem(*dest));
+    return destIsMac && source && isMacFileSystem(*source);
+}
+
+bool IBackup3::isSourceDoubleVolumeSystemForPass(long pass) const
+{
+    const ILocation* source = sourceLocationForPass(pass);
+    return source && QVSystemVersion() >= 101500 && source->isGrouped();
+}
+
+void IBackup3::printStartStatisticToLog()
+{
+    auto tr = [](const char* text) { return QCoreApplication::translate("Localizable", text); };
+    processMessage(m_processingBySchedule ? tr("Started by scheduler") : tr("Started by user"),
+        LogWord::ProjectRunLog, this);
+    for (const auto& s : m_srcLocations) {
+        if (!s)
+            continue;
+        processMessage(tr("Source \"%1\" Info: %2").arg(innerLastComponent(*s), infoTextForLocation(s.get())),
+            LogWord::ProjectRunLog, this);
+    }
+    const QString destInfo = m_destLocation ? infoTextForLocation(m_destLocation.get()) : QString();
+    processMessage(useBDI() ? tr("Destination Volume Info: Disk Image; %1").arg(destInfo)
+                            : tr("Destination Volume Info: %1").arg(destInfo),
+        LogWord::ProjectRunLog, this);
+}
+
+// ---- Mounting ----------------------------------------------------------------------------------
+
+bool IBackup3::doMount()
+{
+    return mountPlaces(false);
+}
+
+bool IBackup3::doAutomount()
+{
+    return mountPlaces(true);
+}
+
+bool IBackup3::mountPlaces(bool automount)
+{
+    auto tr = [](const char* text) { return QCoreApplication::translate("Localizable", text); };
+    IBackup3Mounter& mounter = IBackup3Mounter::shared();
+    const qint64 mark = automount ? ILocation::FlagUnmountAfterRun : 0;
+    const bool skip = automount && !isFullAutomount();
+    bool ok = true;
+    ILocation* dest = m_destLocation.get();
+    if (dest && dest->getDeviceType() == ILocation::DeviceNetworkVolume && !dest->isActiveForce()) {
+        if (!skip && !mounter.mountLocation(dest, mark)) {
+            processMessage(tr("Target automount error"), LogWord::ProjectWindowRunLog, this);
+            processMessage(
+                QVFuncStatus(QStringLiteral("CVolumeMounter::mountLocation")), LogWord::ProjectRunLog, this);
+            ok = false;
+        }
+    } else if (dest
+        && (dest->getDeviceType() == ILocation::DeviceFixed || dest->getDeviceType() == ILocation::DeviceUSB)
+        && !dest->isActiveForce() && dest->isUnmountable() && !skip) {
+        if (automount)
+            processMessage(tr("Mounting target volume..."), LogWord::ProjectStatusWindowRunLog, this);
+        for (int i = 0; i < 3; ++i)
+            QVProcessEvents();
+        bool mounted = false;
+        const QString device = mounter.volumeBSDNameByUUID(dest->getVolumeUUID(), &mounted);
+        if (device.isEmpty()) {
+            QVFullLog(QStringLiteral("***     Target bsdName not found"));
+            return false;
+        }
+        QString answer = mounter.mountDiskForVolumeBSDName(device);
+        if (!answer.isEmpty()) {
+            if (answer.endsWith(QLatin1Char('\n')))
+                answer.chop(1);
+            if (automount)
+                processMessage(answer, LogWord::ProjectStatusWindowRunLog, this);
+            if (answer.contains(QLatin1String("success"))) {
+                if (mark)
+                    dest->addFlag(mark);
+                dest->reset(); // now bound to the volume just mounted
+            } else {
+                QVFullLog(QStringLiteral("***     Target not mounted"));
+                ok = false;
+            }
+        }
+    }
+    if (!ok || m_srcLocations.isEmpty())
+        return false;
+    bool anyMounted = false;
+    for (const auto& s : m_srcLocations) {
+        if (!s || s->getDeviceType() != ILocation::DeviceNetworkVolume || s->isActiveForce() || skip)
+            continue;
+        if (mounter.mountLocation(s.get(), mark)) {
+            anyMounted = true;
+        } else {
+            processMessage(tr("Source \"%1\" automount error").arg(s->getDisplayName()),
+                LogWord::ProjectWindowRunLog, this);
+            processMessage(
+                QVFuncStatus(QStringLiteral("CVolumeMounter::mountLocation")), LogWord::ProjectRunLog, this);
+        }
+    }
+    return anyMounted;
+}
+
+void IBackup3::doAutoUnmount()
+{
+    IBackup3Mounter& mounter = IBackup3Mounter::shared();
+    ILocation* dest = m_destLocation.get();
+    if (dest && dest->isActive() && dest->isFlag(ILocation::FlagUnmountAfterRun)) {
+        processMessage(QCoreApplication::translate("Localizable", "Unmounting Target volume..."),
+            LogWord::ProjectStatusWindowRunLog, this);
+        mounter.unmountLocation(dest, 0);
+        dest->removeFlag(ILocation::FlagUnmountAfterRun);
+    }
+    // Only what this project's run mounted: a volume someone else mounted stays.
+    for (const auto& s : m_srcLocations)
+        if (s && s->isFlag(ILocation::FlagUnmountAfterRun))
+            mounter.unmountLocation(s.get(), 0);
+}
+
+// ---- Ownership ---------------------------------------------------------------------------------
+
+bool IBackup3::doOwnersEnablePepare()
+{
+    if (::geteuid() != 0 || !m_destLocation)
+        return true;
+    // Linux file systems always keep owners: ownership counts as on, and there is nothing to
+    // switch, so the mark of a switch made by the program is set for the ending to clear.
+    m_destLocation->addFlag(1);
+    if (!useBDI())
+        m_destLocation->addFlag(ILocation::FlagOwnersEnabled);
+    return true;
+}
+
+bool IBackup3::doOwnersEnableEnding()
+{
+    if (::geteuid() != 0 || !m_destLocation)
+        return true;
+    if (!useBDI() && m_destLocation->isFlag(ILocation::FlagOwnersEnabled))
+        m_destLocation->removeFlag(ILocation::FlagOwnersEnabled);
     return true;
 }

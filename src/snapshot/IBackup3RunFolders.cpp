@@ -5,9 +5,11 @@
 #include "projects/ILocation.h"
 #include "snapshot/B3Places.h"
 #include "snapshot/IBackup3.h"
+#include "utilities/IProcController.h"
+#include "utilities/LogOptions.h"
 
-#include <filesystem>
-#include <system_error>
+#include <QCoreApplication>
+#include <QFileInfo>
 
 QString IBackup3::projectFolderPath() const
 {
@@ -68,9 +70,22 @@ QString IBackup3::restoreDestFolderPathForPass(long pass) const
     const QString path = B3Places::restoreDestFolderPath(m_restoreData, pass, m_restorePath, sourcePath);
     if (path.isEmpty())
         return QString();
-    std::error_code ec;
-    std::filesystem::create_directories(NameCodec::encodeStd(path), ec);
-    if (ec && !std::filesystem::is_directory(NameCodec::encodeStd(path)))
-        return QString();
+    // The folders are made with the project's rights: as root for an administrator restore, so
+    // that a target the user cannot write into can still take the items back.
+    const bool admin = isUseAdminPrivilegesForPass(pass);
+    QString made;
+    for (const QString& component : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        made += QLatin1Char('/') + component;
+        if (QFileInfo(made).isDir())
+            continue;
+        QString comment;
+        if (!IProcController::makeDir(made, admin, &comment)) {
+            const_cast<IBackup3*>(this)->processMessage(
+                QCoreApplication::translate("Localizable", "Folder \"%1\" creation error: %2")
+                    .arg(made, comment),
+                LogWord::ProjectWindowRunLog, nullptr);
+            return QString();
+        }
+    }
     return path;
 }
