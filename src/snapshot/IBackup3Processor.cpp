@@ -12,9 +12,11 @@
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IBackup3Controller.h"
 #include "snapshot/IBackupCutUtil.h"
+#include "snapshot/IDiskImage.h"
 #include "utilities/CommonFunctions.h"
 #include "utilities/IAuthorizer.h"
 #include "utilities/ICommon.h"
+#include "utilities/IDiskUtil.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/IProcController.h"
 #include "utilities/IShellServices.h"
@@ -29,6 +31,7 @@
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
+#include <limits>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -507,6 +510,7 @@ void IBackup3Processor::endFailedRunStart(const std::shared_ptr<IBackup3>& proje
     project->removeExcludesTmpFileNameCustom(true, true);
     project->setInProcess(false, IBackup3::OpIdle);
     project->setInState(IBackup3::OpIdle);
+    project->closeBDI();
     project->setIndicatorPosition(0);
     project->setMainButtonState(1);
     _processStatus = wesTerminateByUser;
@@ -786,6 +790,13 @@ void IBackup3Processor::printErrorAccumulatorToLog()
     if (facts.processStatus == wesClear && facts.accumulator == peaClear)
         return;
     facts.useImage = P.useBDI();
+    facts.imageAvailable = [&P] { return !P.BDI() || !P.BDI()->imagePathVerified(true).isNull(); };
+    facts.imageFreeBytes = [&P] {
+        const QString where = P.isBDICurrentlyActivated() ? P.getBDIContentPath() : P.BDIFolderPath();
+        const quint64 free = IDiskUtil::availableSpaceOnVolume(where);
+        // 0 means "not known": that alone never calls the image full.
+        return free == 0 ? std::numeric_limits<qint64>::max() : qint64(free);
+    };
     facts.passCurrent = _currentPass < _passCount;
     facts.sourceUnavailable = [this] { return isSourceUnavailable(); };
     facts.destinationUnavailable = [this] { return isDestinationUnavailable(); };
@@ -811,6 +822,7 @@ void IBackup3Processor::finishTerminated()
     P.setInState(IBackup3::OpIdle);
     P.setIndicatorPosition(0);
     _processStatus = wesTerminateByUser;
+    P.closeBDI();
     _processStoppedTickCount = steadyMs();
     // The work folder stays as it is; the next run reuses it.
     P.setProcessingCodeString(QString());
@@ -924,8 +936,17 @@ void IBackup3Processor::continueAfterVersion()
     IBackup3Controller::shared().setNoSendTextInfo(false);
     P.setIndicatorPositionInZero();
     P.setInState(IBackup3::OpIdle);
+    // Thinning runs while the image is still attached.
     if (!m_restore && !(st & wesErrors))
         cutBackup(P);
+    P.closeBDI();
+    // A full image: the user may choose a new, larger one, and the run starts again on it.
+    if (result == wrcFailed && !m_restore && P.useBDI() && P.BDIlastWorkingState().code == 5
+        && P.changeTargetForBDIbyUserCreationOnly(false)) {
+        _backup3.reset();
+        processProject(project);
+        return;
+    }
     P.setInProcess(false, IBackup3::OpIdle);
     P.setProcessingCodeString(QString());
     reportEnd(result);
