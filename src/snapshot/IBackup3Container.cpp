@@ -173,7 +173,9 @@ bool IBackup3Container::deleteCurrentBackup3()
                 .arg(project->name()));
         return false;
     }
-    // The keychain item of an encrypted image's password is removed with the image handling.
+    // The password of an encrypted image goes with its project: no orphaned keychain item.
+    if (project->useEncryptedBDI())
+        project->removeKeychain();
     project->setSelected(false);
     m_backup3List.removeAt(m_currentBackup3Index);
     if (m_backup3List.isEmpty())

@@ -3,6 +3,7 @@
 #include "FakeBackup3Engine.h"
 #include "FakeLocationServices.h"
 #include "KvTest.h"
+#include "MemoryKeychain.h"
 #include "RecordingBackup3Controller.h"
 #include "RecordingShellServices.h"
 #include "ScriptedClock.h"
@@ -37,6 +38,8 @@ private Q_SLOTS:
     void emptyQueueReportsResultZero();
     void failedStartLeavesTheProjectIdle();
     void deletingRunningAndQueuedProjects();
+    void deletingRemovesTheImagePassword_data();
+    void deletingRemovesTheImagePassword();
     void abortAndUnmount();
     void agentData();
 
@@ -232,6 +235,39 @@ void TestB3Queue::deletingRunningAndQueuedProjects()
     QVERIFY(m_list->deleteCurrentBackup3());
     QCOMPARE(m_list->currentBackup3Index(), qint64(-1));
     QVERIFY(!m_list->deleteCurrentBackup3());
+}
+
+void TestB3Queue::deletingRemovesTheImagePassword_data()
+{
+    QTest::addColumn<int>("targetType");
+    QTest::addColumn<int>("itemsLeft"); // of the project's item and another project's
+    QTest::newRow("encrypted image: its password goes") << 2 << 1;
+    QTest::newRow("plain image: nothing to remove") << 1 << 2;
+    QTest::newRow("folder destination") << 0 << 2;
+}
+
+void TestB3Queue::deletingRemovesTheImagePassword()
+{
+    QFETCH(int, targetType);
+    QFETCH(int, itemsLeft);
+    MemoryKeychain keychain;
+    auto p = add(QStringLiteral("Docs"));
+    p->setBackupTargetType(targetType);
+    const QString kind = IBackup3::keychainItemKind();
+    keychain.items << MemoryKeychain::Item { IBackup3::keychainServiceForName(p->name()), p->UUID(), kind,
+        QString(), QStringLiteral("secret") };
+    keychain.items << MemoryKeychain::Item { IBackup3::keychainServiceForName(QStringLiteral("Other")),
+        QStringLiteral("OTHER-UUID"), kind, QString(), QStringLiteral("other") };
+    QVERIFY(m_list->setCurrentBackup3ByIndex(m_list->indexOfBackup3(p.get())));
+    QVERIFY(m_list->deleteCurrentBackup3());
+    QCOMPARE(keychain.items.size(), itemsLeft);
+    QCOMPARE(keychain.items.last().account, QStringLiteral("OTHER-UUID"));
+    // without an item the keychain is left as it is
+    auto q = add(QStringLiteral("Mail"));
+    q->setBackupTargetType(2);
+    QVERIFY(m_list->setCurrentBackup3ByIndex(m_list->indexOfBackup3(q.get())));
+    QVERIFY(m_list->deleteCurrentBackup3());
+    QCOMPARE(keychain.items.size(), itemsLeft);
 }
 
 void TestB3Queue::abortAndUnmount()
