@@ -45,6 +45,8 @@ private Q_SLOTS:
     void allSourcesUnusable_data();
     void allSourcesUnusable();
     void duplicateGetsItsOwnPlaces();
+    void dueOnMount_data();
+    void dueOnMount();
 
 private:
     std::shared_ptr<IBackup3> projectWithSources(const QVariantList& sources);
@@ -250,6 +252,43 @@ void TestB3Sources::duplicateGetsItsOwnPlaces()
     copy->srcLocations().at(1)->setAutomount(true);
     QCOMPARE(docs->srcLocations().at(1)->getFlags(), qint64(0));
     QVERIFY(!docs->srcLocations().at(1)->isAutomount());
+}
+
+void TestB3Sources::dueOnMount_data()
+{
+    QTest::addColumn<bool>("scheduled");
+    QTest::addColumn<bool>("lastFailed");
+    QTest::addColumn<bool>("onMount");
+    QTest::addColumn<QString>("mountedUUID");
+    QTest::addColumn<bool>("withDestination");
+    QTest::addColumn<bool>("due");
+    QTest::newRow("unscheduled") << false << false << true << kStickUUID << true << true;
+    QTest::newRow("scheduled, last run failed") << true << true << true << kStickUUID << true << true;
+    QTest::newRow("scheduled, last run fine") << true << false << true << kStickUUID << true << false;
+    QTest::newRow("no run on mount") << false << false << false << kStickUUID << true << false;
+    QTest::newRow("another volume") << false << false << true << kDataUUID << true << false;
+    QTest::newRow("no destination") << false << false << true << kStickUUID << false << false;
+}
+
+void TestB3Sources::dueOnMount()
+{
+    QFETCH(bool, scheduled);
+    QFETCH(bool, lastFailed);
+    QFETCH(bool, onMount);
+    QFETCH(QString, mountedUUID);
+    QFETCH(bool, withDestination);
+    QFETCH(bool, due);
+    m_volumes->add(QStringLiteral("root"), QStringLiteral("/"), kDataUUID);
+    // the stick was just mounted under a new path; the project stored it elsewhere
+    m_volumes->add(QStringLiteral("stick"), QStringLiteral("/mnt/qvtest-new"), mountedUUID,
+        QStringLiteral("ext4"), VolumeBaseItem::ConnectionUSB);
+    auto p = projectWithSources({ place("/mnt/qvtest-old", "/Docs", kStickUUID, 1, 1, "stick") });
+    if (withDestination)
+        p->setDestLocation(IBackup3::locationFromDict(place("/", "srv/backups", "-")));
+    p->setScheduled(scheduled);
+    p->setLastProcessFailed(lastFailed);
+    p->setProcessOnMount(onMount);
+    QCOMPARE(p->isNeedToProcessOnMount(QStringLiteral("/mnt/qvtest-new")), due);
 }
 
 QTEST_GUILESS_MAIN(TestB3Sources)
