@@ -426,6 +426,7 @@ void IBackup3Processor::processProject(const std::shared_ptr<IBackup3>& project)
         bool ok = prepareSrcLocations(P);
         if (ok)
             ok = prepareDestBackupFolders(P);
+        P.doOwnersEnablePepare();
         if (!ok) {
             if (IProcController::lastProcessResult() == 6 && IShellServices::shared().isStartedByAgent())
                 message(loc("The process requires admin access (use the program Preference to set the "
@@ -511,6 +512,7 @@ void IBackup3Processor::endFailedRunStart(const std::shared_ptr<IBackup3>& proje
     project->setInProcess(false, IBackup3::OpIdle);
     project->setInState(IBackup3::OpIdle);
     project->closeBDI();
+    project->doOwnersEnableEnding();
     project->setIndicatorPosition(0);
     project->setMainButtonState(1);
     _processStatus = wesTerminateByUser;
@@ -823,6 +825,7 @@ void IBackup3Processor::finishTerminated()
     P.setIndicatorPosition(0);
     _processStatus = wesTerminateByUser;
     P.closeBDI();
+    P.doOwnersEnableEnding();
     _processStoppedTickCount = steadyMs();
     // The work folder stays as it is; the next run reuses it.
     P.setProcessingCodeString(QString());
@@ -940,6 +943,7 @@ void IBackup3Processor::continueAfterVersion()
     if (!m_restore && !(st & wesErrors))
         cutBackup(P);
     P.closeBDI();
+    P.doOwnersEnableEnding();
     // A full image: the user may choose a new, larger one, and the run starts again on it.
     if (result == wrcFailed && !m_restore && P.useBDI() && P.BDIlastWorkingState().code == 5
         && P.changeTargetForBDIbyUserCreationOnly(false)) {
