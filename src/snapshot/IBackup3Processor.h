@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QVariantMap>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -157,6 +158,8 @@ private:
     void reportEnd(int code);
     void printErrorAccumulatorToLog();
     bool isSourceUnavailable() const;
+    // Writes the version list; into a root-owned project folder through the root runner.
+    bool writeVersionList(const QString& folder, const QVariantMap& dict, QString* error);
     bool isDestinationUnavailable() const;
 
     // Fields of the run, as the engine names them.

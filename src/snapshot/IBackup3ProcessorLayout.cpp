@@ -3,6 +3,7 @@
 
 #include "platform/NameCodec.h"
 #include "platform/NameSanitizer.h"
+#include "platform/PlistBridge.h"
 #include "platform/RootProcess.h"
 #include "projects/ILocation.h"
 #include "snapshot/Backup3VersionList.h"
@@ -13,6 +14,7 @@
 #include "utilities/IPathUtil.h"
 #include "utilities/IProcController.h"
 #include "utilities/LogOptions.h"
+#include "utilities/TempFolder.h"
 
 #include <QCoreApplication>
 #include <cerrno>
@@ -245,7 +247,7 @@ bool IBackup3Processor::isFullProjectFolder(const QString& folder, IBackup3& pro
             LogWord::WindowPrefixedNow);
         const QVariantMap rebuilt = Backup3VersionList::rebuildFromFolders(folder, project.UUID());
         QString writeError;
-        if (!Backup3VersionList::write(folder, rebuilt, &writeError)) {
+        if (!writeVersionList(folder, rebuilt, &writeError)) {
             message(writeError, LogWord::WindowPrefixedNow);
             return false;
         }
@@ -322,13 +324,45 @@ bool IBackup3Processor::saveLastProcessData(IBackup3& project, bool UUIDOnly, QS
     }
     IPathUtil::setUsedAdminPrivileges(m_admin);
     QString writeError;
-    if (!Backup3VersionList::write(G, dict, &writeError)) {
+    if (!writeVersionList(G, dict, &writeError)) {
         if (error)
             *error = writeError;
         return false;
     }
     IPathUtil::fixOwnerForFile(joined(G, Backup3VersionList::fileName()));
     return true;
+}
+
+bool IBackup3Processor::writeVersionList(const QString& folder, const QVariantMap& dict, QString* error)
+{
+    QString writeError;
+    if (Backup3VersionList::write(folder, dict, &writeError))
+        return true;
+    if (!m_admin || ::geteuid() == 0) {
+        if (error)
+            *error = writeError;
+        return false;
+    }
+    // The project folder belongs to root: the list is written in this process's private folder
+    // and put in place as root, by a rename inside the project folder.
+    std::string tmpError;
+    const std::string tmp = TempFolder::createFile(TempFolder::defaultBase(), &tmpError);
+    const QString staged = NameCodec::decode(tmp);
+    bool ok = !tmp.empty() && PlistBridge::writeFileAtomically(staged, dict, &writeError);
+    const QString next = joined(folder, QStringLiteral(".qv3info.plist.new"));
+    QString out;
+    ok = ok
+        && IProcController::runRootedToolWithArgsArray(
+            { QStringLiteral("cp"), QStringLiteral("--"), staged, next }, &out)
+        && IProcController::runRootedToolWithArgsArray(
+            { QStringLiteral("mv"), QStringLiteral("-T"), QStringLiteral("--"), next,
+                joined(folder, Backup3VersionList::fileName()) },
+            &out);
+    if (!tmp.empty())
+        ::unlink(tmp.c_str());
+    if (!ok && error)
+        *error = out.trimmed().isEmpty() ? writeError : out.trimmed();
+    return ok;
 }
 
 int IBackup3Processor::renameWorkFolder(
