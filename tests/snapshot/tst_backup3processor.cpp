@@ -92,6 +92,7 @@ private Q_SLOTS:
     void leftOverWorkFolderIsReusedWithoutStaleItems();
     void versionNameClash();
     void restoreKeepsNewerFilesAndDeletesNothing();
+    void scheduledRunWithTheVolumeAbsentFails();
 
 private:
     // Sources named "S1".."Sn" under src/ (tags 1..n), the destination dest/.
@@ -679,6 +680,27 @@ void TestBackup3Processor::restoreKeepsNewerFilesAndDeletesNothing()
     QVERIFY(project->restoreData().isEmpty());
     // A restore records no version.
     QCOMPARE(versions().size(), 1);
+}
+
+void TestBackup3Processor::scheduledRunWithTheVolumeAbsentFails()
+{
+    // The destination's volume is not mounted: its mount point is an empty folder on "/".
+    const QVariantMap absent { { "MountPoint", m_tree->filePath(QStringLiteral("dest")) },
+        { "PathFromMountPoint", "Backups" }, { "VolumeUUID", "0A1B2C3D-0000-4000-8000-0000000000AB" },
+        { "DisplayName", "Stick" }, { "DeviceType", qint64(1) } };
+    auto project = makeProject(1, { { "Destination", absent } });
+    QVERIFY(project);
+    fakeRsync();
+    project->setProcessingBySchedule(true);
+    m_list->addBackup3ToProcessingList(project);
+    const qsizetype before = m_pane->finishedCodes.size();
+    m_list->processNext();
+    QTRY_COMPARE_WITH_TIMEOUT(m_pane->finishedCodes.size(), before + 1, 20000);
+    QCOMPARE(m_pane->finishedCodes.last(), 1);
+    QVERIFY(logged(QStringLiteral("Destination volume \"Stick\" is not active")));
+    QVERIFY(fakeCalls().isEmpty());
+    QVERIFY(m_tree->list("dest").empty());
+    QVERIFY(project->isLastProcessFailed());
 }
 
 QTEST_MAIN(TestBackup3Processor)
