@@ -518,6 +518,34 @@ void IBackup3::processMessage(const LogText& text, quint64 options, QObject* sen
     Q_UNUSED(sender);
 }
 
+// Fills the "%@" places of a work-message format in turn; the texts are taken as they are.
+static QString fillWorkFormat(const QString& format, const QStringList& texts)
+{
+    QString out;
+    qsizetype from = 0, n = 0;
+    for (qsizetype at = format.indexOf(QLatin1String("%@")); at >= 0;
+         at = format.indexOf(QLatin1String("%@"), from)) {
+        out += format.mid(from, at - from);
+        out += n < texts.size() ? texts.at(n) : QString();
+        ++n;
+        from = at + 2;
+    }
+    return out + format.mid(from);
+}
+
+void IBackup3::workMessage(int code, const QString& info)
+{
+    const QString format = workMessageString(code);
+    processMessage(info.isNull() ? format : fillWorkFormat(format, { info }), LogWord::WindowPrefixed, this);
+}
+
+void IBackup3::workMessage2(int code, const QString& info, const QString& info2)
+{
+    const QString format = workMessageString(code);
+    processMessage(
+        info.isNull() ? format : fillWorkFormat(format, { info, info2 }), LogWord::WindowPrefixed, this);
+}
+
 void IBackup3::sendTextInfo(const QString& text, qint32 type, quint8 target, QObject*)
 {
     if (target & tpStatus)

@@ -9,6 +9,7 @@
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IBackup3Mounter.h"
+#include "snapshot/IDiskImage.h"
 #include "utilities/CommonFunctions.h"
 #include "utilities/LogOptions.h"
 #include "utilities/QVLog.h"
@@ -343,6 +344,9 @@ B3ExcludeFile::Rules IBackup3::customExcludeRulesForPass(long pass) const
     const QString dest = destinationFullPath();
     if (!dest.isEmpty() && !useBDI())
         extra << B3Places::joinPath(dest, projectBackupFolder());
+    // The same for the image bundle of an image destination.
+    if (useBDI() && m_BDI && !m_BDI->imagePathVerified(false).isEmpty())
+        extra << m_BDI->imagePathVerified(false);
     return B3ExcludeFile::rulesForSource(src, m_excludePathList.value_or(QStringList()), extra);
 }
 

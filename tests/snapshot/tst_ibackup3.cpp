@@ -9,6 +9,7 @@
 #include "TempTree.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
+#include "snapshot/IDiskImage.h"
 #include "utilities/LogOptions.h"
 
 #include <QThread>
@@ -25,6 +26,7 @@ private Q_SLOTS:
     void missingNextDateIsComputedNotDue();
     void routing();
     void routingFromWorkerThreadStoresWithoutRedraw();
+    void workMessages();
     void progressOnlyMovesForward();
     void statusTextIsCutAtACharacter();
     void stateAndButton();
@@ -32,6 +34,7 @@ private Q_SLOTS:
     void duplicates();
     void excludeList();
     void exclusionFileOfAPass();
+    void imageInsideTheSourceIsLeftOut();
 
 private:
     std::unique_ptr<RecordingBackup3Controller> m_pane;
@@ -163,6 +166,22 @@ void TestIBackup3::routingFromWorkerThreadStoresWithoutRedraw()
     delete worker;
     QCOMPARE(p->lastStatusString(), QStringLiteral("from a reader"));
     QVERIFY(!m_pane->calls.contains(QStringLiteral("validateStatusString")));
+}
+
+void TestIBackup3::workMessages()
+{
+    auto p = m_list->createNewBackup3(QStringLiteral("Docs"));
+    m_shell->clear();
+    p->workMessage(2, QStringLiteral("/mnt/b/%@ 100%"));
+    p->workMessage2(10, QStringLiteral("tmp"), QStringLiteral("b3_x"));
+    p->workMessage(8, QString());
+    const auto m = m_shell->messages();
+    QCOMPARE(m.size(), 3);
+    // a "%@" or "%" inside a path stays as it is
+    QCOMPARE(m.at(0).text, QByteArray("Destination folder \"/mnt/b/%@ 100%\" is not found"));
+    QCOMPARE(m.at(1).text, QByteArray("Temporary folder (tmp) can not be renamed to \"b3_x\""));
+    QCOMPARE(m.at(2).text, QByteArray("Destination folder has not been chosen"));
+    QCOMPARE(m.at(0).options, LogWord::WindowPrefixed);
 }
 
 void TestIBackup3::progressOnlyMovesForward()
@@ -324,6 +343,28 @@ void TestIBackup3::exclusionFileOfAPass()
     p.reset();
     m_list.reset();
     QVERIFY(!QFile::exists(file)); // a project's file goes with it
+}
+
+void TestIBackup3::imageInsideTheSourceIsLeftOut()
+{
+    auto p = m_list->createNewBackup3(QStringLiteral("Home"));
+    auto place = [](const QString& inner) {
+        return QVariantMap { { "URL", "-" }, { "PathFromMountPoint", inner }, { "DisplayName", "d" },
+            { "VolumeUUID", "-" }, { "MountPoint", "/" }, { "DeviceType", qint64(0) }, { "Automount", false },
+            { "Tag", qint64(1) }, { "Removable", false } };
+    };
+    QVariantMap d;
+    p->saveToDict(d);
+    d.insert(QStringLiteral("Sources"), QVariantList { place("home/u") });
+    d.insert(QStringLiteral("Destination"), place("home/u/Backups"));
+    QVERIFY(p->loadFromDict(d, 1));
+    p->setBackupTargetType(1);
+    p->setBDI(IDiskImage::createWithBackup(p.get()));
+    QVERIFY(p->BDI());
+    const QString image = p->BDI()->imagePathVerified(false);
+    QVERIFY(image.startsWith(QStringLiteral("/home/u/Backups/")));
+    const QByteArray line = QByteArray("/u/Backups/") + image.mid(16).toUtf8();
+    QVERIFY(p->customExcludeRulesForPass(0).lines.contains(line));
 }
 
 QTEST_GUILESS_MAIN(TestIBackup3)
