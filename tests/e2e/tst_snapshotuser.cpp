@@ -1,4 +1,4 @@
-// kv-test: labels=root timeout=600 fixtures=kv_loop_cleanup,kv_testuser lock=kvtest
+// kv-test: labels=root timeout=600 fixtures=kv_loop_cleanup,kv_testuser lock=kvtest serial
 
 // A snapshot-backup run as an unprivileged user through the headless driver, with a source file
 // that user cannot read: the run fails, says which file and why, and records no version.
