@@ -183,7 +183,8 @@ bool IFileCopier::copy(const QString& source, const QString& target, QString* co
             *comment = why;
         return false;
     };
-    m_stopped = false;
+    if (m_stopped)
+        return fail(tr("The copy was stopped."));
     const QString tool = toolPath();
     if (tool.isEmpty())
         return fail(tr("The copying tool was not found."));

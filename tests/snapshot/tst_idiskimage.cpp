@@ -1,8 +1,46 @@
 #include "KvTest.h"
+#include "MemoryKeychain.h"
+#include "RecordingBackup3Controller.h"
+#include "RecordingShellServices.h"
+#include "ScriptedUiPrompts.h"
 #include "TempTree.h"
+#include "platform/NameCodec.h"
+#include "projects/ILocation.h"
+#include "snapshot/IBackup3.h"
 #include "snapshot/IDiskImage.h"
+#include "utilities/AGKeychain.h"
 
 #include <QtTest>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kUUID = QStringLiteral("1234ABCD-0000-1111-2222-333344445555");
+
+// A project whose image destination is the folder.
+std::shared_ptr<IBackup3> imageProject(const QString& folder, int targetType = 1)
+{
+    auto p = std::make_shared<IBackup3>();
+    p->setName(QStringLiteral("Docs"));
+    p->setUUID(kUUID);
+    p->setFileName(IBackup3::defaultFileName(p->name(), kUUID));
+    std::shared_ptr<ILocation> dest(ILocation::create());
+    dest->setMountPoint(folder);
+    p->setDestLocation(dest);
+    p->setBackupTargetType(targetType);
+    return p;
+}
+
+bool hasMessage(const RecordingShellServices& shell, const QByteArray& text)
+{
+    for (const auto& m : shell.messages())
+        if (m.text.contains(text))
+            return true;
+    return false;
+}
+
+} // namespace
 
 // The project image's names and size rules, as pure functions.
 class TestIDiskImage : public QObject
@@ -129,6 +167,174 @@ private Q_SLOTS:
         QVERIFY(tree.mkdir("Docs_1234ABCD.qv_saved-1.sparsebundle"));
         QCOMPARE(IDiskImage::generateSavedNameForFileWithName(name, tree.path()),
             QStringLiteral("Docs_1234ABCD.qv_saved-2.sparsebundle"));
+    }
+
+    // The stored dictionary takes each key only with its type.
+    void storedDictionary()
+    {
+        IBackup3 project;
+        IDiskImage image(&project);
+        QVERIFY(!image.loadFromDict(QVariant(QStringLiteral("not a dictionary"))));
+        QVERIFY(
+            image.loadFromDict(QVariantMap { { "NamePreffix", 7 }, { "PasswordMD5", QStringLiteral("x") } }));
+        QVERIFY(image.nameSuffix().isEmpty());
+        QVERIFY(image.passwordMD5().isEmpty());
+        QVERIFY(image.dict().isEmpty());
+
+        const QByteArray md5 = IPasswordMD5::createWithPassword(QStringLiteral("pw"))->data();
+        QVERIFY(image.loadFromDict(
+            QVariantMap { { "NamePreffix", QStringLiteral("s") }, { "PasswordMD5", md5 } }));
+        QVERIFY(image.passwordMD5().correspondsToPassword(QStringLiteral("pw")));
+        QCOMPARE(
+            image.dict(), (QVariantMap { { "NamePreffix", QStringLiteral("s") }, { "PasswordMD5", md5 } }));
+    }
+
+    void placesOfAProjectImage()
+    {
+        TempTree t(QStringLiteral("places"));
+        auto p = imageProject(t.path(), 2);
+        IDiskImage image(p.get());
+        QCOMPARE(image.fileName(), QStringLiteral("encr_Docs_1234ABCD.sparsebundle"));
+        QCOMPARE(
+            image.imagePathVerified(false), t.path() + QStringLiteral("/encr_Docs_1234ABCD.sparsebundle"));
+        QVERIFY(image.imagePathVerified(true).isNull());
+        QVERIFY(image.mountedContentPath().isNull());
+        QVERIFY(!p->isBDICurrentlyActivated());
+        QVERIFY(p->closeBDI()); // nothing to close
+    }
+
+    // Without an image object or a destination there is nothing to open.
+    void openWithoutImage()
+    {
+        IBackup3 folderProject;
+        QVERIFY(!folderProject.openBDI());
+        QVERIFY(folderProject.closeBDI());
+        QVERIFY(!folderProject.BDI());
+    }
+
+    // A missing image on a restore (nothing to make) and a file name too short for an image name.
+    void openFailsClearly()
+    {
+        TempTree t(QStringLiteral("missing"));
+        RecordingShellServices shell;
+        ShellServicesScope scope(&shell);
+        auto p = imageProject(t.path());
+        p->setBDI(IDiskImage::createWithBackup(p.get()));
+        p->setTargetChanged(false);
+        QVERIFY(!p->BDI()->mountFromDiskForWrite(true));
+        QCOMPARE(p->BDIlastWorkingState().code, 11);
+        QVERIFY(hasMessage(shell, "Disk image \"Docs_1234ABCD.sparsebundle\" was not found"));
+
+        p->setFileName(QStringLiteral("short"));
+        p->setBDILastWorkingState(1, 0);
+        QVERIFY(p->BDI()->imagePathVerified(false).isNull());
+        QVERIFY(!p->BDI()->mountFromDiskForWrite(true));
+        QCOMPARE(p->BDIlastWorkingState().code, 11);
+    }
+
+    // The space-shortage question: its buttons by working state, and Cancel ends with
+    // "Terminated", "Ready" and no restart.
+    void spaceShortageQuestion_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("sizeType");
+        QTest::addColumn<bool>("creationOnly");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<int>("stateAfter");
+        const QStringList moveButtons { "Move", "Cancel", "Create a New" };
+        const QStringList sizeButtons { "Create New", "Cancel", "Increase Size" };
+        QTest::newRow("size exceeded") << 9 << 1 << false << sizeButtons << 9;
+        QTest::newRow("creation only") << 2 << 0 << true << QStringList { "Choose Another", "Cancel" } << 2;
+        QTest::newRow("full during a run") << 5 << 0 << false << moveButtons << 5;
+        // custom size with room on the destination volume: the custom size is what is too small
+        QTest::newRow("full, custom size, room left") << 5 << 1 << false << sizeButtons << 9;
+        QTest::newRow("no room, custom size, room left") << 3 << 1 << false << sizeButtons << 9;
+        QTest::newRow("grow failed") << 7 << 1 << false << moveButtons << 7;
+    }
+    void spaceShortageQuestion()
+    {
+        QFETCH(int, state);
+        QFETCH(int, sizeType);
+        QFETCH(bool, creationOnly);
+        QFETCH(QStringList, buttons);
+        QFETCH(int, stateAfter);
+        TempTree t(QStringLiteral("shortage"));
+        RecordingShellServices shell;
+        ShellServicesScope scope(&shell);
+        ScriptedUiPrompts prompts;
+        prompts.expectAlert(QStringLiteral("Space Shortage"), 1);
+        auto p = imageProject(t.path());
+        p->setDIMaxSizeType(sizeType);
+        p->setBDILastWorkingState(state, 0);
+        QVERIFY(!p->changeTargetForBDIbyUserCreationOnly(creationOnly));
+        QCOMPARE(prompts.alerts.size(), 1);
+        QCOMPARE(prompts.alerts.first().buttons, buttons);
+        QCOMPARE(p->BDIlastWorkingState().code, stateAfter);
+        QVERIFY(hasMessage(shell, "Terminated"));
+        QCOMPARE(p->lastStatusString(), QStringLiteral("Ready"));
+        QCOMPARE(p->destLocation()->getUnverifiedFullPath(), t.path());
+    }
+
+    // "Increase Size" cancelled at the size prompt; a folder choice cancelled.
+    void spaceShortageCancelledLater()
+    {
+        TempTree t(QStringLiteral("later"));
+        RecordingShellServices shell;
+        ShellServicesScope scope(&shell);
+        RecordingBackup3Controller pane;
+        Backup3ControllerScope paneScope(&pane);
+        ScriptedUiPrompts prompts;
+        auto p = imageProject(t.path());
+        p->setDIMaxSizeType(1);
+        p->setDIMaxSizeCustomValue(40);
+        p->setBDILastWorkingState(9, 0);
+        prompts.expectAlert(QStringLiteral("Space Shortage"), 2);
+        QVERIFY(!p->changeTargetForBDIbyUserCreationOnly(false));
+        QCOMPARE(pane.calls, QStringList { QStringLiteral("getNewDICustomMaxSizeInGBByUserTo:40") });
+        QCOMPARE(p->DIMaxSizeCustomValue(), 40.0);
+        QVERIFY(hasMessage(shell, "Terminated"));
+
+        // "Create New", then a choice that is no folder
+        prompts.expectAlert(QStringLiteral("Space Shortage"), 0);
+        prompts.expectFolder(t.path() + QStringLiteral("/missing"));
+        QVERIFY(!p->changeTargetForBDIbyUserCreationOnly(false));
+        QCOMPARE(prompts.pending(), 0);
+        QCOMPARE(p->lastStatusString(), QStringLiteral("Ready"));
+        QCOMPARE(p->destLocation()->getUnverifiedFullPath(), t.path());
+    }
+
+    // The space check of a move counts the blocks the image uses, not its apparent size.
+    void moveSpaceCheckCountsAllocatedBlocks()
+    {
+        TempTree t(QStringLiteral("check"));
+        auto p = imageProject(t.path());
+        p->setBDI(IDiskImage::createWithBackup(p.get()));
+        QVERIFY(t.mkdir("Docs_1234ABCD.sparsebundle"));
+        const QString img = t.filePath(std::string("Docs_1234ABCD.sparsebundle/disk.img"));
+        const int fd = ::open(NameCodec::encodeStd(img).c_str(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        QVERIFY(::write(fd, "data", 4) == 4 && ::ftruncate(fd, 1LL << 40) == 0); // 1 TiB apparent
+        ::close(fd);
+        QVERIFY(p->validatorBDICopySelect({}).isNull());
+        QVERIFY2(p->validatorBDICopySelect({ t.path() }).isNull(), "a sparse image fits");
+    }
+
+    // The image password's keychain item: removed with the project, the keychain left alone
+    // when there is none.
+    void keychainItem()
+    {
+        MemoryKeychain keychain;
+        auto p = imageProject(QStringLiteral("/nowhere"), 2);
+        keychain.items.append({ QStringLiteral("Kelvane Pro 3"), QStringLiteral("OTHER-UUID"),
+            IBackup3::keychainItemKind(), QStringLiteral("QV: Other"), QStringLiteral("x") });
+        p->removeKeychain();
+        QCOMPARE(keychain.items.size(), 1);
+        QVERIFY(AGKeychain::addKeychainItem(IBackup3::keychainServiceForName(p->name()),
+            IBackup3::keychainItemKind(), kUUID, QStringLiteral("secret")));
+        QCOMPARE(keychain.items.last().label, QStringLiteral("QV: Docs"));
+        p->removeKeychain();
+        QCOMPARE(keychain.items.size(), 1);
+        QCOMPARE(keychain.items.first().account, QStringLiteral("OTHER-UUID"));
     }
 };
 
