@@ -250,6 +250,13 @@ QList<LoopDevice> loopDevices()
         QFile backing(sys);
         if (!backing.open(QIODevice::ReadOnly))
             continue; // not attached
+        QByteArray backingPath = backing.readAll();
+        if (backingPath.endsWith('\n'))
+            backingPath.chop(1);
+        // A device left on a file that was deleted can share its old inode number with a new
+        // image file: it is no image of ours.
+        if (backingPath.endsWith(" (deleted)"))
+            continue;
         LoopDevice dev;
         dev.name = name;
         QFile ro(QStringLiteral("/sys/block/") + name + QStringLiteral("/ro"));
@@ -268,11 +275,8 @@ QList<LoopDevice> loopDevices()
             ::close(fd);
         }
         if (!found) {
-            QByteArray path = backing.readAll();
-            if (path.endsWith('\n'))
-                path.chop(1);
             struct stat st;
-            if (::stat(path.constData(), &st) == 0) {
+            if (::stat(backingPath.constData(), &st) == 0) {
                 dev.backingDevice = st.st_dev;
                 dev.backingInode = st.st_ino;
                 found = true;
@@ -815,8 +819,16 @@ bool DiskImageTool::mountDevice(
 bool DiskImageTool::releaseDevice(const QString& device, QString* comment)
 {
     QString output;
-    if (runRoot({ toolPath(QStringLiteral("losetup")), QStringLiteral("-d"), device }, &output, 120000))
+    if (runRoot({ toolPath(QStringLiteral("losetup")), QStringLiteral("-d"), device }, &output, 120000)) {
+        // A device another program still has open (a volume scan probing it) is only marked for
+        // release and lets go at its last close: wait for that, so the next attach of this image
+        // never finds the device half released.
+        const QString backing = QStringLiteral("/sys/block/")
+            + device.mid(device.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral("/loop/backing_file");
+        for (int waited = 0; waited < 10000 && QFile::exists(backing); waited += 50)
+            ::usleep(50000);
         return true;
+    }
     return fail(Failure::Busy,
         output.isEmpty() ? tr("The loop device %1 could not be released.").arg(device) : output, comment);
 }
