@@ -70,6 +70,18 @@ int devicesBacking(const QString& bundle)
     return n;
 }
 
+// Detaches the image when a test ends early, before its holding volume goes.
+struct AttachedImageGuard
+{
+    QStringList bundles;
+    ~AttachedImageGuard()
+    {
+        for (const QString& b : bundles)
+            if (DiskImageTool::attachment(b))
+                DiskImageTool().detach(b);
+    }
+};
+
 } // namespace
 
 // A snapshot-backup project's disk image on real loop volumes: made and attached for a run,
@@ -119,6 +131,7 @@ private Q_SLOTS:
         QVERIFY2(p->openBDI(), qPrintable(allMessages(shell)));
         QVERIFY(hasMessage(shell, "Creating disk image"));
         const QString bundle = holding.mountPoint() + QStringLiteral("/Docs_1234ABCD.sparsebundle");
+        AttachedImageGuard guard { { bundle } };
         const QString content = p->getBDIContentPath();
         QCOMPARE(content, DiskImageTool::mediaFolder() + QStringLiteral("/Docs_1234ABCD/data"));
         QVERIFY(p->isBDICurrentlyActivated());
@@ -170,6 +183,7 @@ private Q_SLOTS:
         QVERIFY2(holding.make(LoopImage::FsType::Ext4, 400), qPrintable(holding.errorString()));
         auto p = imageProject(holding.mountPoint(), 1);
         const QString bundle = holding.mountPoint() + QStringLiteral("/Docs_1234ABCD.sparsebundle");
+        AttachedImageGuard guard { { bundle } };
         DiskImageTool tool;
         QString comment;
         QVERIFY2(
@@ -198,6 +212,7 @@ private Q_SLOTS:
         ScriptedUiPrompts prompts;
         auto p = imageProject(holding.mountPoint(), 2);
         const QString bundle = holding.mountPoint() + QStringLiteral("/encr_Docs_1234ABCD.sparsebundle");
+        AttachedImageGuard guard { { bundle } };
 
         prompts.expectNewImage(QStringLiteral("right one"), 0, true);
         QVERIFY2(p->openBDI(), qPrintable(allMessages(shell)));
@@ -260,6 +275,7 @@ private Q_SLOTS:
         p->setDIMaxSizeType(1);
         p->setDIMaxSizeCustomValue(0.5);
         const QString bundle = holding.mountPoint() + QStringLiteral("/Docs_1234ABCD.sparsebundle");
+        AttachedImageGuard guard { { bundle } };
         const QString img = DiskImageTool::imageFilePath(bundle);
 
         QVERIFY2(p->openBDI(), qPrintable(allMessages(shell)));
@@ -336,6 +352,8 @@ private Q_SLOTS:
         RecordingShellServices shell;
         ShellServicesScope scope(&shell);
         auto p = imageProject(holding.mountPoint(), 1);
+        AttachedImageGuard guard { { holding.mountPoint() + QStringLiteral("/Docs_1234ABCD.sparsebundle"),
+            target.mountPoint() + QStringLiteral("/moved/Docs_1234ABCD.sparsebundle") } };
         QVERIFY2(p->openBDI(), qPrintable(allMessages(shell)));
         QVERIFY(writeFile(p->getBDIContentPath() + QStringLiteral("/data.bin"), QByteArray(40 << 20, 'd')));
         p->setBDILastWorkingState(5, 0); // as the run engine leaves it when the image ran full
