@@ -9,6 +9,7 @@
 #include "utilities/IVolumeLocation.h"
 #include "utilities/VolumeBaseItem.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <fcntl.h>
@@ -169,6 +170,12 @@ void TestVolumeMounter::sshfsShare()
     rec.URL = loc.url;
     QVERIFY2(CVolumeMounter::isVolumeMounted(rec),
         qPrintable(IDiskUtil::mountPointList(0x13).join("|") + " " + loc.url));
+    // A failed check below must not leave the share mounted.
+    auto unmountLeft = qScopeGuard([mp = rec.mountPoint] {
+        if (IDiskUtil::mountPointList(0).contains(mp))
+            CVolumeMounter::unmountVolume(mp);
+        QDir().rmdir(mp);
+    });
     QVERIFY(rec.mountPoint.startsWith(QLatin1String("/media/")));
     // "Share One", or "Share One N" while another run holds that name
     QVERIFY2(QFileInfo(rec.mountPoint).fileName().startsWith(QLatin1String("Share One")),
