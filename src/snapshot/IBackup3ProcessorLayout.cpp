@@ -15,6 +15,7 @@
 #include "utilities/IProcController.h"
 #include "utilities/LogOptions.h"
 #include "utilities/TempFolder.h"
+#include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
 #include <cerrno>
@@ -96,9 +97,21 @@ bool IBackup3Processor::prepareDestBackupFolders(IBackup3& project)
             project.setDestLocation(chosen);
             L = chosen;
         }
-        if (!L->isActiveForce()) {
-            workMessage(WorkMessageVolumeNotActive, L->displayName());
-            return false;
+        // A scheduled run never waits; a user start waits for the volume as long as the user
+        // wants it to (each wait at most 30 s), and goes on once it is mounted.
+        while (!L->isActiveForce()) {
+            int waited = 0;
+            if (!S) {
+                UiPrompts::VolumeWaitRequest request;
+                request.volumeName = L->displayName();
+                request.timeoutSeconds = 30;
+                request.isActive = [L] { return L->isActiveForce(); };
+                waited = UiPrompts::shared().waitForVolume(request);
+            }
+            if (waited <= 0) {
+                workMessage(WorkMessageVolumeNotActive, L->displayName());
+                return false;
+            }
         }
         if (L->getUnverifiedFullPath().isEmpty()) {
             workMessage(WorkMessageFolderNotFound, L->getPathFromMountPoint());

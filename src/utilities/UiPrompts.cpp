@@ -48,3 +48,9 @@ QString UiPrompts::chooseFolder(const FolderChoiceRequest& request)
     qInfo().noquote() << "No user interface: the folder chooser was answered Cancel:" << request.prompt;
     return {};
 }
+
+int UiPrompts::waitForVolume(const VolumeWaitRequest& request)
+{
+    qInfo().noquote() << "No user interface: the wait for volume was answered Cancel:" << request.volumeName;
+    return 0;
+}

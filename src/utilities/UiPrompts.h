@@ -99,6 +99,16 @@ public:
     };
     // The chosen folder, or a null string when the user cancelled.
     virtual QString chooseFolder(const FolderChoiceRequest& request);
+
+    // Waits for a volume that is not mounted, with a Cancel button, for at most timeoutSeconds:
+    // 1 once isActive() answers true, 0 when the user cancelled, -1 when the time ran out.
+    struct VolumeWaitRequest
+    {
+        QString volumeName;
+        int timeoutSeconds = 30;
+        std::function<bool()> isActive;
+    };
+    virtual int waitForVolume(const VolumeWaitRequest& request);
 };
 
 // Answers every prompt with Cancel and logs one line; for test drivers and unattended programs.

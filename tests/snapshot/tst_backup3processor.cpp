@@ -4,6 +4,8 @@
 #include "RecordingBackup3Controller.h"
 #include "RecordingShellServices.h"
 #include "ScriptedClock.h"
+#include "ScriptedUiPrompts.h"
+#include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "platform/MountInfo.h"
 #include "platform/NameCodec.h"
@@ -92,7 +94,8 @@ private Q_SLOTS:
     void leftOverWorkFolderIsReusedWithoutStaleItems();
     void versionNameClash();
     void restoreKeepsNewerFilesAndDeletesNothing();
-    void scheduledRunWithTheVolumeAbsentFails();
+    void runWithTheVolumeAbsentFails_data();
+    void runWithTheVolumeAbsentFails();
 
 private:
     // Sources named "S1".."Sn" under src/ (tags 1..n), the destination dest/.
@@ -682,8 +685,20 @@ void TestBackup3Processor::restoreKeepsNewerFilesAndDeletesNothing()
     QCOMPARE(versions().size(), 1);
 }
 
-void TestBackup3Processor::scheduledRunWithTheVolumeAbsentFails()
+void TestBackup3Processor::runWithTheVolumeAbsentFails_data()
 {
+    QTest::addColumn<bool>("scheduled");
+    QTest::addColumn<QList<int>>("waits"); // answers of the wait-for-volume prompt, in order
+    QTest::newRow("scheduled: no wait") << true << QList<int> {};
+    QTest::newRow("user start, wait cancelled") << false << QList<int> { 0 };
+    QTest::newRow("user start, wait timed out") << false << QList<int> { -1 };
+    QTest::newRow("user start, still absent after the wait") << false << QList<int> { 1, 0 };
+}
+
+void TestBackup3Processor::runWithTheVolumeAbsentFails()
+{
+    QFETCH(bool, scheduled);
+    QFETCH(QList<int>, waits);
     // The destination's volume is not mounted: its mount point is an empty folder on "/".
     const QVariantMap absent { { "MountPoint", m_tree->filePath(QStringLiteral("dest")) },
         { "PathFromMountPoint", "Backups" }, { "VolumeUUID", "0A1B2C3D-0000-4000-8000-0000000000AB" },
@@ -691,12 +706,22 @@ void TestBackup3Processor::scheduledRunWithTheVolumeAbsentFails()
     auto project = makeProject(1, { { "Destination", absent } });
     QVERIFY(project);
     fakeRsync();
-    project->setProcessingBySchedule(true);
+    ScriptedUiPrompts prompts;
+    for (int answer : waits)
+        prompts.expectVolumeWait(answer);
+    project->setProcessingBySchedule(scheduled);
     m_list->addBackup3ToProcessingList(project);
     const qsizetype before = m_pane->finishedCodes.size();
     m_list->processNext();
     QTRY_COMPARE_WITH_TIMEOUT(m_pane->finishedCodes.size(), before + 1, 20000);
     QCOMPARE(m_pane->finishedCodes.last(), 1);
+    QCOMPARE(prompts.pending(), 0);
+    QCOMPARE(prompts.volumeWaitRequests.size(), waits.size());
+    for (const auto& request : prompts.volumeWaitRequests) {
+        QCOMPARE(request.volumeName, QStringLiteral("Stick"));
+        QCOMPARE(request.timeoutSeconds, 30);
+        QVERIFY(request.isActive && !request.isActive());
+    }
     QVERIFY(logged(QStringLiteral("Destination volume \"Stick\" is not active")));
     QVERIFY(fakeCalls().isEmpty());
     QVERIFY(m_tree->list("dest").empty());

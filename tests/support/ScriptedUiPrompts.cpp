@@ -150,3 +150,21 @@ QString ScriptedUiPrompts::chooseFolder(const FolderChoiceRequest& request)
     }
     return path;
 }
+
+void ScriptedUiPrompts::expectVolumeWait(int answer)
+{
+    Step s;
+    s.kind = Kind::VolumeWait;
+    s.button = answer;
+    m_script.append(s);
+}
+
+int ScriptedUiPrompts::waitForVolume(const VolumeWaitRequest& request)
+{
+    volumeWaitRequests.append(request);
+    if (!nextIs(Kind::VolumeWait)) {
+        fail(QStringLiteral("wait for volume \"%1\"").arg(request.volumeName));
+        return 0;
+    }
+    return m_script.takeFirst().button;
+}

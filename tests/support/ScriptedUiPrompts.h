@@ -25,6 +25,8 @@ public:
     // The chooser answers this folder after the request's validator accepted it; a refusal is
     // kept in folderRefusals and the chooser answers null, as if the user then cancelled.
     void expectFolder(const QString& path);
+    // The wait for a volume answers 1 (it appeared), 0 (cancelled) or -1 (timed out).
+    void expectVolumeWait(int answer);
 
     int pending() const { return int(m_script.size()); }
     QList<CredentialsRequest> credentialRequests;
@@ -33,6 +35,7 @@ public:
     QList<ImageCreationRequest> imageCreationRequests;
     QList<FolderChoiceRequest> folderRequests;
     QStringList folderRefusals;
+    QList<VolumeWaitRequest> volumeWaitRequests;
     QStringList unexpected;
 
     CredentialsAnswer askAdminCredentials(const CredentialsRequest& request) override;
@@ -40,6 +43,7 @@ public:
     ImagePasswordAnswer askImagePassword(const ImagePasswordRequest& request) override;
     ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
     QString chooseFolder(const FolderChoiceRequest& request) override;
+    int waitForVolume(const VolumeWaitRequest& request) override;
 
 private:
     enum class Kind
@@ -48,7 +52,8 @@ private:
         Alert,
         ImagePassword,
         NewImage,
-        Folder
+        Folder,
+        VolumeWait
     };
     struct Step
     {

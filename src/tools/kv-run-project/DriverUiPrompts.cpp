@@ -54,3 +54,9 @@ QString DriverUiPrompts::chooseFolder(const FolderChoiceRequest& request)
         QStringLiteral("Cancel"));
     return QString();
 }
+
+int DriverUiPrompts::waitForVolume(const VolumeWaitRequest& request)
+{
+    logPrompt(QStringLiteral("Waiting for volume \"%1\"").arg(request.volumeName), QStringLiteral("Cancel"));
+    return 0;
+}

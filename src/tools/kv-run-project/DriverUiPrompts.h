@@ -22,6 +22,7 @@ public:
     ImagePasswordAnswer askImagePassword(const ImagePasswordRequest& request) override;
     ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
     QString chooseFolder(const FolderChoiceRequest& request) override;
+    int waitForVolume(const VolumeWaitRequest& request) override;
 
 private:
     QByteArray m_imagePassword; // null: not given
