@@ -1,4 +1,4 @@
-// kv-test: labels=root timeout=300 fixtures=kv_loop_cleanup
+// kv-test: labels=root timeout=300 fixtures=kv_loop_cleanup serial
 // kv-test: asan=src/utilities/IVolumeBase.cpp,src/utilities/VolumeBaseItem.cpp,src/platform/MountWatcher.cpp
 #include "KvTest.h"
 #include "LoopImage.h"

@@ -67,7 +67,10 @@ void TestVolumeTableMounts::ext4ReadOnlyAtPathWithBlank()
         qPrintable(m.errorString()));
 
     VolumeItemPtr item;
-    QTRY_VERIFY_WITH_TIMEOUT((item = walkFor(base, 0x71, img.deviceName())) != nullptr, 5000);
+    // The device number may have served another test's volume a moment ago: wait for the record
+    // of this mount, not for any record of the device.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (item = walkFor(base, 0x71, img.deviceName())) != nullptr && item->strMountPoint() == dir, 5000);
     QCOMPARE(item->name, QStringLiteral("KV Data"));
     QCOMPARE(item->connection, int(VolumeBaseItem::ConnectionVirtual));
     QCOMPARE(item->fileSystem, 7);
