@@ -51,7 +51,8 @@ endfunction()
 # tsan= also builds the test, with the named sources compiled in, under ThreadSanitizer
 # as <name>_tsan (label tsan).
 #   // kv-test: asan=src/utilities/IVolumeBase.cpp
-# asan= also builds the test as <name>_asan (its labels plus asan) with the named sources
+# asan= also builds the test as <name>_asan (its labels plus asan, its fixtures, locks and
+# serial) with the named sources
 # compiled in under AddressSanitizer; the rest comes from the usual libraries.
 # Every prog_*.cpp below the folder becomes a helper program in tests/bin.
 function(kv_add_tests dir)
@@ -158,6 +159,9 @@ function(kv_add_tests dir)
       endif()
       if(locks)
         set_tests_properties(${tname}_asan PROPERTIES RESOURCE_LOCK "${locks}")
+      endif()
+      if(serial)
+        set_tests_properties(${tname}_asan PROPERTIES RUN_SERIAL ON)
       endif()
     endif()
   endforeach()
