@@ -55,7 +55,7 @@ inline QVariantMap locationDict(const QString& path, qint64 tag = -1)
 }
 
 // What a test project needs; the rest stays at the stored defaults.
-struct ProjectSpec
+struct ProjectPlan
 {
     QString name = QStringLiteral("Docs");
     QString uuid = newUUID();
@@ -70,7 +70,7 @@ struct ProjectSpec
     int scheduleMM = 0;
 };
 
-inline QVariantMap projectDict(const ProjectSpec& s)
+inline QVariantMap projectDict(const ProjectPlan& s)
 {
     QVariantMap p;
     p.insert(QStringLiteral("Name"), s.name);
@@ -188,7 +188,7 @@ inline DriverRun runProject(const QString& workspace, const QString& name, const
 }
 
 // The project folder a project gets on a fresh destination.
-inline QString projectFolder(const ProjectSpec& s)
+inline QString projectFolder(const ProjectPlan& s)
 {
     return s.destination + QLatin1Char('/') + s.name + QLatin1Char('_') + s.uuid;
 }

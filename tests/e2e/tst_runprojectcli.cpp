@@ -101,15 +101,15 @@ void TestRunProjectCli::refusals()
     QVERIFY(put(tree, "src/a.txt", "a"));
     const QString ws = tree.filePath(std::string("ws"));
     if (setup == QLatin1String("good") || setup == QLatin1String("twins")) {
-        ProjectSpec docs;
+        ProjectPlan docs;
         docs.sources = { tree.filePath(std::string("src")) };
         docs.destination = tree.path();
-        ProjectSpec empty;
+        ProjectPlan empty;
         empty.name = QStringLiteral("Empty");
         empty.destination = tree.path();
         QList<QVariantMap> projects { projectDict(docs), projectDict(empty) };
         if (setup == QLatin1String("twins")) {
-            ProjectSpec a = docs, b = docs;
+            ProjectPlan a = docs, b = docs;
             a.name = b.name = QStringLiteral("Twin");
             b.uuid = newUUID();
             projects = { projectDict(a), projectDict(b) };

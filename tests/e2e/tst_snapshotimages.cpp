@@ -90,17 +90,17 @@ private Q_SLOTS:
         QVERIFY(put(tree, "Docs/same.txt", "unchanged"));
         QVERIFY(put(tree, "Docs/" + secretName.toStdString(), QByteArray("kvsecret-content-").repeated(200)));
 
-        ProjectSpec spec;
-        spec.sources = { tree.filePath(std::string("Docs")) };
-        spec.destination = volume.path() + "/Backups";
-        QVERIFY(QDir().mkpath(spec.destination));
-        QVariantMap project = projectDict(spec);
+        ProjectPlan plan;
+        plan.sources = { tree.filePath(std::string("Docs")) };
+        plan.destination = volume.path() + "/Backups";
+        QVERIFY(QDir().mkpath(plan.destination));
+        QVariantMap project = projectDict(plan);
         project.insert(QStringLiteral("UseDiskImage"), qint64(encrypted ? 2 : 1));
         project.insert(QStringLiteral("NewForDestLocation"), false);
-        const QString imageName = (encrypted ? QStringLiteral("encr_") : QString()) + spec.name
-            + QLatin1Char('_') + spec.uuid.left(8);
+        const QString imageName = (encrypted ? QStringLiteral("encr_") : QString()) + plan.name
+            + QLatin1Char('_') + plan.uuid.left(8);
         const QString bundle
-            = spec.destination + QLatin1Char('/') + imageName + QStringLiteral(".sparsebundle");
+            = plan.destination + QLatin1Char('/') + imageName + QStringLiteral(".sparsebundle");
         AttachedImageGuard guard { bundle };
         const QByteArray password = "image password";
         if (kind != QLatin1String("ext4")) {
@@ -124,12 +124,12 @@ private Q_SLOTS:
             = encrypted ? QStringList { QStringLiteral("--password-stdin") } : QStringList();
         const QByteArray input = encrypted ? password + "\n" : QByteArray();
         const DriverRun first = runDriver(
-            QStringList { QStringLiteral("--workspace"), ws, QStringLiteral("--project"), spec.name } + extra,
+            QStringList { QStringLiteral("--workspace"), ws, QStringLiteral("--project"), plan.name } + extra,
             300000, input);
         QVERIFY2(first.exitCode == 0, first.log.constData());
         QVERIFY2(!anyMountOfImage(bundle), "the image is detached after the run");
         const DriverRun second = runDriver(
-            QStringList { QStringLiteral("--workspace"), ws, QStringLiteral("--project"), spec.name } + extra,
+            QStringList { QStringLiteral("--workspace"), ws, QStringLiteral("--project"), plan.name } + extra,
             300000, input);
         QVERIFY2(second.exitCode == 0, second.log.constData());
         QVERIFY(!anyMountOfImage(bundle));

@@ -50,10 +50,10 @@ void TestSnapshotQueue::projectsDueInOneMinuteRunInTurn()
     QVERIFY(tree.mkdir("dest"));
     const QDateTime due(QDate(2026, 3, 2), QTime(18, 30));
     ScriptedClock clock(due.addSecs(20));
-    QList<ProjectSpec> specs;
+    QList<ProjectPlan> plans;
     QList<QVariantMap> dicts;
     for (const char* name : { "A", "B" }) {
-        ProjectSpec s;
+        ProjectPlan s;
         s.name = QString::fromLatin1(name);
         s.sources = { tree.filePath(std::string(name)) };
         s.destination = tree.filePath(std::string("dest"));
@@ -62,7 +62,7 @@ void TestSnapshotQueue::projectsDueInOneMinuteRunInTurn()
         s.scheduleMM = 30;
         QVariantMap d = projectDict(s);
         d.insert(QStringLiteral("NextDate"), due.toUTC());
-        specs << s;
+        plans << s;
         dicts << d;
     }
     const QString ws = tree.filePath(std::string("ws"));
@@ -95,8 +95,8 @@ void TestSnapshotQueue::projectsDueInOneMinuteRunInTurn()
     QTRY_COMPARE_WITH_TIMEOUT(pane.finishedCodes.size(), 2, 60000);
     QCOMPARE(pane.finishedCodes.at(1), 0);
     QVERIFY(!container.isQueueNotEmpty());
-    QCOMPARE(versionFolders(projectFolder(specs.at(0))), QStringList { versionA });
-    QCOMPARE(versionFolders(projectFolder(specs.at(1))), QStringList { processor->lastVersionFolderName() });
+    QCOMPARE(versionFolders(projectFolder(plans.at(0))), QStringList { versionA });
+    QCOMPARE(versionFolders(projectFolder(plans.at(1))), QStringList { processor->lastVersionFolderName() });
     QVERIFY(a->getNextProcessDate() > clock.now());
 }
 
@@ -112,13 +112,13 @@ void TestSnapshotQueue::excludedItemsStayOutAndADeepItemIsRestored()
     QVERIFY(put(tree, "Docs/sub/deep/other.txt", "other"));
     QVERIFY(tree.mkdir("dest"));
     QVERIFY(tree.mkdir("target"));
-    ProjectSpec spec;
-    spec.sources = { tree.filePath(std::string("Docs")) };
-    spec.destination = tree.filePath(std::string("dest"));
-    spec.excludePattern = QStringLiteral("*.tmp");
-    spec.excludePaths = { tree.filePath(std::string("Docs/cache")) };
+    ProjectPlan plan;
+    plan.sources = { tree.filePath(std::string("Docs")) };
+    plan.destination = tree.filePath(std::string("dest"));
+    plan.excludePattern = QStringLiteral("*.tmp");
+    plan.excludePaths = { tree.filePath(std::string("Docs/cache")) };
     const QString ws = tree.filePath(std::string("ws"));
-    QVERIFY(writeWorkspace(ws, { projectDict(spec) }));
+    QVERIFY(writeWorkspace(ws, { projectDict(plan) }));
 
     RecordingBackup3Controller pane;
     Backup3ControllerScope paneScope(&pane);
@@ -131,7 +131,7 @@ void TestSnapshotQueue::excludedItemsStayOutAndADeepItemIsRestored()
     QTRY_COMPARE_WITH_TIMEOUT(pane.finishedCodes.size(), 1, 60000);
     QCOMPARE(pane.finishedCodes.at(0), 0);
     const QString version = processor->lastVersionFolderName();
-    const QString copy = projectFolder(spec) + "/" + version + "/Docs.wrp1/Docs";
+    const QString copy = projectFolder(plan) + "/" + version + "/Docs.wrp1/Docs";
     QCOMPARE(fileBytes(copy + "/keep.txt"), QByteArray("keep"));
     QVERIFY(!QFileInfo::exists(copy + "/scratch.tmp"));
     QVERIFY(!QFileInfo::exists(copy + "/cache/big.bin"));

@@ -148,24 +148,24 @@ void TestSnapshotRuns::twoRunsShareUnchangedFiles()
     QVERIFY(put(tree, "Docs/sub/changing.txt", "first"));
     QVERIFY(put(tree, "Pics/a.jpg", randomBytes(4096)));
 
-    ProjectSpec spec;
-    spec.sources = { tree.filePath(std::string("Docs")), tree.filePath(std::string("Pics")) };
-    spec.destination = volume.path() + "/Backups";
-    QVERIFY(QDir().mkpath(spec.destination));
+    ProjectPlan plan;
+    plan.sources = { tree.filePath(std::string("Docs")), tree.filePath(std::string("Pics")) };
+    plan.destination = volume.path() + "/Backups";
+    QVERIFY(QDir().mkpath(plan.destination));
     const QString ws = tree.filePath(std::string("ws"));
-    QVERIFY(writeWorkspace(ws, { projectDict(spec) }));
+    QVERIFY(writeWorkspace(ws, { projectDict(plan) }));
 
-    const DriverRun first = runProject(ws, spec.name);
+    const DriverRun first = runProject(ws, plan.name);
     QVERIFY2(first.exitCode == 0, first.log.constData());
     QVERIFY(put(tree, "Docs/sub/changing.txt", "second, longer"));
-    const DriverRun second = runProject(ws, spec.name);
+    const DriverRun second = runProject(ws, plan.name);
     QVERIFY2(second.exitCode == 0, second.log.constData());
 
-    const QString folder = projectFolder(spec);
+    const QString folder = projectFolder(plan);
     QCOMPARE(versionFolders(folder), (QStringList { first.version, second.version }));
     QCOMPARE(infoFolders(folder), (QStringList { first.version, second.version }));
     const QVariantMap info = readInfo(folder);
-    QCOMPARE(info.value("ProjectUUID").toString(), spec.uuid);
+    QCOMPARE(info.value("ProjectUUID").toString(), plan.uuid);
     QCOMPARE(info.value("LastFolder").toString(), second.version);
     const QVariantList locations
         = info.value("ProcessDataArray").toList().last().toMap().value("Locations").toList();
@@ -204,19 +204,19 @@ void TestSnapshotRuns::oddNamesCopiedExactly()
     setMtime(tree.filePathStd("Odd/script.sh"), 1500000000);
     setMtime(tree.filePathStd("Odd/" + names.front() + ".d"), 1400000000);
 
-    ProjectSpec spec;
-    spec.name = QStringLiteral("Odd project");
+    ProjectPlan plan;
+    plan.name = QStringLiteral("Odd project");
     // With administrator rights: a run without them passes --fake-super, which keeps symlinks
     // and restricted modes as plain files plus an attribute that a restore turns back.
-    spec.admin = true;
-    spec.sources = { tree.filePath(std::string("Odd")) };
-    spec.destination = volume.path();
+    plan.admin = true;
+    plan.sources = { tree.filePath(std::string("Odd")) };
+    plan.destination = volume.path();
     const QString ws = tree.filePath(std::string("ws"));
-    QVERIFY(writeWorkspace(ws, { projectDict(spec) }));
+    QVERIFY(writeWorkspace(ws, { projectDict(plan) }));
 
-    const DriverRun run = runProject(ws, spec.name);
+    const DriverRun run = runProject(ws, plan.name);
     QVERIFY2(run.exitCode == 0, run.log.constData());
-    const std::string copy = NameCodec::encodeStd(projectFolder(spec) + "/" + run.version + "/Odd.wrp1/Odd");
+    const std::string copy = NameCodec::encodeStd(projectFolder(plan) + "/" + run.version + "/Odd.wrp1/Odd");
     const auto expected = treeOf(tree.filePathStd("Odd"));
     const auto actual = treeOf(copy);
     QCOMPARE(actual.size(), expected.size());
@@ -245,20 +245,20 @@ void TestSnapshotRuns::fullDestinationFailsAndKeepsTheList()
     QVERIFY2(volume.make(LoopImage::FsType::Ext4, 16), qPrintable(volume.error()));
     TempTree tree(QStringLiteral("full"));
     QVERIFY(put(tree, "Data/small.txt", "small"));
-    ProjectSpec spec;
-    spec.name = QStringLiteral("Data");
-    spec.sources = { tree.filePath(std::string("Data")) };
-    spec.destination = volume.path();
+    ProjectPlan plan;
+    plan.name = QStringLiteral("Data");
+    plan.sources = { tree.filePath(std::string("Data")) };
+    plan.destination = volume.path();
     const QString ws = tree.filePath(std::string("ws"));
-    QVERIFY(writeWorkspace(ws, { projectDict(spec) }));
-    const DriverRun first = runProject(ws, spec.name);
+    QVERIFY(writeWorkspace(ws, { projectDict(plan) }));
+    const DriverRun first = runProject(ws, plan.name);
     QVERIFY2(first.exitCode == 0, first.log.constData());
 
-    const QString folder = projectFolder(spec);
+    const QString folder = projectFolder(plan);
     const QByteArray infoBefore = fileBytes(folder + "/qv3info.plist");
     QVERIFY(!infoBefore.isEmpty());
     QVERIFY(put(tree, "Data/big.bin", randomBytes(40 * 1024 * 1024)));
-    const DriverRun second = runProject(ws, spec.name);
+    const DriverRun second = runProject(ws, plan.name);
     QCOMPARE(second.exitCode, 1);
     QCOMPARE(second.version, QStringLiteral("-"));
     QVERIFY2(second.status.contains(QLatin1String("failed")), qPrintable(second.lastLine));
@@ -284,15 +284,15 @@ void TestSnapshotRuns::stopEndsRsyncAndKeepsVersions()
     QVERIFY2(volume.make(LoopImage::FsType::Ext4, 128), qPrintable(volume.error()));
     TempTree tree(QStringLiteral("stop"));
     QVERIFY(put(tree, "Work/keep.txt", "kept"));
-    ProjectSpec spec;
-    spec.name = QStringLiteral("Work");
-    spec.sources = { tree.filePath(std::string("Work")) };
-    spec.destination = volume.path();
+    ProjectPlan plan;
+    plan.name = QStringLiteral("Work");
+    plan.sources = { tree.filePath(std::string("Work")) };
+    plan.destination = volume.path();
     const QString ws = tree.filePath(std::string("ws"));
-    QVERIFY(writeWorkspace(ws, { projectDict(spec) }));
-    const DriverRun first = runProject(ws, spec.name);
+    QVERIFY(writeWorkspace(ws, { projectDict(plan) }));
+    const DriverRun first = runProject(ws, plan.name);
     QVERIFY2(first.exitCode == 0, first.log.constData());
-    const QString folder = projectFolder(spec);
+    const QString folder = projectFolder(plan);
     const QByteArray infoBefore = fileBytes(folder + "/qv3info.plist");
 
     QVERIFY(put(tree, "Work/large.bin", randomBytes(32 * 1024 * 1024)));
@@ -311,7 +311,7 @@ void TestSnapshotRuns::stopEndsRsyncAndKeepsVersions()
         QMutexLocker lock(&mutex);
         return err;
     };
-    QStringList args { "--workspace", ws, "--project", spec.name };
+    QStringList args { "--workspace", ws, "--project", plan.name };
     if (byTimeout)
         args << "--timeout"
              << "1";
@@ -344,7 +344,7 @@ void TestSnapshotRuns::stopEndsRsyncAndKeepsVersions()
     QCOMPARE(fileBytes(folder + "/" + first.version + "/Work.wrp1/Work/keep.txt"), QByteArray("kept"));
     QVERIFY(QFileInfo(folder + "/QV3ProcessTemporaryFolder").isDir());
 
-    const DriverRun next = runProject(ws, spec.name);
+    const DriverRun next = runProject(ws, plan.name);
     QVERIFY2(next.exitCode == 0, next.log.constData());
     QCOMPARE(versionFolders(folder), (QStringList { first.version, next.version }));
     QCOMPARE(inodeOf(folder + "/" + next.version + "/Work.wrp1/Work/keep.txt"),
@@ -360,22 +360,22 @@ void TestSnapshotRuns::thinningKeepsTheTwoNewest()
     QVERIFY2(volume.make(LoopImage::FsType::Ext4, 64), qPrintable(volume.error()));
     TempTree tree(QStringLiteral("thin"));
     QVERIFY(put(tree, "Notes/stable.txt", "stable"));
-    ProjectSpec spec;
-    spec.name = QStringLiteral("Notes");
-    spec.sources = { tree.filePath(std::string("Notes")) };
-    spec.destination = volume.path();
-    spec.keep = 2;
+    ProjectPlan plan;
+    plan.name = QStringLiteral("Notes");
+    plan.sources = { tree.filePath(std::string("Notes")) };
+    plan.destination = volume.path();
+    plan.keep = 2;
     const QString ws = tree.filePath(std::string("ws"));
-    QVERIFY(writeWorkspace(ws, { projectDict(spec) }));
+    QVERIFY(writeWorkspace(ws, { projectDict(plan) }));
 
     QStringList made;
     for (int i = 0; i < 3; ++i) {
         QVERIFY(put(tree, "Notes/run.txt", QByteArray::number(i)));
-        const DriverRun run = runProject(ws, spec.name);
+        const DriverRun run = runProject(ws, plan.name);
         QVERIFY2(run.exitCode == 0, run.log.constData());
         made << run.version;
     }
-    const QString folder = projectFolder(spec);
+    const QString folder = projectFolder(plan);
     const QStringList newest { made.at(1), made.at(2) };
     QCOMPARE(versionFolders(folder), newest);
     QCOMPARE(infoFolders(folder), newest);
@@ -394,11 +394,11 @@ void TestSnapshotRuns::unmountedDestinationRefused()
     QVERIFY2(volume.make(LoopImage::FsType::Ext4, 32), qPrintable(volume.error()));
     TempTree tree(QStringLiteral("unmounted"));
     QVERIFY(put(tree, "Src/a.txt", "a"));
-    ProjectSpec spec;
-    spec.name = QStringLiteral("Away");
-    spec.sources = { tree.filePath(std::string("Src")) };
-    spec.destination = volume.path();
-    QVariantMap project = projectDict(spec);
+    ProjectPlan plan;
+    plan.name = QStringLiteral("Away");
+    plan.sources = { tree.filePath(std::string("Src")) };
+    plan.destination = volume.path();
+    QVariantMap project = projectDict(plan);
     // The stored place names the volume by its UUID, as a user's choice of it does.
     QString uuid;
     QVERIFY(LoopImage::runTool("blkid", { "-s", "UUID", "-o", "value", volume.device() }, &uuid));
@@ -412,7 +412,7 @@ void TestSnapshotRuns::unmountedDestinationRefused()
     QVERIFY(QFileInfo(mountPoint).isDir());
 
     for (const QStringList& extra : { QStringList { "--scheduled" }, QStringList() }) {
-        const DriverRun run = runProject(ws, spec.name, extra);
+        const DriverRun run = runProject(ws, plan.name, extra);
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.version, QStringLiteral("-"));
         QVERIFY2(QString::fromUtf8(run.err).contains(QLatin1String("is not active")), run.err.constData());
@@ -444,18 +444,18 @@ void TestSnapshotRuns::sourceHoldingTheDestination()
     QVERIFY(f.open(QIODevice::WriteOnly) && f.write("content") == 7);
     f.close();
     TempTree tree(QStringLiteral("inside"));
-    ProjectSpec spec;
-    spec.name = QStringLiteral("Self");
-    spec.sources = { dest + source };
-    spec.destination = dest;
+    ProjectPlan plan;
+    plan.name = QStringLiteral("Self");
+    plan.sources = { dest + source };
+    plan.destination = dest;
     const QString ws = tree.filePath(std::string("ws"));
-    QVERIFY(writeWorkspace(ws, { projectDict(spec) }));
+    QVERIFY(writeWorkspace(ws, { projectDict(plan) }));
 
-    const DriverRun first = runProject(ws, spec.name);
+    const DriverRun first = runProject(ws, plan.name);
     QVERIFY2(first.exitCode == 0, first.log.constData());
-    const DriverRun second = runProject(ws, spec.name);
+    const DriverRun second = runProject(ws, plan.name);
     QVERIFY2(second.exitCode == 0, second.log.constData());
-    const QString folder = projectFolder(spec);
+    const QString folder = projectFolder(plan);
     QCOMPARE(versionFolders(folder), (QStringList { first.version, second.version }));
     const QString wrapper = source.isEmpty() ? "/Place.wrp1/Place" : "/inner.wrp1/inner";
     for (const QString& v : { first.version, second.version }) {

@@ -41,20 +41,20 @@ void TestSnapshotUser::unreadableSourceFileNamedAndFails()
     QVERIFY(::chmod(tree.pathStd().c_str(), 0755) == 0);
     QVERIFY(put(tree, "Docs/readable.txt", "fine"));
     QVERIFY(put(tree, "Docs/secret.txt", "root only", 0600)); // stays root's
-    ProjectSpec spec;
-    spec.sources = { tree.filePath(std::string("Docs")) };
-    spec.destination = volume.path() + "/Backups";
-    QVERIFY(QDir().mkpath(spec.destination));
-    QVERIFY(chownTree(spec.destination, user));
+    ProjectPlan plan;
+    plan.sources = { tree.filePath(std::string("Docs")) };
+    plan.destination = volume.path() + "/Backups";
+    QVERIFY(QDir().mkpath(plan.destination));
+    QVERIFY(chownTree(plan.destination, user));
     const QString ws = tree.filePath(std::string("ws"));
-    QVERIFY(writeWorkspace(ws, { projectDict(spec) }));
+    QVERIFY(writeWorkspace(ws, { projectDict(plan) }));
     QVERIFY(chownTree(ws, user));
 
     const struct passwd* pw = ::getpwnam("kvtest");
     QVERIFY(pw);
     const QMap<QString, QString> env { { QStringLiteral("HOME"), QString::fromLocal8Bit(pw->pw_dir) } };
     const DriverRun run = finish(Subprocess::run(
-        TestUsers::runAs(user, driverPath(), { "--workspace", ws, "--project", spec.name }, env), 120000));
+        TestUsers::runAs(user, driverPath(), { "--workspace", ws, "--project", plan.name }, env), 120000));
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.version, QStringLiteral("-"));
     QVERIFY2(run.status.contains(QLatin1String("failed")), qPrintable(run.lastLine));
@@ -63,7 +63,7 @@ void TestSnapshotUser::unreadableSourceFileNamedAndFails()
         named = named || (line.contains("secret.txt") && line.contains("Permission denied (13)"));
     QVERIFY2(named, run.err.constData());
 
-    const QString folder = projectFolder(spec);
+    const QString folder = projectFolder(plan);
     QCOMPARE(versionFolders(folder), QStringList());
     QCOMPARE(infoFolders(folder), QStringList());
     QVERIFY(QFileInfo(folder + "/QV3ProcessTemporaryFolder").isDir());
