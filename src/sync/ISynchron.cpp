@@ -12,6 +12,8 @@
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronizeController.h"
 #include "utilities/CommonFunctions.h"
+#include "utilities/ICommon.h"
+#include "utilities/IDiskUtil.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
 #include "utilities/QVLog.h"
@@ -335,6 +337,136 @@ QStringList ISynchron::volumeUUIDsForStartOnMount()
     return uuids;
 }
 
+// ---- File systems and the run's engine ---------------------------------------------------------
+
+static bool isMacFileSystem(const ILocation* l)
+{
+    return l && (l->isAPFS() || l->isHFSp());
+}
+
+bool ISynchron::isMacSrcDestForPass(long) const
+{
+    auto mac = [](const ILocation* l) { return isMacFileSystem(l) || (l && l->isBDI()); };
+    return mac(m_firstLocation.get()) && mac(m_secondLocation.get());
+}
+
+bool ISynchron::isMacDest() const
+{
+    const ILocation* dest = (isClone() || m_direction != 1) ? m_secondLocation.get() : m_firstLocation.get();
+    return isMacFileSystem(dest);
+}
+
+bool ISynchron::isSourceDoubleVolumeSystemForPass(long) const
+{
+    return m_firstLocation && QVSystemVersion() >= 101500 && m_firstLocation->isDoubleVolume();
+}
+
+bool ISynchron::isDoubleVolumeClone() const
+{
+    return isSourceDoubleVolumeSystemForPass(0) && m_secondLocation && m_secondLocation->isAPFS();
+}
+
+bool ISynchron::isNeedFullDoubleVolumeClone()
+{
+    if (m_firstLocation)
+        m_firstLocation->reset();
+    resetLocationsFileSystem();
+    auto clearFlags = [this] {
+        card().remove(taskFullCloning);
+        card().remove(analyticUnmountNotReasonForTermination);
+    };
+    if (!m_firstLocation || !m_firstLocation->isDoubleVolume() || !m_secondLocation
+        || !m_secondLocation->isAPFS()) {
+        clearFlags();
+        return false;
+    }
+    if (card().isFlag(analyticRSYNCOnlyClone)) {
+        clearFlags();
+        return false;
+    }
+    const ILocation::SysVersion a = m_firstLocation->getSysVersion(), b = m_secondLocation->getSysVersion();
+    auto record = [](const ILocation::SysVersion& v) {
+        return SystemVersion { v.version / 10000, (v.version / 100) % 100, v.version % 100 };
+    };
+    if (card().isFlag(taskFullCloning) || card().isFlag(analyticASROnlyClone)
+        || QVSysVersionsCompare(record(a), record(b)) != 0) {
+        card().add(taskFullCloning);
+        card().add(analyticUnmountNotReasonForTermination);
+        return true;
+    }
+    return false;
+}
+
+void ISynchron::validateProcessFlags()
+{
+    const qint64 first = m_firstLocation && !m_firstLocation->getMountPoint().isEmpty()
+        ? IDiskUtil::systemVersionForMountPoint(m_firstLocation->getMountPoint())
+        : 0;
+    _needPostProcess = IDiskUtil::systemVersion() > 101199 && first > 101299;
+}
+
+void ISynchron::resetLocationsFileSystem()
+{
+    ILocation* dest = (isClone() || m_direction != 1) ? m_secondLocation.get() : m_firstLocation.get();
+    if (!dest || dest->getMountPoint().isEmpty())
+        return;
+    IDiskUtil& disk = IDiskUtil::shared();
+    if (!disk.getDiskInfo(dest->getMountPoint()))
+        return;
+    dest->setAPFS(disk.isAPFS());
+    dest->setHFSp(disk.isHFS());
+}
+
+void ISynchron::printStartStatisticToLog()
+{
+    processMessage(_processingBySchedule ? tr("Started by scheduler") : tr("Started by user"),
+        LogWord::RunLogPrefixedNow, this);
+    processMessage(tr("First Volume Info: %1")
+                       .arg(m_firstLocation ? infoTextForLocation(m_firstLocation.get()) : QString()),
+        LogWord::RunLogPrefixedNow, this);
+    processMessage(tr("Second Volume Info: %1")
+                       .arg(m_secondLocation ? infoTextForLocation(m_secondLocation.get()) : QString()),
+        LogWord::RunLogPrefixedNow, this);
+}
+
+std::shared_ptr<ISynchron> ISynchron::duplicateProject()
+{
+    ISynchronContainer* container = synchronContainer();
+    if (!container || m_name.isEmpty())
+        return nullptr;
+    const int kind = container->currentSyncType();
+    if (kind != 0 && kind != 1)
+        return nullptr;
+    const QString base = m_name + QStringLiteral("-copy");
+    QString name = base;
+    for (int n = 1; !container->isUniqueName(name, nullptr); ++n)
+        name = QStringLiteral("%1%2").arg(base).arg(n);
+    const auto copy = container->createNewSynchron(name, kind);
+    if (!copy)
+        return nullptr;
+    copy->setUseAdminPrivileges(IProject::isUseAdminPrivilegesForPass(-1));
+    copy->setColor(m_color);
+    // Places are copied, never shared: run marks and mounts of one project must not reach the other.
+    if (m_firstLocation)
+        copy->setFirstLocation(std::shared_ptr<ILocation>(ILocation::createCopy(*m_firstLocation)));
+    if (m_secondLocation)
+        copy->setSecondLocation(std::shared_ptr<ILocation>(ILocation::createCopy(*m_secondLocation)));
+    copy->setDirection(m_direction);
+    copy->setOptionDelete(isOptionDelete());
+    copy->setOptionConsiderModDate(isOptionConsiderModDate());
+    if (m_bScheduled) {
+        copy->setScheduleIntervalType(m_ScheduleIntervalType);
+        copy->setScheduleTimeHHMM(m_nScheduleTimeHH, m_nScheduleTimeMM);
+        copy->setScheduleTimeInterval(m_nScheduleTimeInterval);
+        copy->setScheduleWeekDay(m_nScheduleWeekDay);
+        copy->setScheduleMonthDay(m_nScheduleMonthDay);
+    }
+    copy->m_exclude = m_exclude;
+    copy->setExcludePattern(m_nsExcludePattern);
+    copy->setExcludePathList(m_excludePathList);
+    return copy;
+}
+
 // ---- Readiness ---------------------------------------------------------------------------------
 
 int ISynchron::getReady()
@@ -519,6 +651,33 @@ void ISynchron::removePathesFromExcludePathListWithPrefix(const QString& prefix)
         m_bModified = true;
 }
 
+void ISynchron::validateExcludePathList()
+{
+    if (!m_excludePathList)
+        return;
+    auto exists = [](const QString& path) { return !path.isEmpty() && QFileInfo::exists(path); };
+    QStringList kept;
+    for (const QString& entry : *m_excludePathList) {
+        bool keep;
+        if (isClone()) {
+            // An entry on a volume that is not mounted now may exist again later.
+            std::unique_ptr<ILocation> l(ILocation::create());
+            keep = exists(entry) || !l->setupWithPath(entry) || !l->isActive();
+        } else {
+            const QString a = firstFolder(), b = secondFolder();
+            // Without both folders nothing can be told: the entry stays.
+            keep = a.isEmpty() || b.isEmpty() || exists(ILocation::joinPath(a, entry))
+                || exists(ILocation::joinPath(b, entry));
+        }
+        if (keep)
+            kept.append(entry);
+    }
+    if (kept.size() != m_excludePathList->size()) {
+        m_excludePathList = kept;
+        m_bModified = true;
+    }
+}
+
 ISynchron::ExcludeRules ISynchron::customExcludeRules() const
 {
     ExcludeRules rules;
@@ -662,6 +821,7 @@ void ISynchron::setSelected(bool flag)
     const bool changed = m_selected != flag;
     m_selected = flag;
     if (changed && flag) {
+        validateExcludePathList();
         m_lastStateChange = ChangeCurrent;
         if (ISynchronContainer* container = synchronContainer())
             container->eventChangedProjectStatus(this);

@@ -175,6 +175,26 @@ public:
     // then the first's, each only for a removable USB volume.
     QStringList volumeUUIDsForStartOnMount();
 
+    // ---- File systems and the run's engine ------------------------------------------------------
+    // Both places are btrfs, ext2/3/4 or xfs, or a disk image.
+    bool isMacSrcDestForPass(long pass) const override;
+    // The destination (a clone's second place; the second for direction 0 or 2, else the first)
+    // is btrfs, ext2/3/4 or xfs.
+    bool isMacDest() const;
+    // The first place is one volume of a System/Data group on a system of 10.15 or later.
+    bool isSourceDoubleVolumeSystemForPass(long pass) const override;
+    bool isDoubleVolumeClone() const;
+    // Whether a volume-group clone must copy the whole group (the image engine) rather than
+    // with rsync; sets or clears the card's full-cloning flags accordingly.
+    bool isNeedFullDoubleVolumeClone();
+    // Post-processing is on when the running system and the first place's system are new enough.
+    void validateProcessFlags();
+    // Refreshes the destination's file-system kind from the disk information.
+    void resetLocationsFileSystem();
+    void printStartStatisticToLog() override;
+    // A copy in the container's current kind under a free "<name>-copy[N]" name; null on failure.
+    std::shared_ptr<ISynchron> duplicateProject();
+
     // ---- Readiness ----------------------------------------------------------------------------
     int getReady() override;
     bool isReady();
@@ -188,6 +208,9 @@ public:
     bool isPathChildInExcludePathList(const QString& path) const;
     void removePathFromExcludePathList(const QString& path);
     void removePathesFromExcludePathListWithPrefix(const QString& prefix);
+    // Drops entries that exist on neither side (synchronization entries are relative to both
+    // folders, clone entries absolute). Entries on a place that is not mounted now are kept.
+    void validateExcludePathList();
     // The exclusion rules of the list: the lines of the file and the names that cannot be file
     // lines (a line break inside), which a run passes as "--exclude=" arguments. Synchronization
     // entries are relative to the folders; clone entries are absolute and those inside the first

@@ -208,6 +208,29 @@ void TestSynchronContainer::listOperations()
     QVERIFY(!m_list->isUniqueName("B", nullptr));
     QVERIFY(m_list->isUniqueName("B", m_list->synchronByIndex(1, 0).get()));
 
+    // a copy gets a free name and its own places
+    QVERIFY(m_tree->mkdir("left/keep") && m_tree->mkdir("right"));
+    m_volumes->add("Tree", m_tree->path(), "7777");
+    auto b = m_list->synchronByIndex(1, 0);
+    b->setFirstFolder(m_tree->filePath(QStringLiteral("left")));
+    b->setSecondFolder(m_tree->filePath(QStringLiteral("right")));
+    b->setDirection(2);
+    b->setExcludePathList(QStringList { "keep", "gone" });
+    const auto copy = b->duplicateProject();
+    QVERIFY(copy);
+    QCOMPARE(copy->name(), QStringLiteral("B-copy"));
+    QCOMPARE(b->duplicateProject()->name(), QStringLiteral("B-copy1"));
+    QCOMPARE(copy->direction(), 2);
+    QVERIFY(copy->firstLocation() && copy->firstLocation() != b->firstLocation());
+    QCOMPARE(copy->firstFolder(), b->firstFolder());
+    // an entry that exists on neither side goes when the project is selected
+    QVERIFY(m_list->setCurrentSynchronByIndex(m_list->indexByTypeOfSynchron(copy.get()), 0));
+    QCOMPARE(copy->excludePathList().value(), QStringList { "keep" });
+    m_list->deleteCurrentSynchronByType(0);
+    m_list->setCurrentSynchronByIndex(m_list->countOfSynchronsByType(0) - 1, 0);
+    m_list->deleteCurrentSynchronByType(0);
+    m_list->setCurrentSynchronByIndex(2, 0);
+
     // the selected indexes come back
     QVERIFY(m_list->setCurrentSynchronByIndex(1, 0));
     QVERIFY(m_list->save());
