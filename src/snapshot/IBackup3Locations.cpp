@@ -13,7 +13,6 @@
 #include "utilities/CommonFunctions.h"
 #include "utilities/LogOptions.h"
 #include "utilities/QVLog.h"
-#include "utilities/RsyncExcludes.h"
 #include "utilities/WorkEndStatus.h"
 
 #include <QCoreApplication>
@@ -358,21 +357,9 @@ QStringList IBackup3::customExcludeArgumentsForPass(long pass) const
 
 bool IBackup3::saveCustomExcludesIntoTmpFileForPass(long pass)
 {
-    const B3ExcludeFile::Rules rules = customExcludeRulesForPass(pass);
     IBackup3Container* container = backup3Container();
-    if (rules.lines.isEmpty() || !container) {
-        removeExcludesTmpFileNameCustom(true, false);
-        return false;
-    }
-    QString error;
-    const QString file = RsyncExcludes::writeFile(container->tempFolderPath(), rules.lines, &error);
-    if (file.isNull()) {
-        removeExcludesTmpFileNameCustom(true, false);
-        processMessage(error, LogWord::ProjectWindowRunLog, this);
-        return false;
-    }
-    setExcludesTmpFileNameCustom(file, QString());
-    return true;
+    return saveCustomExcludeLines(
+        customExcludeRulesForPass(pass).lines, container ? container->tempFolderPath() : QString());
 }
 
 // ---- What a run asks of the project ------------------------------------------------------------

@@ -718,21 +718,9 @@ ISynchron::ExcludeRules ISynchron::customExcludeRules() const
 
 bool ISynchron::saveCustomExcludesIntoTmpFileForPass(long)
 {
-    const ExcludeRules rules = customExcludeRules();
     ISynchronContainer* container = synchronContainer();
-    if (rules.lines.isEmpty() || !container) {
-        removeExcludesTmpFileNameCustom(true, false);
-        return false;
-    }
-    QString error;
-    const QString file = RsyncExcludes::writeFile(container->tempFolderPath(), rules.lines, &error);
-    if (file.isNull()) {
-        removeExcludesTmpFileNameCustom(true, false);
-        processMessage(error, LogWord::ProjectWindowRunLog, this);
-        return false;
-    }
-    setExcludesTmpFileNameCustom(file, QString());
-    return true;
+    return saveCustomExcludeLines(
+        customExcludeRules().lines, container ? container->tempFolderPath() : QString());
 }
 
 // ---- Run state ---------------------------------------------------------------------------------

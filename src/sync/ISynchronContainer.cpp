@@ -270,6 +270,16 @@ QString ISynchronContainer::generateTempFileName() const
     return name.empty() ? QString() : NameCodec::decode(name);
 }
 
+QString ISynchronContainer::preferencesPath() const
+{
+    return AppPaths::configHome();
+}
+
+QString ISynchronContainer::appSupportPath() const
+{
+    return m_workspace.isNull() ? AppPaths::currentWorkspacePath() : m_workspace;
+}
+
 // ---- Events to the pane ------------------------------------------------------------------------
 
 void ISynchronContainer::setInterfaceController(ISynchronizeController* controller)
@@ -317,14 +327,12 @@ void ISynchronContainer::logFailure(const QString& text) const
 
 QString ISynchronContainer::syncsFilePath() const
 {
-    const QString ws = m_workspace.isNull() ? AppPaths::currentWorkspacePath() : m_workspace;
-    return ws + QStringLiteral("/Syncs/Projects.plist");
+    return appSupportPath() + QStringLiteral("/Syncs/Projects.plist");
 }
 
 QString ISynchronContainer::clonesFilePath() const
 {
-    const QString ws = m_workspace.isNull() ? AppPaths::currentWorkspacePath() : m_workspace;
-    return ws + QStringLiteral("/Clones/Projects.plist");
+    return appSupportPath() + QStringLiteral("/Clones/Projects.plist");
 }
 
 void ISynchronContainer::reInit()
@@ -588,6 +596,29 @@ void ISynchronContainer::processCurrentProject()
     }
     if (pane)
         pane->setSyncAnalyzeEnabled(true);
+}
+
+void ISynchronContainer::processCurrentProjectCloneASR()
+{
+    const auto P = currentSynchronByType(m_currentSyncType);
+    if (!P || !P->isClone() || !P->isInState(ISynchron::OpIdle))
+        return;
+    P->card().add(taskFullCloning);
+    if (IDiskUtil::systemVersion() < 101600)
+        P->card().add(taskSnapshots);
+    if (!P->isProcessingBySchedule() && P->isStartCloningWarnDialog()
+        && !ICloneStartWarner::shared().showForClone(P.get())) {
+        P->card().remove(taskFullCloning);
+        P->card().remove(taskSnapshots);
+        return;
+    }
+    if (!P->isReadyForInterface())
+        return;
+    P->setProcessingCodeString(QVProcessingCodeString());
+    P->card().add(analyticUnmountNotReasonForTermination);
+    addSynchronToProcessingList(P);
+    P->setProcessingBySchedule(false);
+    processNext();
 }
 
 void ISynchronContainer::stopProcessProject(const std::shared_ptr<ISynchron>& project)

@@ -66,6 +66,8 @@ public:
     // A fresh file name in the process's private temporary folder; null on failure.
     QString generateTempFileName() const;
     QString tempFolderPath() const;
+    QString preferencesPath() const; // the user's configuration folder
+    QString appSupportPath() const; // the workspace
 
     // ---- Events to the pane -------------------------------------------------------------------
     void setInterfaceController(ISynchronizeController* controller);
@@ -95,6 +97,8 @@ public:
     bool isProcessing() const;
     void processNext();
     void processCurrentProject();
+    // The volume-group clone of the current clone through the image engine (the hub's menu).
+    void processCurrentProjectCloneASR();
     void stopProcessProject(const std::shared_ptr<ISynchron>& project);
     void stopProcessCurrentProject();
     void stopProcessAnyProjects();
