@@ -56,6 +56,7 @@ private Q_SLOTS:
     void mountQueuesItsProjects();
     void deletedQueuedProjectNeverStarts();
     void cloneByHandNotReadyDoesNotStart();
+    void cloneByHandAsksBeforeItStarts();
     void scheduledCloneNeedsAYesFromThePreflightCheck();
     void agentAnswers();
 
@@ -327,6 +328,41 @@ void TestSynchronContainer::cloneByHandNotReadyDoesNotStart()
     QVERIFY(texts.contains("The destination is not writable."));
     QVERIFY(texts.contains("Cloning failed."));
     QVERIFY(m_pane->calls.contains("setSyncAnalyzeEnabled:1"));
+}
+
+void TestSynchronContainer::cloneByHandAsksBeforeItStarts()
+{
+    QVERIFY(m_tree->mkdir("one/src") && m_tree->mkdir("two/dst"));
+    m_volumes->add("One", m_tree->filePath(QStringLiteral("one")), "1111");
+    m_volumes->add("Two", m_tree->filePath(QStringLiteral("two")), "2222");
+    m_list = makeContainer();
+    m_list->setCurrentSyncType(1);
+    auto clone = m_list->createNewSynchron("Clone", 1);
+    clone->setFirstFolder(m_tree->filePath(QStringLiteral("one/src")));
+    clone->setSecondFolder(m_tree->filePath(QStringLiteral("two/dst")));
+    QVERIFY(clone->getReady() & ISynchron::ReadyRun);
+
+    m_warner->confirm = false;
+    m_list->processCurrentProject();
+    QCOMPARE(m_warner->shown, 1);
+    QVERIFY(m_runs->started.isEmpty());
+    QVERIFY(!clone->isInProcess());
+
+    m_warner->confirm = true;
+    m_list->processCurrentProject();
+    QCOMPARE(m_warner->shown, 2);
+    QCOMPARE(m_runs->started, (QList<std::shared_ptr<ISynchron>> { clone }));
+    QVERIFY(clone->isInState(ISynchron::OpCloning));
+    QVERIFY(!clone->isProcessingBySchedule());
+    // the pre-flight check ran for each start by hand, and only then
+    QCOMPARE(m_pane->analyzed.size(), 2);
+    m_runs->finish(0);
+
+    // without the warning the clone starts at once
+    clone->setStartCloningWarnDialog(false);
+    m_list->processCurrentProject();
+    QCOMPARE(m_warner->shown, 2);
+    QCOMPARE(m_runs->started.size(), 2);
 }
 
 void TestSynchronContainer::scheduledCloneNeedsAYesFromThePreflightCheck()
