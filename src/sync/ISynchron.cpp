@@ -797,7 +797,8 @@ void ISynchron::setIndicatorPosition(double position, bool showNow)
         return;
     m_indicatorPosition = position;
     IShellServices::shared().DIIProcessIndicatorPositionCollect(this);
-    if (old == position || !isSelected())
+    // The list itself belongs to the main thread: reader threads go by the selection mark.
+    if (old == position || !m_selected.load())
         return;
     m_lastStateChange = ChangeStatus;
     // Reader threads call this too: the pane is redrawn on the main thread.
@@ -806,7 +807,7 @@ void ISynchron::setIndicatorPosition(double position, bool showNow)
 
 void ISynchron::setSelected(bool flag)
 {
-    const bool changed = m_selected != flag;
+    const bool changed = m_selected.load() != flag;
     m_selected = flag;
     if (changed && flag) {
         validateExcludePathList();

@@ -304,7 +304,7 @@ private:
     bool m_bModified = true;
     QDateTime m_nextProcessDate;
     bool _needPostProcess = false;
-    bool m_selected = false;
+    std::atomic<bool> m_selected { false }; // read by the run's reader threads
     std::atomic<double> m_indicatorPosition { 0 };
     ProjectStatusText m_textInfo;
     mutable int m_buttonState = 0;
