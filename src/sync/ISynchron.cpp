@@ -15,6 +15,7 @@
 #include "utilities/ICommon.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IShellServices.h"
+#include "utilities/IVolumeBase.h"
 #include "utilities/LogOptions.h"
 #include "utilities/QVLog.h"
 #include "utilities/RsyncExcludes.h"
@@ -429,6 +430,30 @@ void ISynchron::printStartStatisticToLog()
         LogWord::RunLogPrefixedNow, this);
 }
 
+void ISynchron::ITCorrectDestinationDevice(const QString& device)
+{
+    if (device.isEmpty())
+        return;
+    auto find = [&device]() -> VolumeItemPtr {
+        for (const VolumeItemPtr& item : ILocationServices::shared().volumeItems())
+            if (item && item->source == device)
+                return item;
+        return nullptr;
+    };
+    VolumeItemPtr item = find();
+    if (!item) {
+        IVolumeBase::shared().fill();
+        item = find();
+    }
+    if (!item)
+        return;
+    std::shared_ptr<ILocation> place(ILocation::create());
+    place->setupFromVBI(*item);
+    setSecondLocation(place);
+    if (ISynchronContainer* container = synchronContainer())
+        container->save();
+}
+
 std::shared_ptr<ISynchron> ISynchron::duplicateProject()
 {
     ISynchronContainer* container = synchronContainer();
@@ -721,6 +746,18 @@ bool ISynchron::saveCustomExcludesIntoTmpFileForPass(long)
     ISynchronContainer* container = synchronContainer();
     return saveCustomExcludeLines(
         customExcludeRules().lines, container ? container->tempFolderPath() : QString());
+}
+
+bool ISynchron::addExcludesIntoTmpFile(const QString& path) const
+{
+    const ExcludeRules rules = customExcludeRules();
+    if (!m_excludePathList || m_excludePathList->isEmpty())
+        return false;
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        for (const QByteArray& line : rules.lines)
+            file.write(line + '\n');
+    return true;
 }
 
 // ---- Run state ---------------------------------------------------------------------------------

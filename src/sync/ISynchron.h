@@ -192,6 +192,9 @@ public:
     // Refreshes the destination's file-system kind from the disk information.
     void resetLocationsFileSystem();
     void printStartStatisticToLog() override;
+    // The outside engine names the device it cloned onto: the second place becomes that volume
+    // and the lists are saved.
+    void ITCorrectDestinationDevice(const QString& device);
     // A copy in the container's current kind under a free "<name>-copy[N]" name; null on failure.
     std::shared_ptr<ISynchron> duplicateProject();
 
@@ -222,6 +225,8 @@ public:
     };
     ExcludeRules customExcludeRules() const;
     bool saveCustomExcludesIntoTmpFileForPass(long pass) override;
+    // Appends the same lines to an existing file; false only for an empty list.
+    bool addExcludesIntoTmpFile(const QString& path) const;
     QStringList customExcludeArguments() const { return customExcludeRules().arguments; }
 
     // ---- Run state ----------------------------------------------------------------------------

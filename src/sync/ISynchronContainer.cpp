@@ -645,6 +645,12 @@ void ISynchronContainer::stopProcessAnyProjects()
         m_syncProc->terminateProcess();
 }
 
+void ISynchronContainer::stopAnalyzeSynchron(ISynchron* project)
+{
+    if (m_synchronizeController && project)
+        m_synchronizeController->stopAnalyze(project);
+}
+
 void ISynchronContainer::scheduleProcess()
 {
     checkNeedSynchronizeOnSchedule();

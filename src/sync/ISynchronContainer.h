@@ -102,6 +102,8 @@ public:
     void stopProcessProject(const std::shared_ptr<ISynchron>& project);
     void stopProcessCurrentProject();
     void stopProcessAnyProjects();
+    // Asks the pane to stop the project's analysis.
+    void stopAnalyzeSynchron(ISynchron* project);
     void scheduleProcess();
 
     // ---- Triggers and agent data --------------------------------------------------------------

@@ -59,6 +59,7 @@ private Q_SLOTS:
     void cloneByHandAsksBeforeItStarts();
     void scheduledCloneNeedsAYesFromThePreflightCheck();
     void agentAnswers();
+    void engineNamesTheDestinationDevice();
 
 private:
     std::unique_ptr<ISynchronContainer> makeContainer();
@@ -444,6 +445,21 @@ void TestSynchronContainer::agentAnswers()
     load(scheduled, usb("U2"), usb("U2"));
     scheduled->setScheduled(true);
     QCOMPARE(m_list->getVolumeUUIDListForStartOnMountEvent(), (QStringList { "U2", "U1", "U1", "U2" }));
+}
+
+void TestSynchronContainer::engineNamesTheDestinationDevice()
+{
+    m_list = makeContainer();
+    auto clone = m_list->createNewSynchron("Clone", 1);
+    const VolumeItemPtr item = m_volumes->add("Target", "/media/u/Target", "CCCC-3333");
+    clone->ITCorrectDestinationDevice(item->source);
+    QVERIFY(clone->secondLocation());
+    QCOMPARE(clone->secondLocation()->getVolumeUUID(), QStringLiteral("CCCC-3333"));
+    // the lists were saved with the new destination
+    const QVariantMap saved = PlistBridge::readFile(m_list->clonesFilePath()).value.toMap();
+    const QVariantMap stored = saved.value("Clones").toList().at(1).toMap(); // after the blank entry
+    QCOMPARE(
+        stored.value("SecondLocation").toMap().value("VolumeUUID"), QVariant(QStringLiteral("CCCC-3333")));
 }
 
 QTEST_MAIN(TestSynchronContainer)
