@@ -563,7 +563,8 @@ void ISynchronContainer::processCurrentProject()
         P->card().set(stateEmpty);
     }
     const int ready = P->getReady();
-    if (P->isClone() && (ready & ISynchron::ReadyMountVolumes) && P->doAutomount()) {
+    if (P->isClone() && (ready & ISynchron::ReadyMountVolumes)) {
+        P->doAutomount();
         if (auto dest = P->secondLocation(); dest && dest->prepare())
             if (auto source = P->firstLocation())
                 source->prepare();
