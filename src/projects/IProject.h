@@ -105,6 +105,10 @@ public:
     QString systemExcludesTmpFileName() const { return _systemExcludesTmpFileName; }
     // Deletes the chosen recorded files; a name is forgotten only once its file is gone.
     void removeExcludesTmpFileNameCustom(bool custom, bool system);
+    // Writes the custom exclude file of a run (the lines, in the private temporary folder) and
+    // records it. Without lines or folder no file stays recorded; a write failure is reported
+    // through processMessage. True when the file was written.
+    bool saveCustomExcludeLines(const QList<QByteArray>& lines, const QString& folder);
 
     // Which system exclude list the kind uses (the path utilities' list types).
     virtual int systemExcludeListType() const;
