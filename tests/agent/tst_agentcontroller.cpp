@@ -15,6 +15,7 @@
 #include "utilities/MainPreferences.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QtTest>
 #include <memory>
@@ -493,6 +494,20 @@ private Q_SLOTS:
             QVERIFY(!actions[0]->isEnabled());
             QCOMPARE(menu->toolTip(), QStringLiteral("Kelvane Pro (b30107)"));
         }
+    }
+
+    void themeFollowsPalette()
+    {
+        m_c->agentState().set(13, 100, QDateTime());
+        m_c->schedulerStatusMenuChanged();
+        QVERIFY(m_c->statusMenu());
+        const QPalette light = QApplication::palette();
+        QPalette dark = light;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        QApplication::setPalette(dark);
+        QTRY_COMPARE(m_c->statusMenu()->model().icon, QStringLiteral("menubar_icon_white"));
+        QApplication::setPalette(light);
+        QTRY_COMPARE(m_c->statusMenu()->model().icon, QStringLiteral("menubar_icon_black"));
     }
 
     void menuActions()
