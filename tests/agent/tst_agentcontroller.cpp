@@ -185,6 +185,22 @@ private Q_SLOTS:
         QTEST(sentTypes(), "sent");
     }
 
+    void agentLog()
+    {
+        m_c->agentState().set(9, 100, QDateTime());
+        m_c->timeEvent();
+        QVERIFY(m_c->logFilePath().isEmpty());
+        m_c->setInfo({ { QStringLiteral("FullLogDebug"), true } });
+        m_c->timeEvent();
+        QCOMPARE(m_c->logFilePath(),
+            QVLStateFile::folderPath() + QStringLiteral("/SessionLog_2024-03-05_14-00-00.txt"));
+        QFile log(m_c->logFilePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        QVERIFY(text.contains("=== Schedule processing ==="));
+        QVERIFY(text.contains("Next process date is empty"));
+    }
+
     void mount_data()
     {
         QTest::addColumn<int>("bits");
