@@ -44,6 +44,9 @@ public:
         GTC_UNKNOWN = 0,
         GTC_BACKUP = 1,
         GTC_RESTORE = 2,
+        GTC_SYNHRONIZATION = 3,
+        GTC_CLONING = 4,
+        GTC_BOOTABLE_CLONING = 5,
         GTC_BACKUP3 = 6
     };
 

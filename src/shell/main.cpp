@@ -1,6 +1,6 @@
 #include "platform/QuitSignals.h"
 #include "projects/IAgentTool.h"
-#include "shell/dialogs/AuthorizerDialog.h"
+#include "shell/dialogs/WidgetUiPrompts.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/RegistryVolumeRoles.h"
 #include "utilities/RunLog.h"

@@ -54,3 +54,34 @@ int UiPrompts::waitForVolume(const VolumeWaitRequest& request)
     qInfo().noquote() << "No user interface: the wait for volume was answered Cancel:" << request.volumeName;
     return 0;
 }
+
+UiPrompts::ProjectPasswordAnswer UiPrompts::askProjectPassword(const ProjectPasswordRequest& request)
+{
+    qInfo().noquote() << "No user interface: the project password dialog was answered Cancel:"
+                      << request.title;
+    return {};
+}
+
+QString UiPrompts::askText(const TextRequest& request)
+{
+    qInfo().noquote() << "No user interface: the text input was answered Cancel:" << request.title;
+    return {};
+}
+
+QStringList UiPrompts::chooseItems(const ItemChoiceRequest& request)
+{
+    qInfo().noquote() << "No user interface: the open dialog was answered Cancel:" << request.prompt;
+    return {};
+}
+
+QString UiPrompts::chooseSavePath(const SavePathRequest& request)
+{
+    qInfo().noquote() << "No user interface: the save dialog was answered Cancel:" << request.prompt;
+    return {};
+}
+
+std::optional<double> UiPrompts::askNumber(const NumberRequest& request)
+{
+    qInfo().noquote() << "No user interface: the number input was answered Cancel:" << request.title;
+    return std::nullopt;
+}

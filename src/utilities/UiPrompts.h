@@ -1,8 +1,11 @@
 #pragma once
 
+#include "utilities/IPasswordMD5.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 // Every dialog, alert and chooser the engine shows, answered by value. The application registers
 // its widget implementation at start-up; programs without a user interface keep the headless
@@ -78,6 +81,8 @@ public:
         QString title;
         QString UUID;
         bool passwordInKeychain = false;
+        double minSizeGB = 0; // the smallest size offered (never below 0)
+        QString sourceSizeNote; // a line on the size of the sources
     };
     struct ImageCreationAnswer
     {
@@ -105,10 +110,86 @@ public:
     struct VolumeWaitRequest
     {
         QString volumeName;
+        int deviceType = 0; // ILocation's device type: 3 disk image, 4 and 6 network, else local
         int timeoutSeconds = 30;
         std::function<bool()> isActive;
     };
     virtual int waitForVolume(const VolumeWaitRequest& request);
+
+    // The password of an encrypted project: type 1 asks for the existing password (checked
+    // against digest when there is one, in the dialog), type 2 for a new one typed twice.
+    struct ProjectPasswordRequest
+    {
+        int type = 1;
+        QString title;
+        QString UUID;
+        std::optional<IPasswordMD5> digest;
+        bool passwordInKeychain = true; // initial state of the keep-in-keychain box
+        bool canChangePassword = false; // type 1: "to secure" rather than "to restore"
+        bool incrementalBackup = false;
+        QString errorText;
+    };
+    struct ProjectPasswordAnswer
+    {
+        bool ok = false;
+        QString password;
+        bool passwordInKeychain = false;
+    };
+    virtual ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request);
+
+    // A one-line text (a project name): the text, or a null string on Cancel (empty stays apart).
+    struct TextRequest
+    {
+        QString title;
+        QString comment;
+        QString defaultText;
+    };
+    virtual QString askText(const TextRequest& request);
+
+    // Existing files and/or folders. Without a validator, expectedFile (when set and one item
+    // may be chosen) must be the chosen file or lie in the chosen folder. recentFolderId (-1 none)
+    // names the remembered folder the chooser starts in and updates.
+    struct ItemChoiceRequest
+    {
+        QString prompt;
+        QString okButton;
+        QString startPath;
+        bool files = true;
+        bool folders = false;
+        bool multiple = false;
+        bool canCreateFolder = true;
+        QStringList fileTypes; // extensions without the dot; empty = all
+        QString expectedFile;
+        QString fileNotFoundMessage; // empty = the default text
+        std::function<QString(const QStringList& paths)> validator;
+        int recentFolderId = -1;
+    };
+    // The chosen paths; empty when the user cancelled.
+    virtual QStringList chooseItems(const ItemChoiceRequest& request);
+
+    // A path to save to.
+    struct SavePathRequest
+    {
+        QString prompt;
+        QString okButton;
+        QString startPath;
+        QString defaultName;
+    };
+    // The chosen path, or a null string on Cancel.
+    virtual QString chooseSavePath(const SavePathRequest& request);
+
+    // A number in a range, in the locale's notation.
+    struct NumberRequest
+    {
+        QString title;
+        QString prompt;
+        double value = 0;
+        double minimum = 0;
+        double maximum = 1e7;
+        bool decimals = false;
+    };
+    // The number, or nothing on Cancel.
+    virtual std::optional<double> askNumber(const NumberRequest& request);
 };
 
 // Answers every prompt with Cancel and logs one line; for test drivers and unattended programs.

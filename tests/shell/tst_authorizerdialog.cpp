@@ -1,7 +1,10 @@
 // kv-test: labels=gui timeout=60
 
+#include "Screenshot.h"
+#include "WhenOpen.h"
 #include "platform/MainThread.h"
 #include "shell/dialogs/AuthorizerDialog.h"
+#include "shell/dialogs/WidgetUiPrompts.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -9,19 +12,6 @@
 class TestAuthorizerDialog : public QObject
 {
     Q_OBJECT
-
-    // Runs fn on the modal dialog once it is open.
-    template<typename T, typename Fn>
-    void whenOpen(Fn fn)
-    {
-        QTimer::singleShot(0, this, [this, fn] {
-            if (T* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
-                fn(w);
-                return;
-            }
-            whenOpen<T>(fn);
-        });
-    }
 
 private Q_SLOTS:
     void credentialsByValue()

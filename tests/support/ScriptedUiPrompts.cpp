@@ -168,3 +168,109 @@ int ScriptedUiPrompts::waitForVolume(const VolumeWaitRequest& request)
     }
     return m_script.takeFirst().button;
 }
+
+void ScriptedUiPrompts::expectProjectPassword(const QString& password, bool passwordInKeychain)
+{
+    Step s;
+    s.kind = Kind::ProjectPassword;
+    s.folder = password;
+    s.button = passwordInKeychain ? 1 : 0;
+    m_script.append(s);
+}
+
+UiPrompts::ProjectPasswordAnswer ScriptedUiPrompts::askProjectPassword(const ProjectPasswordRequest& request)
+{
+    projectPasswordRequests.append(request);
+    if (!nextIs(Kind::ProjectPassword)) {
+        fail(QStringLiteral("project password dialog \"%1\"").arg(request.title));
+        return {};
+    }
+    const Step step = m_script.takeFirst();
+    ProjectPasswordAnswer a;
+    a.ok = !step.folder.isNull();
+    if (a.ok) {
+        a.password = step.folder;
+        a.passwordInKeychain = step.button == 1;
+    }
+    return a;
+}
+
+void ScriptedUiPrompts::expectText(const QString& text)
+{
+    Step s;
+    s.kind = Kind::Text;
+    s.folder = text;
+    m_script.append(s);
+}
+
+QString ScriptedUiPrompts::askText(const TextRequest& request)
+{
+    textRequests.append(request);
+    if (!nextIs(Kind::Text)) {
+        fail(QStringLiteral("text input \"%1\"").arg(request.title));
+        return {};
+    }
+    return m_script.takeFirst().folder;
+}
+
+void ScriptedUiPrompts::expectItems(const QStringList& paths)
+{
+    Step s;
+    s.kind = Kind::Items;
+    s.items = paths;
+    m_script.append(s);
+}
+
+QStringList ScriptedUiPrompts::chooseItems(const ItemChoiceRequest& request)
+{
+    itemRequests.append(request);
+    if (!nextIs(Kind::Items)) {
+        fail(QStringLiteral("open dialog \"%1\"").arg(request.prompt));
+        return {};
+    }
+    const QStringList paths = m_script.takeFirst().items;
+    if (request.validator && !paths.isEmpty()) {
+        const QString refusal = request.validator(paths);
+        if (!refusal.isNull()) {
+            itemRefusals.append(refusal);
+            return {};
+        }
+    }
+    return paths;
+}
+
+void ScriptedUiPrompts::expectSavePath(const QString& path)
+{
+    Step s;
+    s.kind = Kind::SavePath;
+    s.folder = path;
+    m_script.append(s);
+}
+
+QString ScriptedUiPrompts::chooseSavePath(const SavePathRequest& request)
+{
+    savePathRequests.append(request);
+    if (!nextIs(Kind::SavePath)) {
+        fail(QStringLiteral("save dialog \"%1\"").arg(request.prompt));
+        return {};
+    }
+    return m_script.takeFirst().folder;
+}
+
+void ScriptedUiPrompts::expectNumber(std::optional<double> value)
+{
+    Step s;
+    s.kind = Kind::Number;
+    s.number = value;
+    m_script.append(s);
+}
+
+std::optional<double> ScriptedUiPrompts::askNumber(const NumberRequest& request)
+{
+    numberRequests.append(request);
+    if (!nextIs(Kind::Number)) {
+        fail(QStringLiteral("number input \"%1\"").arg(request.title));
+        return std::nullopt;
+    }
+    return m_script.takeFirst().number;
+}

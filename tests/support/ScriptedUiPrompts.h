@@ -27,6 +27,15 @@ public:
     void expectFolder(const QString& path);
     // The wait for a volume answers 1 (it appeared), 0 (cancelled) or -1 (timed out).
     void expectVolumeWait(int answer);
+    // A null password expects the dialog and answers Cancel.
+    void expectProjectPassword(const QString& password, bool passwordInKeychain = false);
+    // A null text answers Cancel.
+    void expectText(const QString& text);
+    // The chooser answers these paths after the validator accepted them (a refusal is kept in
+    // itemRefusals and the answer is empty); no paths answers Cancel.
+    void expectItems(const QStringList& paths);
+    void expectSavePath(const QString& path);
+    void expectNumber(std::optional<double> value);
 
     int pending() const { return int(m_script.size()); }
     QList<CredentialsRequest> credentialRequests;
@@ -36,6 +45,12 @@ public:
     QList<FolderChoiceRequest> folderRequests;
     QStringList folderRefusals;
     QList<VolumeWaitRequest> volumeWaitRequests;
+    QList<ProjectPasswordRequest> projectPasswordRequests;
+    QList<TextRequest> textRequests;
+    QList<ItemChoiceRequest> itemRequests;
+    QStringList itemRefusals;
+    QList<SavePathRequest> savePathRequests;
+    QList<NumberRequest> numberRequests;
     QStringList unexpected;
 
     CredentialsAnswer askAdminCredentials(const CredentialsRequest& request) override;
@@ -44,6 +59,11 @@ public:
     ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
     QString chooseFolder(const FolderChoiceRequest& request) override;
     int waitForVolume(const VolumeWaitRequest& request) override;
+    ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
+    QString askText(const TextRequest& request) override;
+    QStringList chooseItems(const ItemChoiceRequest& request) override;
+    QString chooseSavePath(const SavePathRequest& request) override;
+    std::optional<double> askNumber(const NumberRequest& request) override;
 
 private:
     enum class Kind
@@ -53,7 +73,12 @@ private:
         ImagePassword,
         NewImage,
         Folder,
-        VolumeWait
+        VolumeWait,
+        ProjectPassword,
+        Text,
+        Items,
+        SavePath,
+        Number
     };
     struct Step
     {
@@ -62,6 +87,8 @@ private:
         ImagePasswordAnswer imagePassword;
         ImageCreationAnswer newImage;
         QString folder;
+        QStringList items;
+        std::optional<double> number;
         QString titleContains;
         int button = -1;
     };

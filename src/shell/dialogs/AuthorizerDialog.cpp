@@ -1,14 +1,11 @@
 #include "AuthorizerDialog.h"
 
-#include "platform/MainThread.h"
-
-#include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -70,41 +67,4 @@ UiPrompts::CredentialsAnswer AuthorizerDialog::answer() const
         a.saveToKeychain = !m_saveToKeychain->isHidden() && m_saveToKeychain->isChecked();
     }
     return a;
-}
-
-UiPrompts::CredentialsAnswer WidgetUiPrompts::askAdminCredentials(const CredentialsRequest& request)
-{
-    ModalDepthGuard modal;
-    AuthorizerDialog dialog(request, QApplication::activeWindow());
-    dialog.exec();
-    return dialog.answer();
-}
-
-int WidgetUiPrompts::showAlert(const Alert& alert)
-{
-    ModalDepthGuard modal;
-    QMessageBox box(QApplication::activeWindow());
-    switch (alert.style) {
-    case AlertStyle::Informational:
-        box.setIcon(QMessageBox::Information);
-        break;
-    case AlertStyle::Warning:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case AlertStyle::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    }
-    box.setText(alert.title);
-    box.setInformativeText(alert.text);
-    QList<QAbstractButton*> buttons;
-    const QStringList titles = alert.buttons.isEmpty() ? QStringList { tr("OK") } : alert.buttons;
-    for (int i = 0; i < titles.size(); ++i) {
-        QPushButton* b = box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
-        if (i == 0)
-            box.setDefaultButton(b);
-        buttons.append(b);
-    }
-    box.exec();
-    return int(buttons.indexOf(box.clickedButton()));
 }

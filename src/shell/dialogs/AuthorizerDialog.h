@@ -31,12 +31,3 @@ private:
     QLineEdit* m_password = nullptr;
     QCheckBox* m_saveToKeychain = nullptr;
 };
-
-// The application's prompts: the dialog above and message boxes, each inside the modal depth
-// counter (timers of the schedule and queue stay quiet while one is open).
-class WidgetUiPrompts : public UiPrompts
-{
-public:
-    CredentialsAnswer askAdminCredentials(const CredentialsRequest& request) override;
-    int showAlert(const Alert& alert) override;
-};

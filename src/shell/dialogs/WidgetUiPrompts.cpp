@@ -1,0 +1,96 @@
+#include "WidgetUiPrompts.h"
+
+#include "AuthorizerDialog.h"
+#include "IInputDialog.h"
+#include "ILocationDialog.h"
+#include "IOpenDialog.h"
+#include "ISaveDialog.h"
+#include "platform/MainThread.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
+} // namespace
+
+QWidget* WidgetUiPrompts::parentWidget() const
+{
+    return m_parent ? m_parent.data() : QApplication::activeWindow();
+}
+
+UiPrompts::CredentialsAnswer WidgetUiPrompts::askAdminCredentials(const CredentialsRequest& request)
+{
+    ModalDepthGuard modal;
+    AuthorizerDialog dialog(request, parentWidget());
+    dialog.exec();
+    return dialog.answer();
+}
+
+int WidgetUiPrompts::showAlert(const Alert& alert)
+{
+    ModalDepthGuard modal;
+    QMessageBox box(parentWidget());
+    switch (alert.style) {
+    case AlertStyle::Informational:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case AlertStyle::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case AlertStyle::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    box.setText(alert.title);
+    box.setInformativeText(alert.text);
+    QList<QAbstractButton*> buttons;
+    const QStringList titles = alert.buttons.isEmpty() ? QStringList { tr("OK") } : alert.buttons;
+    for (int i = 0; i < titles.size(); ++i) {
+        QPushButton* b = box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        if (i == 0)
+            box.setDefaultButton(b);
+        buttons.append(b);
+    }
+    box.exec();
+    return int(buttons.indexOf(box.clickedButton()));
+}
+
+QString WidgetUiPrompts::chooseFolder(const FolderChoiceRequest& request)
+{
+    ItemChoiceRequest items;
+    items.prompt = request.prompt;
+    items.okButton = request.okButton.isEmpty() ? tr("Choose") : request.okButton;
+    items.startPath = request.startPath;
+    items.files = false;
+    items.folders = true;
+    items.validator = request.validator;
+    const QStringList chosen = IOpenDialog::run(items, parentWidget());
+    return chosen.isEmpty() ? QString() : chosen.first();
+}
+
+QStringList WidgetUiPrompts::chooseItems(const ItemChoiceRequest& request)
+{
+    return IOpenDialog::run(request, parentWidget());
+}
+
+QString WidgetUiPrompts::askText(const TextRequest& request)
+{
+    IInputDialog dialog(parentWidget());
+    return dialog.executeTitle(request.title, request.comment, request.defaultText);
+}
+
+QString WidgetUiPrompts::chooseSavePath(const SavePathRequest& request)
+{
+    return ISaveDialog::run(request, parentWidget());
+}
+
+int WidgetUiPrompts::waitForVolume(const VolumeWaitRequest& request)
+{
+    ILocationDialog dialog(parentWidget());
+    return dialog.executeLocation(request);
+}
