@@ -1,5 +1,6 @@
 // kv-test: labels=unit timeout=120
 #include "KvTest.h"
+#include "Screenshot.h"
 #include "ScriptedClock.h"
 #include "TempTree.h"
 #include "agent/QVLMainController.h"
@@ -17,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QIcon>
 #include <QtTest>
 #include <memory>
 
@@ -492,7 +494,8 @@ private Q_SLOTS:
         QTEST(QString(m.comment).replace(QStringLiteral("Sept"), QStringLiteral("Sep")), "comment");
         QTEST(m.icon, "icon");
         QTEST(m.highlightedIcon, "highlighted");
-        QVERIFY(QFile::exists(QStringLiteral(":/icons/%1.svg").arg(m.icon)));
+        QVERIFY(!QIcon(QStringLiteral(":/icons/%1.svg").arg(m.icon)).pixmap(22, 22).isNull());
+        QVERIFY(!QIcon(QStringLiteral(":/icons/%1.svg").arg(m.highlightedIcon)).pixmap(22, 22).isNull());
 
         // The item exists exactly while bit 4 is set, and shows the model's titles.
         m_c->agentState().set(bits, 100, state.scheduleResumeDate());
@@ -509,6 +512,13 @@ private Q_SLOTS:
                     QStringLiteral("Send Feedback...") }));
             QVERIFY(!actions[0]->isEnabled());
             QCOMPARE(menu->toolTip(), QStringLiteral("Kelvane Pro (b30107)"));
+            if (bits == 5 && !dark) {
+                menu->menu().adjustSize();
+                QVERIFY(
+                    !Screenshot::save(&menu->menu(), QStringLiteral("agent"), QStringLiteral("status-menu"),
+                        QStringLiteral("The agent's status menu, scheduler active"))
+                         .isEmpty());
+            }
         }
     }
 
@@ -544,6 +554,9 @@ private Q_SLOTS:
         QCOMPARE(m_c->selectedMenuItemTag(), 1);
         IScheduleSuspendDialog& dialog = IScheduleSuspendDialog::shared();
         QVERIFY(dialog.isVisible());
+        QVERIFY(!Screenshot::save(&dialog, QStringLiteral("agent"), QStringLiteral("suspend-from-menu"),
+            QStringLiteral("The suspend panel opened from the agent's menu"))
+                     .isEmpty());
         dialog.suspendSchedulingPopup()->setCurrentIndex(0);
         dialog.okButton();
         QCOMPARE(m_c->agentState().getInt(), 15);
