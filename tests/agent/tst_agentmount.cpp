@@ -114,6 +114,15 @@ private Q_SLOTS:
         QCOMPARE(h.fromAgent(7)[0].intForKey(QStringLiteral("LaunchingReason"), 0), 3);
         QVERIFY(bus.unregisterService(AgentHarness::appId()));
         QVERIFY(again.unmount());
+
+        // A volume without a readable UUID launches nothing.
+        ScopedMount memory;
+        QVERIFY2(memory.mount({ QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("none") },
+                     LoopImage::loopRoot() + QStringLiteral("/agent tmpfs ") + E2e::newUUID().left(8)),
+            qPrintable(memory.errorString()));
+        QTest::qWait(1000);
+        QVERIFY(h.record().isEmpty());
+        QVERIFY(memory.unmount());
         QCOMPARE(AgentHarness::terminate(*agent), 0);
         image.release();
     }
