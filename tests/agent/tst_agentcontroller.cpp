@@ -9,6 +9,7 @@
 #include "platform/AppPaths.h"
 #include "platform/MainThread.h"
 #include "platform/PlistBridge.h"
+#include "platform/TimerScale.h"
 #include "projects/IAgentTool.h"
 #include "projects/QVConnectMessage.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
+#include <QSystemTrayIcon>
 #include <QtTest>
 #include <memory>
 
@@ -73,6 +75,9 @@ class TestAgentController : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        // The tray's long bound becomes 1.2 s.
+        qputenv("KV_TIMER_SCALE", "100");
+        TimerScale::reset();
         QVConnectMessage::setProgramType(QVConnectMessage::Agent);
         IColorUtil::setPortalColorSchemeOverride(std::nullopt);
     }
@@ -520,6 +525,19 @@ private Q_SLOTS:
                          .isEmpty());
             }
         }
+    }
+
+    void trayIconWithoutWatcher()
+    {
+        // No StatusNotifierWatcher here: the icon is made after the bound anyway (trays of the
+        // older kind), and scheduling never waited for it.
+        m_c->agentState().set(13, 100, QDateTime());
+        m_c->schedulerStatusMenuChanged();
+        QVERIFY(m_c->statusMenu() && !m_c->statusMenu()->trayIcon());
+        QTRY_VERIFY_WITH_TIMEOUT(m_c->statusMenu()->trayIcon(), 5000);
+        QCOMPARE(m_c->statusMenu()->trayIcon()->toolTip(), QStringLiteral("Kelvane Pro (b30107)"));
+        QVERIFY(!m_c->statusMenu()->trayIcon()->icon().isNull());
+        QCOMPARE(m_c->statusMenu()->trayIcon()->contextMenu(), &m_c->statusMenu()->menu());
     }
 
     void themeFollowsPalette()
