@@ -50,10 +50,12 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    auto quit = [&controller] {
-        if (QCoreApplication::closingDown())
-            return;
-        controller.applicationShouldTerminate();
+    bool started = false;
+    // An agent still waiting for the name has loaded nothing: it must not save over the state of
+    // the one that runs.
+    auto quit = [&controller, &started] {
+        if (started)
+            controller.applicationShouldTerminate();
         QCoreApplication::exit(0);
     };
     QuitSignals quitSignals;
@@ -64,7 +66,6 @@ int main(int argc, char** argv)
         SIGNAL(quitRequested()));
 
     const QString name = QString::fromLatin1(IAgentTool::agentBundleIdentifier);
-    bool started = false;
     auto begin = [&] {
         if (started)
             return;

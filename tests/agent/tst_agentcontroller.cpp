@@ -1,5 +1,6 @@
 // kv-test: labels=unit timeout=120
 #include "KvTest.h"
+#include "Screenshot.h"
 #include "ScriptedClock.h"
 #include "TempTree.h"
 #include "agent/QVLMainController.h"
@@ -8,6 +9,7 @@
 #include "platform/AppPaths.h"
 #include "platform/MainThread.h"
 #include "platform/PlistBridge.h"
+#include "platform/TimerScale.h"
 #include "projects/IAgentTool.h"
 #include "projects/QVConnectMessage.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
@@ -15,7 +17,10 @@
 #include "utilities/MainPreferences.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QIcon>
+#include <QSystemTrayIcon>
 #include <QtTest>
 #include <memory>
 
@@ -70,6 +75,9 @@ class TestAgentController : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        // The tray's long bound becomes 1.2 s.
+        qputenv("KV_TIMER_SCALE", "100");
+        TimerScale::reset();
         QVConnectMessage::setProgramType(QVConnectMessage::Agent);
         IColorUtil::setPortalColorSchemeOverride(std::nullopt);
     }
@@ -182,6 +190,22 @@ private Q_SLOTS:
         QCOMPARE(stateFile().contains(QStringLiteral("NextDateKey")), dateKept && hasDate);
         QTEST(m_c->agentState().getInt(), "bitsAfter");
         QTEST(sentTypes(), "sent");
+    }
+
+    void agentLog()
+    {
+        m_c->agentState().set(9, 100, QDateTime());
+        m_c->timeEvent();
+        QVERIFY(m_c->logFilePath().isEmpty());
+        m_c->setInfo({ { QStringLiteral("FullLogDebug"), true } });
+        m_c->timeEvent();
+        QCOMPARE(m_c->logFilePath(),
+            QVLStateFile::folderPath() + QStringLiteral("/SessionLog_2024-03-05_14-00-00.txt"));
+        QFile log(m_c->logFilePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        QVERIFY(text.contains("=== Schedule processing ==="));
+        QVERIFY(text.contains("Next process date is empty"));
     }
 
     void mount_data()
@@ -475,7 +499,8 @@ private Q_SLOTS:
         QTEST(QString(m.comment).replace(QStringLiteral("Sept"), QStringLiteral("Sep")), "comment");
         QTEST(m.icon, "icon");
         QTEST(m.highlightedIcon, "highlighted");
-        QVERIFY(QFile::exists(QStringLiteral(":/icons/%1.svg").arg(m.icon)));
+        QVERIFY(!QIcon(QStringLiteral(":/icons/%1.svg").arg(m.icon)).pixmap(22, 22).isNull());
+        QVERIFY(!QIcon(QStringLiteral(":/icons/%1.svg").arg(m.highlightedIcon)).pixmap(22, 22).isNull());
 
         // The item exists exactly while bit 4 is set, and shows the model's titles.
         m_c->agentState().set(bits, 100, state.scheduleResumeDate());
@@ -492,7 +517,41 @@ private Q_SLOTS:
                     QStringLiteral("Send Feedback...") }));
             QVERIFY(!actions[0]->isEnabled());
             QCOMPARE(menu->toolTip(), QStringLiteral("Kelvane Pro (b30107)"));
+            if (bits == 5 && !dark) {
+                menu->menu().adjustSize();
+                QVERIFY(
+                    !Screenshot::save(&menu->menu(), QStringLiteral("agent"), QStringLiteral("status-menu"),
+                        QStringLiteral("The agent's status menu, scheduler active"))
+                         .isEmpty());
+            }
         }
+    }
+
+    void trayIconWithoutWatcher()
+    {
+        // No StatusNotifierWatcher here: the icon is made after the bound anyway (trays of the
+        // older kind), and scheduling never waited for it.
+        m_c->agentState().set(13, 100, QDateTime());
+        m_c->schedulerStatusMenuChanged();
+        QVERIFY(m_c->statusMenu() && !m_c->statusMenu()->trayIcon());
+        QTRY_VERIFY_WITH_TIMEOUT(m_c->statusMenu()->trayIcon(), 5000);
+        QCOMPARE(m_c->statusMenu()->trayIcon()->toolTip(), QStringLiteral("Kelvane Pro (b30107)"));
+        QVERIFY(!m_c->statusMenu()->trayIcon()->icon().isNull());
+        QCOMPARE(m_c->statusMenu()->trayIcon()->contextMenu(), &m_c->statusMenu()->menu());
+    }
+
+    void themeFollowsPalette()
+    {
+        m_c->agentState().set(13, 100, QDateTime());
+        m_c->schedulerStatusMenuChanged();
+        QVERIFY(m_c->statusMenu());
+        const QPalette light = QApplication::palette();
+        QPalette dark = light;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        QApplication::setPalette(dark);
+        QTRY_COMPARE(m_c->statusMenu()->model().icon, QStringLiteral("menubar_icon_white"));
+        QApplication::setPalette(light);
+        QTRY_COMPARE(m_c->statusMenu()->model().icon, QStringLiteral("menubar_icon_black"));
     }
 
     void menuActions()
@@ -513,6 +572,9 @@ private Q_SLOTS:
         QCOMPARE(m_c->selectedMenuItemTag(), 1);
         IScheduleSuspendDialog& dialog = IScheduleSuspendDialog::shared();
         QVERIFY(dialog.isVisible());
+        QVERIFY(!Screenshot::save(&dialog, QStringLiteral("agent"), QStringLiteral("suspend-from-menu"),
+            QStringLiteral("The suspend panel opened from the agent's menu"))
+                     .isEmpty());
         dialog.suspendSchedulingPopup()->setCurrentIndex(0);
         dialog.okButton();
         QCOMPARE(m_c->agentState().getInt(), 15);

@@ -114,7 +114,29 @@ private Q_SLOTS:
         QCOMPARE(h.fromAgent(7)[0].intForKey(QStringLiteral("LaunchingReason"), 0), 3);
         QVERIFY(bus.unregisterService(AgentHarness::appId()));
         QVERIFY(again.unmount());
+
+        // A volume without a readable UUID launches nothing.
+        ScopedMount memory;
+        QVERIFY2(memory.mount({ QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("none") },
+                     LoopImage::loopRoot() + QStringLiteral("/agent tmpfs ") + E2e::newUUID().left(8)),
+            qPrintable(memory.errorString()));
+        QTest::qWait(1000);
+        QVERIFY(h.record().isEmpty());
+        QVERIFY(memory.unmount());
         QCOMPARE(AgentHarness::terminate(*agent), 0);
+
+        // A listed volume that was mounted before the agent started launches nothing.
+        ScopedMount before;
+        QVERIFY2(before.mount({ QStringLiteral("-t"), QStringLiteral("ext4"), image.device() },
+                     LoopImage::loopRoot() + QStringLiteral("/agent before ") + E2e::newUUID().left(8)),
+            qPrintable(before.errorString()));
+        agent = h.startAgent();
+        QVERIFY(agent && h.agentRuns());
+        QCOMPARE(h.stateFile().value(QStringLiteral("VolumeIDArray")).toStringList(), QStringList { uuid });
+        QTest::qWait(1500);
+        QVERIFY(h.record().isEmpty());
+        QCOMPARE(AgentHarness::terminate(*agent), 0);
+        QVERIFY(before.unmount());
         image.release();
     }
 };

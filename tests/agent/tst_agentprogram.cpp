@@ -183,12 +183,26 @@ private Q_SLOTS:
         QCOMPARE(state.getInt(), 9);
         QCOMPARE(state.modifyInterval(), 700.0);
 
-        // A second agent leaves, the first keeps the name.
+        // A second agent leaves, the first keeps the name; one stopped while it waits saves nothing.
         auto second = h.startAgent();
         QVERIFY(second);
         QVERIFY(second->waitForFinished(6000));
         QCOMPARE(second->exitCode(), 0);
         QCOMPARE(LoginItem::ownerPid(H::agentId()), agent->pid());
+        QVERIFY(QFile::remove(autostart));
+        second = h.startAgent();
+        QTest::qWait(500);
+        QCOMPARE(H::terminate(*second), 0);
+        QVERIFY(h.stateFile().contains(QStringLiteral("NextDateKey")));
+        QVERIFY(desktop.open(QIODevice::WriteOnly));
+        desktop.write(LoginItem::desktopEntry(QStringLiteral("QVP3Launcher"), H::agentProgram()));
+        desktop.close();
+
+        // Without a bus: one line, exit 2.
+        auto nobus = h.startAgent(
+            { { QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus") } });
+        QVERIFY(nobus && nobus->waitForFinished(5000));
+        QCOMPARE(nobus->exitCode(), 2);
 
         // No login item: the date goes at the quit.
         QVERIFY(QFile::remove(autostart));
