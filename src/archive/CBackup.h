@@ -327,6 +327,7 @@ private:
     QString m_lastFileError;
     std::unique_ptr<IBackup> m_iBackup;
     bool m_loading = false;
+    bool m_treeUnreadable = false; // the last load failed: saving would replace the files with nothing
 };
 
 // Counts a tree walk for CBackup::isTreeBusy while it lives.

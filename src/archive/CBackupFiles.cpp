@@ -430,6 +430,15 @@ bool CBackup::saveTo(const QString& path, bool quiet)
     if (path.isNull())
         return false;
     IBackup* ib = m_iBackup.get();
+    if (m_treeUnreadable) {
+        // What is in memory is not the project: its files could not be read. They stay.
+        m_lastFileError = QStringLiteral("the project files could not be read, so they are not replaced");
+        ib->processMessage(
+            QCoreApplication::translate("Localizable", "Can't write backup info file \"%1\" properly")
+                .arg(lastComponent(path)),
+            18241, ib);
+        return false;
+    }
     if (!quiet)
         ib->processMessage(QCoreApplication::translate("Localizable", "Content data saving..."), 18273, ib);
     const bool wasInProcess = ib->isInProcess();
@@ -565,7 +574,6 @@ bool CBackup::loadFiles(const QString& path, bool relocate, bool topOnly)
     m_loading = true;
     bool ok = false;
     QString error;
-    // Read into a fresh tree first: a failed load leaves the project as it was.
     removeAllItems();
     try {
         CUDArch tree(path, CUDArch::ReadTree);
@@ -598,8 +606,9 @@ bool CBackup::loadFiles(const QString& path, bool relocate, bool topOnly)
     }
     m_loading = wasLoading;
     if (!ok) {
-        // Nothing of a half-read tree stays, and nothing marks it for saving over the files.
+        // Nothing of a half-read tree stays, and it is never saved over the files.
         removeAllItems();
+        m_treeUnreadable = true;
         m_treeChanged = false;
         m_propertiesChanged = false;
         m_lastFileError = error;
@@ -609,6 +618,7 @@ bool CBackup::loadFiles(const QString& path, bool relocate, bool topOnly)
             193, nullptr);
         return false;
     }
+    m_treeUnreadable = false;
     dropHistoryPastList();
     if (relocate) {
         QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));

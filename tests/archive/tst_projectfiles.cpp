@@ -338,6 +338,8 @@ private Q_SLOTS:
         QCOMPARE(p.count(), 0);
         // Nothing asks for the empty tree to be saved over the files, which stay as they were.
         QVERIFY(!p.isTreeChanged() && !p.isPropertiesChanged());
+        p.setExcludePattern(QStringLiteral("a later change"));
+        QVERIFY(!p.saveTo(path, true)); // an unread project is never written over its files
         QCOMPARE(m_ws.readFile("Backups/fault.bif"), bytes);
         QCOMPARE(m_ws.readFile("Backups/fault.bih"), bih);
     }

@@ -177,6 +177,20 @@ private Q_SLOTS:
         QVERIFY(late->isInsertedInArchive(4));
     }
 
+    void volumeRootsStayOutOfTheRoot()
+    {
+        CBackup project(QStringLiteral("V"));
+        CBackupItem* root = project.insertNewItem(QStringLiteral("/"), nullptr);
+        CBackupItem* mnt = root->insertNewItem(QStringLiteral("mnt"), root);
+        CBackupItem* home = root->insertNewItem(QStringLiteral("home"), root);
+        QCOMPARE(home->getPath(), QStringLiteral("/home"));
+        QCOMPARE(home->getAbsolutePath(), QStringLiteral("/home"));
+        mnt->setIncludeByUser(true);
+        home->setIncludeByUser(true);
+        QVERIFY(!mnt->isIncluded());
+        QVERIFY(home->isIncluded());
+    }
+
     void itemsForgetTheirNodes()
     {
         RecordingItemNode node;
