@@ -1,3 +1,4 @@
+#include "archive/ArchiveNames.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupItem.h"
 #include "archive/CUDArch.h"
@@ -91,12 +92,6 @@ QByteArray readBlob(CUDArch& a)
     QByteArray blob(n, '\0');
     a.readRaw(blob.data(), n);
     return blob;
-}
-
-bool isSafeFileName(const QString& name)
-{
-    return !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) && name != QLatin1String(".")
-        && name != QLatin1String("..");
 }
 
 QString replaceExtension(const QString& path, const char* ext)
@@ -239,12 +234,12 @@ void CBackup::serializeRecord(CUDArch& a)
         QString file;
         a >> file;
         if (!file.isNull()) {
-            if (!isSafeFileName(file))
+            if (!isSingleComponentName(file))
                 throw ArchiveFormatError("a project file name that is not one path component");
             m_fileName = file;
         }
     } else if (!text.isNull()) {
-        if (!isSafeFileName(text))
+        if (!isSingleComponentName(text))
             throw ArchiveFormatError("a project file name that is not one path component");
         m_fileName = text;
     }
@@ -324,7 +319,7 @@ void CBackup::serializeRecord(CUDArch& a)
             e.deviceType = qint32(a.readU32());
             a >> e.pathFromMountPoint >> e.URLStr;
         }
-        if (isSafeFileName(e.fileName) || e.fileName.isNull()) {
+        if (isSingleComponentName(e.fileName) || e.fileName.isNull()) {
             m_archives.push_back(e);
         } else {
             m_iBackup->processMessage(
