@@ -158,6 +158,18 @@ private Q_SLOTS:
             [&](FILE* file) { project.collectIncludedFilesToStream(file, true, total); });
         QVERIFY(again.contains(NameCodec::encode(t.filePath(std::string("src/real/f")))));
         QVERIFY(f->isInListForBackup());
+
+        // A file known from an archive and unchanged on disk to the second is excluded from an
+        // incremental archive; once it changes it is not.
+        f->setFlags(f->flags() | BIF_LOCATED);
+        const auto excluded = [&] {
+            return listLines(t.filePath(std::string("x")),
+                [&](FILE* file) { project.collectExcludedItemsToStream(file, true, true); });
+        };
+        QVERIFY(excluded().contains("f"));
+        QCOMPARE(excluded().first(), QByteArray("/private/tmp"));
+        f->setModificationDate(f->modificationDate().addSecs(-5));
+        QVERIFY(!excluded().contains("f"));
     }
 
     void insertedInArchive()
