@@ -23,6 +23,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,69 @@ QDateTime decodeNextDate(const QByteArray& blob)
 }
 
 const QByteArray kColorTag("KVC1");
+
+// One number of a non-keyed archive: a small integer in one byte, 0x81 + 16 bits, 0x82 + 32
+// bits, or 0x83 + a 32-bit float (little-endian); false for anything else.
+bool readArchivedNumber(const QByteArray& b, qsizetype& at, double* value)
+{
+    if (at >= b.size())
+        return false;
+    const quint8 head = quint8(b.at(at));
+    const auto le = [&](int n) {
+        quint32 v = 0;
+        for (int i = 0; i < n; ++i)
+            v |= quint32(quint8(b.at(at + 1 + i))) << (8 * i);
+        return v;
+    };
+    if (head < 0x81 || head > 0x91) {
+        *value = qint8(head);
+        at += 1;
+    } else if (head == 0x81 && at + 2 < b.size()) {
+        *value = qint16(le(2));
+        at += 3;
+    } else if (head == 0x82 && at + 4 < b.size()) {
+        *value = qint32(le(4));
+        at += 5;
+    } else if (head == 0x83 && at + 4 < b.size()) {
+        const quint32 bits = le(4);
+        float f = 0;
+        std::memcpy(&f, &bits, 4);
+        *value = f;
+        at += 5;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The colour of an archived RGB colour object of the expected shape (colour space 1 or 2,
+// three or four float components); nothing for any other content.
+std::optional<QColor> decodeArchivedColor(const QByteArray& blob)
+{
+    const QByteArray head = QByteArray::fromHex("040B") + "streamtyped"
+        + QByteArray::fromHex("81E8038401408484"
+                              "8407")
+        + "NSColor"
+        + QByteArray::fromHex("008484"
+                              "08")
+        + "NSObject" + QByteArray::fromHex("00858401 63");
+    if (!blob.startsWith(head))
+        return std::nullopt;
+    qsizetype at = head.size();
+    if (at + 3 > blob.size() || (blob.at(at) != 1 && blob.at(at) != 2) || quint8(blob.at(at + 1)) != 0x84)
+        return std::nullopt;
+    const int n = blob.at(at + 2);
+    at += 3;
+    if ((n != 3 && n != 4) || blob.mid(at, n) != QByteArray(n, 'f'))
+        return std::nullopt;
+    at += n;
+    double c[4] = { 0, 0, 0, 1 };
+    for (int i = 0; i < n; ++i) {
+        if (!readArchivedNumber(blob, at, &c[i]) || !(c[i] >= 0.0 && c[i] <= 1.0))
+            return std::nullopt;
+    }
+    return QColor::fromRgbF(float(c[0]), float(c[1]), float(c[2]), float(c[3]));
+}
 
 void writeBlob(CUDArch& a, const QByteArray& blob)
 {
@@ -337,8 +401,12 @@ void CBackup::serializeRecord(CUDArch& a)
         m_colorBlob = readBlob(a);
         bool ok = false;
         QColor c = ProjectColor::defaultColor();
-        if (m_colorBlob.size() == 36 && m_colorBlob.startsWith(kColorTag))
+        if (m_colorBlob.size() == 36 && m_colorBlob.startsWith(kColorTag)) {
             c = ProjectColor::decode(m_colorBlob.mid(4), &ok);
+        } else if (const auto archived = decodeArchivedColor(m_colorBlob)) {
+            c = *archived;
+            ok = true;
+        }
         m_color = ok ? c : ProjectColor::defaultColor();
         if (m_colorBlob.isEmpty())
             m_colorBlob.clear();
