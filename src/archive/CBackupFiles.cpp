@@ -6,6 +6,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
+#include "platform/WholeFile.h"
 #include "projects/ILocation.h"
 #include "projects/ProjectColor.h"
 #include "utilities/CommonFunctions.h"
@@ -478,8 +479,13 @@ bool CBackup::keepNewerPairAside(const QString& bif)
     for (const QString& file : { bif, bih }) {
         if (!exists(file))
             continue;
-        if (::link(NameCodec::encode(file).constData(), NameCodec::encode(file + extra).constData()) != 0)
-            ok = false;
+        // A hard link where the file system has them, else a copy.
+        if (::link(NameCodec::encode(file).constData(), NameCodec::encode(file + extra).constData()) != 0) {
+            bool read = false;
+            const QByteArray bytes = WholeFile::read(file, &read);
+            if (!read || !AtomicFile::write(file + extra, bytes))
+                ok = false;
+        }
     }
     if (ok)
         m_iBackup->processMessage(
@@ -577,7 +583,9 @@ bool CBackup::saveTo(const QString& path, bool quiet)
             18241, ib);
     }
     ib->setInProcess(wasInProcess && wasOperation != 8, wasInProcess ? wasOperation : 0);
-    m_treeChanged = false;
+    // Only what was written counts as saved: after a failure the changes still wait.
+    if (ok)
+        m_treeChanged = false;
     if (ib->isReadyForInterface())
         ib->processMessage(QCoreApplication::translate("Localizable", "Ready"), 16417, ib);
     else
@@ -593,7 +601,6 @@ bool CBackup::save()
     const bool ok = saveTo(makeBifFileName(), false);
     if (ok)
         delSameAltFormatBif();
-    m_treeChanged = false;
     return ok;
 }
 
@@ -604,10 +611,11 @@ bool CBackup::saveProperties()
     MainPreferences::shared().checkCreateAppSupportPath();
     const bool treeChanged = m_treeChanged;
     const bool ok = saveTo(makeBifFileName(), true);
-    if (ok)
+    if (ok) {
         delSameAltFormatBif();
+        m_propertiesChanged = false;
+    }
     m_treeChanged = treeChanged;
-    m_propertiesChanged = false;
     return ok;
 }
 

@@ -46,7 +46,9 @@ private Q_SLOTS:
         top->setFlags(0x9801);
         for (int i = 0; i < 4000; ++i)
             top->insertNewItem(QStringLiteral("a file with a long enough name %1").arg(i), top);
+        p.markChanged();
         QVERIFY(!p.save());
+        QVERIFY(p.isTreeChanged()); // the changes still wait to be saved
         bool told = false;
         for (const auto& m : hub.messages())
             told = told || m.text.contains("Can't write backup info file");
