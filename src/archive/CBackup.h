@@ -173,7 +173,6 @@ public:
 
     // Items and tree.
     CBackupItem* addItemFromDisk(const QString& path, quint32 flags = 0);
-    void duplicateFrom(const CBackup&) = delete;
     CBackup* duplicateProject();
 
     // Temporary files.

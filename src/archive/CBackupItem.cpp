@@ -48,13 +48,11 @@ bool isUnderSystemPlaces(const QString& path)
     return false;
 }
 
-// Lets pending interface events run every 30 refreshed items, on the main thread only.
+// Lets pending interface events run every 30 refreshed items (on the main thread only).
 void maybeProcessEvents()
 {
     static int calls = 0;
-    if (++calls % 30 != 0)
-        return;
-    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+    if (++calls % 30 == 0)
         QVProcessEvents();
 }
 
