@@ -40,6 +40,12 @@ bool allDigits(const QString& s)
 
 } // namespace
 
+bool isSingleComponentName(const QString& name)
+{
+    return !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) && name != QLatin1String(".")
+        && name != QLatin1String("..");
+}
+
 QString encryptionMethodToStr(quint32 method, bool asExtension)
 {
     for (const Cipher& c : kCiphers)

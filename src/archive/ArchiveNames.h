@@ -20,6 +20,10 @@ quint32 getFileBackupMethod(const QString& name);
 bool isArchiveFileIncremental(const QString& path);
 bool isArchiveFileLongPath(const QString& path);
 
+// A name read from a file that may become one path component: no "/" or NUL, not "." or "..".
+// (An empty name passes; callers that need a name check that themselves.)
+bool isSingleComponentName(const QString& name);
+
 // The parts of a name: "tarExt", "splitExt", "encryptExt", "CBMethodPrefix", "projectName"
 // (texts), "day", "month", "year", "hour", "minute", "second" (integers), "longPath" (bool).
 // Empty when the name is of neither form.

@@ -173,7 +173,6 @@ public:
 
     // Items and tree.
     CBackupItem* addItemFromDisk(const QString& path, quint32 flags = 0);
-    void duplicateFrom(const CBackup&) = delete;
     CBackup* duplicateProject();
 
     // Temporary files.
@@ -327,6 +326,7 @@ private:
     QString m_lastFileError;
     std::unique_ptr<IBackup> m_iBackup;
     bool m_loading = false;
+    bool m_treeUnreadable = false; // the last load failed: saving would replace the files with nothing
 };
 
 // Counts a tree walk for CBackup::isTreeBusy while it lives.

@@ -39,13 +39,6 @@ const char* methodPrefix(quint32 method)
     }
 }
 
-// A list name that could reach outside the project folder, or that no file can have.
-bool isUnsafeListName(const QString& name)
-{
-    return name.contains(QLatin1Char('/')) || name.contains(QChar(0)) || name == QLatin1String(".")
-        || name == QLatin1String("..");
-}
-
 bool isVolumeSuffix(const QString& ext)
 {
     if (ext.size() != 3)
@@ -103,7 +96,7 @@ int CBackup::addArchPath(const CBArchivePath& entry)
 
 void CBackup::addArchNameWithPattern(const QString& name)
 {
-    if (name.isEmpty() || isUnsafeListName(name))
+    if (name.isEmpty() || !isSingleComponentName(name))
         return;
     const QString prefix = archiveFileNameParse(name).value(QStringLiteral("CBMethodPrefix")).toString();
     if (prefix == QLatin1String("vers") || prefix == QLatin1String("incr")) {
@@ -119,7 +112,7 @@ void CBackup::addArchNameLoading(const QString& name)
 {
     // Names read from a stored project: a name that could reach outside the project folder is
     // dropped, never listed or deleted.
-    if (isUnsafeListName(name)) {
+    if (!isSingleComponentName(name)) {
         m_iBackup->processMessage(
             QStringLiteral("Archive name \"%1\" of project \"%2\" is not valid: ignored").arg(name, m_name),
             LogWord::UtilLog, m_iBackup.get());
@@ -204,7 +197,7 @@ void CBackup::deleteOldFullArchives()
         if (archiveFileNameParse(name).value(QStringLiteral("CBMethodPrefix")).toString()
             != QLatin1String("full"))
             return;
-        if (isUnsafeListName(name))
+        if (!isSingleComponentName(name))
             return;
         // Only this archive's own file, or its own volumes: exact names.
         const QString folder = archiveFolder();

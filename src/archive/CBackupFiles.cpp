@@ -1,3 +1,4 @@
+#include "archive/ArchiveNames.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupItem.h"
 #include "archive/CUDArch.h"
@@ -5,6 +6,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
+#include "platform/WholeFile.h"
 #include "projects/ILocation.h"
 #include "projects/ProjectColor.h"
 #include "utilities/CommonFunctions.h"
@@ -22,6 +24,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +80,69 @@ QDateTime decodeNextDate(const QByteArray& blob)
 
 const QByteArray kColorTag("KVC1");
 
+// One number of a non-keyed archive: a small integer in one byte, 0x81 + 16 bits, 0x82 + 32
+// bits, or 0x83 + a 32-bit float (little-endian); false for anything else.
+bool readArchivedNumber(const QByteArray& b, qsizetype& at, double* value)
+{
+    if (at >= b.size())
+        return false;
+    const quint8 head = quint8(b.at(at));
+    const auto le = [&](int n) {
+        quint32 v = 0;
+        for (int i = 0; i < n; ++i)
+            v |= quint32(quint8(b.at(at + 1 + i))) << (8 * i);
+        return v;
+    };
+    if (head < 0x81 || head > 0x91) {
+        *value = qint8(head);
+        at += 1;
+    } else if (head == 0x81 && at + 2 < b.size()) {
+        *value = qint16(le(2));
+        at += 3;
+    } else if (head == 0x82 && at + 4 < b.size()) {
+        *value = qint32(le(4));
+        at += 5;
+    } else if (head == 0x83 && at + 4 < b.size()) {
+        const quint32 bits = le(4);
+        float f = 0;
+        std::memcpy(&f, &bits, 4);
+        *value = f;
+        at += 5;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The colour of an archived RGB colour object of the expected shape (colour space 1 or 2,
+// three or four float components); nothing for any other content.
+std::optional<QColor> decodeArchivedColor(const QByteArray& blob)
+{
+    const QByteArray head = QByteArray::fromHex("040B") + "streamtyped"
+        + QByteArray::fromHex("81E8038401408484"
+                              "8407")
+        + "NSColor"
+        + QByteArray::fromHex("008484"
+                              "08")
+        + "NSObject" + QByteArray::fromHex("00858401 63");
+    if (!blob.startsWith(head))
+        return std::nullopt;
+    qsizetype at = head.size();
+    if (at + 3 > blob.size() || (blob.at(at) != 1 && blob.at(at) != 2) || quint8(blob.at(at + 1)) != 0x84)
+        return std::nullopt;
+    const int n = blob.at(at + 2);
+    at += 3;
+    if ((n != 3 && n != 4) || blob.mid(at, n) != QByteArray(n, 'f'))
+        return std::nullopt;
+    at += n;
+    double c[4] = { 0, 0, 0, 1 };
+    for (int i = 0; i < n; ++i) {
+        if (!readArchivedNumber(blob, at, &c[i]) || !(c[i] >= 0.0 && c[i] <= 1.0))
+            return std::nullopt;
+    }
+    return QColor::fromRgbF(float(c[0]), float(c[1]), float(c[2]), float(c[3]));
+}
+
 void writeBlob(CUDArch& a, const QByteArray& blob)
 {
     if (blob.size() > 255)
@@ -91,12 +157,6 @@ QByteArray readBlob(CUDArch& a)
     QByteArray blob(n, '\0');
     a.readRaw(blob.data(), n);
     return blob;
-}
-
-bool isSafeFileName(const QString& name)
-{
-    return !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) && name != QLatin1String(".")
-        && name != QLatin1String("..");
 }
 
 QString replaceExtension(const QString& path, const char* ext)
@@ -239,12 +299,12 @@ void CBackup::serializeRecord(CUDArch& a)
         QString file;
         a >> file;
         if (!file.isNull()) {
-            if (!isSafeFileName(file))
+            if (!isSingleComponentName(file))
                 throw ArchiveFormatError("a project file name that is not one path component");
             m_fileName = file;
         }
     } else if (!text.isNull()) {
-        if (!isSafeFileName(text))
+        if (!isSingleComponentName(text))
             throw ArchiveFormatError("a project file name that is not one path component");
         m_fileName = text;
     }
@@ -324,7 +384,7 @@ void CBackup::serializeRecord(CUDArch& a)
             e.deviceType = qint32(a.readU32());
             a >> e.pathFromMountPoint >> e.URLStr;
         }
-        if (isSafeFileName(e.fileName) || e.fileName.isNull()) {
+        if (isSingleComponentName(e.fileName) || e.fileName.isNull()) {
             m_archives.push_back(e);
         } else {
             m_iBackup->processMessage(
@@ -342,8 +402,12 @@ void CBackup::serializeRecord(CUDArch& a)
         m_colorBlob = readBlob(a);
         bool ok = false;
         QColor c = ProjectColor::defaultColor();
-        if (m_colorBlob.size() == 36 && m_colorBlob.startsWith(kColorTag))
+        if (m_colorBlob.size() == 36 && m_colorBlob.startsWith(kColorTag)) {
             c = ProjectColor::decode(m_colorBlob.mid(4), &ok);
+        } else if (const auto archived = decodeArchivedColor(m_colorBlob)) {
+            c = *archived;
+            ok = true;
+        }
         m_color = ok ? c : ProjectColor::defaultColor();
         if (m_colorBlob.isEmpty())
             m_colorBlob.clear();
@@ -415,8 +479,13 @@ bool CBackup::keepNewerPairAside(const QString& bif)
     for (const QString& file : { bif, bih }) {
         if (!exists(file))
             continue;
-        if (::link(NameCodec::encode(file).constData(), NameCodec::encode(file + extra).constData()) != 0)
-            ok = false;
+        // A hard link where the file system has them, else a copy.
+        if (::link(NameCodec::encode(file).constData(), NameCodec::encode(file + extra).constData()) != 0) {
+            bool read = false;
+            const QByteArray bytes = WholeFile::read(file, &read);
+            if (!read || !AtomicFile::write(file + extra, bytes))
+                ok = false;
+        }
     }
     if (ok)
         m_iBackup->processMessage(
@@ -430,6 +499,15 @@ bool CBackup::saveTo(const QString& path, bool quiet)
     if (path.isNull())
         return false;
     IBackup* ib = m_iBackup.get();
+    if (m_treeUnreadable) {
+        // What is in memory is not the project: its files could not be read. They stay.
+        m_lastFileError = QStringLiteral("the project files could not be read, so they are not replaced");
+        ib->processMessage(
+            QCoreApplication::translate("Localizable", "Can't write backup info file \"%1\" properly")
+                .arg(lastComponent(path)),
+            18241, ib);
+        return false;
+    }
     if (!quiet)
         ib->processMessage(QCoreApplication::translate("Localizable", "Content data saving..."), 18273, ib);
     const bool wasInProcess = ib->isInProcess();
@@ -505,7 +583,9 @@ bool CBackup::saveTo(const QString& path, bool quiet)
             18241, ib);
     }
     ib->setInProcess(wasInProcess && wasOperation != 8, wasInProcess ? wasOperation : 0);
-    m_treeChanged = false;
+    // Only what was written counts as saved: after a failure the changes still wait.
+    if (ok)
+        m_treeChanged = false;
     if (ib->isReadyForInterface())
         ib->processMessage(QCoreApplication::translate("Localizable", "Ready"), 16417, ib);
     else
@@ -521,7 +601,6 @@ bool CBackup::save()
     const bool ok = saveTo(makeBifFileName(), false);
     if (ok)
         delSameAltFormatBif();
-    m_treeChanged = false;
     return ok;
 }
 
@@ -532,10 +611,11 @@ bool CBackup::saveProperties()
     MainPreferences::shared().checkCreateAppSupportPath();
     const bool treeChanged = m_treeChanged;
     const bool ok = saveTo(makeBifFileName(), true);
-    if (ok)
+    if (ok) {
         delSameAltFormatBif();
+        m_propertiesChanged = false;
+    }
     m_treeChanged = treeChanged;
-    m_propertiesChanged = false;
     return ok;
 }
 
@@ -565,7 +645,6 @@ bool CBackup::loadFiles(const QString& path, bool relocate, bool topOnly)
     m_loading = true;
     bool ok = false;
     QString error;
-    // Read into a fresh tree first: a failed load leaves the project as it was.
     removeAllItems();
     try {
         CUDArch tree(path, CUDArch::ReadTree);
@@ -598,8 +677,9 @@ bool CBackup::loadFiles(const QString& path, bool relocate, bool topOnly)
     }
     m_loading = wasLoading;
     if (!ok) {
-        // Nothing of a half-read tree stays, and nothing marks it for saving over the files.
+        // Nothing of a half-read tree stays, and it is never saved over the files.
         removeAllItems();
+        m_treeUnreadable = true;
         m_treeChanged = false;
         m_propertiesChanged = false;
         m_lastFileError = error;
@@ -609,6 +689,7 @@ bool CBackup::loadFiles(const QString& path, bool relocate, bool topOnly)
             193, nullptr);
         return false;
     }
+    m_treeUnreadable = false;
     dropHistoryPastList();
     if (relocate) {
         QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));

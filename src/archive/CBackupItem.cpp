@@ -48,13 +48,11 @@ bool isUnderSystemPlaces(const QString& path)
     return false;
 }
 
-// Lets pending interface events run every 30 refreshed items, on the main thread only.
+// Lets pending interface events run every 30 refreshed items (on the main thread only).
 void maybeProcessEvents()
 {
     static int calls = 0;
-    if (++calls % 30 != 0)
-        return;
-    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+    if (++calls % 30 == 0)
         QVProcessEvents();
 }
 
@@ -126,8 +124,10 @@ QString CBackupItem::getPath() const
         return QString();
     if (!m_parent)
         return lastComponent(m_path);
-    const QString up = m_parent->getPath();
-    return up.isEmpty() ? QString() : up + QLatin1Char('/') + m_path;
+    if (m_parent->m_path.isEmpty())
+        return QString();
+    // Below the top-level item "/" the relative path starts with "/".
+    return m_parent->getPath() + QLatin1Char('/') + m_path;
 }
 
 QString CBackupItem::getAbsolutePath() const
@@ -165,10 +165,9 @@ void CBackupItem::setIncludeByUser(bool include)
     m_flags &= ~(BIF_INCLUDED_BY_USER | BIF_EXCLUDED);
     bool volumes = false;
     if (include && m_parent && !m_parent->m_parent) {
-        // Directly below a top-level item: a volume-roots folder stays out.
-        const QString rel = m_parent->getPath();
-        volumes = rel.endsWith(QLatin1String("/mnt")) || rel.endsWith(QLatin1String("/media"))
-            || rel == QLatin1String("mnt") || rel == QLatin1String("media");
+        // Directly below a top-level item, the folders where other volumes are mounted stay out.
+        const QString rel = getPath();
+        volumes = rel.endsWith(QLatin1String("/mnt")) || rel.endsWith(QLatin1String("/media"));
     }
     m_flags |= include && !volumes ? BIF_INCLUDED_BY_USER : BIF_EXCLUDED;
 }

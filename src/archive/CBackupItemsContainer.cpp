@@ -1,5 +1,6 @@
 #include "archive/CBackupItemsContainer.h"
 
+#include "archive/ArchiveNames.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupItem.h"
 #include "archive/CUDArch.h"
@@ -459,7 +460,7 @@ bool isSafeChildName(const QString& name, bool topLevel)
     if (name.isEmpty() || name.contains(QChar(0)))
         return false;
     if (!topLevel)
-        return name != QLatin1String(".") && name != QLatin1String("..") && !name.contains(QLatin1Char('/'));
+        return isSingleComponentName(name);
     if (!name.startsWith(QLatin1Char('/')))
         return false;
     const QStringList parts = name.split(QLatin1Char('/'));

@@ -271,6 +271,31 @@ private Q_SLOTS:
         QCOMPARE(snapshotOf(t, dir), before);
     }
 
+    void newestOfAMethodAndDates()
+    {
+        CBackup b(QStringLiteral("L"));
+        b.setBackupMethod(BackupMethodIncremental);
+        for (const char* n : { "full_L_2020-01-01_00-00-00_lp.tar", "incr_L_2020-01-02_00-00-00_lp.tar",
+                 "incr_L_2020-01-03_00-00-00_lp.tar" })
+            b.addArchName(QString::fromLatin1(n));
+        CBackupItem* item = b.insertNewItem(QStringLiteral("/x"), nullptr);
+        item->addHistoryStateChanging(0, 3);
+        item->addHistoryStateChanging(2, 2);
+        // A failed burn takes back the archive just built: the newest of the method.
+        b.removeLastBackupArchive();
+        QCOMPARE(listNames(b),
+            QStringList({ QStringLiteral("full_L_2020-01-01_00-00-00_lp.tar"),
+                QStringLiteral("incr_L_2020-01-02_00-00-00_lp.tar") }));
+        QCOMPARE(item->history(), (std::vector<CBIHistoryState> { { 0, 3 } }));
+
+        // The archive a date belongs to: the newest built at or before it.
+        QCOMPARE(b.getArchIndexByDate(QDateTime(QDate(2020, 1, 2), QTime(12, 0))), 1);
+        QCOMPARE(b.getArchIndexByDate(QDateTime(QDate(2020, 1, 1), QTime(0, 0))), 0);
+        QCOMPARE(b.getArchIndexByDate(QDateTime(QDate(2019, 12, 31), QTime(0, 0))), -1);
+        b.removeAllArchNames();
+        QCOMPARE(b.getArchIndexByDate(QDateTime(QDate(2020, 1, 2), QTime(12, 0))), -2);
+    }
+
     void volumesAndFiles()
     {
         QCOMPARE(MainPreferences::getMultivolumeArchiveExtensionByNumber(0, 3), QStringLiteral("aaa"));

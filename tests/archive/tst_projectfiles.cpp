@@ -292,6 +292,44 @@ private Q_SLOTS:
         }
     }
 
+    // An archived RGB colour of the expected shape is read; its bytes are written back unchanged
+    // while the colour stays, and a changed colour is written in the project's own form.
+    void archivedColour()
+    {
+        CBackup p(QStringLiteral("C"));
+        QVERIFY(p.saveTo(inBackups(QStringLiteral("c.bif")), true));
+        QByteArray bih = m_ws.readFile("Backups/c.bih");
+        const QByteArray ours = QByteArray("\x24KVC1", 5);
+        const qsizetype at = bih.indexOf(ours);
+        QVERIFY(at > 0);
+        QByteArray colour = QByteArray::fromHex("040B") + "streamtyped"
+            + QByteArray::fromHex("81E80384014084848407") + "NSColor" + QByteArray::fromHex("00848408")
+            + "NSObject" + QByteArray::fromHex("0085840163018404") + "ffff";
+        const float half = 0.5f;
+        colour += char(0x83);
+        colour.append(reinterpret_cast<const char*>(&half), 4);
+        colour += char(0); // green 0 as a small integer
+        colour += char(0x83);
+        colour.append(reinterpret_cast<const char*>(&half), 4);
+        colour += char(1); // alpha 1
+        colour += char(0x86);
+        bih.replace(at, 37, QByteArray(QByteArray(1, char(colour.size())) + colour));
+        put32(bih, 21, quint32(bih.size())); // the record block ends with the file
+        QVERIFY(m_ws.writeFile(std::string("Backups/c.bih"), bih));
+
+        CBackup q(QStringLiteral("q"));
+        QVERIFY(q.load(inBackups(QStringLiteral("c.bif")), false));
+        QCOMPARE(q.color(), QColor::fromRgbF(0.5f, 0.0f, 0.5f, 1.0f));
+        QVERIFY(q.saveTo(inBackups(QStringLiteral("c.bif")), true));
+        QVERIFY(m_ws.readFile("Backups/c.bih").contains(colour));
+        q.setColor(Qt::red);
+        QVERIFY(q.saveTo(inBackups(QStringLiteral("c.bif")), true));
+        CBackup r(QStringLiteral("r"));
+        QVERIFY(r.load(inBackups(QStringLiteral("c.bif")), false));
+        QCOMPARE(r.color(), QColor(Qt::red));
+        QVERIFY(r.storedColorBlob().startsWith("KVC1"));
+    }
+
     void readingFaults_data()
     {
         QTest::addColumn<int>("offset");
@@ -338,6 +376,8 @@ private Q_SLOTS:
         QCOMPARE(p.count(), 0);
         // Nothing asks for the empty tree to be saved over the files, which stay as they were.
         QVERIFY(!p.isTreeChanged() && !p.isPropertiesChanged());
+        p.setExcludePattern(QStringLiteral("a later change"));
+        QVERIFY(!p.saveTo(path, true)); // an unread project is never written over its files
         QCOMPARE(m_ws.readFile("Backups/fault.bif"), bytes);
         QCOMPARE(m_ws.readFile("Backups/fault.bih"), bih);
     }

@@ -158,6 +158,18 @@ private Q_SLOTS:
             [&](FILE* file) { project.collectIncludedFilesToStream(file, true, total); });
         QVERIFY(again.contains(NameCodec::encode(t.filePath(std::string("src/real/f")))));
         QVERIFY(f->isInListForBackup());
+
+        // A file known from an archive and unchanged on disk to the second is excluded from an
+        // incremental archive; once it changes it is not.
+        f->setFlags(f->flags() | BIF_LOCATED);
+        const auto excluded = [&] {
+            return listLines(t.filePath(std::string("x")),
+                [&](FILE* file) { project.collectExcludedItemsToStream(file, true, true); });
+        };
+        QVERIFY(excluded().contains("f"));
+        QCOMPARE(excluded().first(), QByteArray("/private/tmp"));
+        f->setModificationDate(f->modificationDate().addSecs(-5));
+        QVERIFY(!excluded().contains("f"));
     }
 
     void insertedInArchive()
@@ -175,6 +187,20 @@ private Q_SLOTS:
         late->addHistoryStateChanging(4, 0x3);
         QVERIFY(!late->isInsertedInArchive(2)); // no record at or below
         QVERIFY(late->isInsertedInArchive(4));
+    }
+
+    void volumeRootsStayOutOfTheRoot()
+    {
+        CBackup project(QStringLiteral("V"));
+        CBackupItem* root = project.insertNewItem(QStringLiteral("/"), nullptr);
+        CBackupItem* mnt = root->insertNewItem(QStringLiteral("mnt"), root);
+        CBackupItem* home = root->insertNewItem(QStringLiteral("home"), root);
+        QCOMPARE(home->getPath(), QStringLiteral("/home"));
+        QCOMPARE(home->getAbsolutePath(), QStringLiteral("/home"));
+        mnt->setIncludeByUser(true);
+        home->setIncludeByUser(true);
+        QVERIFY(!mnt->isIncluded());
+        QVERIFY(home->isIncluded());
     }
 
     void itemsForgetTheirNodes()
