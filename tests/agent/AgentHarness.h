@@ -144,9 +144,28 @@ public:
     {
         return waitFor([] { return LoginItem::isRunning(agentId()); }, timeoutMs);
     }
-    // SIGTERM, then the exit status within the bound (-1 when it did not end in time).
+    // True once the process has installed its SIGTERM handler (SigCgt in /proc/PID/status). A
+    // program that is still being loaded dies of the default action instead of quitting, which
+    // says nothing about its quit path.
+    static bool catchesTerm(pid_t pid, int timeoutMs = 8000)
+    {
+        return waitFor(
+            [pid] {
+                QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+                if (!status.open(QIODevice::ReadOnly))
+                    return false;
+                for (const QByteArray& line : status.readAll().split('\n'))
+                    if (line.startsWith("SigCgt:"))
+                        return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+                return false;
+            },
+            timeoutMs);
+    }
+    // SIGTERM once the agent catches it, then the exit status within the bound (-1 when it did
+    // not end in time).
     static int terminate(Subprocess& agent, int boundMs = 2000)
     {
+        catchesTerm(agent.pid());
         ::kill(agent.pid(), SIGTERM);
         if (!agent.waitForFinished(boundMs))
             return -1;

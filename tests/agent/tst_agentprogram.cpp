@@ -289,7 +289,9 @@ private Q_SLOTS:
         const qint64 before = switches();
         QTest::qWait(10000);
         const qint64 grown = switches() - before;
-        QVERIFY2(grown < 50, qPrintable(QString::number(grown)));
+        // A waiting agent wakes for its 30 s timer and the bus only; a polling loop would show
+        // hundreds. The bound leaves room for a machine busy with other tests.
+        QVERIFY2(grown < 100, qPrintable(QString::number(grown)));
         QCOMPARE(AgentHarness::terminate(*agent), 0);
     }
 };
