@@ -7,6 +7,7 @@
 #include "archive/IBackup.h"
 #include "archive/TarListPaths.h"
 #include "platform/NameCodec.h"
+#include "utilities/CommonFunctions.h"
 #include "utilities/LogOptions.h"
 
 #include <QCoreApplication>
@@ -239,6 +240,18 @@ int CBackupItemsContainer::collectIncludedItemsToStream(FILE* file, bool recurse
             ++lines;
         if (recurse)
             lines += item->collectIncludedItemsToStream(file, recurse);
+    }
+    // A turning bar in the status line while long lists are written; events run meanwhile.
+    if (!m_items.empty()) {
+        if (CBackup* project = m_items.front()->owningProject()) {
+            static bool bar = false;
+            bar = !bar;
+            project->getIBackup()->processMessage(
+                QCoreApplication::translate("Localizable", "Preparing file list: %1")
+                    .arg(bar ? QLatin1Char('|') : QLatin1Char('-')),
+                LogWord::StatusNow, project->getIBackup());
+            QVProcessEvents();
+        }
     }
     return lines;
 }

@@ -5,6 +5,7 @@
 #include "TempTree.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupItem.h"
+#include "archive/IBackup.h"
 #include "platform/NameCodec.h"
 #include "utilities/MainPreferences.h"
 
@@ -158,6 +159,20 @@ private Q_SLOTS:
             [&](FILE* file) { project.collectIncludedFilesToStream(file, true, total); });
         QVERIFY(again.contains(NameCodec::encode(t.filePath(std::string("src/real/f")))));
         QVERIFY(f->isInListForBackup());
+
+        // The old include list: included items with their subtrees, the top level by absolute
+        // path, and a turning bar in the project's status line for every container written.
+        const auto oldList = [&] {
+            return listLines(t.filePath(std::string("o")),
+                [&](FILE* file) { project.collectIncludedItemsToStream(file, true); });
+        };
+        const QList<QByteArray> old = oldList();
+        QCOMPARE(old.first(), NameCodec::encode(t.filePath(std::string("src"))));
+        QVERIFY(old.contains("src/real/f"));
+        const QString bar = project.getIBackup()->lastStatusString();
+        QVERIFY2(bar.startsWith(QStringLiteral("Preparing file list: ")), qPrintable(bar));
+        oldList();
+        QVERIFY(project.getIBackup()->lastStatusString() != bar);
 
         // A file known from an archive and unchanged on disk to the second is excluded from an
         // incremental archive; once it changes it is not.
