@@ -9,11 +9,11 @@
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IBackup3Controller.h"
 #include "snapshot/IDiskImage.h"
-#include "utilities/AGKeychain.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IFileCopier.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/LogOptions.h"
+#include "utilities/ProjectKeychain.h"
 #include "utilities/QVLog.h"
 #include "utilities/UiPrompts.h"
 
@@ -154,19 +154,17 @@ bool IBackup3::getBackupDIMaxSizeByUser(long* size, QString* password, bool* pas
 
 QString IBackup3::keychainServiceForName(const QString& name)
 {
-    return QStringLiteral("QV: %1").arg(name);
+    return ProjectKeychain::itemName(name);
 }
 
 QString IBackup3::keychainItemKind()
 {
-    return QStringLiteral("Password for backup project");
+    return ProjectKeychain::itemKind();
 }
 
 void IBackup3::removeKeychain()
 {
-    const QString service = keychainServiceForName(name());
-    if (AGKeychain::checkForExistanceOfKeychainItem(service, keychainItemKind(), UUID()) > 0)
-        AGKeychain::deleteKeychainItem(service, keychainItemKind(), UUID());
+    ProjectKeychain::remove(name(), UUID());
 }
 
 QString IBackup3::validatorBDICopySelect(const QStringList& paths) const

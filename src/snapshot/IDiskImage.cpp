@@ -6,10 +6,10 @@
 #include "snapshot/Backup3VersionList.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
-#include "utilities/AGKeychain.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IFileCopier.h"
 #include "utilities/LogOptions.h"
+#include "utilities/ProjectKeychain.h"
 #include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
@@ -382,15 +382,8 @@ int IDiskImage::askAndRenameExistingFilePath(const QString& filePath, const QStr
 
 void IDiskImage::storePasswordInKeychain(const QString& password) const
 {
-    if (!_backup || password.isEmpty())
-        return;
-    const QString service = IBackup3::keychainServiceForName(_backup->name());
-    const QString kind = IBackup3::keychainItemKind();
-    const QString account = _backup->UUID();
-    if (AGKeychain::checkForExistanceOfKeychainItem(service, kind, account) > 0)
-        AGKeychain::modifyKeychainItem(service, kind, account, password);
-    else
-        AGKeychain::addKeychainItem(service, kind, account, password);
+    if (_backup)
+        ProjectKeychain::store(_backup->name(), _backup->UUID(), password);
 }
 
 bool IDiskImage::createOnDisk()
@@ -434,11 +427,9 @@ bool IDiskImage::createOnDisk()
 
 bool IDiskImage::askPassword(bool fit, QString* password)
 {
-    const QString service = IBackup3::keychainServiceForName(_backup->name());
     // A password kept in the keychain is used when it matches the image's digest.
     if (_backup->isBDIPasswordInKeychain()) {
-        const QString kept
-            = AGKeychain::getPasswordFromKeychainItem(service, IBackup3::keychainItemKind(), _backup->UUID());
+        const QString kept = ProjectKeychain::password(_backup->name(), _backup->UUID());
         if (!kept.isEmpty() && (_passwordMD5.isEmpty() || _passwordMD5.correspondsToPassword(kept))) {
             *password = kept;
             return true;

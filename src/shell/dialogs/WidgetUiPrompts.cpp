@@ -4,6 +4,7 @@
 #include "IInputDialog.h"
 #include "ILocationDialog.h"
 #include "IOpenDialog.h"
+#include "IPasswordInputDialog.h"
 #include "ISaveDialog.h"
 #include "platform/MainThread.h"
 
@@ -93,4 +94,33 @@ int WidgetUiPrompts::waitForVolume(const VolumeWaitRequest& request)
 {
     ILocationDialog dialog(parentWidget());
     return dialog.executeLocation(request);
+}
+
+UiPrompts::ImagePasswordAnswer WidgetUiPrompts::askImagePassword(const ImagePasswordRequest& request)
+{
+    // the small dialog; the caller checks the digest and asks again with errorText
+    ProjectPasswordRequest small;
+    small.type = 1;
+    small.title = request.title;
+    small.UUID = request.UUID;
+    small.passwordInKeychain = request.passwordInKeychain;
+    small.canChangePassword = request.canChangePassword;
+    small.incrementalBackup = request.incrementalBackup;
+    small.errorText = request.errorText;
+    const ProjectPasswordAnswer a = IPasswordInputDialog::run(small, parentWidget());
+    ImagePasswordAnswer answer;
+    answer.ok = a.ok;
+    answer.password = a.password;
+    answer.passwordInKeychain = a.ok ? a.passwordInKeychain : request.passwordInKeychain;
+    return answer;
+}
+
+UiPrompts::ProjectPasswordAnswer WidgetUiPrompts::askProjectPassword(const ProjectPasswordRequest& request)
+{
+    return IPasswordInputDialog::run(request, parentWidget());
+}
+
+UiPrompts::ImageCreationAnswer WidgetUiPrompts::askNewImage(const ImageCreationRequest& request)
+{
+    return IDiskImagePasswordDialog::run(request, parentWidget());
 }
