@@ -30,10 +30,13 @@ public:
     // rsync failed or the copy was stopped.
     bool copy(const QString& source, const QString& target, QString* comment = nullptr);
     // Stops a running copy; callable from any thread or from inside copy()'s event loop.
+    // rsync's group gets SIGTERM (it then removes its temporary file), SIGKILL after kStopGraceMs.
     void stop();
+    static constexpr int kStopGraceMs = 3000;
     bool wasStopped() const { return m_stopped.load(); }
 
-    // The arguments given to rsync for a copy ("-W -a -S --progress -v", source, target); an
+    // The arguments given to rsync for a copy ("-W -a -S --no-inc-recursive --progress -v",
+    // source, target); relative paths are refused by copy(). An
     // existing folder as source gets a trailing "/" so its content goes into target.
     static QStringList arguments(const QString& source, const QString& target);
     // The program: Resources/rsync3; null when it is not an executable.
