@@ -216,9 +216,9 @@ bool IBackup3::copyBDIToLocation(ILocation* location)
         return false;
     }
     const QString target = ILocation::joinPath(location->getUnverifiedFullPath(), m_BDI->fileName());
-    IFileCopier copier;
     QString comment;
-    if (copier.copy(source, target, &comment)) {
+    if (IFileCopier::copyFilesWithSources({ source }, { IFileCopier::allocatedSizeOfFile(source) },
+            { target }, tr("Copying disk image"), QString(), &comment)) {
         processMessage(tr("Disk image transferred successfully"), LogWord::ProjectStatusWindowRunLog, this);
         return true;
     }

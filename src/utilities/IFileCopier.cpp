@@ -5,6 +5,7 @@
 #include "platform/NameCodec.h"
 #include "platform/Subprocess.h"
 #include "utilities/IDiskUtil.h"
+#include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -54,7 +55,55 @@ quint64 sizeOfTree(const std::string& path, bool allocated)
 
 } // namespace
 
+namespace {
+IFileCopierWindow* g_window = nullptr;
+}
+
+IFileCopierWindow* IFileCopierWindow::shared()
+{
+    return g_window;
+}
+
+void IFileCopierWindow::setShared(IFileCopierWindow* window)
+{
+    g_window = window;
+}
+
 IFileCopier::IFileCopier() = default;
+
+bool IFileCopier::copyFilesWithSources(const QStringList& sources, const QList<quint64>& sizes,
+    const QStringList& targets, const QString& title, const QString& prompt, QString* comment)
+{
+    Q_UNUSED(sizes);
+    auto fail = [&](const QString& why) {
+        if (comment)
+            *comment = why;
+        return false;
+    };
+    if (sources.isEmpty() || targets.isEmpty() || sources.size() != targets.size())
+        return fail(tr("Nothing to copy: the sources and targets do not pair up."));
+    if (toolPath().isEmpty())
+        return fail(tr("The copying tool was not found."));
+    const QString source = sources.first();
+    const QString target = targets.first();
+    if (!isSpaceForSource(source, target)) {
+        const QString why = tr("There is not enough free space for \"%1\" at \"%2\".").arg(source, target);
+        UiPrompts::Alert alert;
+        alert.style = UiPrompts::AlertStyle::Critical;
+        alert.title = tr("Not enough free space");
+        alert.text = why;
+        alert.buttons = { tr("OK") };
+        UiPrompts::shared().showAlert(alert);
+        return fail(why);
+    }
+    if (IFileCopierWindow* window = IFileCopierWindow::shared()) {
+        if (window->copyInWindow(source, target, title, prompt))
+            return true;
+        return fail(tr("The copy did not finish."));
+    }
+    IFileCopier copier;
+    return copier.copy(source, target, comment);
+}
 
 IFileCopier::~IFileCopier()
 {
