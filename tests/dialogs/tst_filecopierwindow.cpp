@@ -18,6 +18,8 @@ namespace {
 // the event loop, since the copy runs its own loop under the one of the test.
 void whenCopied(std::function<void(IFileCopierController*)> fn)
 {
+    // announced until the copy ended: a long copy is no dialog left waiting
+    ModalWatchdog::instance().announce("IFileCopierController");
     whenOpen<IFileCopierController>([fn](IFileCopierController* w) {
         auto* poll = new QTimer(w);
         QObject::connect(poll, &QTimer::timeout, w, [w, poll, fn] {
@@ -25,6 +27,7 @@ void whenCopied(std::function<void(IFileCopierController*)> fn)
                 return;
             poll->stop();
             poll->deleteLater();
+            ModalWatchdog::instance().withdraw("IFileCopierController");
             fn(w);
         });
         poll->start(10);
