@@ -1,5 +1,6 @@
 // kv-test: labels=root,gui timeout=600 fixtures=kv_loop_cleanup serial
 
+#include "CopierWindowTest.h"
 #include "KvTest.h"
 #include "LoopImage.h"
 #include "Screenshot.h"
@@ -39,23 +40,6 @@ bool isMounted(const QString& device)
     return false;
 }
 
-void whenCopied(std::function<void(IFileCopierController*)> fn)
-{
-    // announced until the copy ended: a long copy is no dialog left waiting
-    ModalWatchdog::instance().announce("IFileCopierController");
-    whenOpen<IFileCopierController>([fn](IFileCopierController* w) {
-        auto* poll = new QTimer(w);
-        QObject::connect(poll, &QTimer::timeout, w, [w, poll, fn] {
-            if (w->isCopying() || QApplication::activeModalWidget() != w)
-                return;
-            poll->stop();
-            poll->deleteLater();
-            ModalWatchdog::instance().withdraw("IFileCopierController");
-            fn(w);
-        });
-        poll->start(10);
-    });
-}
 } // namespace
 
 // The windows against real volumes: the copier's window with the real rsync into a small ext4

@@ -1,5 +1,6 @@
 // kv-test: labels=gui timeout=120
 
+#include "CopierWindowTest.h"
 #include "Screenshot.h"
 #include "TempTree.h"
 #include "WhenOpen.h"
@@ -12,28 +13,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace {
-// Runs fn once the copier's window has finished its copy and waits for the user; polls from
-// the event loop, since the copy runs its own loop under the one of the test.
-void whenCopied(std::function<void(IFileCopierController*)> fn)
-{
-    // announced until the copy ended: a long copy is no dialog left waiting
-    ModalWatchdog::instance().announce("IFileCopierController");
-    whenOpen<IFileCopierController>([fn](IFileCopierController* w) {
-        auto* poll = new QTimer(w);
-        QObject::connect(poll, &QTimer::timeout, w, [w, poll, fn] {
-            if (w->isCopying() || QApplication::activeModalWidget() != w)
-                return;
-            poll->stop();
-            poll->deleteLater();
-            ModalWatchdog::instance().withdraw("IFileCopierController");
-            fn(w);
-        });
-        poll->start(10);
-    });
-}
-} // namespace
 
 // The copier's window over a scripted rsync in a copy of the application tree: success after
 // OK, rsync's error and "Ok" on a failure, Cancel ending rsync's process group at any time.
