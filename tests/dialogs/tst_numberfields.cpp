@@ -1,8 +1,10 @@
 // kv-test: labels=gui timeout=120
 
 #include "Screenshot.h"
+#include "WhenOpen.h"
 #include "shell/dialogs/Beep.h"
 #include "shell/dialogs/IQVNumberField.h"
+#include "shell/dialogs/WidgetUiPrompts.h"
 #include "utilities/LocaleNumbers.h"
 
 #include <QtTest>
@@ -204,6 +206,27 @@ private Q_SLOTS:
         QTest::keyClick(field, Qt::Key_Escape); // Escape still closes the sheet
         QTRY_VERIFY(!sheet.isVisible());
         QCOMPARE(sheet.result(), int(QDialog::Rejected));
+    }
+
+    // A number asked through the prompts: the typed value, clamped; Cancel gives nothing.
+    void numberPrompt()
+    {
+        WidgetUiPrompts prompts;
+        UiPrompts::NumberRequest request;
+        request.title = QStringLiteral("Disk image size");
+        request.prompt = QStringLiteral("New size in GB:");
+        request.value = 20;
+        request.minimum = 10;
+        request.maximum = 500;
+        whenOpen<QDialog>([](QDialog* d) {
+            auto* field = d->findChild<IQVNumberField*>();
+            field->selectAll();
+            QTest::keyClicks(field, QStringLiteral("900"));
+            d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        QCOMPARE(prompts.askNumber(request), std::optional<double>(500));
+        whenOpen<QDialog>([](QDialog* d) { d->reject(); });
+        QVERIFY(!prompts.askNumber(request));
     }
 };
 

@@ -5,12 +5,16 @@
 #include "ILocationDialog.h"
 #include "IOpenDialog.h"
 #include "IPasswordInputDialog.h"
+#include "IQVNumberField.h"
 #include "ISaveDialog.h"
 #include "platform/MainThread.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace {
 QString tr(const char* text)
@@ -123,4 +127,43 @@ UiPrompts::ProjectPasswordAnswer WidgetUiPrompts::askProjectPassword(const Proje
 UiPrompts::ImageCreationAnswer WidgetUiPrompts::askNewImage(const ImageCreationRequest& request)
 {
     return IDiskImagePasswordDialog::run(request, parentWidget());
+}
+
+std::optional<double> WidgetUiPrompts::askNumber(const NumberRequest& request)
+{
+    ModalDepthGuard modal;
+    QDialog dialog(parentWidget());
+    dialog.setObjectName(QStringLiteral("numberDialog"));
+    dialog.setWindowTitle(request.title);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* prompt = new QLabel(request.prompt, &dialog);
+    prompt->setTextFormat(Qt::PlainText);
+    prompt->setWordWrap(true);
+    layout->addWidget(prompt);
+    auto* field = new IQVNumberField(&dialog);
+    if (request.decimals) {
+        field->setFloatModeMin(request.minimum, request.maximum);
+        field->setFloatValue(request.value);
+    } else {
+        field->setIntModeMin(qint64(request.minimum), qint64(request.maximum));
+        field->setIntegerValue(qint64(request.value));
+    }
+    layout->addWidget(field);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(tr("OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(tr("Cancel"));
+    // the typed value is taken (clamped into the range) before the dialog may close
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog, field] {
+        if (!field->isNumberOk())
+            return;
+        field->changeNumberFieldData();
+        dialog.accept();
+    });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    field->setFocus();
+    field->selectAll();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return field->floatValue();
 }

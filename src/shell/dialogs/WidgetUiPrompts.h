@@ -25,6 +25,7 @@ public:
     ImagePasswordAnswer askImagePassword(const ImagePasswordRequest& request) override;
     ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
     ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
+    std::optional<double> askNumber(const NumberRequest& request) override;
 
 private:
     QPointer<QWidget> m_parent;
