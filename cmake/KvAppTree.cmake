@@ -29,7 +29,8 @@ file(CREATE_LINK /usr/bin/rsync "${KV_RESOURCES_DIR}/rsync3" SYMBOLIC)
 file(CREATE_LINK /usr/bin/tar "${KV_RESOURCES_DIR}/gnutar" SYMBOLIC)
 
 # Resource lists and other plain resources are copied as they stand.
-file(GLOB KV_PLAIN_RESOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/resources/*.plist")
+file(GLOB KV_PLAIN_RESOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/resources/*.plist"
+     "${CMAKE_SOURCE_DIR}/resources/*.html")
 foreach(res IN LISTS KV_PLAIN_RESOURCES)
   configure_file("${res}" "${KV_RESOURCES_DIR}/" COPYONLY)
 endforeach()

@@ -44,4 +44,14 @@ QColor decode(const QByteArray& data, bool* ok)
     return QColor::fromRgbF(float(c[0]), float(c[1]), float(c[2]), float(c[3]));
 }
 
+int labelTagOf(const QColor& color)
+{
+    const QColor rgb = color.toRgb();
+    for (int tag = 0; tag < kLabelCount; ++tag)
+        if (rgb.red() == kLabels[tag].red && rgb.green() == kLabels[tag].green
+            && rgb.blue() == kLabels[tag].blue)
+            return tag;
+    return -1;
+}
+
 } // namespace ProjectColor

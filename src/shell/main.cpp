@@ -1,5 +1,6 @@
 #include "platform/QuitSignals.h"
 #include "projects/IAgentTool.h"
+#include "shell/dialogs/IFileCopierController.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/RegistryVolumeRoles.h"
@@ -31,6 +32,9 @@ int main(int argc, char** argv)
     // Dialogs and alerts that the engine asks for are answered by these widgets.
     WidgetUiPrompts prompts;
     UiPrompts::setShared(&prompts);
+    // Disk images moved to another place are copied in the copier's window.
+    IFileCopierController copierWindow;
+    IFileCopierWindow::setShared(&copierWindow);
     // Mounting and unmounting volumes as root goes through the privilege backend (sudo or pkexec
     // for a user, direct for root), and the volume-model roles come from the btrfs registries.
     IDiskUtil::setRootRunner(&IDiskUtil::runWithPrivilegeBackend);
@@ -45,6 +49,7 @@ int main(int argc, char** argv)
     const int status = app.exec();
     IVolumeRoles::setShared(nullptr);
     IDiskUtil::setRootRunner({});
+    IFileCopierWindow::setShared(nullptr);
     UiPrompts::setShared(nullptr);
     return status;
 }

@@ -9,7 +9,6 @@
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IBackup3Controller.h"
 #include "snapshot/IDiskImage.h"
-#include "utilities/AGKeychain.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IFileCopier.h"
 #include "utilities/IPathUtil.h"
@@ -217,9 +216,9 @@ bool IBackup3::copyBDIToLocation(ILocation* location)
         return false;
     }
     const QString target = ILocation::joinPath(location->getUnverifiedFullPath(), m_BDI->fileName());
-    IFileCopier copier;
     QString comment;
-    if (copier.copy(source, target, &comment)) {
+    if (IFileCopier::copyFilesWithSources({ source }, { IFileCopier::allocatedSizeOfFile(source) },
+            { target }, tr("Copying disk image"), QString(), &comment)) {
         processMessage(tr("Disk image transferred successfully"), LogWord::ProjectStatusWindowRunLog, this);
         return true;
     }

@@ -5,13 +5,18 @@
 #include "platform/NameCodec.h"
 #include "platform/Subprocess.h"
 #include "utilities/IDiskUtil.h"
+#include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
+#include <QDebug>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,7 +55,55 @@ quint64 sizeOfTree(const std::string& path, bool allocated)
 
 } // namespace
 
+namespace {
+IFileCopierWindow* g_window = nullptr;
+}
+
+IFileCopierWindow* IFileCopierWindow::shared()
+{
+    return g_window;
+}
+
+void IFileCopierWindow::setShared(IFileCopierWindow* window)
+{
+    g_window = window;
+}
+
 IFileCopier::IFileCopier() = default;
+
+bool IFileCopier::copyFilesWithSources(const QStringList& sources, const QList<quint64>& sizes,
+    const QStringList& targets, const QString& title, const QString& prompt, QString* comment)
+{
+    Q_UNUSED(sizes);
+    auto fail = [&](const QString& why) {
+        if (comment)
+            *comment = why;
+        return false;
+    };
+    if (sources.isEmpty() || targets.isEmpty() || sources.size() != targets.size())
+        return fail(tr("Nothing to copy: the sources and targets do not pair up."));
+    if (toolPath().isEmpty())
+        return fail(tr("The copying tool was not found."));
+    const QString source = sources.first();
+    const QString target = targets.first();
+    if (!isSpaceForSource(source, target)) {
+        const QString why = tr("There is not enough free space for \"%1\" at \"%2\".").arg(source, target);
+        UiPrompts::Alert alert;
+        alert.style = UiPrompts::AlertStyle::Critical;
+        alert.title = tr("Not enough free space");
+        alert.text = why;
+        alert.buttons = { tr("OK") };
+        UiPrompts::shared().showAlert(alert);
+        return fail(why);
+    }
+    if (IFileCopierWindow* window = IFileCopierWindow::shared()) {
+        if (window->copyInWindow(source, target, title, prompt))
+            return true;
+        return fail(tr("The copy did not finish."));
+    }
+    IFileCopier copier;
+    return copier.copy(source, target, comment);
+}
 
 IFileCopier::~IFileCopier()
 {
@@ -69,9 +122,11 @@ QStringList IFileCopier::arguments(const QString& source, const QString& target)
     struct stat st;
     if (lstatPath(source, &st) && S_ISDIR(st.st_mode) && !src.endsWith(QLatin1Char('/')))
         src += QLatin1Char('/');
-    // No --iconv: rsync would skip names that are not UTF-8.
-    return { QStringLiteral("-W"), QStringLiteral("-a"), QStringLiteral("-S"), QStringLiteral("--progress"),
-        QStringLiteral("-v"), src, target };
+    // No --iconv: rsync would skip names that are not UTF-8. Without incremental recursion every
+    // progress line carries "to-chk=" with the final total from the first line on.
+    return { QStringLiteral("-W"), QStringLiteral("-a"), QStringLiteral("-S"),
+        QStringLiteral("--no-inc-recursive"), QStringLiteral("--progress"), QStringLiteral("-v"), src,
+        target };
 }
 
 quint64 IFileCopier::fastSizeOfFile(const QString& path)
@@ -99,9 +154,27 @@ bool IFileCopier::renameOldVersionsOfSource(const QString&, const QString& targe
     const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
     const QString folder = slash >= 0 ? target.left(slash) : QStringLiteral(".");
     const QString name = target.mid(slash + 1);
-    const QString aside = folder + QLatin1Char('/') + savedNameForFile(name, folder);
-    if (::rename(NameCodec::encodeStd(target).c_str(), NameCodec::encodeStd(aside).c_str()) == 0)
-        return true;
+    const std::string from = NameCodec::encodeStd(target);
+    // The aside name is claimed by the rename itself, so nothing that appears meanwhile is
+    // replaced; a taken name moves on to the next one.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString aside = folder + QLatin1Char('/') + savedNameForFile(name, folder);
+        const std::string to = NameCodec::encodeStd(aside);
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno == EEXIST)
+            continue;
+        if (errno == EINVAL) {
+            // file systems without the flag (FUSE): check, then rename
+            qInfo().noquote() << "No exclusive rename on this file system; moving aside with a check first:"
+                              << target;
+            if (!lstatPath(aside, &st) && ::rename(from.c_str(), to.c_str()) == 0)
+                return true;
+            if (errno == 0)
+                errno = EEXIST;
+        }
+        break;
+    }
     if (comment)
         *comment = tr("\"%1\" could not be moved aside: %2")
                        .arg(target, QString::fromLocal8Bit(std::strerror(errno)));
@@ -172,8 +245,9 @@ void IFileCopier::stop()
 {
     m_stopped = true;
     std::lock_guard<std::mutex> lock(m_mutex);
+    // SIGTERM lets rsync remove its temporary file; copy() sends SIGKILL when it lingers.
     if (m_process)
-        m_process->kill();
+        m_process->terminate();
 }
 
 bool IFileCopier::copy(const QString& source, const QString& target, QString* comment)
@@ -185,6 +259,9 @@ bool IFileCopier::copy(const QString& source, const QString& target, QString* co
     };
     if (m_stopped)
         return fail(tr("The copy was stopped."));
+    // To rsync a name with ":" before its first "/" names another host.
+    if (!source.startsWith(QLatin1Char('/')) || !target.startsWith(QLatin1Char('/')))
+        return fail(tr("The copy needs full paths."));
     const QString tool = toolPath();
     if (tool.isEmpty())
         return fail(tr("The copying tool was not found."));
@@ -193,22 +270,18 @@ bool IFileCopier::copy(const QString& source, const QString& target, QString* co
         return fail(why);
 
     Subprocess process;
-    QByteArray output; // the last part of what rsync said, for the comment
-    std::mutex outputMutex;
-    auto handler = [&](const char* data, size_t size) {
-        {
-            std::lock_guard<std::mutex> lock(outputMutex);
-            output.append(data, qsizetype(size));
-            if (output.size() > 8192)
-                output.remove(0, output.size() - 8192);
-        }
-        consume(data, size);
-    };
-    process.setStdoutHandler(handler);
+    QByteArray errors; // the last part of what rsync said on stderr, for the comment
+    std::mutex errorsMutex;
+    process.setStdoutHandler([this](const char* data, size_t size) { consume(data, size); });
+    process.setStderrHandler([&](const char* data, size_t size) {
+        std::lock_guard<std::mutex> lock(errorsMutex);
+        errors.append(data, qsizetype(size));
+        if (errors.size() > 8192)
+            errors.remove(0, errors.size() - 8192);
+    });
     Subprocess::Options options;
     options.program = tool;
     options.arguments = arguments(source, target);
-    options.mergeStderr = true;
     if (!process.start(options, &why))
         return fail(why);
     {
@@ -216,10 +289,15 @@ bool IFileCopier::copy(const QString& source, const QString& target, QString* co
         m_process = &process;
     }
     if (m_stopped)
-        process.kill();
+        process.terminate();
     {
         ModalDepthGuard modal;
+        QElapsedTimer sinceStop;
         while (!process.waitForFinished(100)) {
+            if (m_stopped && !sinceStop.isValid())
+                sinceStop.start();
+            if (sinceStop.isValid() && sinceStop.elapsed() > kStopGraceMs)
+                process.kill();
             if (isMainThread())
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
@@ -231,9 +309,16 @@ bool IFileCopier::copy(const QString& source, const QString& target, QString* co
     if (m_stopped)
         return fail(tr("The copy was stopped."));
     if (!process.exitedNormally() || process.exitCode() != 0) {
-        QString said = NameCodec::decode(output).trimmed();
-        const qsizetype cut = said.lastIndexOf(QLatin1Char('\n'), -2);
-        said = said.mid(cut + 1).trimmed();
+        QString said;
+        {
+            std::lock_guard<std::mutex> lock(errorsMutex);
+            said = NameCodec::decode(errors).trimmed();
+        }
+        // the last lines: the error and rsync's summary of it
+        QStringList lines = said.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (lines.size() > 4)
+            lines = lines.mid(lines.size() - 4);
+        said = lines.join(QLatin1Char('\n')).trimmed();
         return fail(process.exitedNormally()
                 ? tr("The copying tool failed (exit status %1): %2").arg(process.exitCode()).arg(said)
                 : tr("The copying tool was ended by signal %1.").arg(process.exitSignal()));

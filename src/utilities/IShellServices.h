@@ -85,6 +85,8 @@ public:
     virtual void qv3CatFileErrorProcess(const QString& path) { }
     // Saves the main preferences after the scheduler state took a received state.
     virtual void saveMainState() { }
+    // Shows the log window (the file copier's log button).
+    virtual void showLog() { }
 };
 
 // The default for programs without a shell.

@@ -78,8 +78,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("refusal"); // empty: accepted
         QTest::newRow("the file itself") << "project/backup.kvp" << false << QString() << QString();
         QTest::newRow("its folder") << "project" << true << QString() << QString();
-        QTest::newRow("a folder without it") << "empty" << true << QString() << "File \"backup.kvp\" has not found.";
-        QTest::newRow("the caller's text") << "empty" << true << "Choose the project folder" << "Choose the project folder";
+        QTest::newRow("a folder without it")
+            << "empty" << true << QString() << "File \"backup.kvp\" has not found.";
+        QTest::newRow("the caller's text") << "empty" << true << "Choose the project folder"
+                                           << "Choose the project folder";
     }
     void expectedFile()
     {
@@ -128,8 +130,7 @@ private Q_SLOTS:
     void validatorAndFilesWithFolders()
     {
         const QStringList three { m_tree.filePath(QStringLiteral("docs/<b>x.txt")),
-                                  m_tree.filePath(QStringLiteral("docs/a.txt")),
-                                  m_tree.filePath(QStringLiteral("docs/sub")) };
+            m_tree.filePath(QStringLiteral("docs/a.txt")), m_tree.filePath(QStringLiteral("docs/sub")) };
         QList<QStringList> seen;
         QString refusalText;
         Qt::TextFormat format = Qt::AutoText;
@@ -142,8 +143,9 @@ private Q_SLOTS:
         request.startPath = m_tree.filePath(QStringLiteral("docs"));
         request.validator = [&](const QStringList& paths) {
             seen.append(paths);
-            return seen.size() == 1 ? QStringLiteral("%1 cannot be added").arg(QFileInfo(paths.first()).fileName())
-                                    : QString();
+            return seen.size() == 1
+                ? QStringLiteral("%1 cannot be added").arg(QFileInfo(paths.first()).fileName())
+                : QString();
         };
         whenOpen<IOpenDialog>([&](IOpenDialog* d) {
             QVERIFY(d->isFilesAndFolders());
@@ -155,14 +157,14 @@ private Q_SLOTS:
                 refusalText = box->text();
                 format = box->textFormat();
                 Screenshot::save(d, QStringLiteral("controls"), QStringLiteral("open-refused"),
-                                 QStringLiteral("The open dialog refusing a choice; the name's markup shows as typed"));
+                    QStringLiteral("The open dialog refusing a choice; the name's markup shows as typed"));
                 box->accept();
                 QTimer::singleShot(50, d, [&, d] {
                     stayedOpen = d->isVisible();
                     // a folder and a file together this time
                     QVERIFY(selectPaths(d, { three[1], three[2] }));
                     Screenshot::save(d, QStringLiteral("controls"), QStringLiteral("open-files-and-folders"),
-                                     QStringLiteral("A file and a folder chosen together"));
+                        QStringLiteral("A file and a folder chosen together"));
                     chooseButton(d)->click();
                 });
             });

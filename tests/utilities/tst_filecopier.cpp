@@ -1,10 +1,12 @@
 // kv-test: labels=unit timeout=120
 #include "KvTest.h"
 #include "TempTree.h"
+#include "platform/AppPaths.h"
 #include "platform/NameCodec.h"
 #include "utilities/IFileCopier.h"
 
 #include <QtTest>
+#include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +65,7 @@ private Q_SLOTS:
         QVERIFY(t.mkdir("A"));
         const QStringList args = IFileCopier::arguments(t.filePath(std::string("A")), QStringLiteral("/x/B"));
         QVERIFY(args.contains(QStringLiteral("-S")));
+        QVERIFY(args.contains(QStringLiteral("--no-inc-recursive")));
         QVERIFY(!args.filter(QStringLiteral("--iconv")).size());
         QCOMPARE(args.mid(args.size() - 2), QStringList({ t.filePath(std::string("A")) + "/", "/x/B" }));
     }
@@ -118,6 +121,74 @@ private Q_SLOTS:
         QVERIFY(t.mkdir("x.qv_saved.sparsebundle"));
         QCOMPARE(IFileCopier::savedNameForFile(QStringLiteral("x.sparsebundle"), t.path()),
             QStringLiteral("x.qv_saved-1.sparsebundle"));
+    }
+
+    // rsync's error reaches the failure text whole, even after a progress fragment without a line end.
+    void errorAfterProgressFragment()
+    {
+        TempTree t(QStringLiteral("fragment"));
+        QVERIFY(t.mkdir("app/Resources"));
+        QVERIFY(t.writeFile(std::string("app/Resources/rsync3"),
+            "#!/bin/sh\nprintf '         32,768   1%%   10.42MB/s    0:00:00'\n"
+            "echo 'rsync: [receiver] write failed on \"/t/f1\": No space left on device (28)' >&2\n"
+            "echo 'rsync error: error in file IO (code 11) at receiver.c(401) [receiver=3.2.7]' >&2\n"
+            "exit 11\n",
+            0755));
+        QVERIFY(t.writeFile(std::string("src"), "x"));
+        AppPaths::setContentsDirOverride(t.filePath(std::string("app")));
+        IFileCopier copier;
+        QString comment;
+        const bool ok = copier.copy(t.filePath(std::string("src")), t.filePath(std::string("dst")), &comment);
+        AppPaths::setContentsDirOverride(QString());
+        QVERIFY(!ok);
+        QVERIFY2(comment.contains(QStringLiteral(
+                     "rsync: [receiver] write failed on \"/t/f1\": No space left on device (28)")),
+            qPrintable(comment));
+        QVERIFY2(comment.contains(QStringLiteral("(code 11)")), qPrintable(comment));
+        QVERIFY(!comment.contains(QStringLiteral("10.42MB/s")));
+    }
+
+    void relativePathsRefused()
+    {
+        IFileCopier copier;
+        QString comment;
+        QVERIFY(!copier.copy(QStringLiteral("host:src"), QStringLiteral("/tmp/x"), &comment));
+        QVERIFY(!comment.isEmpty());
+    }
+
+    // A stop half-way leaves no temporary file of rsync's in the target folder.
+    void stopLeavesNoTemporaryFile()
+    {
+        TempTree t(QStringLiteral("stoptmp"));
+        QVERIFY(t.mkdir("to"));
+        {
+            QFile big(t.filePath(std::string("disk.img")));
+            QVERIFY(big.open(QIODevice::WriteOnly));
+            const QByteArray block(1024 * 1024, 'd');
+            for (int i = 0; i < 400; ++i)
+                QVERIFY(big.write(block) == block.size());
+        }
+        IFileCopier copier;
+        std::atomic<bool> started { false };
+        copier.setProgressHandler([&](double, const QString&) { started = true; });
+        QTimer::singleShot(0, [&] {
+            // stop once rsync has written part of the file
+            auto* poll = new QTimer;
+            QObject::connect(poll, &QTimer::timeout, [&, poll] {
+                const auto names = t.list("to");
+                if (!names.empty() || started) {
+                    copier.stop();
+                    poll->deleteLater();
+                }
+            });
+            poll->start(5);
+        });
+        QString comment;
+        QVERIFY(!copier.copy(
+            t.filePath(std::string("disk.img")), t.filePath(std::string("to/disk.img")), &comment));
+        QVERIFY(copier.wasStopped());
+        for (const std::string& name : t.list("to"))
+            QVERIFY2(name.rfind(".disk.img.", 0) != 0, name.c_str());
     }
 };
 

@@ -14,7 +14,7 @@ class QLabel;
 // expected file or through the caller's validator, before the dialog may close.
 //
 // Names that are not valid UTF-8 are left out by QDir and QFileSystemModel, so such an item
-// cannot be picked here (its parent folder can); drops take such names (DroppedUrls).
+// cannot be picked here (its parent folder can); drops take such names (DroppedData).
 class IOpenDialog : public QFileDialog
 {
     Q_OBJECT

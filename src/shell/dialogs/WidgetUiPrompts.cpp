@@ -4,12 +4,17 @@
 #include "IInputDialog.h"
 #include "ILocationDialog.h"
 #include "IOpenDialog.h"
+#include "IPasswordInputDialog.h"
+#include "IQVNumberField.h"
 #include "ISaveDialog.h"
 #include "platform/MainThread.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace {
 QString tr(const char* text)
@@ -93,4 +98,72 @@ int WidgetUiPrompts::waitForVolume(const VolumeWaitRequest& request)
 {
     ILocationDialog dialog(parentWidget());
     return dialog.executeLocation(request);
+}
+
+UiPrompts::ImagePasswordAnswer WidgetUiPrompts::askImagePassword(const ImagePasswordRequest& request)
+{
+    // the small dialog; the caller checks the digest and asks again with errorText
+    ProjectPasswordRequest small;
+    small.type = 1;
+    small.title = request.title;
+    small.UUID = request.UUID;
+    small.passwordInKeychain = request.passwordInKeychain;
+    small.canChangePassword = request.canChangePassword;
+    small.incrementalBackup = request.incrementalBackup;
+    small.errorText = request.errorText;
+    const ProjectPasswordAnswer a = IPasswordInputDialog::run(small, parentWidget());
+    ImagePasswordAnswer answer;
+    answer.ok = a.ok;
+    answer.password = a.password;
+    answer.passwordInKeychain = a.ok ? a.passwordInKeychain : request.passwordInKeychain;
+    return answer;
+}
+
+UiPrompts::ProjectPasswordAnswer WidgetUiPrompts::askProjectPassword(const ProjectPasswordRequest& request)
+{
+    return IPasswordInputDialog::run(request, parentWidget());
+}
+
+UiPrompts::ImageCreationAnswer WidgetUiPrompts::askNewImage(const ImageCreationRequest& request)
+{
+    return IDiskImagePasswordDialog::run(request, parentWidget());
+}
+
+std::optional<double> WidgetUiPrompts::askNumber(const NumberRequest& request)
+{
+    ModalDepthGuard modal;
+    QDialog dialog(parentWidget());
+    dialog.setObjectName(QStringLiteral("numberDialog"));
+    dialog.setWindowTitle(request.title);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* prompt = new QLabel(request.prompt, &dialog);
+    prompt->setTextFormat(Qt::PlainText);
+    prompt->setWordWrap(true);
+    layout->addWidget(prompt);
+    auto* field = new IQVNumberField(&dialog);
+    if (request.decimals) {
+        field->setFloatModeMin(request.minimum, request.maximum);
+        field->setFloatValue(request.value);
+    } else {
+        field->setIntModeMin(qint64(request.minimum), qint64(request.maximum));
+        field->setIntegerValue(qint64(request.value));
+    }
+    layout->addWidget(field);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(tr("OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(tr("Cancel"));
+    // the typed value is taken (clamped into the range) before the dialog may close
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog, field] {
+        if (!field->isNumberOk())
+            return;
+        field->changeNumberFieldData();
+        dialog.accept();
+    });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    field->setFocus();
+    field->selectAll();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return field->floatValue();
 }

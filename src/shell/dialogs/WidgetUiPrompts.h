@@ -22,6 +22,10 @@ public:
     QString askText(const TextRequest& request) override;
     QString chooseSavePath(const SavePathRequest& request) override;
     int waitForVolume(const VolumeWaitRequest& request) override;
+    ImagePasswordAnswer askImagePassword(const ImagePasswordRequest& request) override;
+    ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
+    ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
+    std::optional<double> askNumber(const NumberRequest& request) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -1,0 +1,131 @@
+// kv-test: labels=root,gui timeout=600 fixtures=kv_loop_cleanup serial
+
+#include "CopierWindowTest.h"
+#include "KvTest.h"
+#include "LoopImage.h"
+#include "Screenshot.h"
+#include "TempTree.h"
+#include "WhenOpen.h"
+#include "platform/MountInfo.h"
+#include "platform/NameCodec.h"
+#include "shell/dialogs/IFileCopierController.h"
+#include "shell/dialogs/ILocationDialog.h"
+#include "shell/dialogs/WidgetUiPrompts.h"
+
+#include <QtTest>
+#include <QtWidgets>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+bool makeSparse(const QString& path, qint64 size, qint64 dataBytes)
+{
+    const int fd = ::open(NameCodec::encodeStd(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    QByteArray block(1024 * 1024, 'k');
+    bool ok = true;
+    for (qint64 done = 0; ok && done < dataBytes; done += block.size())
+        ok = ::write(fd, block.constData(), size_t(block.size())) == block.size();
+    ok = ok && ::ftruncate(fd, size) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool isMounted(const QString& device)
+{
+    for (const MountEntry& e : MountInfo::read())
+        if (e.source == device)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// The windows against real volumes: the copier's window with the real rsync into a small ext4
+// volume, and the wait for a volume ended by a real mount.
+class TestDialogsRoot : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { Screenshot::fixConditions(); }
+
+    void copySparseBundleToSmallVolume()
+    {
+        KV_REQUIRE_ROOT();
+        LoopImage volume;
+        QVERIFY2(volume.make(LoopImage::FsType::Ext4, 64), qPrintable(volume.errorString()));
+        TempTree tree(QStringLiteral("bundle"));
+        QVERIFY(tree.mkdir("Docs.sparsebundle"));
+        const QString image = tree.filePath(std::string("Docs.sparsebundle/disk.img"));
+        QVERIFY(makeSparse(image, 2LL * 1024 * 1024 * 1024, 2 * 1024 * 1024));
+        const QString target = volume.mountPoint() + QStringLiteral("/Docs.sparsebundle");
+
+        IFileCopierController window;
+        IFileCopierWindow::setShared(&window);
+        whenCopied([](IFileCopierController* w) { w->okButton()->click(); });
+        QString comment;
+        const bool copied
+            = IFileCopier::copyFilesWithSources({ tree.filePath(std::string("Docs.sparsebundle")) }, { 0 },
+                { target }, QString(), QString(), &comment);
+        IFileCopierWindow::setShared(nullptr);
+        QVERIFY2(copied, qPrintable(comment));
+        QString out;
+        QVERIFY2(
+            LoopImage::runTool(QStringLiteral("cmp"), { image, target + QStringLiteral("/disk.img") }, &out),
+            qPrintable(out));
+        const quint64 allocated = IFileCopier::allocatedSizeOfFile(target);
+        QVERIFY2(allocated < 4 * 1024 * 1024, qPrintable(QString::number(allocated))); // about 2 MiB
+
+        // a source larger than the free space: the alert, NO, and the old copy keeps its name
+        QVERIFY(makeSparse(
+            tree.filePath(std::string("Big.sparsebundle.img")), 80LL * 1024 * 1024, 80LL * 1024 * 1024));
+        WidgetUiPrompts prompts;
+        UiPrompts::setShared(&prompts);
+        QString alert;
+        whenOpen<QMessageBox>([&](QMessageBox* box) {
+            alert = box->text();
+            box->accept();
+        });
+        IFileCopierWindow::setShared(&window);
+        QVERIFY(!IFileCopier::copyFilesWithSources(
+            { tree.filePath(std::string("Big.sparsebundle.img")) }, { 0 }, { target }, QString(), QString()));
+        IFileCopierWindow::setShared(nullptr);
+        UiPrompts::setShared(nullptr);
+        QCOMPARE(alert, QStringLiteral("Not enough free space"));
+        QVERIFY(QFileInfo::exists(target + QStringLiteral("/disk.img")));
+        QVERIFY(!QFileInfo::exists(volume.mountPoint() + QStringLiteral("/Docs.qv_saved.sparsebundle")));
+    }
+
+    void waitEndsWithTheMount()
+    {
+        KV_REQUIRE_ROOT();
+        LoopImage volume;
+        QVERIFY2(volume.createImage(LoopImage::FsType::Ext4, 32), qPrintable(volume.errorString()));
+        QVERIFY2(volume.attach(), qPrintable(volume.errorString()));
+        const QString device = volume.device();
+        UiPrompts::VolumeWaitRequest request;
+        request.volumeName = QStringLiteral("Backup volume");
+        request.isActive = [&] { return isMounted(device); };
+        QElapsedTimer sinceMount;
+        QString remainingText;
+        whenOpen<ILocationDialog>([&](ILocationDialog* d) {
+            QTimer::singleShot(1500, d, [&, d] {
+                remainingText = d->timerLabel()->text();
+                Screenshot::save(d, QStringLiteral("controls"), QStringLiteral("location-countdown-root"),
+                    QStringLiteral("Waiting for a volume before it is mounted"));
+                QVERIFY2(volume.mount(), qPrintable(volume.errorString()));
+                sinceMount.start();
+            });
+        });
+        WidgetUiPrompts prompts;
+        QCOMPARE(prompts.waitForVolume(request), 1);
+        QVERIFY(sinceMount.isValid());
+        QVERIFY2(sinceMount.elapsed() < 1500, qPrintable(QString::number(sinceMount.elapsed())));
+        QVERIFY(remainingText.contains(QStringLiteral("Remaining:")));
+    }
+};
+
+QTEST_MAIN(TestDialogsRoot)
+#include "tst_dialogs_root.moc"
