@@ -54,7 +54,9 @@ QByteArray ITaskWrapperARCH::scriptText(const QList<QStringList>& stages)
             chain += " |\n\t";
         chain += NameCodec::encode(ICommon::scriptLineFromArgsArray(stage));
     }
-    text += chain + "\necho \"end ${PIPESTATUS[*]}\"\n# end";
+    // The end line starts on a line of its own even after output without a final line feed;
+    // printf's arguments are expanded before it runs, so PIPESTATUS is still the chain's.
+    text += chain + "\nprintf '\\nend %s\\n' \"${PIPESTATUS[*]}\"\n# end";
     return text;
 }
 
@@ -183,6 +185,7 @@ void ITaskWrapperARCH::handleLine(const QByteArray& line)
         m_end.endLineSeen = true;
         return;
     }
-    if (m_onLine)
+    // Empty lines carry nothing (the end line's leading line feed makes one).
+    if (m_onLine && !line.isEmpty())
         m_onLine(line);
 }
