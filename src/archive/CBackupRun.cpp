@@ -45,7 +45,9 @@ private:
 
 bool isDirectory(const QString& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(NameCodec::encode(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -138,7 +140,8 @@ int CBackup::build()
     m_iBackup->setInProcess(true, 3);
     clearIncludedToStreamFlag();
     double totalSize = 0;
-    const int entries = collectIncludedFilesToStream(list, m_backupMethod == BackupMethodIncremental, totalSize);
+    const int entries
+        = collectIncludedFilesToStream(list, m_backupMethod == BackupMethodIncremental, totalSize);
     const bool listOk = std::fflush(list) == 0;
     std::fclose(list);
     m_iBackup->setInProcess(true, 1);
@@ -150,8 +153,9 @@ int CBackup::build()
     setFilesFrom(listPath);
 
     if (entries <= 0) {
-        sendRunText(m_backupMethod == BackupMethodIncremental ? tr("Files to incremental back up are not found")
-                                                              : tr("Files to back up are not found"),
+        sendRunText(m_backupMethod == BackupMethodIncremental
+                ? tr("Files to incremental back up are not found")
+                : tr("Files to back up are not found"),
             kStatusRunLog);
         m_iBackup->setInProcess(false, 0);
         return 0;
@@ -185,9 +189,11 @@ int CBackup::build()
         task.archivePath = archive;
     }
     if (m_cryptMethod == CBCryptNone && split.isEmpty()) {
-        task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), archive } + tarTail);
+        task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), archive }
+            + tarTail);
     } else {
-        task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), QStringLiteral("-") }
+        task.stages << (QStringList {
+                            tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), QStringLiteral("-") }
             + tarTail);
         if (m_cryptMethod != CBCryptNone) {
             QStringList ossl { QStringLiteral("/usr/bin/openssl"), cipher, QStringLiteral("-salt") };
@@ -236,7 +242,8 @@ int CBackup::addArchNameWithCompletedBackup(const QString& path)
     }
     const int index = addArchPath(entry);
     m_iBackup->registerExternalChange(6);
-    const QString prefix = archiveFileNameParse(entry.fileName).value(QStringLiteral("CBMethodPrefix")).toString();
+    const QString prefix
+        = archiveFileNameParse(entry.fileName).value(QStringLiteral("CBMethodPrefix")).toString();
     if (prefix == QLatin1String("full") && m_archives.size() >= 2) {
         const size_t before = m_archives.size();
         deleteOldFullArchives();
@@ -285,8 +292,9 @@ void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
             m_treeChanged = false;
             m_propertiesChanged = false;
         }
-        text = (status == 0 ? tr("Building of backup archive \"%1\" has succeeded")
-                            : tr("Building of backup archive \"%1\" has been completed with warnings or errors"))
+        text = (status == 0
+                       ? tr("Building of backup archive \"%1\" has succeeded")
+                       : tr("Building of backup archive \"%1\" has been completed with warnings or errors"))
                    .arg(display)
             + QLatin1Char('\n');
     } else {
@@ -338,8 +346,8 @@ int CBackup::restoreBegining(const QString& folder, const QStringList& items, bo
         return 0;
     }
     const QString name = m_archives[size_t(selected)].fileName;
-    const bool incremental
-        = archiveFileNameParse(name).value(QStringLiteral("CBMethodPrefix")).toString() == QLatin1String("incr");
+    const bool incremental = archiveFileNameParse(name).value(QStringLiteral("CBMethodPrefix")).toString()
+        == QLatin1String("incr");
     int jobs = 0;
     bool setupFailed = false;
     if (!incremental || single) {
@@ -373,7 +381,8 @@ int CBackup::restoreBegining(const QString& folder, const QStringList& items, bo
     return jobs;
 }
 
-int CBackup::restore(int index, const QString& folder, const QStringList& items, quint8 attr, int jobIndex, bool start)
+int CBackup::restore(
+    int index, const QString& folder, const QStringList& items, quint8 attr, int jobIndex, bool start)
 {
     if (!m_iBackup || index < 0 || index >= int(m_archives.size()))
         return 0;
@@ -476,8 +485,9 @@ int CBackup::restore(int index, const QString& folder, const QStringList& items,
         task.tarStage = 0;
         task.mainTaskIndex = 0;
     } else {
-        task.stages << (QStringList { QStringLiteral("/usr/bin/openssl"), encryptionMethodToStr(method, false),
-                            QStringLiteral("-in"), archive, QStringLiteral("-d") }
+        task.stages << (QStringList { QStringLiteral("/usr/bin/openssl"),
+                            encryptionMethodToStr(method, false), QStringLiteral("-in"), archive,
+                            QStringLiteral("-d") }
             + opensslKeyOptions(method));
         task.stages << tarStage;
         task.archNameIndex = 3;
@@ -502,8 +512,9 @@ bool CBackup::postRestoreProcessing(const CBackupTaskDesc& task)
     // over the partial file; a job that succeeded drops them.
     const bool failed = (status & (0x2 | 0x4)) != 0;
     for (const auto& [original, moved] : m_iBackup->renamedFiles()) {
-        const QString base = task.extractFolder.endsWith(QLatin1Char('/')) ? task.extractFolder
-                                                                          : task.extractFolder + QLatin1Char('/');
+        const QString base = task.extractFolder.endsWith(QLatin1Char('/'))
+            ? task.extractFolder
+            : task.extractFolder + QLatin1Char('/');
         const QByteArray from = NameCodec::encode(base + moved);
         const QByteArray to = NameCodec::encode(base + original);
         if (failed)

@@ -23,7 +23,8 @@ struct CBackupTaskDesc
     int index = 0; // position within a chain restore
     int archNameIndex = 0; // restores: where the archive file goes into the first stage
     CBArchivePath place;
-    QString archivePath; // builds: the archive file, or the split prefix ending in "."; restores: the archive read
+    QString archivePath; // builds: the archive file, or the split prefix ending in "."; restores: the archive
+                         // read
     QString password; // held in memory for this job only
     QString backupSuffix; // restores: tar's suffix for files it moves aside
     QString extractFolder; // restores: the "-C" folder, "/" in place

@@ -41,6 +41,56 @@ const char* const kQuietTexts[] = {
     "Removing leading `/' from hard link targets",
 };
 
+// A name as tar's messages quote it (the "escape" style): "\\\\", "\\n", "\\t", other C escapes and
+// "\\ooo" octal bytes stand for the bytes themselves.
+QByteArray unquoteTarName(const QByteArray& text)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c != '\\' || i + 1 >= text.size()) {
+            out += c;
+            continue;
+        }
+        const char n = text.at(++i);
+        switch (n) {
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 'a':
+            out += '\a';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'v':
+            out += '\v';
+            break;
+        case '?':
+            out += '\x7f';
+            break;
+        default:
+            if (n >= '0' && n <= '7' && i + 2 < text.size() + 0 && text.at(i + 1) >= '0'
+                && text.at(i + 1) <= '7' && text.at(i + 2) >= '0' && text.at(i + 2) <= '7') {
+                out += char(((n - '0') << 6) | ((text.at(i + 1) - '0') << 3) | (text.at(i + 2) - '0'));
+                i += 2;
+            } else {
+                out += n;
+            }
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 void IBackup::resetJobCounters()
@@ -107,7 +157,8 @@ void IBackup::classifyLine(const QByteArray& line)
         const qsizetype at = body.lastIndexOf(mid);
         if (at > 0) {
             std::lock_guard<std::mutex> lock(m_logMutex);
-            m_renamed << qMakePair(NameCodec::decode(body.left(at)), NameCodec::decode(body.mid(at + mid.size())));
+            m_renamed << qMakePair(NameCodec::decode(unquoteTarName(body.left(at))),
+                NameCodec::decode(unquoteTarName(body.mid(at + mid.size()))));
         }
         return;
     }

@@ -88,10 +88,10 @@ class TestArchiveRunner : public QObject
 private slots:
     void scriptText()
     {
-        const QByteArray text = ITaskWrapperARCH::scriptText({ { QStringLiteral("/usr/bin/tar"), QStringLiteral("-cvvf"),
-                                                                   QStringLiteral("-") },
-            { QStringLiteral("/usr/bin/openssl"), QStringLiteral("aes-256-cbc") },
-            { QStringLiteral("/usr/bin/split"), QStringLiteral("it's") } });
+        const QByteArray text = ITaskWrapperARCH::scriptText(
+            { { QStringLiteral("/usr/bin/tar"), QStringLiteral("-cvvf"), QStringLiteral("-") },
+                { QStringLiteral("/usr/bin/openssl"), QStringLiteral("aes-256-cbc") },
+                { QStringLiteral("/usr/bin/split"), QStringLiteral("it's") } });
         QCOMPARE(text,
             QByteArray("#!/bin/bash\nexec 2>&1\nexport LC_ALL=C.UTF-8\n"
                        "  '/usr/bin/tar'  '-cvvf'  '-' |\n\t  '/usr/bin/openssl'  'aes-256-cbc' |\n\t"
@@ -106,9 +106,10 @@ private slots:
         TempTree tree;
         const QString marker = tree.filePath(QStringLiteral("F"));
         const QString out = tree.filePath(QStringLiteral("args"));
-        const QStringList args { QStringLiteral("it's"), QStringLiteral("$(touch ") + marker + QLatin1Char(')'),
-            QStringLiteral("`touch ") + marker + QLatin1Char('`'), QStringLiteral("line\nfeed"), QStringLiteral("-n"),
-            NameCodec::decode(QByteArray("bad\xff\xfe")) };
+        const QStringList args { QStringLiteral("it's"),
+            QStringLiteral("$(touch ") + marker + QLatin1Char(')'),
+            QStringLiteral("`touch ") + marker + QLatin1Char('`'), QStringLiteral("line\nfeed"),
+            QStringLiteral("-n"), NameCodec::decode(QByteArray("bad\xff\xfe")) };
         qputenv("PRINTARGS_OUT", NameCodec::encode(out));
         const JobRun r = runJob({ QStringList { KvTest::testBinDir() + QStringLiteral("/printargs") } + args,
                                     sh(QStringLiteral("cat >/dev/null; printf '%s' \"$QV_ARCH_PASS\" >'")
@@ -135,11 +136,13 @@ private slots:
         QTest::addColumn<QList<QStringList>>("stages");
         QTest::addColumn<QList<int>>("statuses");
         QTest::addColumn<int>("lines");
-        QTest::newRow("all 0") << QList<QStringList> { sh("echo a; echo b"), sh("cat") } << QList<int> { 0, 0 } << 2;
+        QTest::newRow("all 0") << QList<QStringList> { sh("echo a; echo b"), sh("cat") }
+                               << QList<int> { 0, 0 } << 2;
         QTest::newRow("middle fails") << QList<QStringList> { sh("echo a"), sh("cat; exit 1"), sh("cat") }
                                       << QList<int> { 0, 1, 0 } << 1;
         QTest::newRow("first dies of SIGPIPE")
-            << QList<QStringList> { { QStringLiteral("/usr/bin/yes") }, sh("exit 1") } << QList<int> { 141, 1 } << 0;
+            << QList<QStringList> { { QStringLiteral("/usr/bin/yes") }, sh("exit 1") }
+            << QList<int> { 141, 1 } << 0;
         QTest::newRow("no output") << QList<QStringList> { sh("true") } << QList<int> { 0 } << 0;
         QTest::newRow("long line without a feed")
             << QList<QStringList> { sh("head -c 20000 /dev/zero | tr '\\0' x") } << QList<int> { 0, 0 } << 1;
@@ -189,34 +192,42 @@ private slots:
         QTest::addColumn<int>("members");
         QTest::newRow("clear") << 1 << QByteArrayList { "-rw-r--r-- root/root 6 2026-01-01 00:00 /a" }
                                << QList<int> { 0, 0, 0 } << 0 << 1;
-        QTest::newRow("tar 1 warns") << 1 << QByteArrayList { "/usr/bin/tar: /x: Warning: Cannot open: Permission denied" }
-                                     << QList<int> { 1 } << 1 << 0;
+        QTest::newRow("tar 1 warns")
+            << 1 << QByteArrayList { "/usr/bin/tar: /x: Warning: Cannot open: Permission denied" }
+            << QList<int> { 1 } << 1 << 0;
         QTest::newRow("disk full in split")
             << 1
-            << QByteArrayList { "/usr/bin/split: /d/a.aaa: No space left on device", "error writing output file",
-                   "/usr/bin/tar: Child returned status 141", "/usr/bin/tar: Error is not recoverable: exiting now" }
+            << QByteArrayList { "/usr/bin/split: /d/a.aaa: No space left on device",
+                   "error writing output file", "/usr/bin/tar: Child returned status 141",
+                   "/usr/bin/tar: Error is not recoverable: exiting now" }
             << QList<int> { 2, 1, 1 } << 2 << 0;
         QTest::newRow("first stage SIGPIPE") << 1 << QByteArrayList {} << QList<int> { 141, 1 } << 2 << 0;
         QTest::newRow("last stage fails") << 1 << QByteArrayList {} << QList<int> { 0, 0, 1 } << 2 << 0;
         QTest::newRow("wrong password")
             << 3
             << QByteArrayList { "bad decrypt", "40E7:error:1C800064:Provider routines::bad decrypt:../x.c:1:",
-                   "/usr/bin/tar: This does not look like a tar archive", "/usr/bin/tar: Skipping to next header",
+                   "/usr/bin/tar: This does not look like a tar archive",
+                   "/usr/bin/tar: Skipping to next header",
                    "/usr/bin/tar: Exiting with failure status due to previous errors" }
             << QList<int> { 1, 2 } << 2 << 1;
         QTest::newRow("restore member missing")
-            << 3 << QByteArrayList { "/usr/bin/tar: x/nothere: Not found in archive",
-                        "/usr/bin/tar: Exiting with failure status due to previous errors" }
+            << 3
+            << QByteArrayList { "/usr/bin/tar: x/nothere: Not found in archive",
+                   "/usr/bin/tar: Exiting with failure status due to previous errors" }
             << QList<int> { 2 } << 1 << 0;
-        QTest::newRow("truncated")
-            << 3 << QByteArrayList { "/usr/bin/tar: Unexpected EOF in archive", "/usr/bin/tar: Not found in archive" }
-            << QList<int> { 2 } << 3 << 0;
-        QTest::newRow("quiet lines")
-            << 1
-            << QByteArrayList { "tar: Removing leading `/' from member names", "*** WARNING : deprecated key derivation used.",
-                   "Using -iter or -pbkdf2 would be better.", "drwxr-xr-x   Creating directory: tmp",
-                   "Renaming \xE2\x80\x98" "d/f\xE2\x80\x99 to \xE2\x80\x98" "d/f.~kvr1.0~\xE2\x80\x99" }
-            << QList<int> { 0 } << 0 << 0;
+        QTest::newRow("truncated") << 3
+                                   << QByteArrayList { "/usr/bin/tar: Unexpected EOF in archive",
+                                          "/usr/bin/tar: Not found in archive" }
+                                   << QList<int> { 2 } << 3 << 0;
+        QTest::newRow("quiet lines") << 1
+                                     << QByteArrayList { "tar: Removing leading `/' from member names",
+                                            "*** WARNING : deprecated key derivation used.",
+                                            "Using -iter or -pbkdf2 would be better.",
+                                            "drwxr-xr-x   Creating directory: tmp",
+                                            "Renaming \xE2\x80\x98"
+                                            "d/f\xE2\x80\x99 to \xE2\x80\x98"
+                                            "d/f.~kvr1.0~\xE2\x80\x99" }
+                                     << QList<int> { 0 } << 0 << 0;
     }
     void classifyAndStatus()
     {

@@ -120,8 +120,10 @@ int ArchiveRun::exec()
 {
     struct stat st = {};
     const QByteArray ws = NameCodec::encode(m_options.workspace);
-    if (::stat(ws.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(ws.constData(), R_OK | X_OK) != 0)
-        return notStarted(QStringLiteral("the workspace \"%1\" is not a readable folder").arg(m_options.workspace));
+    if (::stat(ws.constData(), &st) != 0 || !S_ISDIR(st.st_mode)
+        || ::access(ws.constData(), R_OK | X_OK) != 0)
+        return notStarted(
+            QStringLiteral("the workspace \"%1\" is not a readable folder").arg(m_options.workspace));
     AppPaths::setWorkspacePathOverride(m_options.workspace);
     IVolumeBase::shared().fill();
     const int code = m_options.newName.isNull() ? runProject() : createProject();
@@ -149,11 +151,12 @@ int ArchiveRun::createProject()
     auto project = std::make_unique<CBackup>(name);
     std::unique_ptr<ILocation> location(ILocation::create());
     if (!location->setupWithPath(m_options.dest))
-        return notStarted(QStringLiteral("the destination \"%1\" is on no usable volume").arg(m_options.dest));
+        return notStarted(
+            QStringLiteral("the destination \"%1\" is on no usable volume").arg(m_options.dest));
     project->setLocation(*location, true);
     project->setBackupMethod(m_options.method == QLatin1String("full") ? BackupMethodFull
-            : m_options.method == QLatin1String("incr")                 ? BackupMethodIncremental
-                                                                        : BackupMethodVersions);
+            : m_options.method == QLatin1String("incr")                ? BackupMethodIncremental
+                                                                       : BackupMethodVersions);
     project->setUseCompression(m_options.compress);
     project->setCryptMethod(cipherMethod(m_options.cipher));
     project->setBackupSizeLimit(quint64(m_options.splitKb));
@@ -200,7 +203,8 @@ int ArchiveRun::runProject()
         return notStarted(QStringLiteral("the workspace has %1 such projects").arg(matches));
     CBackup project(file.left(file.size() - 4));
     if (!project.load(backups + QLatin1Char('/') + file, false))
-        return notStarted(QStringLiteral("the project \"%1\" does not load: %2").arg(file, project.lastFileError()));
+        return notStarted(
+            QStringLiteral("the project \"%1\" does not load: %2").arg(file, project.lastFileError()));
     IBackup* face = project.getIBackup();
 
     QEventLoop loop;
@@ -248,7 +252,8 @@ int ArchiveRun::runProject()
         if (!m_options.restoreArchive.isNull()) {
             index = project.findArchiveName(m_options.restoreArchive);
             if (index < 0)
-                return notStarted(QStringLiteral("the project has no archive \"%1\"").arg(m_options.restoreArchive));
+                return notStarted(
+                    QStringLiteral("the project has no archive \"%1\"").arg(m_options.restoreArchive));
         }
         if (index < 0)
             return notStarted(QStringLiteral("the project has no archive to restore"));
@@ -256,7 +261,8 @@ int ArchiveRun::runProject()
         object = project.archives()[size_t(index)].fileName;
         if (m_options.inPlace && m_options.restoreTo.isNull())
             DriverUiPrompts::logPrompt(QStringLiteral("Restore in place"), QStringLiteral("Continue"));
-        const int jobs = project.restoreBegining(m_options.restoreTo, m_options.restoreItems, m_options.single);
+        const int jobs
+            = project.restoreBegining(m_options.restoreTo, m_options.restoreItems, m_options.single);
         if (jobs > 0 && !ended)
             loop.exec();
     } else {
@@ -272,8 +278,8 @@ int ArchiveRun::runProject()
         code = 4;
     else if (!m_options.restore && text.startsWith(QLatin1String("Files to")))
         code = 5;
-    else if (m_options.restore ? text.contains(QLatin1String("has failed")) || text.startsWith(QLatin1String("Failed"))
-                                     || text.startsWith(QLatin1String("Nothing"))
+    else if (m_options.restore ? text.contains(QLatin1String("has failed"))
+                || text.startsWith(QLatin1String("Failed")) || text.startsWith(QLatin1String("Nothing"))
                                : project.lastBuiltArchive().isEmpty())
         code = 1;
     else if (status & 0x1)
@@ -285,6 +291,7 @@ int ArchiveRun::runProject()
     if (code == 4 && text.isEmpty())
         m_last = QStringLiteral("4 %1 Terminated by user").arg(object);
     else
-        m_last = QStringLiteral("%1 %2 %3").arg(code).arg(object, text.isEmpty() ? QStringLiteral("-") : text);
+        m_last
+            = QStringLiteral("%1 %2 %3").arg(code).arg(object, text.isEmpty() ? QStringLiteral("-") : text);
     return code;
 }
