@@ -430,7 +430,9 @@ int CBackup::restore(
         chosen = true;
     }
     if (!chosen)
-        count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, false, longPath);
+        // A job of a chain lists only what that archive stored: the later archives bring the rest,
+        // and members it never held would each end in "Not found in archive".
+        count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, attr != 0, longPath);
     const bool listOk = std::fflush(list) == 0;
     std::fclose(list);
     if (!listOk)

@@ -115,7 +115,7 @@ void IBackup::logFromReader(const QByteArray& line)
     QPointer<IBackup> self(this);
     runOnMain([self, line] {
         if (self)
-            self->processMessage(NameCodec::decode(line), LogOption::Window | LogOption::RunLog, self.data());
+            self->processMessage(NameCodec::decode(line), 0x4741, self.data());
     });
 }
 

@@ -251,6 +251,105 @@ private slots:
         QCOMPARE(snapshot(src), before);
     }
 
+    // Each incremental archive holds what changed; a chain restore replays them in order, and
+    // restoring an earlier archive of the chain gives the state of that build.
+    void incrementalChain()
+    {
+        TempTree tree;
+        tree.writeFile(std::string("src/a"), "a1\n");
+        tree.writeFile(std::string("src/b"), "b1\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QString src = tree.filePath(QStringLiteral("src"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("I"), QStringLiteral("--source"), src,
+                         QStringLiteral("--dest"), tree.filePath(QStringLiteral("dest")),
+                         QStringLiteral("--method"), QStringLiteral("incr") })
+                     .code,
+            0);
+        const QStringList run { QStringLiteral("--project"), QStringLiteral("I") };
+        QStringList names;
+        auto build = [&] {
+            const Run r = driver(ws, run);
+            QVERIFY2(r.code == 0, r.last.constData());
+            names << archiveOf(r);
+            QTest::qWait(1100); // archive names carry the second; mtimes move past the stamp
+        };
+        build();
+        tree.writeFile(std::string("src/a"), "a2\n");
+        build();
+        tree.writeFile(std::string("src/b"), "b3\n");
+        build();
+        // Nothing changed since: nothing to do, no archive.
+        Run r = driver(ws, run);
+        QCOMPARE(r.code, 5);
+        QVERIFY(r.last.contains("Files to incremental back up are not found"));
+
+        const QString folder = tree.filePath(QStringLiteral("dest/"))
+            + QDir(tree.filePath(QStringLiteral("dest")))
+                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                  .first();
+        const QByteArray second = bash(QStringLiteral("tar -tf '%1/%2'").arg(folder, names.at(1)));
+        QVERIFY2(second.contains("/src/a\n") && !second.contains("/src/b\n"), second.constData());
+
+        tree.mkdir("last");
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--to"),
+                    tree.filePath(QStringLiteral("last")) });
+        QVERIFY2(r.code == 0, r.last.constData());
+        QCOMPARE(bash(QStringLiteral("cat '%1/a' '%1/b'").arg(tree.filePath(QStringLiteral("last")) + src)),
+            QByteArray("a2\nb3\n"));
+
+        tree.mkdir("mid");
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--archive"), names.at(1),
+                    QStringLiteral("--to"), tree.filePath(QStringLiteral("mid")) });
+        QVERIFY2(r.code == 0, r.last.constData());
+        QCOMPARE(bash(QStringLiteral("cat '%1/a' '%1/b'").arg(tree.filePath(QStringLiteral("mid")) + src)),
+            QByteArray("a2\nb1\n"));
+    }
+
+    // A stop ends the whole pipeline: exit 4, nothing of the job's group left, nothing registered.
+    void stopEndsPipeline()
+    {
+        TempTree tree;
+        tree.mkdir("src");
+        bash(QStringLiteral("head -c 150000000 /dev/urandom > '%1'")
+                 .arg(tree.filePath(QStringLiteral("src/r.bin"))));
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("S"), QStringLiteral("--source"),
+                         tree.filePath(QStringLiteral("src")), QStringLiteral("--dest"),
+                         tree.filePath(QStringLiteral("dest")), QStringLiteral("--compress"),
+                         QStringLiteral("--cipher"), QStringLiteral("aes256"), QStringLiteral("--split-kb"),
+                         QStringLiteral("10000") })
+                     .code,
+            0);
+        const Run r = driver(ws,
+            { QStringLiteral("--project"), QStringLiteral("S"), QStringLiteral("--password-stdin"),
+                QStringLiteral("--timeout"), QStringLiteral("0.5") },
+            "pw\n");
+        QCOMPARE(r.code, 4);
+        QVERIFY2(r.last.endsWith("Terminated by user"), r.last.constData());
+        const qsizetype at = r.err.indexOf("pgid: ");
+        QVERIFY(at >= 0);
+        const int pgid = r.err.mid(at + 6, r.err.indexOf('\n', at) - at - 6).toInt();
+        QVERIFY(pgid > 0);
+        // No member of the group still runs (a zombie waiting for its reaper does not count).
+        QCOMPARE(bash(QStringLiteral("ps -e -o pgid=,stat= | awk '$1 == %1 && $2 !~ /Z/'").arg(pgid)),
+            QByteArray());
+        const QString folder = tree.filePath(QStringLiteral("dest/"))
+            + QDir(tree.filePath(QStringLiteral("dest")))
+                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                  .first();
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    }
+
     // A build whose tool fails: reported failed, its output removed, nothing registered, the
     // older full archive kept.
     void failedBuildKeepsOlderArchive()
