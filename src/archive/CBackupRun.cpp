@@ -12,6 +12,7 @@
 #include "utilities/MainPreferences.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <cstdio>
 #include <sys/stat.h>
@@ -408,6 +409,13 @@ int CBackup::restore(
     if (!list)
         return failure(); // never run an older list
     const QString extractFolder = folder.isEmpty() ? QStringLiteral("/") : folder;
+    // A restore folder that does not exist yet is made, as tar's "-C" would not.
+    if (!folder.isEmpty() && !isDirectory(folder)
+        && !(QDir().mkpath(folder) && isDirectory(folder))) {
+        std::fclose(list);
+        sendRunText(tr("Failed to create folder \"%1\"").arg(folder), 0x4741);
+        return failure();
+    }
     QByteArray head = "-C\"" + makeQuotedFolderForTar(extractFolder) + "\"\n";
     std::fwrite(head.constData(), 1, size_t(head.size()), list);
     int count = 0;

@@ -111,6 +111,7 @@ private:
     QString m_progressFormat;
 
     void logFromReader(const QByteArray& line);
+    void syncKeychainBox(bool box);
     void jobEnded(const CBackupTaskDesc& task, const ArchiveJobEnd& end);
     std::deque<CBackupTaskDesc> m_tasks;
     std::shared_ptr<ITaskWrapperARCH> m_runner;

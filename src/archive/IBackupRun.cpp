@@ -6,6 +6,7 @@
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "utilities/LogOptions.h"
+#include "utilities/ProjectKeychain.h"
 #include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
@@ -313,9 +314,18 @@ QString IBackup::getBackupPasswordByUser()
     }
     if (auto digest = IPasswordMD5::createWithPassword(answer.password))
         b->setPasswordDigest(*digest);
-    if (answer.passwordInKeychain != b->passwordInKeychain())
-        b->setPasswordInKeychain(answer.passwordInKeychain);
+    syncKeychainBox(answer.passwordInKeychain);
     return answer.password;
+}
+
+void IBackup::syncKeychainBox(bool box)
+{
+    // The box switched off takes the stored password out of the keychain.
+    if (!m_backup || box == m_backup->passwordInKeychain())
+        return;
+    m_backup->setPasswordInKeychain(box);
+    if (!box)
+        ProjectKeychain::remove(m_backup->name(), m_backup->getUUID());
 }
 
 QString IBackup::getRestorePasswordByUser()
@@ -333,6 +343,7 @@ QString IBackup::getRestorePasswordByUser()
     const UiPrompts::ProjectPasswordAnswer answer = UiPrompts::shared().askProjectPassword(request);
     if (!answer.ok || answer.password.isEmpty())
         return QString();
+    syncKeychainBox(answer.passwordInKeychain);
     if (!b->passwordDigest().isEmpty() && !b->passwordDigest().correspondsToPassword(answer.password))
         return QString();
     return answer.password;

@@ -350,6 +350,39 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
     }
 
+    // The example of bench/README.md, as it stands there, against a folder of this test.
+    void readmeExample()
+    {
+        QFile readme(KvTest::sourceDir() + QStringLiteral("/bench/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QByteArray text = readme.readAll();
+        const qsizetype at = text.indexOf("Example (one test runs it):");
+        QVERIFY(at > 0);
+        QList<QByteArray> commands;
+        for (const QByteArray& line : text.mid(at).split('\n'))
+            if (line.startsWith("    kv-run-project "))
+                commands << line.trimmed();
+        QCOMPARE(commands.size(), 3);
+        TempTree tree;
+        tree.writeFile(std::string("home/Documents/note.txt"), "note\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("backup");
+        const QString script
+            = QStringLiteral("set -e; cd '%1'; export HOME='%1/home'; kv-run-project() { \"%2\" \"$@\"; }; ")
+                  .arg(tree.path(), KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"));
+        QString body;
+        for (QByteArray c : commands)
+            body += QString::fromUtf8(
+                        c.replace("/backup", tree.filePath(QStringLiteral("backup")).toUtf8())
+                            .replace("/tmp/restored", tree.filePath(QStringLiteral("restored")).toUtf8()))
+                + QStringLiteral(" >/dev/null 2>&1; ");
+        bash(script + body);
+        QFile restored(tree.filePath(QStringLiteral("restored"))
+            + tree.filePath(QStringLiteral("home/Documents/note.txt")));
+        QVERIFY(restored.open(QIODevice::ReadOnly));
+        QCOMPARE(restored.readAll(), QByteArray("note\n"));
+    }
+
     // A build whose tool fails: reported failed, its output removed, nothing registered, the
     // older full archive kept.
     void failedBuildKeepsOlderArchive()

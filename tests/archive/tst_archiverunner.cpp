@@ -1,11 +1,13 @@
 // kv-test: labels=unit timeout=120
 #include "KvTest.h"
+#include "MemoryKeychain.h"
+#include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "archive/CBackup.h"
 #include "archive/IBackup.h"
 #include "archive/ITaskWrapperARCH.h"
 #include "platform/NameCodec.h"
-#include "platform/ProcessTable.h"
+#include "utilities/ProjectKeychain.h"
 
 #include <QtTest>
 #include <csignal>
@@ -251,6 +253,46 @@ private slots:
         QCOMPARE(int(face->memberLines()), members);
         if (QByteArray(QTest::currentDataTag()) == "quiet lines")
             QCOMPARE(face->renamedFiles().value(0).second, QStringLiteral("d/f.~kvr1.0~"));
+    }
+
+    void buildPasswordFlows()
+    {
+        MemoryKeychain keychain;
+        ScriptedUiPrompts prompts;
+        CBackup project(QStringLiteral("P"));
+        IBackup* face = project.getIBackup();
+        project.setPasswordInKeychain(true);
+        // No digest yet: a new password, typed twice, whose digest is kept.
+        prompts.expectProjectPassword(QStringLiteral("one"), true);
+        QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("one"));
+        QCOMPARE(prompts.projectPasswordRequests.last().type, 2);
+        QVERIFY(project.passwordDigest().correspondsToPassword(QStringLiteral("one")));
+        // A digest: the existing password, tested against it.
+        prompts.expectProjectPassword(QStringLiteral("one"), true);
+        QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("one"));
+        QCOMPARE(prompts.projectPasswordRequests.last().type, 1);
+        QVERIFY(prompts.projectPasswordRequests.last().canChangePassword);
+        prompts.expectProjectPassword(QStringLiteral("two"), true);
+        QVERIFY(face->getBackupPasswordByUser().isNull());
+        QVERIFY(project.passwordDigest().correspondsToPassword(QStringLiteral("one")));
+        // An empty answer changes the password: a new one is asked for.
+        prompts.expectProjectPassword(QStringLiteral(""), true);
+        prompts.expectProjectPassword(QStringLiteral("new"), true);
+        QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("new"));
+        QCOMPARE(prompts.projectPasswordRequests.last().type, 2);
+        QVERIFY(project.passwordDigest().correspondsToPassword(QStringLiteral("new")));
+        // The box switched off deletes the stored item.
+        QVERIFY(ProjectKeychain::write(project.name(), project.getUUID(), QStringLiteral("new")));
+        prompts.expectProjectPassword(QStringLiteral("new"), false);
+        QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("new"));
+        QVERIFY(!project.passwordInKeychain());
+        QVERIFY(!ProjectKeychain::exists(project.name(), project.getUUID()));
+        // Cancel: no answer, nothing changes.
+        prompts.expectProjectPassword(QString());
+        QVERIFY(face->getBackupPasswordByUser().isNull());
+        QVERIFY(project.passwordDigest().correspondsToPassword(QStringLiteral("new")));
+        QCOMPARE(prompts.pending(), 0);
+        QVERIFY(prompts.unexpected.isEmpty());
     }
 
     void noEndLineAfterStop()
