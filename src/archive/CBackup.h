@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/CBArchivePath.h"
+#include "archive/CBackupTaskDesc.h"
 #include "archive/CBackupItemsContainer.h"
 #include "projects/ScheduleDates.h"
 #include "utilities/IPasswordMD5.h"
@@ -191,6 +192,24 @@ public:
     void stopTar(
         bool deleteTmp, bool stopEngine, const QString& archivePath, int operation, bool flagA, bool flagB);
     static int m_nTarRunning;
+
+    // ---- runs ----
+    // A build: the file list, the password, the tool pipeline; the entries listed, 0 when
+    // nothing started.
+    int build();
+    // A restore of the selected archive (a chain of archives for an incremental one) into
+    // folder, or to the saved places when it is empty; the jobs started or queued.
+    int restoreBegining(const QString& folder, const QStringList& items, bool single);
+    int restore(int index, const QString& folder, const QStringList& items, quint8 attr, int jobIndex, bool start);
+    // The run control's end of one job: the post-processing of its operation.
+    void finishJob(const CBackupTaskDesc& task);
+    int addArchNameWithCompletedBackup(const QString& path);
+    void workMessage(int code, const QString& text);
+    // The end-status bits of the last finished job (0x2 also when nothing was produced).
+    quint8 lastEndStatus() const { return m_lastEndStatus; }
+    QString lastBuiltArchive() const { return m_lastBuiltArchive; }
+    QString lastRestoreArchive() const { return m_selectedRestoreArchive; }
+    static QString tarToolPath();
     static int m_nSortOrder;
 
     // Comparisons by name, ignoring case.
@@ -261,6 +280,9 @@ private:
             m_propertiesChanged = true;
     }
     bool loadFiles(const QString& path, bool relocate, bool topOnly);
+    void sendRunText(const QString& text, quint64 options);
+    void postBuildProcessing(const CBackupTaskDesc& task);
+    bool postRestoreProcessing(const CBackupTaskDesc& task);
     void serializeRecord(CUDArch& arch);
     bool keepNewerPairAside(const QString& bif);
     void addArchNameLoading(const QString& name);
@@ -327,6 +349,11 @@ private:
     std::unique_ptr<IBackup> m_iBackup;
     bool m_loading = false;
     bool m_treeUnreadable = false; // the last load failed: saving would replace the files with nothing
+    QDateTime m_listWrittenAt;
+    quint8 m_lastEndStatus = 0;
+    QString m_lastBuiltArchive;
+    QString m_selectedRestoreArchive;
+    int m_restoreRun = 0;
 };
 
 // Counts a tree walk for CBackup::isTreeBusy while it lives.

@@ -1,10 +1,20 @@
 #pragma once
 
+#include "archive/CBackupTaskDesc.h"
 #include "projects/IProject.h"
+
+#include <QDateTime>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 
 #include <QStringList>
 
 class CBackup;
+class ITaskWrapperARCH;
+struct ArchiveJobEnd;
 
 // The face of an archive project that the interface and the run engine talk to. Each CBackup
 // owns one from its construction; the run state and the message routing live here.
@@ -49,9 +59,44 @@ public:
     QString progressFormat() const { return m_progressFormat; }
     void setProgressFormat(const QString& format) { m_progressFormat = format; }
 
-    // Queued tool commands of the run control; none until runs exist.
-    int cmdVectorSize() const { return 0; }
-    void stopTar() { }
+    // ---- run control: the project's tool jobs, one at a time ----
+    // Starts the job now; false (and a log line) when it could not start.
+    bool startTar(const CBackupTaskDesc& task);
+    // Queues the job; run() starts the queue.
+    void prepareForTar(const CBackupTaskDesc& task);
+    bool run();
+    int cmdVectorSize() const { return int(m_tasks.size()); }
+    // The user's stop: ends the running job's whole pipeline and drops the rest of the queue.
+    void stopByUser();
+    // Ends the run control's part of a run (called by CBackup::stopTar).
+    void stopTar();
+    bool isJobRunning() const { return bool(m_runner); }
+    void setFullSize(double size) { m_fullSize = size; }
+
+    // Classification of one output line of a job (any thread); public for tests.
+    void classifyLine(const QByteArray& line);
+    // The end-status bits of a finished job from its stage statuses and its classified lines.
+    quint8 endStatusFor(const CBackupTaskDesc& task, const ArchiveJobEnd& end) const;
+    void resetJobCounters();
+    quint64 memberLines() const { return m_members.load(); }
+    int warnCount() const { return m_warnLines.load(); }
+    QList<QPair<QString, QString>> renamedFiles() const;
+
+    // Password of the project (asks the user; a null string when none was given).
+    QString getBackupPasswordByUser();
+    QString getRestorePasswordByUser();
+    QString currentPassword() const { return m_currentPassword; }
+    void setCurrentPassword(const QString& password) { m_currentPassword = password; }
+
+    // For drivers and tests: each job's process group and stage vectors as it starts, and the
+    // end of a whole run (no job left).
+    std::function<void(qint64 pgid, const QList<QStringList>& stages)> onJobStarted;
+    std::function<void()> onRunEnded;
+
+    // A chain restore: one of its jobs failed.
+    bool chainFailed() const { return m_chainFailed; }
+    void setChainFailed(bool on) { m_chainFailed = on; }
+    bool userStopped() const { return m_userStopped; }
 
 private:
     CBackup* m_backup = nullptr;
@@ -64,4 +109,20 @@ private:
     double m_indicator = 0;
     QStringList m_excludePathList;
     QString m_progressFormat;
+
+    void logFromReader(const QByteArray& line);
+    void syncKeychainBox(bool box);
+    void jobEnded(const CBackupTaskDesc& task, const ArchiveJobEnd& end);
+    std::deque<CBackupTaskDesc> m_tasks;
+    std::shared_ptr<ITaskWrapperARCH> m_runner;
+    std::atomic<quint64> m_members { 0 };
+    std::atomic<int> m_warnLines { 0 };
+    std::atomic<int> m_errorLines { 0 };
+    std::atomic<int> m_notFoundLines { 0 };
+    mutable std::mutex m_logMutex;
+    QList<QPair<QString, QString>> m_renamed;
+    QString m_currentPassword;
+    bool m_chainFailed = false;
+    bool m_userStopped = false;
+    double m_fullSize = 0;
 };

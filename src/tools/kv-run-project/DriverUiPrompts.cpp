@@ -60,3 +60,19 @@ int DriverUiPrompts::waitForVolume(const VolumeWaitRequest& request)
     logPrompt(QStringLiteral("Waiting for volume \"%1\"").arg(request.volumeName), QStringLiteral("Cancel"));
     return 0;
 }
+
+UiPrompts::ProjectPasswordAnswer DriverUiPrompts::askProjectPassword(const ProjectPasswordRequest& request)
+{
+    const QString title = request.type == 2 ? QStringLiteral("New password of \"%1\"").arg(request.title)
+                                            : QStringLiteral("Password of \"%1\"").arg(request.title);
+    if (m_projectPassword.isNull() || !request.errorText.isEmpty()) {
+        logPrompt(title, QStringLiteral("Cancel"));
+        return {};
+    }
+    logPrompt(title, QStringLiteral("password from standard input"));
+    ProjectPasswordAnswer answer;
+    answer.ok = true;
+    answer.password = QString::fromUtf8(m_projectPassword);
+    answer.passwordInKeychain = false;
+    return answer;
+}

@@ -23,7 +23,11 @@ public:
     ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
     QString chooseFolder(const FolderChoiceRequest& request) override;
     int waitForVolume(const VolumeWaitRequest& request) override;
+    // Archive projects: the password read from standard input, offered once per prompt.
+    void setProjectPassword(const QByteArray& password) { m_projectPassword = password; }
+    ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
 
 private:
     QByteArray m_imagePassword; // null: not given
+    QByteArray m_projectPassword; // null: not given
 };

@@ -70,6 +70,11 @@ ProjectRun::~ProjectRun()
     IMessageUtil::setShared(nullptr);
 }
 
+int ProjectRun::stopSignalFd()
+{
+    return g_signalSocket[0];
+}
+
 void ProjectRun::catchStopSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSocket) != 0)

@@ -16,7 +16,14 @@ QString RunOptions::usage()
         "       kv-run-project --workspace DIR --kit archive (--project NAME | --uuid UUID) --describe\n"
         "Prints a stored archive project (record rows, archive list, items) and writes nothing;\n"
         "last line \"0 <file> described\", or \"1 <file> <why>\" when its files do not load.\n"
-        "--kit snapshot (the default) runs a snapshot-backup project as above.\n");
+        "--kit snapshot (the default) runs a snapshot-backup project as above.\n"
+        "       kv-run-project --workspace DIR --kit archive --new NAME --source PATH [--source PATH]...\n"
+        "                      --dest DIR [--method full|incr|vers] [--compress]\n"
+        "                      [--cipher bf|des3|aes128|aes256] [--split-kb N]\n"
+        "       kv-run-project --workspace DIR --kit archive (--project NAME | --uuid UUID)\n"
+        "                      [--scheduled] [--timeout S] [--argv-out FILE] [--password-stdin]\n"
+        "                      [--restore [--archive NAME] [--item PATH]... (--to DIR | --in-place) [--single]]\n"
+        "Creates an archive project, or builds or restores one; last line \"<code> <archive or -> <status>\".\n");
 }
 
 bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QString* error)
@@ -24,6 +31,7 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
     RunOptions o;
     bool haveWorkspace = false;
     bool haveTimeout = false;
+    QStringList archiveOnly; // options of the archive kit that were given
     auto fail = [error](const QString& text) {
         *error = text;
         return false;
@@ -53,7 +61,11 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         auto isValueOption = [](const QString& n) {
             return n == QLatin1String("--workspace") || n == QLatin1String("--project")
                 || n == QLatin1String("--uuid") || n == QLatin1String("--argv-out")
-                || n == QLatin1String("--timeout") || n == QLatin1String("--kit");
+                || n == QLatin1String("--timeout") || n == QLatin1String("--kit")
+                || n == QLatin1String("--new") || n == QLatin1String("--source") || n == QLatin1String("--dest")
+                || n == QLatin1String("--method") || n == QLatin1String("--cipher")
+                || n == QLatin1String("--split-kb") || n == QLatin1String("--archive")
+                || n == QLatin1String("--item") || n == QLatin1String("--to");
         };
         if (inlineValue && !isValueOption(name))
             return fail(QStringLiteral("the option %1 takes no value").arg(name));
@@ -100,6 +112,70 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             if (kit != QLatin1String("snapshot") && kit != QLatin1String("archive"))
                 return fail(QStringLiteral("unknown kit \"%1\" (snapshot or archive)").arg(kit));
             o.kit = kit;
+        } else if (name == QLatin1String("--new")) {
+            if (!takeValue(&o.newName) || o.newName.isEmpty())
+                return fail(QStringLiteral("--new needs a project name"));
+            archiveOnly << name;
+        } else if (name == QLatin1String("--source")) {
+            QString v;
+            if (!takeValue(&v) || v.isEmpty())
+                return fail(QStringLiteral("--source needs a path"));
+            o.sources << QFileInfo(v).absoluteFilePath();
+            archiveOnly << name;
+        } else if (name == QLatin1String("--dest")) {
+            if (!takeValue(&o.dest) || o.dest.isEmpty())
+                return fail(QStringLiteral("--dest needs a folder"));
+            o.dest = QFileInfo(o.dest).absoluteFilePath();
+            archiveOnly << name;
+        } else if (name == QLatin1String("--method")) {
+            if (!takeValue(&o.method)
+                || !QStringList { QStringLiteral("full"), QStringLiteral("incr"), QStringLiteral("vers") }.contains(
+                    o.method))
+                return fail(QStringLiteral("--method needs full, incr or vers"));
+            archiveOnly << name;
+        } else if (name == QLatin1String("--cipher")) {
+            if (!takeValue(&o.cipher)
+                || !QStringList { QStringLiteral("bf"), QStringLiteral("des3"), QStringLiteral("aes128"),
+                    QStringLiteral("aes256") }
+                        .contains(o.cipher))
+                return fail(QStringLiteral("--cipher needs bf, des3, aes128 or aes256"));
+            archiveOnly << name;
+        } else if (name == QLatin1String("--split-kb")) {
+            QString v;
+            bool ok = false;
+            if (!takeValue(&v) || (o.splitKb = v.toLongLong(&ok), !ok) || o.splitKb < 0)
+                return fail(QStringLiteral("--split-kb needs a number of kilobytes"));
+            archiveOnly << name;
+        } else if (name == QLatin1String("--compress")) {
+            o.compress = true;
+            archiveOnly << name;
+        } else if (name == QLatin1String("--admin")) {
+            o.admin = true;
+            archiveOnly << name;
+        } else if (name == QLatin1String("--restore")) {
+            o.restore = true;
+            archiveOnly << name;
+        } else if (name == QLatin1String("--archive")) {
+            if (!takeValue(&o.restoreArchive) || o.restoreArchive.isEmpty())
+                return fail(QStringLiteral("--archive needs an archive file name"));
+            archiveOnly << name;
+        } else if (name == QLatin1String("--item")) {
+            QString v;
+            if (!takeValue(&v) || v.isEmpty())
+                return fail(QStringLiteral("--item needs a path"));
+            o.restoreItems << v;
+            archiveOnly << name;
+        } else if (name == QLatin1String("--to")) {
+            if (!takeValue(&o.restoreTo) || o.restoreTo.isEmpty())
+                return fail(QStringLiteral("--to needs a folder"));
+            o.restoreTo = QFileInfo(o.restoreTo).absoluteFilePath();
+            archiveOnly << name;
+        } else if (name == QLatin1String("--in-place")) {
+            o.inPlace = true;
+            archiveOnly << name;
+        } else if (name == QLatin1String("--single")) {
+            o.single = true;
+            archiveOnly << name;
         } else if (name == QLatin1String("--describe")) {
             o.describe = true;
         } else if (name == QLatin1String("--scheduled")) {
@@ -112,10 +188,27 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
     }
     if (!haveWorkspace)
         return fail(QStringLiteral("--workspace is missing"));
-    if (o.projectName.isNull() == o.projectUUID.isNull())
-        return fail(QStringLiteral("give exactly one of --project and --uuid"));
-    if (o.kit == QLatin1String("archive") && !o.describe)
-        return fail(QStringLiteral("the archive kit needs --describe"));
+    if (o.kit != QLatin1String("archive") && !archiveOnly.isEmpty())
+        return fail(QStringLiteral("%1 needs --kit archive").arg(archiveOnly.first()));
+    if (!o.newName.isNull()) {
+        if (!o.projectName.isNull() || !o.projectUUID.isNull() || o.restore || o.describe)
+            return fail(QStringLiteral("--new takes no --project, --uuid, --restore or --describe"));
+        if (o.sources.isEmpty())
+            return fail(QStringLiteral("--new needs at least one --source"));
+        if (o.dest.isEmpty())
+            return fail(QStringLiteral("--new needs --dest"));
+    } else {
+        if (o.projectName.isNull() == o.projectUUID.isNull())
+            return fail(QStringLiteral("give exactly one of --project and --uuid"));
+        if (!o.sources.isEmpty() || !o.dest.isEmpty() || o.compress || !o.cipher.isEmpty() || o.splitKb
+            || o.admin)
+            return fail(QStringLiteral("project settings are given only with --new"));
+        if (!o.restore && (!o.restoreArchive.isNull() || !o.restoreItems.isEmpty() || !o.restoreTo.isNull()
+                              || o.inPlace || o.single))
+            return fail(QStringLiteral("restore options need --restore"));
+        if (o.restore && o.restoreTo.isNull() && !o.inPlace)
+            return fail(QStringLiteral("--restore needs --to DIR or --in-place"));
+    }
     if (o.kit == QLatin1String("snapshot") && o.describe)
         return fail(QStringLiteral("--describe needs --kit archive"));
     o.workspace = QDir::cleanPath(QFileInfo(o.workspace).absoluteFilePath());

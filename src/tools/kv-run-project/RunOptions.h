@@ -15,6 +15,21 @@ struct RunOptions
     double timeoutSeconds = 0; // 0: none
     QString kit = QStringLiteral("snapshot"); // snapshot or archive
     bool describe = false; // archive kit: print the stored project, run nothing
+    // Archive kit: a new project, or a restore of the run project.
+    QString newName;
+    QStringList sources;
+    QString dest;
+    QString method = QStringLiteral("vers");
+    bool compress = false;
+    QString cipher;
+    qint64 splitKb = 0;
+    bool admin = false;
+    bool restore = false;
+    QString restoreArchive;
+    QStringList restoreItems;
+    QString restoreTo;
+    bool inPlace = false;
+    bool single = false;
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);

@@ -1,4 +1,5 @@
 #include "ArchiveDescribe.h"
+#include "ArchiveRun.h"
 #include "ProjectRun.h"
 #include "RunOptions.h"
 #include "platform/NameCodec.h"
@@ -46,6 +47,12 @@ int main(int argc, char** argv)
 
     int code = 2;
     QString last;
+    if (options.kit == QLatin1String("archive") && !options.describe) {
+        ArchiveRun run(options);
+        code = run.exec();
+        printLast(run.lastLine());
+        return code;
+    }
     if (options.kit == QLatin1String("archive")) {
         ArchiveDescribe describe(options);
         code = describe.exec();

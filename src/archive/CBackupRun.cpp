@@ -1,0 +1,558 @@
+// Builds and restores of an archive project: the tar file list, the tool pipelines handed to
+// the run control, and what happens when each job has ended.
+#include "archive/ArchiveFiles.h"
+#include "archive/ArchiveNames.h"
+#include "archive/CBackup.h"
+#include "archive/IBackup.h"
+#include "archive/TarListPaths.h"
+#include "platform/Clock.h"
+#include "platform/NameCodec.h"
+#include "projects/ILocation.h"
+#include "utilities/LogOptions.h"
+#include "utilities/MainPreferences.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr quint64 kStatusWindowLog = 0x4761;
+constexpr quint64 kStatusRunLog = 0x47a1;
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
+
+// Lowers the running-jobs count when a run ends before a job was started.
+class TarRunningGuard
+{
+public:
+    TarRunningGuard() { ++CBackup::m_nTarRunning; }
+    ~TarRunningGuard()
+    {
+        if (m_armed)
+            CBackup::m_nTarRunning = std::max(0, CBackup::m_nTarRunning - 1);
+    }
+    void release() { m_armed = false; }
+
+private:
+    bool m_armed = true;
+};
+
+bool isDirectory(const QString& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(NameCodec::encode(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The openssl options after the cipher: the md5 key derivation the archives were always made
+// with, the legacy provider for Blowfish, and the password from the job's environment.
+QStringList opensslKeyOptions(quint32 method)
+{
+    QStringList o { QStringLiteral("-md"), QStringLiteral("md5") };
+    if (method == CBCryptBlowfish)
+        o << QStringLiteral("-provider") << QStringLiteral("legacy") << QStringLiteral("-provider")
+          << QStringLiteral("default");
+    o << QStringLiteral("-pass") << QStringLiteral("env:QV_ARCH_PASS");
+    return o;
+}
+
+QString splitVolumeBase(const QString& archivePath)
+{
+    // "<name>.cnt<N>" -> "<name>"
+    const qsizetype dot = archivePath.lastIndexOf(QLatin1Char('.'));
+    return archivePath.left(dot);
+}
+
+} // namespace
+
+QString CBackup::tarToolPath()
+{
+    const QString configured = MainPreferences::shared().tarTool();
+    if (!configured.isEmpty() && QFileInfo(configured).isExecutable())
+        return configured;
+    return QStringLiteral("/usr/bin/tar");
+}
+
+void CBackup::sendRunText(const QString& text, quint64 options)
+{
+    if (m_iBackup)
+        m_iBackup->processMessage(text, options, m_iBackup.get());
+}
+
+int CBackup::build()
+{
+    if (m_lastRunFailed) {
+        m_lastRunFailed = false;
+        m_propertiesChanged = true;
+    }
+    if (m_nTarRunning != 0 || !m_iBackup)
+        return 0;
+    TarRunningGuard running;
+    m_iBackup->setInProcess(true, 1);
+    sendRunText(tr("Backup Archive has started"), kStatusWindowLog);
+
+    auto failure = [this](const QString& text) {
+        sendRunText(text, kStatusWindowLog);
+        m_lastRunFailed = true;
+        m_propertiesChanged = true;
+        m_iBackup->setInProcess(false, 0);
+        saveProperties();
+        return 0;
+    };
+    const QString failedText = tr("Failed to start building of backup \"%1\"").arg(m_name);
+
+    const QString dest = getDestPath();
+    if (dest.isEmpty()) {
+        workMessage(8, QString());
+        return failure(tr("Failed back up \"%1\" into destionation folder").arg(m_name));
+    }
+    if (!isDirectory(dest) || ::access(NameCodec::encode(dest).constData(), W_OK) != 0) {
+        workMessage(2, dest);
+        return failure(tr("Failed back up \"%1\" into destionation folder").arg(m_name));
+    }
+
+    sendRunText(tr("Preparing file list..."), kStatusWindowLog);
+    refreshFromDisk(this, true, true, m_backupMethod != BackupMethodIncremental);
+
+    const std::string tmp = NameCodec::encodeStd(MainPreferences::shared().getTmpFolderPath());
+    const QString listPath = NameCodec::decode(MainPreferences::tempName(tmp));
+    if (listPath.isEmpty())
+        return failure(failedText);
+    addTmpFile(listPath);
+
+    QString password;
+    if (m_cryptMethod != CBCryptNone) {
+        password = m_iBackup->getBackupPasswordByUser();
+        if (password.isEmpty())
+            return failure(failedText);
+    }
+
+    FILE* list = std::fopen(NameCodec::encode(listPath).constData(), "w");
+    if (!list)
+        return failure(failedText);
+    m_iBackup->setInProcess(true, 3);
+    clearIncludedToStreamFlag();
+    double totalSize = 0;
+    const int entries
+        = collectIncludedFilesToStream(list, m_backupMethod == BackupMethodIncremental, totalSize);
+    const bool listOk = std::fflush(list) == 0;
+    std::fclose(list);
+    m_iBackup->setInProcess(true, 1);
+    // Items are stamped with the time their list was written: a file changed during the build
+    // is taken again by the next incremental archive.
+    m_listWrittenAt = Clock::current().now();
+    if (!listOk)
+        return failure(failedText);
+    setFilesFrom(listPath);
+
+    if (entries <= 0) {
+        sendRunText(m_backupMethod == BackupMethodIncremental
+                ? tr("Files to incremental back up are not found")
+                : tr("Files to back up are not found"),
+            kStatusRunLog);
+        m_iBackup->setInProcess(false, 0);
+        return 0;
+    }
+
+    const QString folder = getAbsolutePathName(true, false);
+    if (folder.isEmpty() || !isDirectory(folder)) {
+        if (!folder.isEmpty())
+            sendRunText(tr("Failed to create folder \"%1\"").arg(folder), 0x4741);
+        return failure(failedText);
+    }
+    const QString archive = folder + QLatin1Char('/') + getNewArchiveName();
+
+    const QString tar = tarToolPath();
+    const bool z = m_useCompression;
+    const QString cipher = encryptionMethodToStr(m_cryptMethod, false);
+    const QStringList tarTail { QStringLiteral("--ignore-failed-read"), QStringLiteral("--no-recursion"),
+        QStringLiteral("-PT"), listPath };
+    CBackupTaskDesc task;
+    task.operation = CBackupTaskDesc::OpBuild;
+    task.password = password;
+    QStringList split;
+    if (m_backupSizeLimit > 0) {
+        const quint64 limit = m_backupSizeLimit;
+        const quint64 volume = limit <= 1024 ? limit : limit - 4;
+        split = QStringList { QStringLiteral("/usr/bin/split"), QStringLiteral("-b"),
+            QString::number(volume) + QStringLiteral("000"), QStringLiteral("-a"), QStringLiteral("3"),
+            QStringLiteral("-"), archive + QLatin1Char('.') };
+        task.archivePath = archive + QLatin1Char('.');
+    } else {
+        task.archivePath = archive;
+    }
+    if (m_cryptMethod == CBCryptNone && split.isEmpty()) {
+        task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), archive }
+            + tarTail);
+    } else {
+        task.stages << (QStringList {
+                            tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), QStringLiteral("-") }
+            + tarTail);
+        if (m_cryptMethod != CBCryptNone) {
+            QStringList ossl { QStringLiteral("/usr/bin/openssl"), cipher, QStringLiteral("-salt") };
+            if (split.isEmpty())
+                ossl << QStringLiteral("-out") << archive;
+            task.stages << (ossl + opensslKeyOptions(m_cryptMethod));
+        }
+        if (!split.isEmpty())
+            task.stages << split;
+    }
+    m_iBackup->setFullSize(entries);
+    if (!m_iBackup->startTar(task))
+        return failure(failedText);
+    running.release();
+    return entries;
+}
+
+void CBackup::workMessage(int code, const QString& text)
+{
+    QString format;
+    switch (code) {
+    case 1:
+        format = tr("Destination volume \"%1\" is not active");
+        break;
+    case 2:
+        format = tr("Destination folder \"%1\" is not found");
+        break;
+    default:
+        format = tr("Destination folder has not been chosen");
+        break;
+    }
+    sendRunText(format.contains(QLatin1String("%1")) ? format.arg(text) : format, 0x4021);
+}
+
+int CBackup::addArchNameWithCompletedBackup(const QString& path)
+{
+    if (path.isEmpty())
+        return -1;
+    CBArchivePath entry;
+    entry.fileName = QFileInfo(path).fileName();
+    entry.deviceType = getLocationDeviceType();
+    ILocation where;
+    if (where.setupWithPath(QFileInfo(path).path())) {
+        entry.pathFromMountPoint = where.getPathFromMountPoint();
+        entry.URLStr = where.getURLStr();
+    }
+    const int index = addArchPath(entry);
+    m_iBackup->registerExternalChange(6);
+    const QString prefix
+        = archiveFileNameParse(entry.fileName).value(QStringLiteral("CBMethodPrefix")).toString();
+    if (prefix == QLatin1String("full") && m_archives.size() >= 2) {
+        const size_t before = m_archives.size();
+        deleteOldFullArchives();
+        return index - int(before - m_archives.size());
+    }
+    return index;
+}
+
+void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
+{
+    quint8 status = task.endStatus;
+    const bool split = task.archivePath.endsWith(QLatin1Char('.'));
+    QString produced;
+    bool pastLast = false;
+    if (split) {
+        const QString base = task.archivePath.chopped(1);
+        const quint32 n = getExistentArchiveFilesNumber(
+            QFileInfo(base).fileName(), QFileInfo(base).path(), true, &pastLast);
+        if (n > 0)
+            produced = base + QStringLiteral(".cnt%1").arg(n);
+    } else if (QFileInfo::exists(task.archivePath)) {
+        produced = task.archivePath;
+    } else if (QFileInfo(task.archivePath).isSymLink()) {
+        produced = task.archivePath;
+    }
+    if (pastLast) {
+        // More volumes than the suffixes can name: the archive could never be restored.
+        sendRunText(tr("The archive needs more volumes than can be named"), 0x4741);
+        status |= 0x2;
+    }
+    // Any error, a stop, or nothing produced: the run failed; its files go, older archives stay.
+    const bool success = !produced.isEmpty() && !(status & (0x2 | 0x4 | 0x8));
+    QString display = QFileInfo(produced.isEmpty() ? task.archivePath : produced).fileName();
+    if (split && !produced.isEmpty())
+        display = QFileInfo(splitVolumeBase(produced)).fileName() + QStringLiteral(".*");
+    QString text;
+    if (success) {
+        m_treeChanged = true;
+        setLastBuiltDate(Clock::current().now());
+        const int index = addArchNameWithCompletedBackup(produced);
+        if (index >= 0)
+            addHistoryDataForBackupArchive(quint16(index));
+        setLastBackupDateToItems(m_listWrittenAt.isValid() ? m_listWrittenAt : Clock::current().now());
+        m_lastBuiltArchive = QFileInfo(produced).fileName();
+        if (save()) {
+            m_treeChanged = false;
+            m_propertiesChanged = false;
+        }
+        text = (status == 0
+                       ? tr("Building of backup archive \"%1\" has succeeded")
+                       : tr("Building of backup archive \"%1\" has been completed with warnings or errors"))
+                   .arg(display)
+            + QLatin1Char('\n');
+    } else {
+        if (!produced.isEmpty())
+            deleteArcFiles(produced);
+        else if (!split && QFileInfo::exists(task.archivePath))
+            ::unlink(NameCodec::encode(task.archivePath).constData());
+        if (status & 0x4)
+            sendRunText(tr("Terminated by user"), kStatusWindowLog);
+        text = tr("Building of backup archive \"%1\" has failed").arg(display) + QLatin1Char('\n');
+        m_lastRunFailed = true;
+        m_propertiesChanged = true;
+        saveProperties();
+    }
+    m_lastEndStatus = success ? status : quint8(status | ((status & 0x4) ? 0 : 0x2));
+    m_iBackup->setInProcess(false, 0);
+    if (!(status & 0x4))
+        sendRunText(text, kStatusWindowLog);
+}
+
+void CBackup::finishJob(const CBackupTaskDesc& task)
+{
+    if (task.operation == CBackupTaskDesc::OpBuild) {
+        postBuildProcessing(task);
+        m_nTarRunning = std::max(0, m_nTarRunning - 1);
+        deleteTmpFiles();
+        return;
+    }
+    const bool ok = postRestoreProcessing(task);
+    m_nTarRunning = std::max(0, m_nTarRunning - 1);
+    if (ok && m_iBackup->cmdVectorSize() == 0)
+        deleteTmpFiles();
+}
+
+int CBackup::restoreBegining(const QString& folder, const QStringList& items, bool single)
+{
+    if (!m_iBackup)
+        return 0;
+    m_iBackup->setInProcess(true, 2);
+    m_iBackup->setChainFailed(false);
+    ++m_restoreRun;
+    if (!m_lastBuiltDate.isValid() && m_archives.empty()) {
+        m_iBackup->setInProcess(false, 2);
+        return 0;
+    }
+    const int selected = m_selectedIndex;
+    if (selected < 0 || selected >= int(m_archives.size())) {
+        m_iBackup->setInProcess(false, 2);
+        return 0;
+    }
+    const QString name = m_archives[size_t(selected)].fileName;
+    const bool incremental = archiveFileNameParse(name).value(QStringLiteral("CBMethodPrefix")).toString()
+        == QLatin1String("incr");
+    int jobs = 0;
+    bool setupFailed = false;
+    if (!incremental || single) {
+        const int r = restore(selected, folder, items, 0, 0, false);
+        if (r > 0)
+            jobs = 1;
+        setupFailed = r < 0;
+    } else {
+        const int first = std::max(0, m_chainStart);
+        for (int i = first; i <= selected; ++i) {
+            const int r = restore(i, folder, items, i == selected ? 3 : 1, jobs, false);
+            if (r > 0)
+                ++jobs;
+            else if (r < 0) {
+                setupFailed = true;
+                jobs = 0;
+                break;
+            }
+        }
+    }
+    if (jobs > 0)
+        m_iBackup->run();
+    m_iBackup->setCurrentPassword(QString());
+    // Started is whether a job runs or waits, not what the loop counted.
+    if (!m_iBackup->isJobRunning() && m_iBackup->cmdVectorSize() == 0) {
+        if (jobs == 0 && !setupFailed)
+            sendRunText(tr("Nothing to restore from \"%1\"").arg(name), kStatusWindowLog);
+        m_iBackup->setInProcess(false, 2);
+        return 0;
+    }
+    return jobs;
+}
+
+int CBackup::restore(
+    int index, const QString& folder, const QStringList& items, quint8 attr, int jobIndex, bool start)
+{
+    if (!m_iBackup || index < 0 || index >= int(m_archives.size()))
+        return 0;
+    const CBArchivePath& entry = m_archives[size_t(index)];
+    const QString name = entry.fileName;
+    const bool longPath = archiveFileNameParse(name).value(QStringLiteral("longPath")).toBool();
+    ++m_nTarRunning;
+    auto failure = [this]() {
+        sendRunText(tr("Failed to start restoration of backup \"%1\"...").arg(m_name), kStatusWindowLog);
+        m_nTarRunning = std::max(0, m_nTarRunning - 1);
+        return -1;
+    };
+    // The archives stay in the project folder at the destination.
+    const QString archiveFolderPath = getAbsolutePathName(false, false);
+    const QString archive = archiveFolderPath + QLatin1Char('/') + name;
+
+    const std::string tmp = NameCodec::encodeStd(MainPreferences::shared().getTmpFolderPath());
+    const QString listPath = NameCodec::decode(MainPreferences::tempName(tmp));
+    if (listPath.isEmpty())
+        return failure();
+    addTmpFile(listPath);
+    FILE* list = std::fopen(NameCodec::encode(listPath).constData(), "w");
+    if (!list)
+        return failure(); // never run an older list
+    const QString extractFolder = folder.isEmpty() ? QStringLiteral("/") : folder;
+    // A restore folder that does not exist yet is made, as tar's "-C" would not.
+    if (!folder.isEmpty() && !isDirectory(folder)
+        && !(QDir().mkpath(folder) && isDirectory(folder))) {
+        std::fclose(list);
+        sendRunText(tr("Failed to create folder \"%1\"").arg(folder), 0x4741);
+        return failure();
+    }
+    QByteArray head = "-C\"" + makeQuotedFolderForTar(extractFolder) + "\"\n";
+    std::fwrite(head.constData(), 1, size_t(head.size()), list);
+    int count = 0;
+    bool chosen = false;
+    for (qsizetype k = 0; k < items.size(); ++k) {
+        const QString& item = items.at(k);
+        if (item.isNull())
+            continue;
+        if (item == QLatin1String("-C")) {
+            if (!longPath && k + 1 < items.size()) {
+                const QByteArray line = "-C\"" + makeQuotedFolderForTar(items.at(k + 1)) + "\"\n";
+                std::fwrite(line.constData(), 1, size_t(line.size()), list);
+            }
+            ++k;
+            continue;
+        }
+        const QByteArray line = makePathStringForTar(item, 2) + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), list);
+        ++count;
+        chosen = true;
+    }
+    if (!chosen)
+        // A job of a chain lists only what that archive stored: the later archives bring the rest,
+        // and members it never held would each end in "Not found in archive".
+        count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, attr != 0, longPath);
+    const bool listOk = std::fflush(list) == 0;
+    std::fclose(list);
+    if (!listOk)
+        return failure();
+    if (count <= 0) {
+        // A tar list without members would extract the whole archive: skip this archive.
+        m_nTarRunning = std::max(0, m_nTarRunning - 1);
+        return 0;
+    }
+    setFilesFrom(listPath);
+    m_iBackup->setFullSize(count);
+
+    const bool z = isFileCompressed(name);
+    const quint32 method = getCryptMethodFromFileName(name);
+    const QString extension = QFileInfo(name).suffix();
+    const int volumes = extension.startsWith(QLatin1String("cnt")) ? extToSplittedArcCount(extension) : 0;
+    if (volumes > 0) {
+        sendRunText(tr("Restoring split archives is not available in this version"), 0x4741);
+        return failure();
+    }
+    QString password;
+    if (method != CBCryptNone) {
+        const QString current = m_iBackup->currentPassword();
+        if (!current.isEmpty() && m_digest.correspondsToPassword(current)) {
+            password = current;
+        } else {
+            password = m_iBackup->getRestorePasswordByUser();
+            if (password.isEmpty())
+                return failure();
+            m_iBackup->setCurrentPassword(password);
+        }
+    }
+
+    CBackupTaskDesc task;
+    task.operation = CBackupTaskDesc::OpRestore;
+    task.processAttr = attr;
+    task.index = jobIndex;
+    task.place = entry;
+    task.archivePath = archive;
+    task.password = password;
+    task.extractFolder = extractFolder;
+    task.backupSuffix = QStringLiteral(".~kvr%1.%2~").arg(m_restoreRun).arg(jobIndex);
+    QStringList tarStage { tarToolPath(), z ? QStringLiteral("-xzvvf") : QStringLiteral("-xvvf") };
+    tarStage << (method == CBCryptNone ? archive : QStringLiteral("-"));
+    if (!chosen)
+        tarStage << QStringLiteral("--no-recursion");
+    tarStage << QStringLiteral("--no-wildcards") << QStringLiteral("--backup=simple")
+             << (QStringLiteral("--suffix=") + task.backupSuffix) << QStringLiteral("-T") << listPath;
+    if (method == CBCryptNone) {
+        task.stages << tarStage;
+        task.archNameIndex = 2;
+        task.tarStage = 0;
+        task.mainTaskIndex = 0;
+    } else {
+        task.stages << (QStringList { QStringLiteral("/usr/bin/openssl"),
+                            encryptionMethodToStr(method, false), QStringLiteral("-in"), archive,
+                            QStringLiteral("-d") }
+            + opensslKeyOptions(method));
+        task.stages << tarStage;
+        task.archNameIndex = 3;
+        task.tarStage = 1;
+        task.mainTaskIndex = 1;
+    }
+    m_folderForRestore = folder;
+    m_selectedRestoreArchive = name;
+    if (start) {
+        if (!m_iBackup->startTar(task))
+            return failure();
+    } else {
+        m_iBackup->prepareForTar(task);
+    }
+    return count;
+}
+
+bool CBackup::postRestoreProcessing(const CBackupTaskDesc& task)
+{
+    const quint8 status = task.endStatus;
+    // Files tar moved aside before extracting over them: a failed or stopped job puts each back
+    // over the partial file; a job that succeeded drops them.
+    const bool failed = (status & (0x2 | 0x4)) != 0;
+    for (const auto& [original, moved] : m_iBackup->renamedFiles()) {
+        const QString base = task.extractFolder.endsWith(QLatin1Char('/'))
+            ? task.extractFolder
+            : task.extractFolder + QLatin1Char('/');
+        const QByteArray from = NameCodec::encode(base + moved);
+        const QByteArray to = NameCodec::encode(base + original);
+        if (failed)
+            ::rename(from.constData(), to.constData());
+        else
+            ::unlink(from.constData());
+    }
+    if (failed)
+        m_iBackup->setChainFailed(true);
+    const QString shown = QFileInfo(task.archivePath).fileName();
+    QString text;
+    bool ok = true;
+    const bool last = m_iBackup->cmdVectorSize() == 0 || m_iBackup->userStopped();
+    const bool chainFailed = m_iBackup->chainFailed();
+    if (status & 0x4) {
+        text = tr("Terminated by user");
+    } else if (status == 0 && !(last && chainFailed)) {
+        text = tr("Restoration from archive \"%1\" has succeeded").arg(shown) + QLatin1Char('\n');
+    } else if ((status & 0x1) && !(status & 0x2) && !(last && chainFailed)) {
+        text = tr("Restoration from archive \"%1\" has been completed with warnings or errors...").arg(shown)
+            + QLatin1Char('\n');
+    } else {
+        text = tr("Restoration from archive \"%1\" has failed").arg(shown) + QLatin1Char('\n');
+        ok = false;
+    }
+    m_lastEndStatus = (status & 0x4) ? quint8(0x4) : (ok ? status : quint8(status | 0x2));
+    sendRunText(text, kStatusWindowLog);
+    if (last)
+        m_iBackup->setInProcess(false, 2);
+    return ok;
+}

@@ -1,0 +1,439 @@
+// kv-test: labels=unit timeout=300
+// Archive builds and restores through kv-run-project with the real tools, read back by the
+// bare tools; failed jobs leave existing files and older archives as they were.
+#include "KvTest.h"
+#include "TempTree.h"
+#include "archive/CBackup.h"
+#include "archive/IBackup.h"
+#include "platform/AppPaths.h"
+#include "platform/NameCodec.h"
+#include "utilities/MainPreferences.h"
+
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QByteArray last; // the last line of stdout
+    QByteArray err;
+};
+
+Run driver(const QString& workspace, const QStringList& args, const QByteArray& input = QByteArray())
+{
+    QProcess p;
+    p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
+        QStringList {
+            QStringLiteral("--workspace"), workspace, QStringLiteral("--kit"), QStringLiteral("archive") }
+            + args);
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    Run r;
+    r.code = p.exitCode();
+    const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
+    r.last = lines.isEmpty() ? QByteArray() : lines.last();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+// Relative path -> content of every file below root (folders as "<dir>").
+QMap<QByteArray, QByteArray> snapshot(const QString& root)
+{
+    QMap<QByteArray, QByteArray> out;
+    QDirIterator it(
+        root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QByteArray rel = NameCodec::encode(path.mid(root.size()));
+        if (it.fileInfo().isDir()) {
+            out.insert(rel, "<dir>");
+        } else {
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            out.insert(rel, f.readAll());
+        }
+    }
+    return out;
+}
+
+QByteArray bash(const QString& script, const QString& password = QString())
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QV_ARCH_PASS"), password);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("/bin/bash"), { QStringLiteral("-c"), script });
+    p.waitForFinished(60000);
+    return p.readAllStandardOutput();
+}
+
+// A source tree with names that a shell or a careless quoting would break.
+void makeSource(TempTree& tree)
+{
+    tree.writeFile(std::string("src/plain.txt"), "hello\n");
+    tree.writeFile(std::string("src/it's \"q\" $(touch X) `b` \\ x"), "odd\n");
+    tree.writeFile(std::string("src/line\nfeed"), "lf\n");
+    tree.writeFile(std::string("src/-dash"), "dash\n");
+    tree.writeFile(std::string("src/bytes\xff\xfe"), "latin\n");
+    QByteArray big(300000, '\0');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char((i * 7919) >> 3);
+    tree.writeFile(std::string("src/sub/big.bin"), big);
+}
+
+QString archiveOf(const Run& r)
+{
+    return QString::fromUtf8(r.last.split(' ').value(1));
+}
+
+} // namespace
+
+class TestArchiveRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void buildReadBackRestore_data()
+    {
+        QTest::addColumn<bool>("compress");
+        QTest::addColumn<QString>("cipher");
+        QTest::addColumn<int>("splitKb");
+        QTest::addColumn<QString>("openssl"); // the bare tool's cipher
+        for (bool z : { false, true }) {
+            const QString zt = z ? QStringLiteral("gz ") : QString();
+            QTest::newRow(qPrintable(zt + "plain")) << z << QString() << 0 << QString();
+            QTest::newRow(qPrintable(zt + "split")) << z << QString() << 100 << QString();
+            QTest::newRow(qPrintable(zt + "bf")) << z << QStringLiteral("bf") << 0 << QStringLiteral("bf");
+            QTest::newRow(qPrintable(zt + "des3"))
+                << z << QStringLiteral("des3") << 0 << QStringLiteral("des3");
+            QTest::newRow(qPrintable(zt + "aes128"))
+                << z << QStringLiteral("aes128") << 0 << QStringLiteral("aes-128-cbc");
+            QTest::newRow(qPrintable(zt + "aes256 split"))
+                << z << QStringLiteral("aes256") << 100 << QStringLiteral("aes-256-cbc");
+        }
+    }
+    void buildReadBackRestore()
+    {
+        QFETCH(bool, compress);
+        QFETCH(QString, cipher);
+        QFETCH(int, splitKb);
+        QFETCH(QString, openssl);
+        TempTree tree;
+        makeSource(tree);
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        tree.mkdir("out");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QString src = tree.filePath(QStringLiteral("src"));
+        const QString password = QStringLiteral("a b$\"'\\");
+        QStringList create { QStringLiteral("--new"), QStringLiteral("P"), QStringLiteral("--source"), src,
+            QStringLiteral("--dest"), tree.filePath(QStringLiteral("dest")) };
+        if (compress)
+            create << QStringLiteral("--compress");
+        if (!cipher.isEmpty())
+            create << QStringLiteral("--cipher") << cipher;
+        if (splitKb)
+            create << QStringLiteral("--split-kb") << QString::number(splitKb);
+        Run r = driver(ws, create);
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.last.endsWith("Project \"P\" created"));
+        // A second project of that name gets a name of its own.
+        QVERIFY(driver(ws, create).last.endsWith("Project \"P1\" created"));
+
+        QStringList run { QStringLiteral("--project"), QStringLiteral("P") };
+        if (!cipher.isEmpty())
+            run << QStringLiteral("--password-stdin");
+        r = driver(ws, run, password.toUtf8() + '\n');
+        QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+        QVERIFY(r.last.contains("has succeeded"));
+        QVERIFY(!r.err.contains(password.toUtf8()));
+        const QString name = archiveOf(r);
+        QCOMPARE(name.contains(QStringLiteral(".cnt")), splitKb > 0);
+        QVERIFY(!QFileInfo::exists(tree.filePath(QStringLiteral("X"))));
+
+        // The bare tools read the archive back.
+        const QStringList folders
+            = QDir(tree.filePath(QStringLiteral("dest"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(folders.size(), 1);
+        const QString folder = tree.filePath(QStringLiteral("dest/") + folders.first());
+        QString read = splitKb ? QStringLiteral("cat '%1'/*.aa?").arg(folder)
+                               : QStringLiteral("cat '%1'/*").arg(folder);
+        if (!openssl.isEmpty())
+            read += QStringLiteral(
+                " | openssl %1 -d -md md5 -provider legacy -provider default -pass env:QV_ARCH_PASS")
+                        .arg(openssl);
+        read += compress ? QStringLiteral(" | tar --quoting-style=literal -tzf -")
+                         : QStringLiteral(" | tar --quoting-style=literal -tf -");
+        const QByteArray listing = bash(read, password);
+        QVERIFY2(listing.contains("/src/sub/big.bin\n"), listing.constData());
+        QVERIFY(listing.contains("/src/bytes\xff\xfe\n"));
+
+        if (splitKb)
+            return; // split archives are read back through the cat tool, not built here
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--to"),
+                    tree.filePath(QStringLiteral("out")) },
+            password.toUtf8() + '\n');
+        QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+        QCOMPARE(bash(QStringLiteral("diff -r '%1' '%2' && echo same")
+                          .arg(src, tree.filePath(QStringLiteral("out")) + src)),
+            QByteArray("same\n"));
+        QVERIFY(!QFileInfo::exists(tree.filePath(QStringLiteral("X"))));
+    }
+
+    // Restores that fail: a wrong password extracts nothing; a truncated archive restored in
+    // place leaves every existing file as it was and no moved-aside copy behind.
+    void failedRestoresKeepFiles()
+    {
+        TempTree tree;
+        makeSource(tree);
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        tree.mkdir("out");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QString src = tree.filePath(QStringLiteral("src"));
+        QVERIFY(driver(ws,
+                    { QStringLiteral("--new"), QStringLiteral("E"), QStringLiteral("--source"), src,
+                        QStringLiteral("--dest"), tree.filePath(QStringLiteral("dest")),
+                        QStringLiteral("--cipher"), QStringLiteral("aes256") })
+                    .code
+            == 0);
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--project"), QStringLiteral("E"), QStringLiteral("--password-stdin") },
+                     "right\n")
+                     .code,
+            0);
+        Run r = driver(ws,
+            { QStringLiteral("--project"), QStringLiteral("E"), QStringLiteral("--password-stdin"),
+                QStringLiteral("--restore"), QStringLiteral("--to"), tree.filePath(QStringLiteral("out")) },
+            "wrong\n");
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.last.contains("Failed to start restoration"));
+        QVERIFY(QDir(tree.filePath(QStringLiteral("out"))).isEmpty());
+        // No password at all: the prompt is cancelled, nothing starts.
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--project"), QStringLiteral("E"), QStringLiteral("--restore"),
+                         QStringLiteral("--in-place") })
+                     .code,
+            1);
+
+        tree.mkdir("dest2");
+        QVERIFY(driver(ws,
+                    { QStringLiteral("--new"), QStringLiteral("T"), QStringLiteral("--source"), src,
+                        QStringLiteral("--dest"), tree.filePath(QStringLiteral("dest2")) })
+                    .code
+            == 0);
+        r = driver(ws, { QStringLiteral("--project"), QStringLiteral("T") });
+        QCOMPARE(r.code, 0);
+        const QStringList folders
+            = QDir(tree.filePath(QStringLiteral("dest2"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        const QString archive
+            = tree.filePath(QStringLiteral("dest2/") + folders.first() + QLatin1Char('/') + archiveOf(r));
+        QFile a(archive);
+        QVERIFY(a.resize(a.size() / 2));
+        // Every file changes after the build: a failed restore must leave these versions.
+        QDirIterator it(src, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile f(it.next());
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("changed after the build\n");
+        }
+        const auto before = snapshot(src);
+        r = driver(ws,
+            { QStringLiteral("--project"), QStringLiteral("T"), QStringLiteral("--restore"),
+                QStringLiteral("--in-place") });
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.last.contains("has failed"), r.last.constData());
+        QCOMPARE(snapshot(src), before);
+    }
+
+    // Each incremental archive holds what changed; a chain restore replays them in order, and
+    // restoring an earlier archive of the chain gives the state of that build.
+    void incrementalChain()
+    {
+        TempTree tree;
+        tree.writeFile(std::string("src/a"), "a1\n");
+        tree.writeFile(std::string("src/b"), "b1\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QString src = tree.filePath(QStringLiteral("src"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("I"), QStringLiteral("--source"), src,
+                         QStringLiteral("--dest"), tree.filePath(QStringLiteral("dest")),
+                         QStringLiteral("--method"), QStringLiteral("incr") })
+                     .code,
+            0);
+        const QStringList run { QStringLiteral("--project"), QStringLiteral("I") };
+        QStringList names;
+        auto build = [&] {
+            const Run r = driver(ws, run);
+            QVERIFY2(r.code == 0, r.last.constData());
+            names << archiveOf(r);
+            QTest::qWait(1100); // archive names carry the second; mtimes move past the stamp
+        };
+        build();
+        tree.writeFile(std::string("src/a"), "a2\n");
+        build();
+        tree.writeFile(std::string("src/b"), "b3\n");
+        build();
+        // Nothing changed since: nothing to do, no archive.
+        Run r = driver(ws, run);
+        QCOMPARE(r.code, 5);
+        QVERIFY(r.last.contains("Files to incremental back up are not found"));
+
+        const QString folder = tree.filePath(QStringLiteral("dest/"))
+            + QDir(tree.filePath(QStringLiteral("dest")))
+                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                  .first();
+        const QByteArray second = bash(QStringLiteral("tar -tf '%1/%2'").arg(folder, names.at(1)));
+        QVERIFY2(second.contains("/src/a\n") && !second.contains("/src/b\n"), second.constData());
+
+        tree.mkdir("last");
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--to"),
+                    tree.filePath(QStringLiteral("last")) });
+        QVERIFY2(r.code == 0, r.last.constData());
+        QCOMPARE(bash(QStringLiteral("cat '%1/a' '%1/b'").arg(tree.filePath(QStringLiteral("last")) + src)),
+            QByteArray("a2\nb3\n"));
+
+        tree.mkdir("mid");
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--archive"), names.at(1),
+                    QStringLiteral("--to"), tree.filePath(QStringLiteral("mid")) });
+        QVERIFY2(r.code == 0, r.last.constData());
+        QCOMPARE(bash(QStringLiteral("cat '%1/a' '%1/b'").arg(tree.filePath(QStringLiteral("mid")) + src)),
+            QByteArray("a2\nb1\n"));
+    }
+
+    // A stop ends the whole pipeline: exit 4, nothing of the job's group left, nothing registered.
+    void stopEndsPipeline()
+    {
+        TempTree tree;
+        tree.mkdir("src");
+        bash(QStringLiteral("head -c 150000000 /dev/urandom > '%1'")
+                 .arg(tree.filePath(QStringLiteral("src/r.bin"))));
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("S"), QStringLiteral("--source"),
+                         tree.filePath(QStringLiteral("src")), QStringLiteral("--dest"),
+                         tree.filePath(QStringLiteral("dest")), QStringLiteral("--compress"),
+                         QStringLiteral("--cipher"), QStringLiteral("aes256"), QStringLiteral("--split-kb"),
+                         QStringLiteral("10000") })
+                     .code,
+            0);
+        const Run r = driver(ws,
+            { QStringLiteral("--project"), QStringLiteral("S"), QStringLiteral("--password-stdin"),
+                QStringLiteral("--timeout"), QStringLiteral("0.5") },
+            "pw\n");
+        QCOMPARE(r.code, 4);
+        QVERIFY2(r.last.endsWith("Terminated by user"), r.last.constData());
+        const qsizetype at = r.err.indexOf("pgid: ");
+        QVERIFY(at >= 0);
+        const int pgid = r.err.mid(at + 6, r.err.indexOf('\n', at) - at - 6).toInt();
+        QVERIFY(pgid > 0);
+        // No member of the group still runs (a zombie waiting for its reaper does not count).
+        QCOMPARE(bash(QStringLiteral("ps -e -o pgid=,stat= | awk '$1 == %1 && $2 !~ /Z/'").arg(pgid)),
+            QByteArray());
+        const QString folder = tree.filePath(QStringLiteral("dest/"))
+            + QDir(tree.filePath(QStringLiteral("dest")))
+                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                  .first();
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    }
+
+    // The example of bench/README.md, as it stands there, against a folder of this test.
+    void readmeExample()
+    {
+        QFile readme(KvTest::sourceDir() + QStringLiteral("/bench/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QByteArray text = readme.readAll();
+        const qsizetype at = text.indexOf("Example (one test runs it):");
+        QVERIFY(at > 0);
+        QList<QByteArray> commands;
+        for (const QByteArray& line : text.mid(at).split('\n'))
+            if (line.startsWith("    kv-run-project "))
+                commands << line.trimmed();
+        QCOMPARE(commands.size(), 3);
+        TempTree tree;
+        tree.writeFile(std::string("home/Documents/note.txt"), "note\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("backup");
+        const QString script
+            = QStringLiteral("set -e; cd '%1'; export HOME='%1/home'; kv-run-project() { \"%2\" \"$@\"; }; ")
+                  .arg(tree.path(), KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"));
+        QString body;
+        for (QByteArray c : commands)
+            body += QString::fromUtf8(
+                        c.replace("/backup", tree.filePath(QStringLiteral("backup")).toUtf8())
+                            .replace("/tmp/restored", tree.filePath(QStringLiteral("restored")).toUtf8()))
+                + QStringLiteral(" >/dev/null 2>&1; ");
+        bash(script + body);
+        QFile restored(tree.filePath(QStringLiteral("restored"))
+            + tree.filePath(QStringLiteral("home/Documents/note.txt")));
+        QVERIFY(restored.open(QIODevice::ReadOnly));
+        QCOMPARE(restored.readAll(), QByteArray("note\n"));
+    }
+
+    // A build whose tool fails: reported failed, its output removed, nothing registered, the
+    // older full archive kept.
+    void failedBuildKeepsOlderArchive()
+    {
+        TempTree tree;
+        tree.writeFile(std::string("src/a.txt"), "a\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        tree.writeFile(std::string("bin/tar"),
+            "#!/bin/sh\nprintf 'partial' > \"$3\"\necho \"/usr/bin/tar: $3: Cannot write: No space left on "
+            "device\" >&2\n"
+            "exit 2\n",
+            0755);
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("F"), QStringLiteral("--source"),
+                         tree.filePath(QStringLiteral("src")), QStringLiteral("--dest"),
+                         tree.filePath(QStringLiteral("dest")), QStringLiteral("--method"),
+                         QStringLiteral("full") })
+                     .code,
+            0);
+        AppPaths::setWorkspacePathOverride(ws);
+        QTest::qWait(1100); // archive names carry the second
+        QCOMPARE(driver(ws, { QStringLiteral("--project"), QStringLiteral("F") }).code, 0);
+        const QString folder = tree.filePath(QStringLiteral("dest/"))
+            + QDir(tree.filePath(QStringLiteral("dest")))
+                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                  .first();
+        const QStringList older = QDir(folder).entryList(QDir::Files);
+        QCOMPARE(older.size(), 1);
+
+        QTest::qWait(1100);
+        CBackup project(QStringLiteral("F"));
+        const QString bif = QDir(tree.filePath(QStringLiteral("ws/Backups")))
+                                .entryList({ QStringLiteral("*.bif") })
+                                .first();
+        QVERIFY(project.load(tree.filePath(QStringLiteral("ws/Backups/")) + bif, false));
+        MainPreferences::shared().setTarTool(tree.filePath(QStringLiteral("bin/tar")));
+        bool ended = false;
+        project.getIBackup()->onRunEnded = [&] { ended = true; };
+        QVERIFY(project.build() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+        MainPreferences::shared().setTarTool(QString());
+        QVERIFY(project.lastEndStatus() & 0x2);
+        QVERIFY(project.getIBackup()->lastStatusString().contains(QLatin1String("has failed")));
+        QVERIFY(project.lastRunFailed());
+        QCOMPARE(int(project.archives().size()), 1);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), older);
+        QCOMPARE(CBackup::m_nTarRunning, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestArchiveRun)
+#include "tst_archiverun.moc"
