@@ -37,6 +37,8 @@ public:
 
     // Catches SIGINT and SIGTERM from now on; call it first thing in main.
     static void catchStopSignals();
+    // The read end that a caught stop signal writes its number to (-1 when not catching).
+    static int stopSignalFd();
 
     // Runs and returns the exit code; the last line for standard output is lastLine().
     int exec();

@@ -15,6 +15,7 @@ struct RunOptions
     double timeoutSeconds = 0; // 0: none
     QString kit = QStringLiteral("snapshot"); // snapshot or archive
     bool describe = false; // archive kit: print the stored project, run nothing
+    bool confirm = false; // clone kit: the start warning is confirmed
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);

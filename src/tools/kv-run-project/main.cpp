@@ -1,6 +1,7 @@
 #include "ArchiveDescribe.h"
 #include "ProjectRun.h"
 #include "RunOptions.h"
+#include "SyncProjectRun.h"
 #include "platform/NameCodec.h"
 #include "utilities/TempFolder.h"
 
@@ -52,7 +53,11 @@ int main(int argc, char** argv)
         printLast(describe.lastLine());
         return code;
     }
-    {
+    if (options.kit == QLatin1String("sync") || options.kit == QLatin1String("clone")) {
+        SyncProjectRun run(options);
+        code = run.exec();
+        last = run.lastLine();
+    } else {
         ProjectRun run(options);
         code = run.exec();
         last = run.lastLine();
