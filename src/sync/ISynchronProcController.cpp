@@ -139,9 +139,8 @@ ISynchronProcController::Settle ISynchronProcController::settlePlaces(ISynchron&
         }
         const bool enabled = isFolder(P.firstFolder()) && isFolder(P.secondFolder());
         if (!enabled) {
-            if (!P.doAutomount()) {
-                if (P.isProcessingBySchedule())
-                    return Settle::Failed;
+            // A scheduled run asks nothing: the place checks below name what is missing.
+            if (!P.doAutomount() && !P.isProcessingBySchedule()) {
                 UiPrompts::VolumeWaitRequest request;
                 request.volumeName = first->getDisplayName();
                 request.deviceType = first->getDeviceType();
