@@ -65,6 +65,9 @@ public:
     virtual int extendedAttrsProcessType() const;
     // The run writes into a disk image; NO in the base.
     virtual bool useBDI() const;
+    // Whether rsync as the user keeps owners and links in extended attributes ("--fake-super"): YES
+    // for backups, whose restore turns them back; a working copy wants real symbolic links.
+    virtual bool isFakeSuperWanted() const { return true; }
     // The run-status card of the project; none in the base.
     virtual IProcessCard* processCard() const;
     // ---- end of the rsync option-list questions ----

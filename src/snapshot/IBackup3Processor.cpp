@@ -24,6 +24,7 @@
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/RsyncExcludes.h"
+#include "utilities/RsyncPassRun.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -77,17 +78,10 @@ qint64 steadyMs()
         .count();
 }
 
-// How long a pass may keep its pipes open after its child was reaped.
-constexpr int kEndOfDataGraceMs = 3000;
-// How long a stopped child gets between SIGTERM and SIGKILL.
-constexpr int kStopGraceMs = 3000;
-
 } // namespace
 
-// The running pass: the child (as the user or through the root runner), one line scanner per
-// stream and the watcher thread that waits for the end of the pass and hands it to the main
-// thread. Only the watcher touches the child after the start; the main thread asks it to stop
-// through the two flags.
+// The running pass: the lifted pass runner (child, watcher thread) and one line scanner per stream
+// feeding the parser. The main thread asks the runner to stop; a full destination asks once.
 class IBackup3Processor::PassRun
 {
 public:
@@ -113,74 +107,15 @@ public:
 
     quint64 runId = 0;
     IBackup3OutputParser* parser = nullptr;
-    std::unique_ptr<Subprocess> user;
-    std::unique_ptr<RootProcess> root;
     Stream out;
     Stream err;
-    std::thread watcher;
-    std::atomic<bool> stopRequested { false };
-    std::atomic<bool> signalSent { false };
     std::atomic<bool> killPosted { false };
+    // Last member: destroyed first, so the watcher has ended before the streams go.
+    RsyncPassRun run;
 
-    ~PassRun()
+    void feed(const char* d, size_t n, bool stdError)
     {
-        if (watcher.joinable()) {
-            stopRequested = true;
-            watcher.join();
-        }
-    }
-
-    // Runs on the watcher thread until the pass has ended; then reports it.
-    void watch(std::function<void(int code, int signal, bool sent)> ended)
-    {
-        qint64 exitedAt = -1;
-        qint64 stopAt = -1;
-        bool killed = false;
-        for (;;) {
-            const bool done = user ? user->waitForFinished(100) : root->waitForFinished(100);
-            if (done)
-                break;
-            const qint64 t = steadyMs();
-            if (stopRequested && stopAt < 0) {
-                stopAt = t;
-                signalSent = true;
-                if (user) {
-                    user->terminate();
-                } else {
-                    root->stop(kStopGraceMs);
-                    continue;
-                }
-            }
-            if (user && stopAt >= 0 && !killed && t - stopAt >= kStopGraceMs) {
-                killed = true;
-                user->kill();
-            }
-            // The child is reaped but something still holds its pipes: end of data gets a
-            // bounded wait, then the group is killed and the pass ends with what was read.
-            const bool exited = user ? user->hasExited() : root->hasExited();
-            if (exited) {
-                if (exitedAt < 0) {
-                    exitedAt = t;
-                } else if (t - exitedAt >= kEndOfDataGraceMs) {
-                    if (user) {
-                        user->kill();
-                        // Pipes held outside the group: stop reading them and finish now.
-                        if (!user->waitForFinished(200)) {
-                            user->release();
-                            Subprocess::reapReleased();
-                        }
-                    } else {
-                        root->stop(0);
-                    }
-                    break;
-                }
-            }
-        }
-        parser->finishStream(out.tool, false);
-        parser->finishStream(err.tool, true);
-        const int code = user ? user->exitCode() : root->exitCode();
-        const int sig = user ? user->exitSignal() : root->exitSignal();
-        ended(code, sig, signalSent.load());
+        (stdError ? err : out).feed(*parser, stdError, d, n);
     }
 };
 
@@ -280,7 +215,7 @@ void IBackup3Processor::parserKillRequest()
     QPointer<IBackup3Processor> self(this);
     runOnMain([self, runId] {
         if (self && self->m_pass && self->m_pass->runId == runId && !self->m_pass->killPosted.exchange(true))
-            self->m_pass->stopRequested = true;
+            self->m_pass->run.requestStop();
     });
 }
 
@@ -604,15 +539,12 @@ bool IBackup3Processor::startProcess()
     m_sinkProject = _backup3.get();
     m_sinkRunId = pass->runId;
     PassRun* pr = pass.get();
-    IBackup3OutputParser* parser = &m_parser;
 
     if (m_admin) {
         IAuthorizer::shared().setTargetString(
             m_restore ? QStringLiteral("restore") : QStringLiteral("backup"));
-        bool result = false;
-        pass->root = IProcController::runRootedToolWithArgsArray(
-            _args, [pr, parser](const char* d, size_t n) { pr->out.feed(*parser, false, d, n); }, &result);
-        if (!pass->root) {
+        if (!pass->run.startAsRoot(
+                _args, [pr](const char* d, size_t n, bool stdError) { pr->feed(d, n, stdError); })) {
             _terminateByUser = true;
             _processStatus = wesTerminateByUser;
             _processFinishedByUser = true;
@@ -623,36 +555,28 @@ bool IBackup3Processor::startProcess()
             m_sinkProject = nullptr;
             return false;
         }
-        _childProcess = pass->root->rootPid();
+        _childProcess = pass->run.pid();
     } else {
-        pass->user = std::make_unique<Subprocess>();
-        pass->user->setStdoutHandler(
-            [pr, parser](const char* d, size_t n) { pr->out.feed(*parser, false, d, n); });
-        pass->user->setStderrHandler(
-            [pr, parser](const char* d, size_t n) { pr->err.feed(*parser, true, d, n); });
-        Subprocess::Options options;
-        options.program = _args.value(0);
-        options.arguments = _args.mid(1);
-        options.toolLocale = true;
         QString error;
-        if (!pass->user->start(options, &error)) {
+        if (!pass->run.startAsUser(
+                _args, [pr](const char* d, size_t n, bool stdError) { pr->feed(d, n, stdError); }, &error)) {
             message(loc("RSYNC starting Error!"), LogWord::WindowPrefixedNow);
             if (!error.isEmpty())
                 message(error, LogWord::WindowPrefixedNow);
             m_sinkProject = nullptr;
             return false;
         }
-        _childProcess = pass->user->pid();
+        _childProcess = pass->run.pid();
     }
 
     QPointer<IBackup3Processor> self(this);
     const quint64 runId = pass->runId;
-    pass->watcher = std::thread([pr, self, runId] {
-        pr->watch([self, runId](int code, int sig, bool sent) {
-            runOnMain([self, runId, code, sig, sent] {
-                if (self)
-                    self->passEnded(runId, code, sig, sent);
-            });
+    pass->run.watch([pr, self, runId](int code, int sig, bool sent) {
+        pr->parser->finishStream(pr->out.tool, false);
+        pr->parser->finishStream(pr->err.tool, true);
+        runOnMain([self, runId, code, sig, sent] {
+            if (self)
+                self->passEnded(runId, code, sig, sent);
         });
     });
     m_pass = std::move(pass);
@@ -665,7 +589,7 @@ bool IBackup3Processor::terminateProcess()
 {
     if (m_pass) {
         _processFinishedByUser = true;
-        m_pass->stopRequested = true;
+        m_pass->run.requestStop();
     }
     return true;
 }
@@ -677,8 +601,8 @@ bool IBackup3Processor::terminateProcessWithReason(int /*reason*/)
         m_destinationGone = true;
         m_parser.addProcessStatus(wesErrors | wesFatalErrors);
         m_parser.addProcessErrorAccumulator(peaMKDIR);
-        if (m_pass->user)
-            m_pass->stopRequested = true;
+        if (!m_pass->run.isRoot())
+            m_pass->run.requestStop();
     }
     return true;
 }
@@ -695,23 +619,13 @@ void IBackup3Processor::passEnded(quint64 runId, int exitCode, int exitSignal, b
     // An end of an earlier pass (or run) never ends the current one.
     if (!m_pass || m_pass->runId != runId)
         return;
-    if (m_pass->watcher.joinable())
-        m_pass->watcher.join();
+    m_pass->run.join();
     m_pass.reset();
     m_sinkProject = nullptr;
     _childProcess = 0;
 
-    quint32 status = m_parser.processStatus();
-    // The exit status always counts: 0 and 23 leave it to the lines (23 at least warnings),
-    // 24 is vanished files, anything else, or a signal we did not send, is an error.
-    if (exitSignal != 0) {
-        if (!signalSent)
-            status |= wesErrors;
-    } else if (exitCode == 23 || exitCode == 24) {
-        status |= wesWarnings;
-    } else if (exitCode != 0 && !signalSent) {
-        status |= wesErrors;
-    }
+    // The exit status always counts (see RsyncPassRun::statusForExit).
+    quint32 status = m_parser.processStatus() | RsyncPassRun::statusForExit(exitCode, exitSignal, signalSent);
     if (m_destinationGone)
         status |= wesErrors | wesFatalErrors;
     _processStatus = status;

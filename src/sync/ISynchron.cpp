@@ -1,4 +1,5 @@
 #include "sync/ISynchron.h"
+#include "sync/SyncFolders.h"
 
 #include "platform/DiskImageTool.h"
 #include "platform/MainThread.h"
@@ -624,7 +625,7 @@ bool ISynchron::isReadyForInterface() const
             return false;
     }
     const QString a = first->getUnverifiedFullPath(), b = second->getUnverifiedFullPath();
-    return !a.isEmpty() && !b.isEmpty() && a != b;
+    return !a.isEmpty() && !b.isEmpty() && !SyncFolders::areNested(a, b);
 }
 
 // ---- Exclusions --------------------------------------------------------------------------------

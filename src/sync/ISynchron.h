@@ -136,6 +136,8 @@ public:
     // Always for a clone, else the project base's administrator flag.
     bool isUseAdminPrivilegesForPass(long pass) const override;
     int systemExcludeListType() const override { return isClone() ? 2 : 1; }
+    // A synchronization's destination is a working copy: symbolic links stay links.
+    bool isFakeSuperWanted() const override { return isClone(); }
 
     // ---- Schedule -----------------------------------------------------------------------------
     bool isScheduled() const override { return m_bScheduled; }

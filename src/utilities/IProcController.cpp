@@ -418,7 +418,7 @@ void IProcController::rsyncOptions(
     const bool mac = project->isMacSrcDestForPass(pass);
     if (xattrKind == 2 || (xattrKind == 0 && mac))
         a << QStringLiteral("-X");
-    if (!project->isUseAdminPrivilegesForPass(-1))
+    if (!project->isUseAdminPrivilegesForPass(-1) && project->isFakeSuperWanted())
         a << QStringLiteral("--fake-super");
     a << QStringLiteral("-t");
     const bool aliases = project->isExcludeAliases();

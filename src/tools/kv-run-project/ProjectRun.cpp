@@ -87,6 +87,11 @@ void ProjectRun::catchStopSignals()
     sigaction(SIGINT, &sa, nullptr);
 }
 
+int ProjectRun::stopSignalFd()
+{
+    return g_signalSocket[0];
+}
+
 void ProjectRun::watchStopSignals()
 {
     if (g_signalSocket[0] < 0)

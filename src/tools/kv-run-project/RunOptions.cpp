@@ -23,7 +23,11 @@ QString RunOptions::usage()
         "       kv-run-project --workspace DIR --kit archive (--project NAME | --uuid UUID)\n"
         "                      [--scheduled] [--timeout S] [--argv-out FILE] [--password-stdin]\n"
         "                      [--restore [--archive NAME] [--item PATH]... (--to DIR | --in-place) [--single]]\n"
-        "Creates an archive project, or builds or restores one; last line \"<code> <archive or -> <status>\".\n");
+        "Creates an archive project, or builds or restores one; last line \"<code> <archive or -> <status>\".\n"
+        "       kv-run-project --workspace DIR --kit sync|clone --project NAME [--scheduled]\n"
+        "                      [--timeout S] [--argv-out FILE] [--confirm]\n"
+        "Runs one synchronization (or clone) project of DIR/Syncs (DIR/Clones); last line\n"
+        "\"<code> - <status>\"; --confirm answers a clone's start warning.\n");
 }
 
 bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QString* error)
@@ -109,8 +113,9 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             QString kit;
             if (!takeValue(&kit))
                 return fail(QStringLiteral("--kit needs a kit name"));
-            if (kit != QLatin1String("snapshot") && kit != QLatin1String("archive"))
-                return fail(QStringLiteral("unknown kit \"%1\" (snapshot or archive)").arg(kit));
+            if (kit != QLatin1String("snapshot") && kit != QLatin1String("archive")
+                && kit != QLatin1String("sync") && kit != QLatin1String("clone"))
+                return fail(QStringLiteral("unknown kit \"%1\" (snapshot, archive, sync or clone)").arg(kit));
             o.kit = kit;
         } else if (name == QLatin1String("--new")) {
             if (!takeValue(&o.newName) || o.newName.isEmpty())
@@ -178,6 +183,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             archiveOnly << name;
         } else if (name == QLatin1String("--describe")) {
             o.describe = true;
+        } else if (name == QLatin1String("--confirm")) {
+            o.confirm = true;
         } else if (name == QLatin1String("--scheduled")) {
             o.scheduled = true;
         } else if (name == QLatin1String("--password-stdin")) {
@@ -188,6 +195,14 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
     }
     if (!haveWorkspace)
         return fail(QStringLiteral("--workspace is missing"));
+    // Synchronization and clone projects have no identifier; only a clone has a start warning.
+    const bool syncKit = o.kit == QLatin1String("sync") || o.kit == QLatin1String("clone");
+    if (syncKit && !o.projectUUID.isNull())
+        return fail(QStringLiteral("--uuid: %1 projects have no identifier, give --project").arg(o.kit));
+    if (o.confirm && o.kit != QLatin1String("clone"))
+        return fail(QStringLiteral("--confirm needs --kit clone"));
+    if (syncKit && o.describe)
+        return fail(QStringLiteral("--describe needs --kit archive"));
     if (o.kit != QLatin1String("archive") && !archiveOnly.isEmpty())
         return fail(QStringLiteral("%1 needs --kit archive").arg(archiveOnly.first()));
     if (!o.newName.isNull()) {

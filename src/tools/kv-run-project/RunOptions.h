@@ -30,6 +30,7 @@ struct RunOptions
     QString restoreTo;
     bool inPlace = false;
     bool single = false;
+    bool confirm = false; // clone kit: the start warning is confirmed
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);

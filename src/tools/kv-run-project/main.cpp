@@ -2,6 +2,7 @@
 #include "ArchiveRun.h"
 #include "ProjectRun.h"
 #include "RunOptions.h"
+#include "SyncProjectRun.h"
 #include "platform/NameCodec.h"
 #include "utilities/TempFolder.h"
 
@@ -59,7 +60,11 @@ int main(int argc, char** argv)
         printLast(describe.lastLine());
         return code;
     }
-    {
+    if (options.kit == QLatin1String("sync") || options.kit == QLatin1String("clone")) {
+        SyncProjectRun run(options);
+        code = run.exec();
+        last = run.lastLine();
+    } else {
         ProjectRun run(options);
         code = run.exec();
         last = run.lastLine();

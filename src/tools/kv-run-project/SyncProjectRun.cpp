@@ -1,0 +1,273 @@
+#include "SyncProjectRun.h"
+
+#include "DriverShellServices.h"
+#include "DriverUiPrompts.h"
+#include "ProjectRun.h"
+#include "platform/AppPaths.h"
+#include "platform/NameCodec.h"
+#include "platform/PlistBridge.h"
+#include "projects/ILocation.h"
+#include "sync/ICloneStartWarner.h"
+#include "sync/ISynchron.h"
+#include "sync/ISynchronContainer.h"
+#include "sync/ISynchronProcController.h"
+#include "sync/ISynchronizeController.h"
+#include "sync/SyncFolders.h"
+#include "utilities/CommonFunctions.h"
+#include "utilities/IMessageUtil.h"
+#include "utilities/IShellServices.h"
+#include "utilities/IVolumeBase.h"
+#include "utilities/MainPreferences.h"
+#include "utilities/QVLog.h"
+#include "utilities/RunLog.h"
+#include "utilities/UiPrompts.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void printToStderr(const QString& text)
+{
+    const QByteArray bytes = NameCodec::encode(QStringLiteral("kv-run-project: ") + text) + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text.trimmed();
+}
+
+// The pane as the driver has it: no window, the pre-flight check answers as the headless default.
+class DriverSynchronizeController : public HeadlessSynchronizeController
+{ };
+
+// The start warning of a clone: confirmed only when the command line says so.
+class DriverCloneStartWarner : public ICloneStartWarner
+{
+public:
+    explicit DriverCloneStartWarner(bool confirm)
+        : m_confirm(confirm)
+    { }
+    bool showForClone(ISynchron*) override
+    {
+        asked = true;
+        return m_confirm;
+    }
+    bool asked = false;
+
+private:
+    bool m_confirm;
+};
+
+DriverCloneStartWarner* g_warner = nullptr;
+
+} // namespace
+
+SyncProjectRun::SyncProjectRun(const RunOptions& options)
+    : m_options(options)
+    , m_type(options.kit == QLatin1String("clone") ? 1 : 0)
+{ }
+
+SyncProjectRun::~SyncProjectRun()
+{
+    // The container (and its run controller) goes before the services it calls.
+    m_container.reset();
+    ISynchronizeController::setShared(nullptr);
+    ICloneStartWarner::setShared(nullptr);
+    delete g_warner;
+    g_warner = nullptr;
+    IShellServices::setShared(nullptr);
+    UiPrompts::setShared(nullptr);
+}
+
+int SyncProjectRun::notStarted(const QString& reason)
+{
+    printToStderr(reason);
+    m_lastLine = QStringLiteral("2 - ") + oneLine(reason);
+    return 2;
+}
+
+bool SyncProjectRun::prepare(QString* reason)
+{
+    const QByteArray ws = NameCodec::encode(m_options.workspace);
+    struct stat st = {};
+    if (::stat(ws.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(ws.constData(), R_OK | X_OK) != 0) {
+        *reason = QStringLiteral("the workspace \"%1\" is not a readable folder").arg(m_options.workspace);
+        return false;
+    }
+    // Both lists are checked before the container reads them: the container moves a damaged list
+    // aside, and the driver must not change a workspace it cannot run.
+    for (const char* folder : { "Syncs", "Clones" }) {
+        const QString path = m_options.workspace + QLatin1Char('/') + QLatin1String(folder)
+            + QStringLiteral("/Projects.plist");
+        const PlistBridge::ReadResult list = PlistBridge::readFile(path);
+        if (list.status == PlistBridge::ReadStatus::Missing)
+            continue;
+        if (list.status != PlistBridge::ReadStatus::Ok || list.value.typeId() != QMetaType::QVariantMap) {
+            *reason = QStringLiteral("the project list \"%1\" cannot be read: %2")
+                          .arg(path, list.error.isEmpty() ? QStringLiteral("not a dictionary") : list.error);
+            return false;
+        }
+    }
+    if (!m_options.argvOut.isNull()) {
+        QString error;
+        if (!m_argvOut.open(m_options.argvOut, &error)) {
+            *reason = QStringLiteral("--argv-out: ") + error;
+            return false;
+        }
+    }
+    AppPaths::setWorkspacePathOverride(m_options.workspace);
+    m_prompts = std::make_unique<DriverUiPrompts>();
+    m_shell = std::make_unique<DriverShellServices>();
+    m_pane = std::make_unique<DriverSynchronizeController>();
+    g_warner = new DriverCloneStartWarner(m_options.confirm);
+    IShellServices::setShared(m_shell.get());
+    UiPrompts::setShared(m_prompts.get());
+    ISynchronizeController::setShared(m_pane.get());
+    ICloneStartWarner::setShared(g_warner);
+    const PlistBridge::ReadResult prefs = PlistBridge::readFile(MainPreferences::prefsFilePath());
+    const QVariant collect = prefs.value.toMap().value(QStringLiteral("CollectLogs"));
+    if (prefs.status == PlistBridge::ReadStatus::Ok && collect.isValid())
+        MainPreferences::shared().setCollectLogs(collect.typeId() == QMetaType::Bool && collect.toBool());
+    RunLog::install();
+    IVolumeBase::shared().fill();
+
+    auto controller = std::make_unique<ISynchronProcController>();
+    m_controller = controller.get();
+    m_controller->setCommandObserver([this](const QStringList& argv, pid_t group) {
+        if (m_argvOut.isOpen() && !m_argvOut.append(argv))
+            printToStderr(QStringLiteral("--argv-out: a vector could not be written"));
+        std::fprintf(stdout, "pgid: %ld\n", long(group));
+        std::fflush(stdout);
+    });
+    m_controller->setEndObserver([this](int result, const QString& text) { onEnded(result, text); });
+    m_container = std::make_unique<ISynchronContainer>(std::move(controller), m_options.workspace);
+    m_container->setInterfaceController(m_pane.get());
+    m_container->reInit();
+    m_container->setCurrentSyncType(m_type);
+
+    QList<qsizetype> found;
+    const auto& list = m_container->listByType(m_type);
+    for (qsizetype i = 0; i < list.size(); ++i)
+        if (list.at(i)->isConfigured() && list.at(i)->name() == m_options.projectName)
+            found << i;
+    const QString kind = m_type == 1 ? QStringLiteral("clone") : QStringLiteral("synchronization");
+    if (found.size() != 1) {
+        *reason = found.isEmpty()
+            ? QStringLiteral("the workspace has no %1 project named \"%2\"").arg(kind, m_options.projectName)
+            : QStringLiteral("the workspace has %1 %2 projects named \"%3\"")
+                  .arg(found.size())
+                  .arg(kind, m_options.projectName);
+        return false;
+    }
+    m_container->setCurrentSynchronByIndex(found.first(), m_type);
+    m_project = list.at(found.first());
+    if (m_project->isInProcess()) {
+        *reason = QStringLiteral("the project \"%1\" is already running").arg(m_project->name());
+        return false;
+    }
+    if (!m_options.scheduled && !m_project->isReadyForInterface()) {
+        const QString a = m_project->firstFolder(), b = m_project->secondFolder();
+        const QString why = !a.isEmpty() && !b.isEmpty() && SyncFolders::areNested(a, b)
+            ? QStringLiteral("Folders was't selected correctly")
+            : QStringLiteral("its places are not available");
+        *reason = QStringLiteral("the project \"%1\" is not ready: %2").arg(m_project->name(), why);
+        return false;
+    }
+    if (MainPreferences::shared().collectLogs()) {
+        const QString logs = RunLog::shared().getLogsPath();
+        ::mkdir(NameCodec::encode(logs).constData(), 0755);
+    }
+    return true;
+}
+
+void SyncProjectRun::requestStop(const QString& why)
+{
+    if (m_finished)
+        return;
+    printToStderr(QStringLiteral("stop requested (%1)").arg(why));
+    m_container->stopProcessAnyProjects();
+}
+
+void SyncProjectRun::onEnded(int result, const QString& text)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_result = result;
+    m_endText = text;
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+}
+
+int SyncProjectRun::exec()
+{
+    QString reason;
+    if (!prepare(&reason))
+        return notStarted(reason);
+
+    if (const int fd = ProjectRun::stopSignalFd(); fd >= 0) {
+        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this, fd] {
+            char byte = 0;
+            if (::read(fd, &byte, 1) == 1)
+                requestStop(byte == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
+        });
+    }
+    if (m_options.timeoutSeconds > 0) {
+        QTimer::singleShot(int(m_options.timeoutSeconds * 1000.0), this,
+            [this] { requestStop(QStringLiteral("timeout of %1 s").arg(m_options.timeoutSeconds)); });
+    }
+    if (m_options.scheduled) {
+        // As the schedule check queues a due project: no warning, no prompt.
+        m_project->setProcessingCodeString(QVProcessingCodeString());
+        m_project->setProcessingBySchedule(true);
+        m_container->addSynchronToProcessingList(m_project);
+        m_container->processNext();
+    } else {
+        m_container->processCurrentProject();
+    }
+    if (!m_finished && !m_container->isProcessing()) {
+        // The list began no run.
+        m_finished = true;
+        if (g_warner && g_warner->asked && !m_options.confirm) {
+            m_result = 4;
+            m_endText = QStringLiteral("Not confirmed");
+        } else if (!m_project->lastStatusString().isEmpty() && m_project->isLastProcessFailed()) {
+            m_result = 1;
+            m_endText = m_project->lastStatusString();
+        } else {
+            m_result = 2;
+            m_endText = QStringLiteral("the project \"%1\" did not start").arg(m_project->name());
+        }
+    }
+    if (!m_finished || m_container->isProcessing())
+        QCoreApplication::exec();
+    // The next dates and results persist, as the application saves its lists at quit.
+    m_container->save();
+
+    int code = 1;
+    switch (m_result) {
+    case 0:
+    case 2:
+    case 3:
+    case 4:
+        code = m_result;
+        break;
+    default:
+        code = 1;
+    }
+    QString status = oneLine(m_endText);
+    if (status.isEmpty())
+        status = QStringLiteral("No run");
+    m_lastLine = QString::number(code) + QStringLiteral(" - ") + status;
+    return code;
+}
