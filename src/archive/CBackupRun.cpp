@@ -410,8 +410,7 @@ int CBackup::restore(
         return failure(); // never run an older list
     const QString extractFolder = folder.isEmpty() ? QStringLiteral("/") : folder;
     // A restore folder that does not exist yet is made, as tar's "-C" would not.
-    if (!folder.isEmpty() && !isDirectory(folder)
-        && !(QDir().mkpath(folder) && isDirectory(folder))) {
+    if (!folder.isEmpty() && !isDirectory(folder) && !(QDir().mkpath(folder) && isDirectory(folder))) {
         std::fclose(list);
         sendRunText(tr("Failed to create folder \"%1\"").arg(folder), 0x4741);
         return failure();

@@ -183,6 +183,18 @@ private slots:
                           .arg(src, tree.filePath(QStringLiteral("out")) + src)),
             QByteArray("same\n"));
         QVERIFY(!QFileInfo::exists(tree.filePath(QStringLiteral("X"))));
+
+        // One chosen item with an odd name, as the tree stores it: only that file comes back.
+        tree.mkdir("one");
+        const QString odd = src + QStringLiteral("/it's \"q\" $(touch X) `b` \\ x");
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--item"), odd,
+                    QStringLiteral("--to"), tree.filePath(QStringLiteral("one")) },
+            password.toUtf8() + '\n');
+        QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+        QCOMPARE(bash(QStringLiteral("cd '%1' && find . -type f").arg(tree.filePath(QStringLiteral("one")))),
+            QByteArray("./") + NameCodec::encode(src.mid(1)) + "/it's \"q\" $(touch X) `b` \\ x\n");
     }
 
     // Restores that fail: a wrong password extracts nothing; a truncated archive restored in
