@@ -322,6 +322,19 @@ private slots:
         QVERIFY2(r.code == 0, r.last.constData());
         QCOMPARE(bash(QStringLiteral("cat '%1/a' '%1/b'").arg(tree.filePath(QStringLiteral("mid")) + src)),
             QByteArray("a2\nb1\n"));
+
+        // One chosen item over the chain: the archive that did not store it is skipped, so the
+        // restore ends without "Not found in archive" warnings.
+        tree.mkdir("item");
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--item"),
+                    src + QStringLiteral("/b"), QStringLiteral("--to"),
+                    tree.filePath(QStringLiteral("item")) });
+        QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+        QCOMPARE(bash(QStringLiteral("cd '%1' && find . -type f -exec cat {} +")
+                          .arg(tree.filePath(QStringLiteral("item")))),
+            QByteArray("b3\n"));
     }
 
     // A stop ends the whole pipeline: exit 4, nothing of the job's group left, nothing registered.
