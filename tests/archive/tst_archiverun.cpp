@@ -375,6 +375,50 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
     }
 
+    // Runs that never start: exit 2, nothing written.
+    void notStarted()
+    {
+        TempTree tree;
+        tree.writeFile(std::string("src/a"), "a\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QString src = tree.filePath(QStringLiteral("src"));
+        const QString dest = tree.filePath(QStringLiteral("dest"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("N"), QStringLiteral("--source"), src,
+                         QStringLiteral("--dest"), dest })
+                     .code,
+            0);
+        const QList<QStringList> cases {
+            { QStringLiteral("--project"), QStringLiteral("N"), QStringLiteral("--restore") },
+            { QStringLiteral("--project"), QStringLiteral("N"), QStringLiteral("--to"), dest },
+            { QStringLiteral("--project"), QStringLiteral("nothere") },
+            { QStringLiteral("--new"), QStringLiteral("M"), QStringLiteral("--source"),
+                src + QStringLiteral("/gone"), QStringLiteral("--dest"), dest },
+            { QStringLiteral("--new"), QStringLiteral("M"), QStringLiteral("--source"), src,
+                QStringLiteral("--dest"), dest, QStringLiteral("--cipher"), QStringLiteral("rot13") },
+            { QStringLiteral("--project"), QStringLiteral("N"), QStringLiteral("--restore"),
+                QStringLiteral("--in-place"), QStringLiteral("--archive"), QStringLiteral("no-such.tar") },
+        };
+        const QStringList before = QDir(tree.filePath(QStringLiteral("ws/Backups"))).entryList(QDir::Files);
+        for (const QStringList& args : cases) {
+            const Run r = driver(ws, args);
+            QVERIFY2(r.code == 2,
+                qPrintable(args.join(QLatin1Char(' ')) + QStringLiteral(" -> ") + QString::fromUtf8(r.last)));
+            QVERIFY(r.last.startsWith("2 - "));
+        }
+        // An archive option under the snapshot kit is a usage error too.
+        QProcess p;
+        p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
+            { QStringLiteral("--workspace"), ws, QStringLiteral("--project"), QStringLiteral("N"),
+                QStringLiteral("--restore") });
+        p.waitForFinished(30000);
+        QCOMPARE(p.exitCode(), 2);
+        QCOMPARE(QDir(tree.filePath(QStringLiteral("ws/Backups"))).entryList(QDir::Files), before);
+        QCOMPARE(QDir(dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
+
     // The example of bench/README.md, as it stands there, against a folder of this test.
     void readmeExample()
     {
