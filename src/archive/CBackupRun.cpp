@@ -3,6 +3,7 @@
 #include "archive/ArchiveFiles.h"
 #include "archive/ArchiveNames.h"
 #include "archive/CBackup.h"
+#include "archive/CBackupItem.h"
 #include "archive/IBackup.h"
 #include "archive/TarListPaths.h"
 #include "platform/Clock.h"
@@ -69,6 +70,20 @@ QString splitVolumeBase(const QString& archivePath)
     // "<name>.cnt<N>" -> "<name>"
     const qsizetype dot = archivePath.lastIndexOf(QLatin1Char('.'));
     return archivePath.left(dot);
+}
+
+// The tree's item for an absolute path, or nullptr when the tree has none.
+const CBackupItem* findItemByPath(const CBackupItemsContainer& container, const QString& path)
+{
+    for (int i = 0; i < container.count(); ++i) {
+        const CBackupItem* item = container.itemAt(i);
+        const QString abs = item->getAbsolutePath();
+        if (abs == path)
+            return item;
+        if (path.startsWith(abs.endsWith(QLatin1Char('/')) ? abs : abs + QLatin1Char('/')))
+            return findItemByPath(*item, path);
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -410,8 +425,7 @@ int CBackup::restore(
         return failure(); // never run an older list
     const QString extractFolder = folder.isEmpty() ? QStringLiteral("/") : folder;
     // A restore folder that does not exist yet is made, as tar's "-C" would not.
-    if (!folder.isEmpty() && !isDirectory(folder)
-        && !(QDir().mkpath(folder) && isDirectory(folder))) {
+    if (!folder.isEmpty() && !isDirectory(folder) && !(QDir().mkpath(folder) && isDirectory(folder))) {
         std::fclose(list);
         sendRunText(tr("Failed to create folder \"%1\"").arg(folder), 0x4741);
         return failure();
@@ -432,12 +446,23 @@ int CBackup::restore(
             ++k;
             continue;
         }
+        // In a chain, an archive gets only the chosen items it stored (the tree knows which).
+        if (attr != 0) {
+            const CBackupItem* known = findItemByPath(*this, item);
+            if (known && !known->isInsertedInArchive(index))
+                continue;
+        }
         const QByteArray line = makePathStringForTar(item, 2) + '\n';
         std::fwrite(line.constData(), 1, size_t(line.size()), list);
         ++count;
         chosen = true;
     }
-    if (!chosen)
+    // Chosen items of which this archive holds none leave nothing to extract from it (an
+    // empty list would make tar extract everything).
+    bool anyChosen = false;
+    for (const QString& item : items)
+        anyChosen = anyChosen || (!item.isNull() && item != QLatin1String("-C"));
+    if (!chosen && !anyChosen)
         // A job of a chain lists only what that archive stored: the later archives bring the rest,
         // and members it never held would each end in "Not found in archive".
         count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, attr != 0, longPath);

@@ -24,9 +24,22 @@ void IBackup::setInProcess(bool inProcess, int operation)
 void IBackup::processMessage(const LogText& text, quint64 options, QObject* sender)
 {
     if (options & LogOption::Status)
-        m_lastStatus = text.toString();
+        m_lastStatus = statusLineText(text.toString());
     if (options & (LogOption::Window | LogOption::RunLog))
         IShellServices::shared().processMessage(text, options, sender ? sender : this);
+}
+
+QString IBackup::statusLineText(const QString& text)
+{
+    // The status line holds at most 2046 bytes of UTF-8, cut at a character boundary.
+    QByteArray bytes = text.toUtf8();
+    if (bytes.size() <= kStatusLineBytes)
+        return text;
+    qsizetype cut = kStatusLineBytes;
+    while (cut > 0 && (uchar(bytes.at(cut)) & 0xC0) == 0x80)
+        --cut;
+    bytes.truncate(cut);
+    return QString::fromUtf8(bytes);
 }
 
 void IBackup::registerExternalChange(int what)

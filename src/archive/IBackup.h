@@ -4,13 +4,12 @@
 #include "projects/IProject.h"
 
 #include <QDateTime>
+#include <QStringList>
 #include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-
-#include <QStringList>
 
 class CBackup;
 class ITaskWrapperARCH;
@@ -41,6 +40,8 @@ public:
     // Status-line texts (0x20) are kept here; window and run-log texts go on to the shell.
     void processMessage(const LogText& text, quint64 options, QObject* sender) override;
     QString lastStatusString() const override { return m_lastStatus; }
+    static constexpr qsizetype kStatusLineBytes = 2046;
+    static QString statusLineText(const QString& text);
 
     // What changed outside the interface (5 items, 6 archive list, 7 loaded); the panes redraw.
     void registerExternalChange(int what);

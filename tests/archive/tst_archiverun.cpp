@@ -183,6 +183,18 @@ private slots:
                           .arg(src, tree.filePath(QStringLiteral("out")) + src)),
             QByteArray("same\n"));
         QVERIFY(!QFileInfo::exists(tree.filePath(QStringLiteral("X"))));
+
+        // One chosen item with an odd name, as the tree stores it: only that file comes back.
+        tree.mkdir("one");
+        const QString odd = src + QStringLiteral("/it's \"q\" $(touch X) `b` \\ x");
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--item"), odd,
+                    QStringLiteral("--to"), tree.filePath(QStringLiteral("one")) },
+            password.toUtf8() + '\n');
+        QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+        QCOMPARE(bash(QStringLiteral("cd '%1' && find . -type f").arg(tree.filePath(QStringLiteral("one")))),
+            QByteArray("./") + NameCodec::encode(src.mid(1)) + "/it's \"q\" $(touch X) `b` \\ x\n");
     }
 
     // Restores that fail: a wrong password extracts nothing; a truncated archive restored in
@@ -310,6 +322,19 @@ private slots:
         QVERIFY2(r.code == 0, r.last.constData());
         QCOMPARE(bash(QStringLiteral("cat '%1/a' '%1/b'").arg(tree.filePath(QStringLiteral("mid")) + src)),
             QByteArray("a2\nb1\n"));
+
+        // One chosen item over the chain: the archive that did not store it is skipped, so the
+        // restore ends without "Not found in archive" warnings.
+        tree.mkdir("item");
+        r = driver(ws,
+            run
+                + QStringList { QStringLiteral("--restore"), QStringLiteral("--item"),
+                    src + QStringLiteral("/b"), QStringLiteral("--to"),
+                    tree.filePath(QStringLiteral("item")) });
+        QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+        QCOMPARE(bash(QStringLiteral("cd '%1' && find . -type f -exec cat {} +")
+                          .arg(tree.filePath(QStringLiteral("item")))),
+            QByteArray("b3\n"));
     }
 
     // A stop ends the whole pipeline: exit 4, nothing of the job's group left, nothing registered.
@@ -348,6 +373,50 @@ private slots:
                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
                   .first();
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    }
+
+    // Runs that never start: exit 2, nothing written.
+    void notStarted()
+    {
+        TempTree tree;
+        tree.writeFile(std::string("src/a"), "a\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QString src = tree.filePath(QStringLiteral("src"));
+        const QString dest = tree.filePath(QStringLiteral("dest"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("N"), QStringLiteral("--source"), src,
+                         QStringLiteral("--dest"), dest })
+                     .code,
+            0);
+        const QList<QStringList> cases {
+            { QStringLiteral("--project"), QStringLiteral("N"), QStringLiteral("--restore") },
+            { QStringLiteral("--project"), QStringLiteral("N"), QStringLiteral("--to"), dest },
+            { QStringLiteral("--project"), QStringLiteral("nothere") },
+            { QStringLiteral("--new"), QStringLiteral("M"), QStringLiteral("--source"),
+                src + QStringLiteral("/gone"), QStringLiteral("--dest"), dest },
+            { QStringLiteral("--new"), QStringLiteral("M"), QStringLiteral("--source"), src,
+                QStringLiteral("--dest"), dest, QStringLiteral("--cipher"), QStringLiteral("rot13") },
+            { QStringLiteral("--project"), QStringLiteral("N"), QStringLiteral("--restore"),
+                QStringLiteral("--in-place"), QStringLiteral("--archive"), QStringLiteral("no-such.tar") },
+        };
+        const QStringList before = QDir(tree.filePath(QStringLiteral("ws/Backups"))).entryList(QDir::Files);
+        for (const QStringList& args : cases) {
+            const Run r = driver(ws, args);
+            QVERIFY2(r.code == 2,
+                qPrintable(args.join(QLatin1Char(' ')) + QStringLiteral(" -> ") + QString::fromUtf8(r.last)));
+            QVERIFY(r.last.startsWith("2 - "));
+        }
+        // An archive option under the snapshot kit is a usage error too.
+        QProcess p;
+        p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
+            { QStringLiteral("--workspace"), ws, QStringLiteral("--project"), QStringLiteral("N"),
+                QStringLiteral("--restore") });
+        p.waitForFinished(30000);
+        QCOMPARE(p.exitCode(), 2);
+        QCOMPARE(QDir(tree.filePath(QStringLiteral("ws/Backups"))).entryList(QDir::Files), before);
+        QCOMPARE(QDir(dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     }
 
     // The example of bench/README.md, as it stands there, against a folder of this test.

@@ -295,6 +295,15 @@ private slots:
         QVERIFY(prompts.unexpected.isEmpty());
     }
 
+    void statusLineCutAtCharacter()
+    {
+        const QString text = QString(1500, QChar(0xE9)); // 3,000 bytes of "é"
+        const QByteArray cut = IBackup::statusLineText(text).toUtf8();
+        QCOMPARE(cut.size(), 2046);
+        QCOMPARE(QString::fromUtf8(cut), QString(1023, QChar(0xE9)));
+        QCOMPARE(IBackup::statusLineText(QStringLiteral("e") + text).toUtf8().size(), 2045);
+    }
+
     void noEndLineAfterStop()
     {
         CBackup project(QStringLiteral("P"));
