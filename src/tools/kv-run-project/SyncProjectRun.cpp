@@ -7,6 +7,7 @@
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
 #include "projects/ILocation.h"
+#include "sync/CloneVerdict.h"
 #include "sync/ICloneStartWarner.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronContainer.h"
@@ -46,9 +47,25 @@ QString oneLine(QString text)
     return text.trimmed();
 }
 
-// The pane as the driver has it: no window, the pre-flight check answers as the headless default.
+// The pane as the driver has it: no window; the clone pre-flight check gives its verdict, writes
+// the run card's flags and prints "verdict: <text>".
 class DriverSynchronizeController : public HeadlessSynchronizeController
-{ };
+{
+public:
+    bool analyzeClone(ISynchron* project, bool, QString* text) override
+    {
+        if (!project)
+            return false;
+        const CloneVerdict::Result r = CloneVerdict::judge(CloneVerdict::factsForProject(*project));
+        CloneVerdict::applyToCard(project->card(), r);
+        const QByteArray line = "verdict: " + NameCodec::encode(oneLine(r.text)) + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fflush(stdout);
+        if (text)
+            *text = r.text;
+        return r.allowed;
+    }
+};
 
 // The start warning of a clone: confirmed only when the command line says so.
 class DriverCloneStartWarner : public ICloneStartWarner
