@@ -23,6 +23,7 @@ class TestSyncDestinations : public QObject
 private Q_SLOTS:
     void destinationThatCannotTakeTheCopy_data();
     void destinationThatCannotTakeTheCopy();
+    void cloneBetweenTwoVolumes();
 };
 
 void TestSyncDestinations::destinationThatCannotTakeTheCopy_data()
@@ -81,6 +82,57 @@ void TestSyncDestinations::destinationThatCannotTakeTheCopy()
     QCOMPARE(QString::fromUtf8(lines.last()), QStringLiteral("1 - Synchronize failed."));
     QCOMPARE(p.exitCode(), 1);
     QVERIFY2(err.contains(stderrLine.toUtf8()), err.constData());
+}
+
+// A clone between two plain ext4 volumes (not bootable: no boot steps) through the driver: the
+// verdict is printed, the start warning is confirmed, the copy is complete and the system lists'
+// entries stay out.
+void TestSyncDestinations::cloneBetweenTwoVolumes()
+{
+    KV_REQUIRE_ROOT();
+    TestVolume left, right;
+    QVERIFY2(left.make(LoopImage::FsType::Ext4), qPrintable(left.error()));
+    QVERIFY2(right.make(LoopImage::FsType::Ext4), qPrintable(right.error()));
+    QVERIFY(QDir().mkpath(left.path() + "/etc/deep"));
+    {
+        QFile f(left.path() + "/etc/deep/file");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("content");
+    }
+    QVERIFY(QFile::link(QStringLiteral("deep/file"), left.path() + "/etc/link"));
+    IVolumeBase::shared().fill();
+    QTRY_VERIFY_WITH_TIMEOUT(IVolumeBase::shared().isBaseFilled(), 10000);
+    TempTree tree(QStringLiteral("clonedest"));
+    {
+        ISynchronContainer list(std::make_unique<FakeSyncRunController>(), tree.path());
+        list.reInit();
+        auto p = list.createNewSynchron(QStringLiteral("Copy"), 1);
+        p->setFirstFolder(left.path());
+        p->setSecondFolder(right.path());
+        p->setStartCloningWarnDialog(true);
+        QVERIFY(list.save());
+    }
+    auto run = [&tree](const QStringList& extra) {
+        QProcess p;
+        p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
+            QStringList { "--workspace", tree.path(), "--kit", "clone", "--project", "Copy", "--timeout", "120" }
+                + extra);
+        p.waitForFinished(180000);
+        return qMakePair(p.exitCode(), p.readAllStandardOutput());
+    };
+    const auto refused = run({});
+    QCOMPARE(refused.first, 4);
+    QVERIFY2(refused.second.trimmed().endsWith("4 - Not confirmed"), refused.second.constData());
+    QVERIFY(!QFileInfo::exists(right.path() + "/etc"));
+
+    const auto done = run({ "--confirm" });
+    QVERIFY2(done.second.contains("verdict: "), done.second.constData());
+    QVERIFY2(done.second.trimmed().endsWith("0 - Cloning was successful."), done.second.constData());
+    QCOMPARE(done.first, 0);
+    QFile copied(right.path() + "/etc/deep/file");
+    QVERIFY(copied.open(QIODevice::ReadOnly));
+    QCOMPARE(copied.readAll(), QByteArray("content"));
+    QVERIFY(QFileInfo(right.path() + "/etc/link").isSymLink());
 }
 
 QTEST_MAIN(TestSyncDestinations)
