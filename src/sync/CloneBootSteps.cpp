@@ -16,6 +16,13 @@ QString tr(const char* text)
     return QCoreApplication::translate("CloneBootSteps", text);
 }
 
+CloneBootTools::Outcome runStep(CloneBootTools& tools, const QStringList& argv)
+{
+    if (tools.onRun)
+        tools.onRun(argv);
+    return tools.run(argv);
+}
+
 QString commandLine(const QStringList& argv)
 {
     return QStringLiteral("command line: sudo ") + argv.join(QLatin1Char(' '));
@@ -104,7 +111,7 @@ bool CloneBootSteps::prepare(CloneBootTools& tools, const QString& source, const
     if (!preparer.isEmpty() && tools.bothBtrfs(source, destination)) {
         message(QStringLiteral("Start APFS_preparer, path = %1").arg(preparer), LogWord::RunLogPrefixed);
         const QStringList argv { preparer, source, destination };
-        const CloneBootTools::Outcome o = tools.run(argv);
+        const CloneBootTools::Outcome o = runStep(tools, argv);
         bool failed = !o.started || o.exitCode != 0;
         for (const QByteArray& line : o.output.split('\n'))
             failed = CloneBootSteps::preparerLine(line.trimmed(), message) || failed;
@@ -120,7 +127,7 @@ bool CloneBootSteps::prepare(CloneBootTools& tools, const QString& source, const
     }
     const QString boot = QDir(destination).filePath(QStringLiteral("boot"));
     const QStringList mkdir { QStringLiteral("/bin/mkdir"), QStringLiteral("-p"), QStringLiteral("--"), boot };
-    const CloneBootTools::Outcome made = tools.run(mkdir);
+    const CloneBootTools::Outcome made = runStep(tools, mkdir);
     if (made.started && made.exitCode == 0)
         message(commandLine(mkdir), LogWord::RunLogPrefixed);
     if (!QFileInfo(boot).isDir()) {
@@ -141,7 +148,7 @@ void CloneBootSteps::finish(CloneBootTools& tools, const QString& destination, c
         return;
     message(tr("Dyld's shared cache updating..."), LogWord::StatusAndWindowUtf8);
     const QStringList argv { QStringLiteral("/sbin/ldconfig"), QStringLiteral("-r"), destination };
-    const CloneBootTools::Outcome o = tools.run(argv);
+    const CloneBootTools::Outcome o = runStep(tools, argv);
     for (const QByteArray& line : o.output.split('\n'))
         if (!line.trimmed().isEmpty())
             message(QString::fromUtf8(line), LogWord::RunLogPrefixedUtf8);

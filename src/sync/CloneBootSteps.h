@@ -33,6 +33,9 @@ public:
     virtual bool bless(const QString& bootFolder);
     virtual qint64 destinationSystemVersion(const QString& destination);
     virtual qint64 hostSystemVersion();
+
+    // Told of every command a step starts, before it runs (the run's command observer).
+    std::function<void(const QStringList& argv)> onRun;
 };
 
 namespace CloneBootSteps {

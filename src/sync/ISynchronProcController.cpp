@@ -129,6 +129,10 @@ void ISynchronProcController::processProject(const std::shared_ptr<ISynchron>& p
         // fails leaves a warning and the copy goes on.
         ISynchronContainer* list = ISynchronContainer::shared();
         const bool bootable = list && list->isCloneWillBeBootable(&P);
+        m_bootTools->onRun = [this](const QStringList& argv) {
+            if (m_commandObserver)
+                m_commandObserver(argv, 0);
+        };
         if (CloneBootSteps::prepare(*m_bootTools, P.firstFolder(), P.secondFolder(), bootable,
                 [this](const QString& text, quint64 options) { message(text, options); }))
             m_parser.addProcessStatus(wesWarnings);

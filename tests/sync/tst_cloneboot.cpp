@@ -117,10 +117,16 @@ void TestCloneBoot::steps()
     tools.blessWorks = blessWorks;
     tools.preparer = { true, preparerExit, preparerOutput };
     m_messages.clear();
+    QList<QStringList> observed;
+    tools.onRun = [&observed](const QStringList& argv) { observed << argv; };
     const bool result = CloneBootSteps::prepare(tools, source, dest, bootable,
         [this](const QString& text, quint64 options) { m_messages << qMakePair(text, options); });
     QCOMPARE(tools.programs(), programs);
     QCOMPARE(result, notBootable);
+    // Every command a step runs is reported (the stand-in boot loader runs none).
+    QList<QStringList> commands = tools.calls;
+    commands.removeIf([](const QStringList& c) { return c.value(0) == QLatin1String("bless"); });
+    QCOMPARE(observed, commands);
     if (programs.contains(QStringLiteral("qv3_apfs_preparer")))
         QCOMPARE(tools.calls.first(), QStringList({ "/opt/app/qv3_apfs_preparer", source, dest }));
     if (programs.contains(QStringLiteral("mkdir")))

@@ -163,8 +163,11 @@ bool SyncProjectRun::prepare(QString* reason)
     m_controller->setCommandObserver([this](const QStringList& argv, pid_t group) {
         if (m_argvOut.isOpen() && !m_argvOut.append(argv))
             printToStderr(QStringLiteral("--argv-out: a vector could not be written"));
-        std::fprintf(stdout, "pgid: %ld\n", long(group));
-        std::fflush(stdout);
+        // Steps run and waited for have no group left to watch.
+        if (group > 0) {
+            std::fprintf(stdout, "pgid: %ld\n", long(group));
+            std::fflush(stdout);
+        }
     });
     m_controller->setEndObserver([this](int result, const QString& text) { onEnded(result, text); });
     m_container = std::make_unique<ISynchronContainer>(std::move(controller), m_options.workspace);
