@@ -4,6 +4,7 @@
 #include "platform/MainThread.h"
 #include "platform/PlistBridge.h"
 #include "projects/ILocation.h"
+#include "sync/CloneBootSteps.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronizeController.h"
@@ -46,6 +47,7 @@ ISynchronProcController::ISynchronProcController(const QString& toolPath, QObjec
         m_toolPath = path;
     // Watches a pass whose output is complete while its child still runs (an rsync that hangs
     // after a full disk): one second later the child is stopped.
+    m_bootTools = std::make_unique<CloneBootTools>();
     m_controlTimer.setInterval(500);
     connect(&m_controlTimer, &QTimer::timeout, this, &ISynchronProcController::controlTick);
 }
@@ -54,6 +56,11 @@ ISynchronProcController::~ISynchronProcController()
 {
     m_sinkProject = nullptr;
     m_run.reset();
+}
+
+void ISynchronProcController::setCloneBootTools(std::unique_ptr<CloneBootTools> tools)
+{
+    m_bootTools = tools ? std::move(tools) : std::make_unique<CloneBootTools>();
 }
 
 QString ISynchronProcController::testToolPath()
@@ -117,6 +124,19 @@ void ISynchronProcController::processProject(const std::shared_ptr<ISynchron>& p
     m_pass = 0;
     m_passCount = P.isClone() ? 1 : P.passCount();
     m_parser.prepare(m_passCount);
+    if (P.isClone()) {
+        // The destination is made able to start the computer where the clone can be; a step that
+        // fails leaves a warning and the copy goes on.
+        ISynchronContainer* list = ISynchronContainer::shared();
+        const bool bootable = list && list->isCloneWillBeBootable(&P);
+        m_bootTools->onRun = [this](const QStringList& argv) {
+            if (m_commandObserver)
+                m_commandObserver(argv, 0);
+        };
+        if (CloneBootSteps::prepare(*m_bootTools, P.firstFolder(), P.secondFolder(), bootable,
+                [this](const QString& text, quint64 options) { message(text, options); }))
+            m_parser.addProcessStatus(wesWarnings);
+    }
     if (!startPass()) {
         failureEnd();
         return;
@@ -425,6 +445,8 @@ void ISynchronProcController::finishRun()
             message(m_lastText, successWord);
         }
     } else if (m_processStatus == wesClear || m_processStatus == wesWarnings) {
+        CloneBootSteps::finish(*m_bootTools, P.secondFolder(),
+            [this](const QString& text, quint64 options) { message(text, options); });
         m_lastText = tr("Cloning was successful.");
         message(m_lastText, successWord);
     } else {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <sys/types.h>
 
+class CloneBootTools;
 class ISynchron;
 class RsyncPassRun;
 
@@ -51,6 +52,9 @@ public:
     using EndObserver = std::function<void(int result, const QString& lastText)>;
     void setEndObserver(EndObserver observer) { m_endObserver = std::move(observer); }
 
+    // The tools of a clone's boot steps (tests install fakes).
+    void setCloneBootTools(std::unique_ptr<CloneBootTools> tools);
+
     quint32 processStatus() const { return m_processStatus; }
     // The command line of the current pass (the tool first); empty when no pass is due.
     QStringList prepareTaskArgs();
@@ -82,6 +86,7 @@ private:
     std::atomic<ISynchron*> m_sinkProject { nullptr };
     SyncOutputParser m_parser;
     std::unique_ptr<RsyncPassRun> m_run;
+    std::unique_ptr<CloneBootTools> m_bootTools;
     quint64 m_runId = 0;
     int m_pass = -1;
     int m_passCount = 1;

@@ -7,6 +7,7 @@
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
 #include "projects/ILocation.h"
+#include "sync/CloneVerdict.h"
 #include "sync/ICloneStartWarner.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronContainer.h"
@@ -46,9 +47,25 @@ QString oneLine(QString text)
     return text.trimmed();
 }
 
-// The pane as the driver has it: no window, the pre-flight check answers as the headless default.
+// The pane as the driver has it: no window; the clone pre-flight check gives its verdict, writes
+// the run card's flags and prints "verdict: <text>".
 class DriverSynchronizeController : public HeadlessSynchronizeController
-{ };
+{
+public:
+    bool analyzeClone(ISynchron* project, bool, QString* text) override
+    {
+        if (!project)
+            return false;
+        const CloneVerdict::Result r = CloneVerdict::judge(CloneVerdict::factsForProject(*project));
+        CloneVerdict::applyToCard(project->card(), r);
+        const QByteArray line = "verdict: " + NameCodec::encode(oneLine(r.text)) + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fflush(stdout);
+        if (text)
+            *text = r.text;
+        return r.allowed;
+    }
+};
 
 // The start warning of a clone: confirmed only when the command line says so.
 class DriverCloneStartWarner : public ICloneStartWarner
@@ -146,8 +163,11 @@ bool SyncProjectRun::prepare(QString* reason)
     m_controller->setCommandObserver([this](const QStringList& argv, pid_t group) {
         if (m_argvOut.isOpen() && !m_argvOut.append(argv))
             printToStderr(QStringLiteral("--argv-out: a vector could not be written"));
-        std::fprintf(stdout, "pgid: %ld\n", long(group));
-        std::fflush(stdout);
+        // Steps run and waited for have no group left to watch.
+        if (group > 0) {
+            std::fprintf(stdout, "pgid: %ld\n", long(group));
+            std::fflush(stdout);
+        }
     });
     m_controller->setEndObserver([this](int result, const QString& text) { onEnded(result, text); });
     m_container = std::make_unique<ISynchronContainer>(std::move(controller), m_options.workspace);

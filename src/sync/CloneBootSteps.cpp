@@ -1,0 +1,157 @@
+#include "sync/CloneBootSteps.h"
+
+#include "platform/AppPaths.h"
+#include "utilities/IDiskUtil.h"
+#include "utilities/IProcController.h"
+#include "utilities/LogOptions.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("CloneBootSteps", text);
+}
+
+CloneBootTools::Outcome runStep(CloneBootTools& tools, const QStringList& argv)
+{
+    if (tools.onRun)
+        tools.onRun(argv);
+    return tools.run(argv);
+}
+
+QString commandLine(const QStringList& argv)
+{
+    return QStringLiteral("command line: sudo ") + argv.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+CloneBootTools::Outcome CloneBootTools::run(const QStringList& argv)
+{
+    Outcome o;
+    QString output;
+    o.started = true;
+    o.exitCode = IProcController::runRootedToolWithArgsArray(argv, &output) ? 0 : 1;
+    o.output = output.toUtf8();
+    return o;
+}
+
+bool CloneBootTools::keepsOwners(const QString& destination)
+{
+    IDiskUtil& disk = IDiskUtil::shared();
+    return disk.getDiskInfo(destination) && disk.isOwnersEnabled();
+}
+
+bool CloneBootTools::bothBtrfs(const QString& source, const QString& destination)
+{
+    IDiskUtil& disk = IDiskUtil::shared();
+    if (!disk.getDiskInfo(source) || !disk.isAPFS())
+        return false;
+    return disk.getDiskInfo(destination) && disk.isAPFS();
+}
+
+QString CloneBootTools::preparerPath()
+{
+    const QString path = AppPaths::resourcePath(QStringLiteral("qv3_apfs_preparer"));
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable() ? path : QString();
+}
+
+bool CloneBootTools::bless(const QString&)
+{
+    return false;
+}
+
+qint64 CloneBootTools::destinationSystemVersion(const QString& destination)
+{
+    return IDiskUtil::systemVersionForMountPoint(destination);
+}
+
+qint64 CloneBootTools::hostSystemVersion()
+{
+    return IDiskUtil::systemVersion();
+}
+
+bool CloneBootSteps::preparerLine(const QByteArray& line, const Message& message)
+{
+    if (line.size() < 9 || !line.startsWith("v3ap_"))
+        return false;
+    const QString text = QString::fromUtf8(line.mid(8)).trimmed();
+    switch (line.at(5)) {
+    case 'e':
+        message(QStringLiteral("%1: Failed ").arg(text), LogOption::String | LogOption::RunLog | LogOption::Time
+                | LogOption::ProjectName | LogOption::RunTag | LogOption::Status);
+        return true;
+    case 'o':
+        if (text.endsWith(QLatin1String(": Not completed")))
+            return true;
+        message(QStringLiteral("%1: Succeeded ").arg(text), LogOption::String | LogOption::RunLog | LogOption::Time
+                | LogOption::ProjectName | LogOption::RunTag | LogOption::Status);
+        return false;
+    case 'p':
+        message(text, LogWord::StatusAndWindowUtf8);
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool CloneBootSteps::prepare(CloneBootTools& tools, const QString& source, const QString& destination,
+    bool bootable, const Message& message)
+{
+    // A destination that is not a folder yet gets no preparation; a plain clone needs none.
+    if (!bootable || !QFileInfo(destination).isDir())
+        return false;
+    bool notBootable = false;
+    const QString preparer = tools.preparerPath();
+    if (!preparer.isEmpty() && tools.bothBtrfs(source, destination)) {
+        message(QStringLiteral("Start APFS_preparer, path = %1").arg(preparer), LogWord::RunLogPrefixed);
+        const QStringList argv { preparer, source, destination };
+        const CloneBootTools::Outcome o = runStep(tools, argv);
+        bool failed = !o.started || o.exitCode != 0;
+        for (const QByteArray& line : o.output.split('\n'))
+            failed = CloneBootSteps::preparerLine(line.trimmed(), message) || failed;
+        if (failed) {
+            message(tr("Warning: Utility qv3_apfs_preparer failed. Clone will not be bootable."),
+                LogWord::RunLogPrefixedNow);
+            notBootable = true;
+        }
+    }
+    if (!tools.keepsOwners(destination)) {
+        message(tr("Warning: Utility vsdbutil couldn't start. Clone will not be bootable."), LogWord::RunLogPrefixedNow);
+        notBootable = true;
+    }
+    const QString boot = QDir(destination).filePath(QStringLiteral("boot"));
+    const QStringList mkdir { QStringLiteral("/bin/mkdir"), QStringLiteral("-p"), QStringLiteral("--"), boot };
+    const CloneBootTools::Outcome made = runStep(tools, mkdir);
+    if (made.started && made.exitCode == 0)
+        message(commandLine(mkdir), LogWord::RunLogPrefixed);
+    if (!QFileInfo(boot).isDir()) {
+        message(tr("Warning: Folder \"%1\" could not be created. Clone will not be bootable.").arg(boot),
+            LogWord::RunLogPrefixedNow);
+        return true;
+    }
+    if (!tools.bless(boot)) {
+        message(tr("Warning: Utility bless couldn't start. Clone will not be bootable."), LogWord::RunLogPrefixedNow);
+        notBootable = true;
+    }
+    return notBootable;
+}
+
+void CloneBootSteps::finish(CloneBootTools& tools, const QString& destination, const Message& message)
+{
+    if (tools.destinationSystemVersion(destination) < 101300 || tools.hostSystemVersion() < 101200)
+        return;
+    message(tr("Dyld's shared cache updating..."), LogWord::StatusAndWindowUtf8);
+    const QStringList argv { QStringLiteral("/sbin/ldconfig"), QStringLiteral("-r"), destination };
+    const CloneBootTools::Outcome o = runStep(tools, argv);
+    for (const QByteArray& line : o.output.split('\n'))
+        if (!line.trimmed().isEmpty())
+            message(QString::fromUtf8(line), LogWord::RunLogPrefixedUtf8);
+    if (o.started)
+        message(commandLine(argv), LogWord::RunLogPrefixed);
+}

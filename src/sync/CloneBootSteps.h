@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// The steps that make a clone's destination able to start the computer, around the copy: before
+// it the owners check, the boot folder, the boot-loader stand-in and (both volumes btrfs) the
+// preparer; after it the shared-library cache of the destination. Each tool is one entry of a
+// table behind an interface, so tests inject fakes. A step that fails leaves a copy that will not
+// boot and a warning; it never stops the copy.
+class CloneBootTools
+{
+public:
+    struct Outcome
+    {
+        bool started = false;
+        int exitCode = -1;
+        QByteArray output;
+    };
+    virtual ~CloneBootTools() = default;
+    // Runs argv as root (directly when this process is root) and waits.
+    virtual Outcome run(const QStringList& argv);
+    // The destination's file system keeps owners (ext2/3/4, xfs, btrfs).
+    virtual bool keepsOwners(const QString& destination);
+    // Both places lie on btrfs.
+    virtual bool bothBtrfs(const QString& source, const QString& destination);
+    // The preparer of the application, null when it is not there.
+    virtual QString preparerPath();
+    // Installs the boot loader for the boot folder. No tested counterpart exists on this system:
+    // the stand-in installs nothing and fails, so no clone claims to boot.
+    virtual bool bless(const QString& bootFolder);
+    virtual qint64 destinationSystemVersion(const QString& destination);
+    virtual qint64 hostSystemVersion();
+
+    // Told of every command a step starts, before it runs (the run's command observer).
+    std::function<void(const QStringList& argv)> onRun;
+};
+
+namespace CloneBootSteps {
+
+// A text for the project's log with its option word.
+using Message = std::function<void(const QString& text, quint64 options)>;
+
+// Before the copy. bootable: the container says the clone will be bootable (else only the
+// indexing step, which has no counterpart here, runs: nothing). Answers true when the clone will
+// not be bootable (a warning was logged).
+bool prepare(CloneBootTools& tools, const QString& source, const QString& destination, bool bootable,
+    const Message& message);
+// After a copy without errors: the destination's library cache, when its system is new enough.
+void finish(CloneBootTools& tools, const QString& destination, const Message& message);
+// One line of the preparer; answers true when it reports a failure.
+bool preparerLine(const QByteArray& line, const Message& message);
+
+} // namespace CloneBootSteps

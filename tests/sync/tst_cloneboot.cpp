@@ -1,0 +1,179 @@
+// kv-test: labels=unit timeout=60
+#include "TempTree.h"
+#include "sync/CloneBootSteps.h"
+#include "utilities/LogOptions.h"
+
+#include <QtTest>
+
+namespace {
+
+// The step table with every tool recorded: mkdir makes the folder, the preparer answers as told.
+class FakeTools : public CloneBootTools
+{
+public:
+    QList<QStringList> calls;
+    bool owners = true;
+    bool btrfs = false;
+    bool blessWorks = false;
+    Outcome preparer { true, 0, "v3ap_o: Mount\n" };
+    qint64 destVersion = 0;
+    qint64 hostVersion = 101507;
+
+    Outcome run(const QStringList& argv) override
+    {
+        calls << argv;
+        if (argv.value(0) == QLatin1String("/bin/mkdir")) {
+            QDir().mkpath(argv.last());
+            return { true, 0, {} };
+        }
+        if (argv.value(0).endsWith(QLatin1String("qv3_apfs_preparer")))
+            return preparer;
+        return { true, 0, {} };
+    }
+    bool keepsOwners(const QString&) override { return owners; }
+    bool bothBtrfs(const QString&, const QString&) override { return btrfs; }
+    QString preparerPath() override { return QStringLiteral("/opt/app/qv3_apfs_preparer"); }
+    bool bless(const QString& folder) override
+    {
+        calls << QStringList { QStringLiteral("bless"), folder };
+        return blessWorks;
+    }
+    qint64 destinationSystemVersion(const QString&) override { return destVersion; }
+    qint64 hostSystemVersion() override { return hostVersion; }
+
+    QStringList programs() const
+    {
+        QStringList out;
+        for (const QStringList& c : calls)
+            out << QFileInfo(c.value(0)).fileName();
+        return out;
+    }
+};
+
+} // namespace
+
+class TestCloneBoot : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void steps_data();
+    void steps();
+    void libraryCacheOnlyForANewEnoughSystem();
+    void preparerLines();
+
+private:
+    QList<QPair<QString, quint64>> m_messages;
+};
+
+void TestCloneBoot::steps_data()
+{
+    QTest::addColumn<bool>("destinationIsFolder");
+    QTest::addColumn<bool>("bootable");
+    QTest::addColumn<bool>("btrfs");
+    QTest::addColumn<bool>("blessWorks");
+    QTest::addColumn<QByteArray>("preparerOutput");
+    QTest::addColumn<int>("preparerExit");
+    QTest::addColumn<QStringList>("programs");
+    QTest::addColumn<bool>("notBootable");
+    QTest::newRow("destination not a folder") << false << true << true << true << QByteArray() << 0 << QStringList {}
+                                              << false;
+    QTest::newRow("plain clone") << true << false << true << true << QByteArray() << 0 << QStringList {} << false;
+    QTest::newRow("ext4 to ext4, boot loader installed")
+        << true << true << false << true << QByteArray() << 0 << QStringList { "mkdir", "bless" } << false;
+    QTest::newRow("ext4 to ext4, the boot-loader stand-in")
+        << true << true << false << false << QByteArray() << 0 << QStringList { "mkdir", "bless" } << true;
+    QTest::newRow("btrfs to btrfs: the preparer first")
+        << true << true << true << true << QByteArray("v3ap_o: Mount\n") << 0
+        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << false;
+    QTest::newRow("preparer reports a failure")
+        << true << true << true << true << QByteArray("v3ap_e: Mount\n") << 0
+        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << true;
+    QTest::newRow("preparer phase not completed")
+        << true << true << true << true << QByteArray("v3ap_o: Copy: Not completed\n") << 0
+        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << true;
+    QTest::newRow("preparer exits 1 printing garbage")
+        << true << true << true << true << QByteArray("\xff\xfe garbage\n") << 1
+        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << true;
+}
+
+void TestCloneBoot::steps()
+{
+    QFETCH(bool, destinationIsFolder);
+    QFETCH(bool, bootable);
+    QFETCH(bool, btrfs);
+    QFETCH(bool, blessWorks);
+    QFETCH(QByteArray, preparerOutput);
+    QFETCH(int, preparerExit);
+    QFETCH(QStringList, programs);
+    QFETCH(bool, notBootable);
+    TempTree tree(QStringLiteral("cloneboot"));
+    const QString source = tree.filePath(QStringLiteral("source"));
+    const QString dest = tree.filePath(QStringLiteral("dest"));
+    QVERIFY(QDir().mkpath(source));
+    if (destinationIsFolder)
+        QVERIFY(QDir().mkpath(dest));
+    FakeTools tools;
+    tools.btrfs = btrfs;
+    tools.blessWorks = blessWorks;
+    tools.preparer = { true, preparerExit, preparerOutput };
+    m_messages.clear();
+    QList<QStringList> observed;
+    tools.onRun = [&observed](const QStringList& argv) { observed << argv; };
+    const bool result = CloneBootSteps::prepare(tools, source, dest, bootable,
+        [this](const QString& text, quint64 options) { m_messages << qMakePair(text, options); });
+    QCOMPARE(tools.programs(), programs);
+    QCOMPARE(result, notBootable);
+    // Every command a step runs is reported (the stand-in boot loader runs none).
+    QList<QStringList> commands = tools.calls;
+    commands.removeIf([](const QStringList& c) { return c.value(0) == QLatin1String("bless"); });
+    QCOMPARE(observed, commands);
+    if (programs.contains(QStringLiteral("qv3_apfs_preparer")))
+        QCOMPARE(tools.calls.first(), QStringList({ "/opt/app/qv3_apfs_preparer", source, dest }));
+    if (programs.contains(QStringLiteral("mkdir")))
+        QVERIFY(QFileInfo(dest + QStringLiteral("/boot")).isDir());
+    bool warned = false;
+    for (const auto& m : m_messages)
+        warned = warned || m.first.endsWith(QLatin1String("Clone will not be bootable."));
+    QCOMPARE(warned, notBootable);
+}
+
+void TestCloneBoot::libraryCacheOnlyForANewEnoughSystem()
+{
+    for (const qint64 version : { qint64(0), qint64(101206), qint64(101507) }) {
+        FakeTools tools;
+        tools.destVersion = version;
+        CloneBootSteps::finish(tools, QStringLiteral("/mnt/dest"), [](const QString&, quint64) { });
+        if (version >= 101300)
+            QCOMPARE(tools.calls, QList<QStringList>({ { "/sbin/ldconfig", "-r", "/mnt/dest" } }));
+        else
+            QVERIFY2(tools.calls.isEmpty(), qPrintable(QString::number(version)));
+    }
+}
+
+void TestCloneBoot::preparerLines()
+{
+    struct Row
+    {
+        QByteArray line;
+        QString text; // empty: nothing logged
+        bool failure;
+    };
+    const QList<Row> rows {
+        { "v3ap_e: Mount", "Mount: Failed ", true },
+        { "v3ap_o: X", "X: Succeeded ", false },
+        { "v3ap_p: Copying", "Copying", false },
+        { "v3ap_d: debug", "", false },
+        { "v3ap_i: info", "", false },
+        { "v3ap_e:", "", false },
+        { "12345", "", false },
+    };
+    for (const Row& row : rows) {
+        QString logged;
+        const bool failure = CloneBootSteps::preparerLine(row.line, [&logged](const QString& t, quint64) { logged = t; });
+        QVERIFY2(logged == row.text, row.line.constData());
+        QVERIFY2(failure == row.failure, row.line.constData());
+    }
+}
+
+QTEST_MAIN(TestCloneBoot)
+#include "tst_cloneboot.moc"
