@@ -87,11 +87,6 @@ void ProjectRun::catchStopSignals()
     sigaction(SIGINT, &sa, nullptr);
 }
 
-int ProjectRun::stopSignalFd()
-{
-    return g_signalSocket[0];
-}
-
 void ProjectRun::watchStopSignals()
 {
     if (g_signalSocket[0] < 0)
