@@ -1,5 +1,6 @@
 #include "ArchiveDescribe.h"
 
+#include "DriverText.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupItem.h"
 #include "platform/NameCodec.h"
@@ -164,16 +165,7 @@ QByteArray ArchiveDescribe::escape(const QString& text)
 int ArchiveDescribe::exec()
 {
     const QString backups = m_options.workspace + QStringLiteral("/Backups");
-    std::vector<QByteArray> files;
-    if (DIR* dir = ::opendir(NameCodec::encode(backups).constData())) {
-        while (struct dirent* e = ::readdir(dir)) {
-            const QByteArray name(e->d_name);
-            if (name.endsWith(".bif") && name.size() > 4)
-                files.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    std::sort(files.begin(), files.end());
+    const std::vector<QByteArray> files = DriverText::bifFiles(backups);
 
     QString matchedFile;
     int matches = 0;

@@ -2,6 +2,7 @@
 
 #include "ArgvOutFile.h"
 #include "DriverShellServices.h"
+#include "DriverText.h"
 #include "DriverUiPrompts.h"
 #include "ProjectRun.h"
 #include "archive/CBackup.h"
@@ -38,11 +39,7 @@ void err(const QString& text)
     std::fflush(stderr);
 }
 
-QString oneLine(QString text)
-{
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text.trimmed();
-}
+using DriverText::oneLine;
 
 struct StoredProject
 {
@@ -53,16 +50,7 @@ struct StoredProject
 
 std::vector<StoredProject> storedProjects(const QString& backups)
 {
-    std::vector<QByteArray> files;
-    if (DIR* dir = ::opendir(NameCodec::encode(backups).constData())) {
-        while (struct dirent* e = ::readdir(dir)) {
-            const QByteArray name(e->d_name);
-            if (name.endsWith(".bif") && name.size() > 4)
-                files.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    std::sort(files.begin(), files.end());
+    const std::vector<QByteArray> files = DriverText::bifFiles(backups);
     std::vector<StoredProject> out;
     for (const QByteArray& f : files) {
         const QString file = NameCodec::decode(f);

@@ -2,6 +2,7 @@
 
 #include "DriverBackup3Controller.h"
 #include "DriverShellServices.h"
+#include "DriverText.h"
 #include "DriverUiPrompts.h"
 #include "platform/AppPaths.h"
 #include "platform/NameCodec.h"
@@ -40,19 +41,8 @@ void onStopSignal(int signal)
     errno = saved;
 }
 
-void printToStderr(const QString& text)
-{
-    const QByteArray bytes = NameCodec::encode(QStringLiteral("kv-run-project: ") + text) + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
-
-QString oneLine(QString text)
-{
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text.trimmed();
-}
+using DriverText::oneLine;
+using DriverText::printToStderr;
 
 } // namespace
 

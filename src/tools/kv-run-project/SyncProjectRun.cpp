@@ -1,6 +1,7 @@
 #include "SyncProjectRun.h"
 
 #include "DriverShellServices.h"
+#include "DriverText.h"
 #include "DriverUiPrompts.h"
 #include "ProjectRun.h"
 #include "platform/AppPaths.h"
@@ -33,19 +34,8 @@
 
 namespace {
 
-void printToStderr(const QString& text)
-{
-    const QByteArray bytes = NameCodec::encode(QStringLiteral("kv-run-project: ") + text) + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
-
-QString oneLine(QString text)
-{
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text.trimmed();
-}
+using DriverText::oneLine;
+using DriverText::printToStderr;
 
 // The pane as the driver has it: no window; the clone pre-flight check gives its verdict, writes
 // the run card's flags and prints "verdict: <text>".

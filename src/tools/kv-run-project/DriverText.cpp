@@ -1,0 +1,40 @@
+#include "DriverText.h"
+
+#include "platform/NameCodec.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <dirent.h>
+
+namespace DriverText {
+
+void printToStderr(const QString& text)
+{
+    const QByteArray bytes = NameCodec::encode(QStringLiteral("kv-run-project: ") + text) + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text.trimmed();
+}
+
+std::vector<QByteArray> bifFiles(const QString& backups)
+{
+    std::vector<QByteArray> files;
+    if (DIR* dir = ::opendir(NameCodec::encode(backups).constData())) {
+        while (struct dirent* e = ::readdir(dir)) {
+            const QByteArray name(e->d_name);
+            if (name.endsWith(".bif") && name.size() > 4)
+                files.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace DriverText

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+// Small pieces every kit of the driver prints or reads with.
+namespace DriverText {
+
+// "kv-run-project: <text>" on standard error, the text's bytes as they are.
+void printToStderr(const QString& text);
+// The text on one line, for the driver's last line.
+QString oneLine(QString text);
+// The project files (*.bif) of a Backups folder, raw names in byte order.
+std::vector<QByteArray> bifFiles(const QString& backups);
+
+} // namespace DriverText
