@@ -19,6 +19,7 @@ math(EXPR KV_BUILD_NUMBER_DEFAULT
 set(KV_BUILD_NUMBER "${KV_BUILD_NUMBER_DEFAULT}" CACHE STRING "Build number of the application and its agent")
 
 # Info.plist of the application and of its agent, with the version of this CMake project.
+include(${CMAKE_CURRENT_LIST_DIR}/KvSystemExcludes.cmake)
 configure_file("${CMAKE_SOURCE_DIR}/resources/Info.plist.in" "${KV_CONTENTS_DIR}/Info.plist" @ONLY)
 configure_file("${CMAKE_SOURCE_DIR}/resources/QVP3Launcher-Info.plist.in"
                "${KV_LAUNCHER_CONTENTS_DIR}/Info.plist" @ONLY)
@@ -33,3 +34,4 @@ file(GLOB KV_PLAIN_RESOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/resources/*.
 foreach(res IN LISTS KV_PLAIN_RESOURCES)
   configure_file("${res}" "${KV_RESOURCES_DIR}/" COPYONLY)
 endforeach()
+configure_file("${CMAKE_SOURCE_DIR}/resources/ParamProc.plist.in" "${KV_RESOURCES_DIR}/ParamProc.plist" @ONLY)

@@ -3,6 +3,8 @@
 
 set(KV_ENGINE_LIBS kv_platform kv_utilities kv_projects kv_archive kv_snapshot kv_sync)
 set(KV_ALL_LIBS ${KV_ENGINE_LIBS} kv_dialogs kv_shell kv_panes_backup kv_panes_sync)
+# Tests and their helper programs also reach the agent's library.
+set(KV_TEST_LIBS ${KV_ALL_LIBS} kv_agent)
 
 # kv_existing(<out> <targets>...): the targets of the list that exist.
 function(kv_existing out)
@@ -50,13 +52,15 @@ endfunction()
 #   // kv-test: tsan=src/projects/IProcessCard.cpp
 # tsan= also builds the test, with the named sources compiled in, under ThreadSanitizer
 # as <name>_tsan (label tsan).
+#   // kv-test: xvfb
+# xvfb runs the test under an X server of its own (tests/support/xvfb-test.sh), on the xcb platform.
 #   // kv-test: asan=src/utilities/IVolumeBase.cpp
 # asan= also builds the test as <name>_asan (its labels plus asan, its fixtures, locks and
 # serial) with the named sources
 # compiled in under AddressSanitizer; the rest comes from the usual libraries.
 # Every prog_*.cpp below the folder becomes a helper program in tests/bin.
 function(kv_add_tests dir)
-  kv_existing(all_libs ${KV_ALL_LIBS})
+  kv_existing(all_libs ${KV_TEST_LIBS})
   file(GLOB_RECURSE progs CONFIGURE_DEPENDS "${dir}/prog_*.cpp")
   foreach(p IN LISTS progs)
     get_filename_component(pname "${p}" NAME_WE)
@@ -79,6 +83,7 @@ function(kv_add_tests dir)
     set(serial OFF)
     set(tsan_sources)
     set(asan_sources)
+    set(xvfb OFF)
     foreach(line IN LISTS directives)
       string(REGEX REPLACE "^// kv-test:[ ]*" "" line "${line}")
       string(REPLACE " " ";" words "${line}")
@@ -97,6 +102,8 @@ function(kv_add_tests dir)
           list(APPEND locks ${f})
         elseif(w STREQUAL "serial")
           set(serial ON)
+        elseif(w STREQUAL "xvfb")
+          set(xvfb ON)
         elseif(w MATCHES "^tsan=(.*)$")
           string(REPLACE "," ";" f "${CMAKE_MATCH_1}")
           list(APPEND tsan_sources ${f})
@@ -113,7 +120,11 @@ function(kv_add_tests dir)
     if(KV_TEST_PROGRAMS)
       add_dependencies(${tname} ${KV_TEST_PROGRAMS})
     endif()
-    add_test(NAME ${tname} COMMAND ${tname})
+    if(xvfb)
+      add_test(NAME ${tname} COMMAND /bin/sh "${CMAKE_SOURCE_DIR}/tests/support/xvfb-test.sh" $<TARGET_FILE:${tname}>)
+    else()
+      add_test(NAME ${tname} COMMAND ${tname})
+    endif()
     # Windows are drawn on a fixed 1440x900 screen at 96 dpi unless the test names its own platform.
     set(kv_qpa "QT_QPA_PLATFORM=offscreen")
     if("gui" IN_LIST labels)

@@ -155,7 +155,7 @@ struct SpawnSetup
     }
 };
 
-void setUpAttributes(posix_spawnattr_t* attr, bool newSession)
+void setUpAttributes(posix_spawnattr_t* attr, bool newSession, pid_t group)
 {
     sigset_t none;
     sigemptyset(&none);
@@ -172,7 +172,7 @@ void setUpAttributes(posix_spawnattr_t* attr, bool newSession)
         flags |= POSIX_SPAWN_SETSID; // also leader of a new process group
     } else {
         flags |= POSIX_SPAWN_SETPGROUP;
-        posix_spawnattr_setpgroup(attr, 0);
+        posix_spawnattr_setpgroup(attr, group > 0 ? group : 0);
     }
     posix_spawnattr_setflags(attr, flags);
 }
@@ -239,6 +239,14 @@ void Subprocess::setEndOfStreamHandler(std::function<void()> h)
 {
     m_endHandler = std::move(h);
 }
+void Subprocess::setStdoutEndHandler(std::function<void()> h)
+{
+    m_stdoutEndHandler = std::move(h);
+}
+void Subprocess::setStderrEndHandler(std::function<void()> h)
+{
+    m_stderrEndHandler = std::move(h);
+}
 
 bool Subprocess::start(const Options& options, QString* error)
 {
@@ -259,14 +267,16 @@ bool Subprocess::start(const Options& options, QString* error)
     if (path.empty())
         return fail(tr("The program “%1” was not found.").arg(options.program));
 
-    const bool stdinPipe = !options.standardInput.isEmpty() || options.keepStdinOpen;
+    const bool stdinFromFd = options.stdinFd >= 0;
+    const bool stdoutToFd = options.stdoutFd >= 0;
+    const bool stdinPipe = !stdinFromFd && (!options.standardInput.isEmpty() || options.keepStdinOpen);
     int in[2] = { -1, -1 }, out[2] = { -1, -1 }, err[2] = { -1, -1 };
     auto closeAll = [&] {
         for (int* fds : { in, out, err })
             for (int i = 0; i < 2; ++i)
                 closeFd(fds[i]);
     };
-    if ((stdinPipe && ::pipe2(in, O_CLOEXEC) != 0) || ::pipe2(out, O_CLOEXEC) != 0
+    if ((stdinPipe && ::pipe2(in, O_CLOEXEC) != 0) || (!stdoutToFd && ::pipe2(out, O_CLOEXEC) != 0)
         || (!options.mergeStderr && ::pipe2(err, O_CLOEXEC) != 0)) {
         const int e = errno;
         closeAll();
@@ -275,19 +285,22 @@ bool Subprocess::start(const Options& options, QString* error)
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 
     SpawnSetup setup;
-    if (stdinPipe)
+    if (stdinFromFd)
+        posix_spawn_file_actions_adddup2(&setup.actions, options.stdinFd, STDIN_FILENO);
+    else if (stdinPipe)
         posix_spawn_file_actions_adddup2(&setup.actions, in[0], STDIN_FILENO);
     else
         posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&setup.actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&setup.actions, options.mergeStderr ? out[1] : err[1], STDERR_FILENO);
+    const int outFd = stdoutToFd ? options.stdoutFd : out[1];
+    posix_spawn_file_actions_adddup2(&setup.actions, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, options.mergeStderr ? outFd : err[1], STDERR_FILENO);
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
     std::string cwd;
     if (!options.workingDirectory.isEmpty()) {
         cwd = encodeName(options.workingDirectory);
         posix_spawn_file_actions_addchdir_np(&setup.actions, cwd.c_str());
     }
-    setUpAttributes(&setup.attr, options.newSession);
+    setUpAttributes(&setup.attr, options.newSession, options.newSession ? 0 : options.joinProcessGroup);
 
     std::vector<char*> argvp = pointers(argv);
     std::vector<char*> envp = pointers(env);
@@ -303,6 +316,7 @@ bool Subprocess::start(const Options& options, QString* error)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pid = pid;
+        m_pgid = (!options.newSession && options.joinProcessGroup > 0) ? options.joinProcessGroup : pid;
         m_started = true;
     }
     m_pidfd = openPidfd(pid);
@@ -310,9 +324,10 @@ bool Subprocess::start(const Options& options, QString* error)
     closeFd(out[1]);
     closeFd(err[1]);
 
-    startReader(out[0], m_stdoutHandler);
+    if (!stdoutToFd)
+        startReader(out[0], m_stdoutHandler, m_stdoutEndHandler);
     if (!options.mergeStderr)
-        startReader(err[0], m_stderrHandler);
+        startReader(err[0], m_stderrHandler, m_stderrEndHandler);
 
     if (stdinPipe) {
         m_stdinFd = in[1];
@@ -337,19 +352,22 @@ pid_t Subprocess::pid() const
 
 pid_t Subprocess::processGroup() const
 {
-    return pid();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_pgid;
 }
 
-void Subprocess::startReader(int fd, ChunkHandler handler)
+void Subprocess::startReader(int fd, ChunkHandler handler, std::function<void()> endHandler)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_openPipes;
     }
-    m_readers.emplace_back([this, fd, handler = std::move(handler)] { readerLoop(fd, handler); });
+    m_readers.emplace_back([this, fd, handler = std::move(handler), endHandler = std::move(endHandler)] {
+        readerLoop(fd, handler, endHandler);
+    });
 }
 
-void Subprocess::readerLoop(int fd, ChunkHandler handler)
+void Subprocess::readerLoop(int fd, ChunkHandler handler, const std::function<void()>& endHandler)
 {
     std::vector<char> buffer(ReadChunkSize);
     for (;;) {
@@ -378,6 +396,8 @@ void Subprocess::readerLoop(int fd, ChunkHandler handler)
     ::close(fd);
     if (m_endHandler)
         m_endHandler();
+    if (endHandler)
+        endHandler();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         --m_openPipes;
@@ -585,11 +605,12 @@ bool Subprocess::exitedNormally() const
 
 void Subprocess::signalGroup(int sig)
 {
-    // The leader stays a zombie until finish(), so its group id cannot have been reused.
+    // The child stays a zombie until finish() and keeps its group in use meanwhile, so the group
+    // id cannot have been reused (also when it joined another member's group).
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_started || m_reaped || m_pid <= 0)
         return;
-    ::kill(-m_pid, sig);
+    ::kill(-(m_pgid > 0 ? m_pgid : m_pid), sig);
 }
 
 void Subprocess::terminate()
@@ -727,7 +748,7 @@ pid_t Subprocess::startDetached(const Options& options, QString* error)
         cwd = encodeName(options.workingDirectory);
         posix_spawn_file_actions_addchdir_np(&setup.actions, cwd.c_str());
     }
-    setUpAttributes(&setup.attr, true);
+    setUpAttributes(&setup.attr, true, 0);
     std::vector<char*> argvp = pointers(argv);
     std::vector<char*> envp = pointers(env);
     pid_t pid = 0;

@@ -33,6 +33,14 @@ public:
         bool keepStdinOpen = false;
         bool mergeStderr = false; // stderr into the stdout pipe
         bool newSession = false; // setsid: no controlling terminal (also a new group)
+        // Pipe chains: standard input read from this descriptor (the previous member's output)
+        // instead of a pipe or /dev/null; standard output written to this descriptor instead of
+        // a pipe (no output reader then); the process group to join (the first member's) instead
+        // of a new one, so that one signal to that group stops the whole chain. -1 / 0: unused.
+        // The caller keeps and closes its descriptors after start().
+        int stdinFd = -1;
+        int stdoutFd = -1;
+        pid_t joinProcessGroup = 0;
     };
 
     // Called on a reader thread with at most 20,000 bytes at a time.
@@ -62,6 +70,9 @@ public:
     void setStderrHandler(ChunkHandler h);
     // Called once per pipe when it reaches end of data (on that pipe's reader thread).
     void setEndOfStreamHandler(std::function<void()> h);
+    // The same for one stream only (called after the common handler, on that stream's thread).
+    void setStdoutEndHandler(std::function<void()> h);
+    void setStderrEndHandler(std::function<void()> h);
 
     bool start(const Options& options, QString* error = nullptr);
     pid_t pid() const;
@@ -106,8 +117,8 @@ public:
     static std::vector<std::string> encodeArguments(const QString& program, const QStringList& arguments);
 
 private:
-    void startReader(int fd, ChunkHandler handler);
-    void readerLoop(int fd, ChunkHandler handler);
+    void startReader(int fd, ChunkHandler handler, std::function<void()> endHandler);
+    void readerLoop(int fd, ChunkHandler handler, const std::function<void()>& endHandler);
     bool pollExited(); // waitid(WNOWAIT): records the status, keeps the zombie
     bool waitExited(int timeoutMs);
     bool waitReaders(int timeoutMs);
@@ -121,10 +132,13 @@ private:
     ChunkHandler m_stdoutHandler;
     ChunkHandler m_stderrHandler;
     std::function<void()> m_endHandler;
+    std::function<void()> m_stdoutEndHandler;
+    std::function<void()> m_stderrEndHandler;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     pid_t m_pid = 0;
+    pid_t m_pgid = 0;
     int m_pidfd = -1;
     int m_wakeFd = -1;
     int m_stdinFd = -1;

@@ -7,6 +7,8 @@
 #include "projects/ILocation.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/IRunLog.h"
+#include "utilities/LogOptions.h"
+#include "utilities/RsyncExcludes.h"
 
 #include <QFile>
 #include <cerrno>
@@ -147,6 +149,23 @@ void IProject::setExcludesTmpFileNameCustom(const QString& custom, const QString
             removeFile(_systemExcludesTmpFileName);
         _systemExcludesTmpFileName = system;
     }
+}
+
+bool IProject::saveCustomExcludeLines(const QList<QByteArray>& lines, const QString& folder)
+{
+    if (lines.isEmpty() || folder.isEmpty()) {
+        removeExcludesTmpFileNameCustom(true, false);
+        return false;
+    }
+    QString error;
+    const QString file = RsyncExcludes::writeFile(folder, lines, &error);
+    if (file.isNull()) {
+        removeExcludesTmpFileNameCustom(true, false);
+        processMessage(error, LogWord::ProjectWindowRunLog, this);
+        return false;
+    }
+    setExcludesTmpFileNameCustom(file, QString());
+    return true;
 }
 
 void IProject::removeExcludesTmpFileNameCustom(bool custom, bool system)

@@ -44,6 +44,9 @@ public:
         GTC_UNKNOWN = 0,
         GTC_BACKUP = 1,
         GTC_RESTORE = 2,
+        GTC_SYNHRONIZATION = 3,
+        GTC_CLONING = 4,
+        GTC_BOOTABLE_CLONING = 5,
         GTC_BACKUP3 = 6
     };
 
@@ -102,6 +105,10 @@ public:
     QString systemExcludesTmpFileName() const { return _systemExcludesTmpFileName; }
     // Deletes the chosen recorded files; a name is forgotten only once its file is gone.
     void removeExcludesTmpFileNameCustom(bool custom, bool system);
+    // Writes the custom exclude file of a run (the lines, in the private temporary folder) and
+    // records it. Without lines or folder no file stays recorded; a write failure is reported
+    // through processMessage. True when the file was written.
+    bool saveCustomExcludeLines(const QList<QByteArray>& lines, const QString& folder);
 
     // Which system exclude list the kind uses (the path utilities' list types).
     virtual int systemExcludeListType() const;

@@ -96,3 +96,35 @@ QDateTime nextProcessDate(const QDateTime& nowIn, CBSchedIntervalType type, unsi
         return {};
     }
 }
+
+void scheduleNumbers(const QDateTime& now, int* W, int* D, int* H, int* M)
+{
+    const QDateTime local = now.toLocalTime();
+    *W = local.date().dayOfWeek() % 7; // Qt counts Sunday as 7
+    *D = local.date().day();
+    *H = local.time().hour();
+    *M = local.time().minute();
+}
+
+bool isScheduledRunDue(const QDateTime& now, bool scheduled, bool startIfLate, const QDateTime& nextDate,
+    const std::function<QDateTime(const QDateTime&)>& nextFrom,
+    const std::function<void(const QDateTime&)>& storeNext)
+{
+    if (!scheduled || !now.isValid())
+        return false;
+    QDateTime next = nextDate;
+    if (!next.isValid()) {
+        next = nextFrom(now);
+        storeNext(next);
+        if (!next.isValid())
+            return false;
+    }
+    if (startIfLate)
+        return now > next;
+    const double minutes = double(next.msecsTo(now)) / 1000.0 / 60.0;
+    if (minutes > 0 && minutes < 10)
+        return true;
+    if (minutes >= 10)
+        storeNext(nextFrom(now));
+    return false;
+}

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <cstdint>
+#include <functional>
 
 // How a project is scheduled; stored in the project files as its number.
 enum CBSchedIntervalType : int
@@ -28,3 +29,15 @@ QDateTime nextProcessDate(
 // The same, computed from the given moment instead of the clock.
 QDateTime nextProcessDate(const QDateTime& now, CBSchedIntervalType type, unsigned monthDay, int weekDayMask,
     unsigned HH, unsigned MM, unsigned minutes);
+
+// The week day (0 Sunday), day of month, hour and minute of a moment in local time, as the
+// schedule passes read them ("%w %d %H %M").
+void scheduleNumbers(const QDateTime& now, int* W, int* D, int* H, int* M);
+
+// The schedule due test every project kind uses. Not scheduled or no moment: not due. A missing
+// next date is computed from now (nextFrom) and stored (storeNext) first. With start-if-late a
+// project is due any time after its next date; without, only within the ten minutes after it,
+// and a project ten or more minutes late gets a new next date from now and is skipped.
+bool isScheduledRunDue(const QDateTime& now, bool scheduled, bool startIfLate, const QDateTime& nextDate,
+    const std::function<QDateTime(const QDateTime&)>& nextFrom,
+    const std::function<void(const QDateTime&)>& storeNext);

@@ -1,6 +1,7 @@
 #include "snapshot/B3ExcludeFile.h"
 
 #include "platform/NameCodec.h"
+#include "utilities/RsyncExcludes.h"
 
 #include <QCoreApplication>
 #include <cerrno>
@@ -37,20 +38,6 @@ QByteArray B3ExcludeFile::ruleForPath(const QString& source, const QString& path
     return NameCodec::encode(QLatin1Char('/') + folderName + QLatin1Char('/') + relative);
 }
 
-QByteArray B3ExcludeFile::shieldRule(const QByteArray& rule)
-{
-    if (!rule.contains('*') && !rule.contains('?') && !rule.contains('['))
-        return rule;
-    QByteArray out;
-    out.reserve(rule.size() * 2);
-    for (char c : rule) {
-        if (c == '\\' || c == '*' || c == '?' || c == '[' || c == ']')
-            out.append('\\');
-        out.append(c);
-    }
-    return out;
-}
-
 B3ExcludeFile::Rules B3ExcludeFile::rulesForSource(
     const QString& source, const QStringList& excludePathList, const QStringList& extraPaths)
 {
@@ -60,7 +47,7 @@ B3ExcludeFile::Rules B3ExcludeFile::rulesForSource(
         const QByteArray rule = ruleForPath(source, path);
         if (rule.isEmpty())
             return;
-        const QByteArray shielded = shieldRule(rule);
+        const QByteArray shielded = RsyncExcludes::shieldRule(rule);
         if (seen.contains(shielded))
             return;
         seen.append(shielded);
@@ -75,55 +62,4 @@ B3ExcludeFile::Rules B3ExcludeFile::rulesForSource(
     for (const QString& path : extraPaths)
         add(path);
     return rules;
-}
-
-QString B3ExcludeFile::writeFile(const QString& folder, const QList<QByteArray>& lines, QString* error)
-{
-    auto fail = [&](const QString& why) {
-        if (error)
-            *error = why;
-        return QString();
-    };
-    if (folder.isEmpty())
-        return fail(
-            QCoreApplication::translate("Localizable", "No temporary folder for the exclusion file."));
-    QByteArray templ = NameCodec::encode(folder);
-    if (!templ.endsWith('/'))
-        templ.append('/');
-    templ.append("XXXXXX.custom.txt");
-    const int fd = ::mkstemps(templ.data(), 11);
-    if (fd < 0)
-        return fail(
-            QCoreApplication::translate("Localizable", "The exclusion file cannot be created in \"%1\": %2")
-                .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
-    QByteArray content;
-    for (const QByteArray& line : lines) {
-        content.append(line);
-        content.append('\n');
-    }
-    const char* p = content.constData();
-    qsizetype left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = errno;
-            ::close(fd);
-            ::unlink(templ.constData());
-            return fail(
-                QCoreApplication::translate("Localizable", "The exclusion file \"%1\" cannot be written: %2")
-                    .arg(NameCodec::decode(templ), QString::fromLocal8Bit(std::strerror(err))));
-        }
-        p += n;
-        left -= n;
-    }
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(templ.constData());
-        return fail(
-            QCoreApplication::translate("Localizable", "The exclusion file \"%1\" cannot be written: %2")
-                .arg(NameCodec::decode(templ), QString::fromLocal8Bit(std::strerror(err))));
-    }
-    return NameCodec::decode(templ);
 }

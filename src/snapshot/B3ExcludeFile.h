@@ -14,7 +14,7 @@
 // with "#", ";", "+ " or "- " stays a literal name. Wildcard characters are escaped only in rules
 // that hold "*", "?" or "[" (rsync reads a backslash as an escape only in such rules); "{" and "}"
 // are never special. A name holding a newline cannot be one line of a file, so its rule goes on
-// the command line as its own --exclude= argument.
+// the command line as its own --exclude= argument. Escaping and the file are RsyncExcludes'.
 class B3ExcludeFile
 {
 public:
@@ -33,11 +33,4 @@ public:
 
     // The anchored rule of one path inside source; null when the path is not strictly inside it.
     static QByteArray ruleForPath(const QString& source, const QString& path);
-
-    // Escapes \ * ? [ ] with a backslash when the rule holds "*", "?" or "["; else unchanged.
-    static QByteArray shieldRule(const QByteArray& rule);
-
-    // Writes the lines, each followed by "\n", into a new file made with mkstemps
-    // ("XXXXXX.custom.txt", mode 0600) in folder. Returns its path, null on failure (*error set).
-    static QString writeFile(const QString& folder, const QList<QByteArray>& lines, QString* error = nullptr);
 };

@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QMutexLocker>
 
 IBackup3::IBackup3()
     : m_name(defaultName())
@@ -452,28 +451,12 @@ bool IBackup3::isSelected() const
 
 QString IBackup3::lastStatusString() const
 {
-    QMutexLocker lock(&m_textMutex);
-    return QString::fromUtf8(m_textInfo);
-}
-
-// Cuts UTF-8 text to at most StatusTextMaxBytes, at the end of the last whole character.
-static QByteArray cutUtf8(const QByteArray& text, int maxBytes)
-{
-    if (text.size() <= maxBytes)
-        return text;
-    int end = maxBytes;
-    // step back over continuation bytes to the lead byte of the character that would be cut
-    int lead = end;
-    while (lead > 0 && (uchar(text.at(lead)) & 0xC0) == 0x80)
-        --lead;
-    end = lead;
-    return text.left(end);
+    return m_textInfo.text();
 }
 
 void IBackup3::storeStatus(const QByteArray& utf8)
 {
-    QMutexLocker lock(&m_textMutex);
-    m_textInfo = cutUtf8(utf8, StatusTextMaxBytes);
+    m_textInfo.set(utf8);
 }
 
 void IBackup3::setUTF8StatusString(const char* text)
@@ -557,21 +540,10 @@ void IBackup3::sendTextInfo(const QString& text, qint32 type, quint8 target, QOb
 
 bool IBackup3::isTimeToProcessDate(const QDateTime& now, int, int, int, int)
 {
-    if (!m_bScheduled || !now.isValid())
-        return false;
-    if (!m_nextProcessDate.isValid()) {
-        setNextProcessDate(computeNextProcessDate(now));
-        if (!m_nextProcessDate.isValid())
-            return false;
-    }
-    if (isScheduleProcessStartIfLate())
-        return now > m_nextProcessDate;
-    const double m = double(m_nextProcessDate.msecsTo(now)) / 1000.0 / 60.0;
-    if (m > 0 && m < 10)
-        return true;
-    if (m >= 10)
-        setNextProcessDate(computeNextProcessDate(now));
-    return false;
+    return isScheduledRunDue(
+        now, m_bScheduled, isScheduleProcessStartIfLate(), m_nextProcessDate,
+        [this](const QDateTime& from) { return computeNextProcessDate(from); },
+        [this](const QDateTime& date) { setNextProcessDate(date); });
 }
 
 IBackup3Container* IBackup3::backup3Container() const

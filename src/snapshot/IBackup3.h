@@ -1,6 +1,7 @@
 #pragma once
 
 #include "projects/IProject.h"
+#include "projects/ProjectStatusText.h"
 #include "snapshot/B3ExcludeFile.h"
 #include "snapshot/B3RestoreItem.h"
 
@@ -69,7 +70,7 @@ public:
     static constexpr quint64 FilterExcludeByPattern = 16;
     static constexpr quint64 FilterIncludeByPattern = 64;
     // The status text holds at most this many bytes of UTF-8.
-    static constexpr int StatusTextMaxBytes = 2046;
+    static constexpr int StatusTextMaxBytes = ProjectStatusText::MaxBytes;
 
     IBackup3();
     ~IBackup3() override;
@@ -465,8 +466,7 @@ private:
     BDIWorkingState m_BDILastWorkingState;
     int m_DIMaxSizeType = 0;
     double m_DIMaxSizeCustomValue = 1.0;
-    mutable QMutex m_textMutex;
-    QByteArray m_textInfo; // at most StatusTextMaxBytes of UTF-8
+    ProjectStatusText m_textInfo;
 
     // ---- Disk image ----------------------------------------------------------------------------
     // Image destinations (target type 1, or 2 encrypted): the image lies in the destination folder
@@ -492,7 +492,7 @@ public:
     double getBDIMinSizeLimitInGBWithPassword(const QString& password);
     // The sheet for a new encrypted image; true when confirmed with a password.
     bool getBackupDIMaxSizeByUser(long* size, QString* password, bool* passwordInKeychain);
-    // The keychain item of the image password: "QV: <name>", kind, account = UUID.
+    // The keychain item of the image password (ProjectKeychain, shared with archive projects).
     static QString keychainServiceForName(const QString& name);
     static QString keychainItemKind(); // "Password for backup project"
     // Deletes the image password's keychain item when there is one.

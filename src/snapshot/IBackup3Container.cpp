@@ -5,6 +5,8 @@
 #include "platform/Clock.h"
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
+#include "projects/ClonerDefaults.h"
+#include "projects/ScheduleDates.h"
 #include "snapshot/B3DictKeys.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Controller.h"
@@ -325,23 +327,9 @@ void IBackup3Container::loadPreferencesFromDict(const QVariantMap& prefs)
 
 void IBackup3Container::loadApplicationValues()
 {
-    auto stringsOf = [](const QVariant& v) {
-        QStringList out;
-        if (v.typeId() == QMetaType::QVariantList)
-            for (const QVariant& e : v.toList())
-                if (e.typeId() == QMetaType::QString)
-                    out.append(e.toString());
-        return out;
-    };
-    m_defaultExcludesList = stringsOf(AppPaths::infoPlistValue(QStringLiteral("ClonerDefaultExcludes")));
-    m_defaultHiddensList = stringsOf(AppPaths::infoPlistValue(QStringLiteral("ClonerDefaultHiddens")));
-    m_defaultHiddensList += m_defaultExcludesList;
-    for (QString& entry : m_defaultHiddensList) {
-        if (entry.endsWith(QLatin1String("/*")))
-            entry.chop(2);
-        else if (entry.endsWith(QLatin1Char('/')))
-            entry.chop(1);
-    }
+    const ClonerDefaults defaults = ClonerDefaults::fromApplication();
+    m_defaultExcludesList = defaults.excludes;
+    m_defaultHiddensList = defaults.hiddens;
 }
 
 void IBackup3Container::loadBackups3FromArray(const QVariantList& array)
@@ -562,11 +550,7 @@ void IBackup3Container::scheduleProcess()
 
 void IBackup3Container::scheduleNumbers(const QDateTime& now, int* W, int* D, int* H, int* M)
 {
-    const QDateTime local = now.toLocalTime();
-    *W = local.date().dayOfWeek() % 7; // Qt counts Sunday as 7
-    *D = local.date().day();
-    *H = local.time().hour();
-    *M = local.time().minute();
+    ::scheduleNumbers(now, W, D, H, M);
 }
 
 void IBackup3Container::queueByTrigger(const std::shared_ptr<IBackup3>& project)

@@ -154,7 +154,7 @@ bool IBackup3::getBackupDIMaxSizeByUser(long* size, QString* password, bool* pas
 
 QString IBackup3::keychainServiceForName(const QString& name)
 {
-    return ProjectKeychain::itemName(name);
+    return ProjectKeychain::serviceForName(name);
 }
 
 QString IBackup3::keychainItemKind()

@@ -4,11 +4,11 @@
 #include "platform/PlistBridge.h"
 #include "platform/UuidText.h"
 #include "projects/ILocation.h"
+#include "projects/IPlaceMounter.h"
 #include "snapshot/B3DictKeys.h"
 #include "snapshot/B3Places.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
-#include "snapshot/IBackup3Mounter.h"
 #include "snapshot/IDiskImage.h"
 #include "utilities/CommonFunctions.h"
 #include "utilities/LogOptions.h"
@@ -357,21 +357,9 @@ QStringList IBackup3::customExcludeArgumentsForPass(long pass) const
 
 bool IBackup3::saveCustomExcludesIntoTmpFileForPass(long pass)
 {
-    const B3ExcludeFile::Rules rules = customExcludeRulesForPass(pass);
     IBackup3Container* container = backup3Container();
-    if (rules.lines.isEmpty() || !container) {
-        removeExcludesTmpFileNameCustom(true, false);
-        return false;
-    }
-    QString error;
-    const QString file = B3ExcludeFile::writeFile(container->tempFolderPath(), rules.lines, &error);
-    if (file.isNull()) {
-        removeExcludesTmpFileNameCustom(true, false);
-        processMessage(error, LogWord::ProjectWindowRunLog, this);
-        return false;
-    }
-    setExcludesTmpFileNameCustom(file, QString());
-    return true;
+    return saveCustomExcludeLines(
+        customExcludeRulesForPass(pass).lines, container ? container->tempFolderPath() : QString());
 }
 
 // ---- What a run asks of the project ------------------------------------------------------------
@@ -481,7 +469,7 @@ bool IBackup3::doAutomount()
 bool IBackup3::mountPlaces(bool automount)
 {
     auto tr = [](const char* text) { return QCoreApplication::translate("Localizable", text); };
-    IBackup3Mounter& mounter = IBackup3Mounter::shared();
+    IPlaceMounter& mounter = IPlaceMounter::shared();
     const qint64 mark = automount ? ILocation::FlagUnmountAfterRun : 0;
     const bool skip = automount && !isFullAutomount();
     bool ok = true;
@@ -542,7 +530,7 @@ bool IBackup3::mountPlaces(bool automount)
 
 void IBackup3::doAutoUnmount()
 {
-    IBackup3Mounter& mounter = IBackup3Mounter::shared();
+    IPlaceMounter& mounter = IPlaceMounter::shared();
     ILocation* dest = m_destLocation.get();
     if (dest && dest->isActive() && dest->isFlag(ILocation::FlagUnmountAfterRun)) {
         processMessage(QCoreApplication::translate("Localizable", "Unmounting Target volume..."),

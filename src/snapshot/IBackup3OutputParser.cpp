@@ -2,6 +2,7 @@
 
 #include "utilities/IUTF8Tool.h"
 #include "utilities/LogOptions.h"
+#include "utilities/RsyncRoleTag.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -204,19 +205,7 @@ void IBackup3OutputParser::processLineLocked(const char* line)
 {
     updateProgress();
     // "rsync: [sender] text" is classified as "rsync: text".
-    if (begins(line, "rsync: [")) {
-        const char* close = std::strchr(line + 8, ']');
-        bool word = close && close > line + 8 && close[1] == ' ';
-        for (const char* p = line + 8; word && p < close; ++p)
-            word = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z');
-        if (word) {
-            m_untagged.assign("rsync: ");
-            m_untagged.append(close + 2);
-            classify(m_untagged.c_str(), line);
-            return;
-        }
-    }
-    classify(line, line);
+    classify(RsyncRoleTag::strip(line, m_untagged), line);
 }
 
 bool IBackup3OutputParser::isBareProgressLine(const char* line) const

@@ -23,6 +23,7 @@
 #include "utilities/IUTF8Tool.h"
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
+#include "utilities/RsyncExcludes.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -285,22 +286,6 @@ void IBackup3Processor::parserKillRequest()
 
 // ---- Command lines ------------------------------------------------------------------------------
 
-QStringList IBackup3Processor::patternExcludeArguments(const QString& pattern)
-{
-    QStringList args;
-    QString text = pattern;
-    text.replace(QLatin1Char('|'), QLatin1Char('\n'));
-    for (QString item : text.split(QLatin1Char('\n'))) {
-        qsizetype i = 0;
-        while (i < item.size() && (item[i] == QLatin1Char(' ') || item[i] == QLatin1Char('\r')))
-            ++i;
-        item = item.mid(i);
-        if (!item.isEmpty())
-            args << QStringLiteral("--exclude=") + item;
-    }
-    return args;
-}
-
 QStringList IBackup3Processor::prepareTaskArgs()
 {
     QStringList args;
@@ -319,7 +304,7 @@ QStringList IBackup3Processor::prepareTaskArgs()
     if (P.saveSystemExcludesIntoTmpFileForPass(pass))
         args << QStringLiteral("--exclude-from=") + P.systemExcludesTmpFileName();
     if (P.isExcludeByPattern() && !P.getExcludePattern().isEmpty())
-        args << patternExcludeArguments(P.getExcludePattern());
+        args << RsyncExcludes::patternExcludeArguments(P.getExcludePattern());
     // Unchanged files are hard-linked to the same wrapper folder of the previous version.
     const QString link = P.linkFolderPathForPass(pass);
     if (!link.isEmpty() && _hardLinkTest)

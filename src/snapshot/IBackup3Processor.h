@@ -106,9 +106,6 @@ public:
     QStringList prepareTaskArgs();
     // The restore pass's command line: tool, options (no deletions, --info=skip1), source, target.
     QStringList prepareRestoreTaskArgs();
-    // The exclude options of the pattern text: "|" and line ends separate items, leading blanks
-    // and line ends of an item are skipped, empty items dropped.
-    static QStringList patternExcludeArguments(const QString& pattern);
 
     // ---- Destination layout and version list ----
     bool prepareDestBackupFolders(IBackup3& project);

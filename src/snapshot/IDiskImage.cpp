@@ -6,6 +6,7 @@
 #include "snapshot/Backup3VersionList.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
+#include "utilities/AGKeychain.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IFileCopier.h"
 #include "utilities/LogOptions.h"
@@ -382,8 +383,9 @@ int IDiskImage::askAndRenameExistingFilePath(const QString& filePath, const QStr
 
 void IDiskImage::storePasswordInKeychain(const QString& password) const
 {
-    if (_backup)
-        ProjectKeychain::store(_backup->name(), _backup->UUID(), password);
+    if (!_backup || password.isEmpty())
+        return;
+    ProjectKeychain::write(_backup->name(), _backup->UUID(), password);
 }
 
 bool IDiskImage::createOnDisk()
@@ -429,7 +431,7 @@ bool IDiskImage::askPassword(bool fit, QString* password)
 {
     // A password kept in the keychain is used when it matches the image's digest.
     if (_backup->isBDIPasswordInKeychain()) {
-        const QString kept = ProjectKeychain::password(_backup->name(), _backup->UUID());
+        const QString kept = ProjectKeychain::read(_backup->name(), _backup->UUID());
         if (!kept.isEmpty() && (_passwordMD5.isEmpty() || _passwordMD5.correspondsToPassword(kept))) {
             *password = kept;
             return true;

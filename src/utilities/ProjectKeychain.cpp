@@ -1,101 +1,41 @@
-#include "ProjectKeychain.h"
+#include "utilities/ProjectKeychain.h"
 
-#include "platform/MainThread.h"
 #include "utilities/AGKeychain.h"
-#include "utilities/IPasswordMD5.h"
 
-#include <QDebug>
+namespace ProjectKeychain {
 
-namespace {
-bool hasTitleAndUUID(const QString& title, const QString& UUID)
+QString serviceForName(const QString& projectName)
 {
-    if (!title.isEmpty() && !UUID.isEmpty())
-        return true;
-    qWarning().noquote() << "Title or UUID of Backup project not defined!";
-    return false;
-}
-} // namespace
-
-QString ProjectKeychain::itemName(const QString& title)
-{
-    return QStringLiteral("QV: %1").arg(title);
+    return QStringLiteral("QV: %1").arg(projectName);
 }
 
-QString ProjectKeychain::itemKind()
+QString itemKind()
 {
     return QStringLiteral("Password for backup project");
 }
 
-QString ProjectKeychain::password(const QString& title, const QString& UUID)
+bool exists(const QString& projectName, const QString& uuid)
 {
-    return AGKeychain::getPasswordFromKeychainItem(itemName(title), itemKind(), UUID);
+    return AGKeychain::checkForExistanceOfKeychainItem(serviceForName(projectName), itemKind(), uuid) > 0;
 }
 
-void ProjectKeychain::store(const QString& title, const QString& UUID, const QString& password)
+QString read(const QString& projectName, const QString& uuid)
 {
-    if (password.isEmpty())
-        return;
-    const QString name = itemName(title);
-    if (AGKeychain::checkForExistanceOfKeychainItem(name, itemKind(), UUID) > 0)
-        AGKeychain::modifyKeychainItem(name, itemKind(), UUID, password);
-    else
-        AGKeychain::addKeychainItem(name, itemKind(), UUID, password);
+    return AGKeychain::getPasswordFromKeychainItem(serviceForName(projectName), itemKind(), uuid);
 }
 
-void ProjectKeychain::remove(const QString& title, const QString& UUID)
+bool write(const QString& projectName, const QString& uuid, const QString& password)
 {
-    const QString name = itemName(title);
-    if (AGKeychain::checkForExistanceOfKeychainItem(name, itemKind(), UUID) > 0)
-        AGKeychain::deleteKeychainItem(name, itemKind(), UUID);
+    if (exists(projectName, uuid))
+        return AGKeychain::modifyKeychainItem(serviceForName(projectName), itemKind(), uuid, password);
+    return AGKeychain::addKeychainItem(serviceForName(projectName), itemKind(), uuid, password);
 }
 
-std::optional<QString> ProjectKeychain::shortcut(
-    const QString& title, const QString& UUID, bool passwordInKeychain, const IPasswordMD5* digest)
+bool remove(const QString& projectName, const QString& uuid)
 {
-    if (!passwordInKeychain || !digest)
-        return std::nullopt;
-    const QString kept = password(title, UUID);
-    if (kept.isEmpty() || !digest->correspondsToPassword(kept))
-        return std::nullopt;
-    return kept;
+    if (!exists(projectName, uuid))
+        return true;
+    return AGKeychain::deleteKeychainItem(serviceForName(projectName), itemKind(), uuid);
 }
 
-UiPrompts::ProjectPasswordAnswer ProjectKeychain::askProjectPassword(
-    const UiPrompts::ProjectPasswordRequest& request)
-{
-    if (!hasTitleAndUUID(request.title, request.UUID))
-        return {};
-    if (request.type == 1) {
-        const std::optional<QString> kept = shortcut(request.title, request.UUID, request.passwordInKeychain,
-            request.digest ? &*request.digest : nullptr);
-        if (kept) {
-            UiPrompts::ProjectPasswordAnswer answer;
-            answer.ok = true;
-            answer.password = *kept;
-            answer.passwordInKeychain = true;
-            return answer;
-        }
-    }
-    UiPrompts::ProjectPasswordAnswer answer;
-    {
-        ModalDepthGuard modal;
-        answer = UiPrompts::shared().askProjectPassword(request);
-    }
-    if (answer.ok && answer.passwordInKeychain)
-        store(request.title, request.UUID, answer.password);
-    return answer;
-}
-
-UiPrompts::ImageCreationAnswer ProjectKeychain::askNewImage(const UiPrompts::ImageCreationRequest& request)
-{
-    if (!hasTitleAndUUID(request.title, request.UUID))
-        return {};
-    UiPrompts::ImageCreationAnswer answer;
-    {
-        ModalDepthGuard modal;
-        answer = UiPrompts::shared().askNewImage(request);
-    }
-    if (answer.ok && answer.passwordInKeychain)
-        store(request.title, request.UUID, answer.password);
-    return answer;
-}
+} // namespace ProjectKeychain

@@ -7,6 +7,7 @@
 #include "shell/dialogs/IPasswordInputDialog.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
 #include "utilities/ProjectKeychain.h"
+#include "utilities/ProjectPasswordPrompt.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -39,15 +40,15 @@ private Q_SLOTS:
             d->verifyField()->insert(password);
             d->okButton()->click();
         });
-        QVERIFY(ProjectKeychain::askProjectPassword(request).ok);
-        QCOMPARE(ProjectKeychain::password(request.title, request.UUID), password);
+        QVERIFY(ProjectPasswordPrompt::askProjectPassword(request).ok);
+        QCOMPARE(ProjectKeychain::read(request.title, request.UUID), password);
 
         // a restore with the project's digest: no window at all
         request.type = 1;
         request.digest = IPasswordMD5::createWithPassword(password);
         {
             ScriptedUiPrompts none;
-            const UiPrompts::ProjectPasswordAnswer a = ProjectKeychain::askProjectPassword(request);
+            const UiPrompts::ProjectPasswordAnswer a = ProjectPasswordPrompt::askProjectPassword(request);
             QVERIFY(a.ok);
             QCOMPARE(a.password, password);
         }
@@ -57,7 +58,7 @@ private Q_SLOTS:
         const Subprocess::Result cleared
             = keyring.secretTool({ QStringLiteral("clear"), QStringLiteral("account"), request.UUID });
         QVERIFY2(cleared.succeeded(), cleared.err.constData());
-        QVERIFY(ProjectKeychain::password(request.title, request.UUID).isEmpty());
+        QVERIFY(ProjectKeychain::read(request.title, request.UUID).isEmpty());
         QString note;
         whenOpen<IPasswordInputDialog>([&](IPasswordInputDialog* d) {
             d->passwordField()->insert(QStringLiteral("Passwort"));
@@ -67,12 +68,12 @@ private Q_SLOTS:
             d->passwordField()->insert(password);
             d->okButton()->click();
         });
-        const UiPrompts::ProjectPasswordAnswer a = ProjectKeychain::askProjectPassword(request);
+        const UiPrompts::ProjectPasswordAnswer a = ProjectPasswordPrompt::askProjectPassword(request);
         UiPrompts::setShared(nullptr);
         QCOMPARE(note, QStringLiteral("Passwords do not match"));
         QVERIFY(a.ok);
         QCOMPARE(a.password, password);
-        QCOMPARE(ProjectKeychain::password(request.title, request.UUID), password); // written again
+        QCOMPARE(ProjectKeychain::read(request.title, request.UUID), password); // written again
     }
 };
 

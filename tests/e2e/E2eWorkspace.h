@@ -61,6 +61,7 @@ struct ProjectPlan
     QString uuid = newUUID();
     QStringList sources; // full paths; tags 1, 2, ...
     QString destination; // full path
+    QString destinationVolumeUUID; // stored with the destination when not empty
     bool admin = false;
     long keep = 0; // thinning by number when > 0
     QString excludePattern; // exclude-by-pattern when not empty
@@ -81,8 +82,12 @@ inline QVariantMap projectDict(const ProjectPlan& s)
         sources.append(locationDict(s.sources.at(i), i + 1));
     p.insert(QStringLiteral("Sources"), sources);
     p.insert(QStringLiteral("TagForSrcLocations"), qint64(s.sources.size()));
-    if (!s.destination.isEmpty())
-        p.insert(QStringLiteral("Destination"), locationDict(s.destination));
+    if (!s.destination.isEmpty()) {
+        QVariantMap destination = locationDict(s.destination);
+        if (!s.destinationVolumeUUID.isEmpty())
+            destination.insert(QStringLiteral("VolumeUUID"), s.destinationVolumeUUID);
+        p.insert(QStringLiteral("Destination"), destination);
+    }
     QVariantMap schedule;
     schedule.insert(QStringLiteral("UseScheduled"), s.scheduled);
     if (s.scheduled) {

@@ -5,6 +5,7 @@
 #include "platform/NameCodec.h"
 #include "platform/Subprocess.h"
 #include "snapshot/B3ExcludeFile.h"
+#include "utilities/RsyncExcludes.h"
 
 #include <QtTest>
 #include <filesystem>
@@ -93,7 +94,7 @@ void TestB3ExcludeFile::realRsyncSkipsExactlyTheExcludedPaths()
     QCOMPARE(rules.arguments.size(), 1); // the newline name
     TempTree tmp(QStringLiteral("b3excltmp"));
     QString error;
-    const QString file = B3ExcludeFile::writeFile(tmp.path(), rules.lines, &error);
+    const QString file = RsyncExcludes::writeFile(tmp.path(), rules.lines, &error);
     QVERIFY2(!file.isNull(), qPrintable(error));
     QVERIFY(file.endsWith(QLatin1String(".custom.txt")));
     QCOMPARE(QFileInfo(file).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
@@ -171,7 +172,7 @@ void TestB3ExcludeFile::lines()
 void TestB3ExcludeFile::unwritableFolderIsAClearError()
 {
     QString error;
-    QVERIFY(B3ExcludeFile::writeFile(QStringLiteral("/nonexistent/folder"), { "/P/x" }, &error).isNull());
+    QVERIFY(RsyncExcludes::writeFile(QStringLiteral("/nonexistent/folder"), { "/P/x" }, &error).isNull());
     QVERIFY(error.contains(QLatin1String("/nonexistent/folder")));
 }
 

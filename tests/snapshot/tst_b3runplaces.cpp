@@ -2,6 +2,7 @@
 
 #include "FakeBackup3Engine.h"
 #include "FakeLocationServices.h"
+#include "FakePlaceMounter.h"
 #include "KvTest.h"
 #include "RecordingBackup3Controller.h"
 #include "RecordingShellServices.h"
@@ -10,7 +11,6 @@
 #include "projects/ILocation.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
-#include "snapshot/IBackup3Mounter.h"
 #include "utilities/ICommon.h"
 #include "utilities/LogOptions.h"
 
@@ -30,41 +30,6 @@ QVariantMap place(const QString& mountPoint, const QString& inner, const QString
         { "VolumeUUID", uuid }, { "MountPoint", mountPoint }, { "DeviceType", type }, { "Automount", false },
         { "Tag", tag }, { "Removable", type == 1 } };
 }
-
-// Records what a project asks to mount and unmount; a mount succeeds when told so.
-class FakeMounter : public IBackup3Mounter
-{
-public:
-    bool mountSucceeds = true;
-    QString device; // answer of volumeBSDNameByUUID
-    QString diskAnswer = QStringLiteral("Volume(s) on sdz mounted successfully\n");
-    QStringList calls;
-
-    bool mountLocation(ILocation* l, qint64 mark) override
-    {
-        calls << QStringLiteral("mount %1").arg(l->getDisplayName());
-        if (mountSucceeds)
-            l->addFlag(ILocation::FlagMountedByProgram | mark);
-        return mountSucceeds;
-    }
-    bool unmountLocation(ILocation* l, qint64) override
-    {
-        calls << QStringLiteral("unmount %1").arg(l->getDisplayName());
-        l->removeFlag(ILocation::FlagUnmountAfterRun | ILocation::FlagMountedByProgram);
-        return true;
-    }
-    QString volumeBSDNameByUUID(const QString&, bool* isMounted) override
-    {
-        if (isMounted)
-            *isMounted = false;
-        return device;
-    }
-    QString mountDiskForVolumeBSDName(const QString& d) override
-    {
-        calls << QStringLiteral("mount disk %1").arg(d);
-        return diskAnswer;
-    }
-};
 
 } // namespace
 
@@ -98,7 +63,7 @@ private:
     std::unique_ptr<RecordingBackup3Controller> m_pane;
     std::unique_ptr<RecordingShellServices> m_shell;
     std::unique_ptr<FakeLocationServices> m_volumes;
-    std::unique_ptr<FakeMounter> m_mounter;
+    std::unique_ptr<FakePlaceMounter> m_mounter;
     std::unique_ptr<TempTree> m_tree;
     std::unique_ptr<IBackup3Container> m_list;
 };
@@ -108,11 +73,11 @@ void TestB3RunPlaces::init()
     m_pane = std::make_unique<RecordingBackup3Controller>();
     m_shell = std::make_unique<RecordingShellServices>();
     m_volumes = std::make_unique<FakeLocationServices>();
-    m_mounter = std::make_unique<FakeMounter>();
+    m_mounter = std::make_unique<FakePlaceMounter>();
     IBackup3Controller::setShared(m_pane.get());
     IShellServices::setShared(m_shell.get());
     ILocationServices::setShared(m_volumes.get());
-    IBackup3Mounter::setShared(m_mounter.get());
+    IPlaceMounter::setShared(m_mounter.get());
     m_tree = std::make_unique<TempTree>(QStringLiteral("b3runplaces"));
     m_list = std::make_unique<IBackup3Container>(
         std::make_unique<FakeBackup3Engine>(), m_tree->filePath(QStringLiteral("Projects.plist")));
@@ -124,7 +89,7 @@ void TestB3RunPlaces::cleanup()
     IBackup3Controller::setShared(nullptr);
     IShellServices::setShared(nullptr);
     ILocationServices::setShared(nullptr);
-    IBackup3Mounter::setShared(nullptr);
+    IPlaceMounter::setShared(nullptr);
 }
 
 std::shared_ptr<IBackup3> TestB3RunPlaces::project(const QVariantList& sources, const QVariantMap& dest)

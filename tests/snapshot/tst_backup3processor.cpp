@@ -5,7 +5,6 @@
 #include "RecordingShellServices.h"
 #include "ScriptedClock.h"
 #include "ScriptedUiPrompts.h"
-#include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "platform/MountInfo.h"
 #include "platform/NameCodec.h"
@@ -17,6 +16,7 @@
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IBackup3Processor.h"
 #include "utilities/IVolumeBase.h"
+#include "utilities/RsyncExcludes.h"
 #include "utilities/WorkEndStatus.h"
 
 #include <QtTest>
@@ -243,7 +243,7 @@ void TestBackup3Processor::patternExcludes()
 {
     QFETCH(QString, pattern);
     QFETCH(QStringList, arguments);
-    QCOMPARE(IBackup3Processor::patternExcludeArguments(pattern), arguments);
+    QCOMPARE(RsyncExcludes::patternExcludeArguments(pattern), arguments);
 }
 
 void TestBackup3Processor::passTable_data()

@@ -181,6 +181,10 @@ bool LoopImage::createImage(FsType type, qint64 sizeMiB, const QString& label)
         program = QStringLiteral("mkfs.ext4");
         args = { QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-m"), QStringLiteral("0"),
             QStringLiteral("-L"), name, m_image };
+        if (!m_uuid.isEmpty()) {
+            args.insert(args.size() - 1, QStringLiteral("-U"));
+            args.insert(args.size() - 1, m_uuid);
+        }
         break;
     case FsType::Btrfs:
         program = QStringLiteral("mkfs.btrfs");

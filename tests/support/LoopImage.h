@@ -35,6 +35,9 @@ public:
     bool detach();
     void release(); // unmount, detach, remove the image and the mount folder
 
+    // The file-system UUID createImage() gives an ext4 file system (mkfs.ext4 -U); random when empty.
+    void setUuid(const QString& uuid) { m_uuid = uuid; }
+
     QString imagePath() const { return m_image; }
     QString device() const { return m_device; } // "/dev/loop3"
     QString deviceName() const; // "loop3"
@@ -59,4 +62,5 @@ private:
     QString m_device;
     QString m_mountPoint;
     QString m_error;
+    QString m_uuid;
 };

@@ -12,7 +12,11 @@ QString RunOptions::usage()
         "Runs one snapshot-backup project of the workspace DIR and prints\n"
         "\"<code> <version folder or -> <status>\" as its last line.\n"
         "Exit codes: 0 a version was recorded (or a restore completed), 1 failed, 3 warnings,\n"
-        "4 stopped by the user, 2 no run could be started.\n");
+        "4 stopped by the user, 2 no run could be started.\n"
+        "       kv-run-project --workspace DIR --kit archive (--project NAME | --uuid UUID) --describe\n"
+        "Prints a stored archive project (record rows, archive list, items) and writes nothing;\n"
+        "last line \"0 <file> described\", or \"1 <file> <why>\" when its files do not load.\n"
+        "--kit snapshot (the default) runs a snapshot-backup project as above.\n");
 }
 
 bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QString* error)
@@ -49,7 +53,7 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         auto isValueOption = [](const QString& n) {
             return n == QLatin1String("--workspace") || n == QLatin1String("--project")
                 || n == QLatin1String("--uuid") || n == QLatin1String("--argv-out")
-                || n == QLatin1String("--timeout");
+                || n == QLatin1String("--timeout") || n == QLatin1String("--kit");
         };
         if (inlineValue && !isValueOption(name))
             return fail(QStringLiteral("the option %1 takes no value").arg(name));
@@ -89,6 +93,15 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                                 .arg(text));
             o.timeoutSeconds = s;
             haveTimeout = true;
+        } else if (name == QLatin1String("--kit")) {
+            QString kit;
+            if (!takeValue(&kit))
+                return fail(QStringLiteral("--kit needs a kit name"));
+            if (kit != QLatin1String("snapshot") && kit != QLatin1String("archive"))
+                return fail(QStringLiteral("unknown kit \"%1\" (snapshot or archive)").arg(kit));
+            o.kit = kit;
+        } else if (name == QLatin1String("--describe")) {
+            o.describe = true;
         } else if (name == QLatin1String("--scheduled")) {
             o.scheduled = true;
         } else if (name == QLatin1String("--password-stdin")) {
@@ -101,6 +114,10 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         return fail(QStringLiteral("--workspace is missing"));
     if (o.projectName.isNull() == o.projectUUID.isNull())
         return fail(QStringLiteral("give exactly one of --project and --uuid"));
+    if (o.kit == QLatin1String("archive") && !o.describe)
+        return fail(QStringLiteral("the archive kit needs --describe"));
+    if (o.kit == QLatin1String("snapshot") && o.describe)
+        return fail(QStringLiteral("--describe needs --kit archive"));
     o.workspace = QDir::cleanPath(QFileInfo(o.workspace).absoluteFilePath());
     if (!o.argvOut.isNull())
         o.argvOut = QFileInfo(o.argvOut).absoluteFilePath();

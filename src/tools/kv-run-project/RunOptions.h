@@ -13,6 +13,8 @@ struct RunOptions
     bool passwordStdin = false;
     QString argvOut;
     double timeoutSeconds = 0; // 0: none
+    QString kit = QStringLiteral("snapshot"); // snapshot or archive
+    bool describe = false; // archive kit: print the stored project, run nothing
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);

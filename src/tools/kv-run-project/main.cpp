@@ -1,3 +1,4 @@
+#include "ArchiveDescribe.h"
 #include "ProjectRun.h"
 #include "RunOptions.h"
 #include "platform/NameCodec.h"
@@ -45,6 +46,12 @@ int main(int argc, char** argv)
 
     int code = 2;
     QString last;
+    if (options.kit == QLatin1String("archive")) {
+        ArchiveDescribe describe(options);
+        code = describe.exec();
+        printLast(describe.lastLine());
+        return code;
+    }
     {
         ProjectRun run(options);
         code = run.exec();

@@ -5,18 +5,18 @@
 
 class ILocation;
 
-// What a snapshot-backup project asks of the machine to mount and unmount its places around a
-// run: the volume mounter for shares and marked places, and the disk utility for a local volume
-// that is not mounted. The system's own tools answer by default; tests install a fake with
+// What a project of any kind asks of the machine to mount and unmount its places around a run:
+// the volume mounter for shares and marked places, and the disk utility for a local volume that
+// is not mounted. The system's own tools answer by default; tests install a fake with
 // setShared().
-class IBackup3Mounter
+class IPlaceMounter
 {
 public:
-    virtual ~IBackup3Mounter() = default;
+    virtual ~IPlaceMounter() = default;
 
-    static IBackup3Mounter& shared();
+    static IPlaceMounter& shared();
     // nullptr restores the system's tools; the caller keeps ownership
-    static void setShared(IBackup3Mounter* mounter);
+    static void setShared(IPlaceMounter* mounter);
 
     // Mounts a share that is not mounted, giving the place the mounter's marks and mark.
     virtual bool mountLocation(ILocation* location, qint64 mark);
@@ -26,4 +26,6 @@ public:
     virtual QString volumeBSDNameByUUID(const QString& uuid, bool* isMounted);
     // Mounts the volumes of a device; the tool's answer ("... mounted successfully" on success).
     virtual QString mountDiskForVolumeBSDName(const QString& device);
+    // Unmounts the volumes of a device (with its container when asked); the tool's answer.
+    virtual QString unmountDiskForVolumeBSDName(const QString& device, bool tryContainer);
 };
