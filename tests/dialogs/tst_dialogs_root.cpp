@@ -77,6 +77,25 @@ private Q_SLOTS:
             qPrintable(out));
         const quint64 allocated = IFileCopier::allocatedSizeOfFile(target);
         QVERIFY2(allocated < 4 * 1024 * 1024, qPrintable(QString::number(allocated))); // about 2 MiB
+
+        // a source larger than the free space: the alert, NO, and the old copy keeps its name
+        QVERIFY(makeSparse(
+            tree.filePath(std::string("Big.sparsebundle.img")), 80LL * 1024 * 1024, 80LL * 1024 * 1024));
+        WidgetUiPrompts prompts;
+        UiPrompts::setShared(&prompts);
+        QString alert;
+        whenOpen<QMessageBox>([&](QMessageBox* box) {
+            alert = box->text();
+            box->accept();
+        });
+        IFileCopierWindow::setShared(&window);
+        QVERIFY(!IFileCopier::copyFilesWithSources(
+            { tree.filePath(std::string("Big.sparsebundle.img")) }, { 0 }, { target }, QString(), QString()));
+        IFileCopierWindow::setShared(nullptr);
+        UiPrompts::setShared(nullptr);
+        QCOMPARE(alert, QStringLiteral("Not enough free space"));
+        QVERIFY(QFileInfo::exists(target + QStringLiteral("/disk.img")));
+        QVERIFY(!QFileInfo::exists(volume.mountPoint() + QStringLiteral("/Docs.qv_saved.sparsebundle")));
     }
 
     void waitEndsWithTheMount()
