@@ -6,6 +6,7 @@
 #include "snapshot/Backup3VersionList.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
+#include "utilities/AGKeychain.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IFileCopier.h"
 #include "utilities/LogOptions.h"

@@ -8,6 +8,7 @@
 #include "shell/dialogs/IPasswordInputDialog.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
 #include "utilities/ProjectKeychain.h"
+#include "utilities/ProjectPasswordPrompt.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -71,7 +72,7 @@ private Q_SLOTS:
             prompts.expectProjectPassword(QStringLiteral("typed"));
         UiPrompts::ProjectPasswordRequest r = request(type, type == 1 ? QStringLiteral("secret") : QString());
         r.passwordInKeychain = boxOn;
-        const UiPrompts::ProjectPasswordAnswer a = ProjectKeychain::askProjectPassword(r);
+        const UiPrompts::ProjectPasswordAnswer a = ProjectPasswordPrompt::askProjectPassword(r);
         QVERIFY(a.ok);
         QCOMPARE(a.password, window ? QStringLiteral("typed") : QStringLiteral("secret"));
         QCOMPARE(prompts.projectPasswordRequests.size(), window ? 1 : 0);
@@ -84,11 +85,11 @@ private Q_SLOTS:
         UiPrompts::ProjectPasswordRequest r = request(1);
         r.UUID.clear();
         QTest::ignoreMessage(QtWarningMsg, "Title or UUID of Backup project not defined!");
-        QVERIFY(!ProjectKeychain::askProjectPassword(r).ok);
+        QVERIFY(!ProjectPasswordPrompt::askProjectPassword(r).ok);
         UiPrompts::ImageCreationRequest image;
         image.UUID = kUUID;
         QTest::ignoreMessage(QtWarningMsg, "Title or UUID of Backup project not defined!");
-        QVERIFY(!ProjectKeychain::askNewImage(image).ok);
+        QVERIFY(!ProjectPasswordPrompt::askNewImage(image).ok);
     }
 
     void smallDialog()

@@ -7,6 +7,7 @@
 #include "shell/dialogs/IPasswordInputDialog.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
 #include "utilities/ProjectKeychain.h"
+#include "utilities/ProjectPasswordPrompt.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -39,7 +40,7 @@ private Q_SLOTS:
             d->verifyField()->insert(password);
             d->okButton()->click();
         });
-        QVERIFY(ProjectKeychain::askProjectPassword(request).ok);
+        QVERIFY(ProjectPasswordPrompt::askProjectPassword(request).ok);
         QCOMPARE(ProjectKeychain::read(request.title, request.UUID), password);
 
         // a restore with the project's digest: no window at all
@@ -47,7 +48,7 @@ private Q_SLOTS:
         request.digest = IPasswordMD5::createWithPassword(password);
         {
             ScriptedUiPrompts none;
-            const UiPrompts::ProjectPasswordAnswer a = ProjectKeychain::askProjectPassword(request);
+            const UiPrompts::ProjectPasswordAnswer a = ProjectPasswordPrompt::askProjectPassword(request);
             QVERIFY(a.ok);
             QCOMPARE(a.password, password);
         }
@@ -67,7 +68,7 @@ private Q_SLOTS:
             d->passwordField()->insert(password);
             d->okButton()->click();
         });
-        const UiPrompts::ProjectPasswordAnswer a = ProjectKeychain::askProjectPassword(request);
+        const UiPrompts::ProjectPasswordAnswer a = ProjectPasswordPrompt::askProjectPassword(request);
         UiPrompts::setShared(nullptr);
         QCOMPARE(note, QStringLiteral("Passwords do not match"));
         QVERIFY(a.ok);

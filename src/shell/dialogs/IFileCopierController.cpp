@@ -170,9 +170,10 @@ bool IFileCopierController::copyInWindow(
     m_copying = true;
     QString comment;
     const bool copied = copier.copy(source, target, &comment);
+    QCoreApplication::processEvents(); // the last progress lines posted by the reader
+    // From here no event runs before exec(): an "Ok" can only come from the loop that waits for it.
     m_copying = false;
     m_copier = nullptr;
-    QCoreApplication::processEvents(); // the last progress lines posted by the reader
     if (m_cancelled || copier.wasStopped()) {
         hide();
         return false;
