@@ -112,6 +112,7 @@ int CBackup::build()
         return 0;
     TarRunningGuard running;
     m_iBackup->setInProcess(true, 1);
+    m_iBackup->clearUserStop();
     sendRunText(tr("Backup Archive has started"), kStatusWindowLog);
 
     auto failure = [this](const QString& text) {
@@ -351,6 +352,7 @@ int CBackup::restoreBegining(const QString& folder, const QStringList& items, bo
         return 0;
     m_iBackup->setInProcess(true, 2);
     m_iBackup->setChainFailed(false);
+    m_iBackup->clearUserStop();
     ++m_restoreRun;
     if (!m_lastBuiltDate.isValid() && m_archives.empty()) {
         m_iBackup->setInProcess(false, 2);

@@ -98,6 +98,8 @@ public:
     bool chainFailed() const { return m_chainFailed; }
     void setChainFailed(bool on) { m_chainFailed = on; }
     bool userStopped() const { return m_userStopped; }
+    // A new build or restore begins: a stop of an earlier run no longer counts.
+    void clearUserStop() { m_userStopped = false; }
 
 private:
     CBackup* m_backup = nullptr;

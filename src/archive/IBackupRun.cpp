@@ -198,7 +198,6 @@ bool IBackup::startTar(const CBackupTaskDesc& task)
     if (m_runner)
         return false;
     resetJobCounters();
-    m_userStopped = false;
     CBackupTaskDesc job = task;
     auto runner = std::make_shared<ITaskWrapperARCH>(job.stages, job.password);
     QString error;
@@ -211,6 +210,10 @@ bool IBackup::startTar(const CBackupTaskDesc& task)
     m_runner = runner;
     if (onJobStarted)
         onJobStarted(runner->processGroup(), job.stages);
+    // A stop asked for while the run was being prepared (the file list lets events run) ends the
+    // job as soon as it exists, with the rest of the chain.
+    if (m_userStopped)
+        stopByUser();
     return true;
 }
 

@@ -4,11 +4,13 @@
 #include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "archive/CBackup.h"
+#include "archive/CBackupTaskDesc.h"
 #include "archive/IBackup.h"
 #include "archive/ITaskWrapperARCH.h"
 #include "platform/NameCodec.h"
 #include "utilities/ProjectKeychain.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 #include <csignal>
 #include <sys/stat.h>
@@ -183,6 +185,41 @@ private slots:
         QVERIFY(!r.end.endLineSeen);
         QVERIFY(!r.end.stopped);
         QVERIFY(!r.end.allZero());
+    }
+
+    // A stop asked for while a run is still being prepared ends its first job as soon as it
+    // starts, drops the rest of the chain, and the run ends.
+    void stopBeforeTheJobStarts()
+    {
+        IBackup face(nullptr);
+        bool ended = false;
+        qint64 pgid = 0;
+        face.onRunEnded = [&] { ended = true; };
+        face.onJobStarted = [&](qint64 group, const QList<QStringList>&) { pgid = group; };
+        face.stopByUser();
+        CBackupTaskDesc first;
+        first.stages = { sh("sleep 60") };
+        CBackupTaskDesc second = first;
+        face.prepareForTar(first);
+        face.prepareForTar(second);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(face.run());
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 10000);
+        QVERIFY(t.elapsed() < 10000);
+        QCOMPARE(face.cmdVectorSize(), 0);
+        QVERIFY(pgid > 0);
+        QTRY_COMPARE_WITH_TIMEOUT(liveGroupMembers(pid_t(pgid)), 0, 5000);
+
+        // A new run starts clean.
+        face.clearUserStop();
+        ended = false;
+        CBackupTaskDesc quick;
+        quick.stages = { sh("true") };
+        face.prepareForTar(quick);
+        QVERIFY(face.run());
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 10000);
+        QVERIFY(!face.userStopped());
     }
 
     void classifyAndStatus_data()
