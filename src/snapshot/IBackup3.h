@@ -492,9 +492,6 @@ public:
     double getBDIMinSizeLimitInGBWithPassword(const QString& password);
     // The sheet for a new encrypted image; true when confirmed with a password.
     bool getBackupDIMaxSizeByUser(long* size, QString* password, bool* passwordInKeychain);
-    // The keychain item of the image password (ProjectKeychain, shared with archive projects).
-    static QString keychainServiceForName(const QString& name);
-    static QString keychainItemKind(); // "Password for backup project"
     // Deletes the image password's keychain item when there is one.
     void removeKeychain();
     // Copies the image (sparse) into the location's folder; true on a complete copy.

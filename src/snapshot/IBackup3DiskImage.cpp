@@ -152,16 +152,6 @@ bool IBackup3::getBackupDIMaxSizeByUser(long* size, QString* password, bool* pas
     return confirmed;
 }
 
-QString IBackup3::keychainServiceForName(const QString& name)
-{
-    return ProjectKeychain::serviceForName(name);
-}
-
-QString IBackup3::keychainItemKind()
-{
-    return ProjectKeychain::itemKind();
-}
-
 void IBackup3::removeKeychain()
 {
     ProjectKeychain::remove(name(), UUID());

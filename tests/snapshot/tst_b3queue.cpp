@@ -10,6 +10,7 @@
 #include "TempTree.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
+#include "utilities/ProjectKeychain.h"
 
 #include <QtTest>
 
@@ -253,10 +254,10 @@ void TestB3Queue::deletingRemovesTheImagePassword()
     MemoryKeychain keychain;
     auto p = add(QStringLiteral("Docs"));
     p->setBackupTargetType(targetType);
-    const QString kind = IBackup3::keychainItemKind();
-    keychain.items << MemoryKeychain::Item { IBackup3::keychainServiceForName(p->name()), p->UUID(), kind,
+    const QString kind = ProjectKeychain::itemKind();
+    keychain.items << MemoryKeychain::Item { ProjectKeychain::serviceForName(p->name()), p->UUID(), kind,
         QString(), QStringLiteral("secret") };
-    keychain.items << MemoryKeychain::Item { IBackup3::keychainServiceForName(QStringLiteral("Other")),
+    keychain.items << MemoryKeychain::Item { ProjectKeychain::serviceForName(QStringLiteral("Other")),
         QStringLiteral("OTHER-UUID"), kind, QString(), QStringLiteral("other") };
     QVERIFY(m_list->setCurrentBackup3ByIndex(m_list->indexOfBackup3(p.get())));
     QVERIFY(m_list->deleteCurrentBackup3());

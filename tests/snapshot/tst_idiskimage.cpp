@@ -9,6 +9,7 @@
 #include "snapshot/IBackup3.h"
 #include "snapshot/IDiskImage.h"
 #include "utilities/AGKeychain.h"
+#include "utilities/ProjectKeychain.h"
 
 #include <QtTest>
 #include <fcntl.h>
@@ -326,11 +327,11 @@ private Q_SLOTS:
         MemoryKeychain keychain;
         auto p = imageProject(QStringLiteral("/nowhere"), 2);
         keychain.items.append({ QStringLiteral("Kelvane Pro 3"), QStringLiteral("OTHER-UUID"),
-            IBackup3::keychainItemKind(), QStringLiteral("QV: Other"), QStringLiteral("x") });
+            ProjectKeychain::itemKind(), QStringLiteral("QV: Other"), QStringLiteral("x") });
         p->removeKeychain();
         QCOMPARE(keychain.items.size(), 1);
-        QVERIFY(AGKeychain::addKeychainItem(IBackup3::keychainServiceForName(p->name()),
-            IBackup3::keychainItemKind(), kUUID, QStringLiteral("secret")));
+        QVERIFY(AGKeychain::addKeychainItem(ProjectKeychain::serviceForName(p->name()),
+            ProjectKeychain::itemKind(), kUUID, QStringLiteral("secret")));
         QCOMPARE(keychain.items.last().label, QStringLiteral("QV: Docs"));
         p->removeKeychain();
         QCOMPARE(keychain.items.size(), 1);
