@@ -31,6 +31,10 @@ struct RunOptions
     bool inPlace = false;
     bool single = false;
     bool confirm = false; // clone kit: the start warning is confirmed
+    // Snapshot kit restores: the version folder (default the newest) and a project folder
+    // outside the list.
+    QString restoreVersion;
+    QString external;
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);
