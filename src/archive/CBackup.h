@@ -269,6 +269,9 @@ public:
     bool saveProperties();
     void delSameAltFormatBif();
     bool load(const QString& path, bool relocate);
+    // Reads the project file again: 0 when there is none (nothing changes), 1 when it loaded,
+    // -1 when it did not; a file that does not load leaves record, tree and flags as they were.
+    int reload();
     bool loadTopContentLevel(const QString& path, bool relocate);
     bool isBIFSourceNewerThanCurrent() const { return m_fileVersion > 22; }
     bool close();
