@@ -2,6 +2,7 @@
 // Archive projects with administrator rights, run by an ordinary user through sudo: the job runs
 // as root with the password on its standard input, the archive goes back to the user, a stop ends
 // every process of the root group, and refused rights stop the run.
+#include "ArchiveDriverRun.h"
 #include "KvTest.h"
 #include "TempTree.h"
 #include "TestUsers.h"
@@ -18,12 +19,7 @@
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QByteArray last;
-    QByteArray err;
-};
+using Run = ArchiveDriverRun;
 
 const passwd* kvtest()
 {
@@ -32,28 +28,14 @@ const passwd* kvtest()
 
 Run asUser(const QStringList& args, const QByteArray& input)
 {
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), QString::fromLocal8Bit(kvtest()->pw_dir));
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
     env.remove(QStringLiteral("XDG_DATA_HOME"));
     env.remove(QStringLiteral("TMPDIR"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("/usr/sbin/runuser"),
-        QStringList { QStringLiteral("-u"), QStringLiteral("kvtest"), QStringLiteral("-w"),
-            QStringLiteral("HOME"), QStringLiteral("--"),
-            KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"), QStringLiteral("--kit"),
-            QStringLiteral("archive") }
-            + args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(180000);
-    Run r;
-    r.code = p.exitCode();
-    const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
-    r.last = lines.isEmpty() ? QByteArray() : lines.last();
-    r.err = p.readAllStandardError();
-    return r;
+    return runArchiveDriver(args, input, env,
+        { QStringLiteral("/usr/sbin/runuser"), QStringLiteral("-u"), QStringLiteral("kvtest"),
+            QStringLiteral("-w"), QStringLiteral("HOME"), QStringLiteral("--") });
 }
 
 bool chownTree(const QString& path)

@@ -1,6 +1,7 @@
 // kv-test: labels=unit timeout=300
 // Archive builds and restores through kv-run-project with the real tools, read back by the
 // bare tools; failed jobs leave existing files and older archives as they were.
+#include "ArchiveDriverRun.h"
 #include "KvTest.h"
 #include "RecordingShellServices.h"
 #include "TempTree.h"
@@ -17,31 +18,12 @@
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QByteArray last; // the last line of stdout
-    QByteArray err;
-};
+using Run = ArchiveDriverRun;
 
 Run driver(const QString& workspace, const QStringList& args, const QByteArray& input = QByteArray(),
     const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
-        QStringList {
-            QStringLiteral("--workspace"), workspace, QStringLiteral("--kit"), QStringLiteral("archive") }
-            + args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(120000);
-    Run r;
-    r.code = p.exitCode();
-    const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
-    r.last = lines.isEmpty() ? QByteArray() : lines.last();
-    r.err = p.readAllStandardError();
-    return r;
+    return runArchiveDriver(QStringList { QStringLiteral("--workspace"), workspace } + args, input, env);
 }
 
 // Relative path -> content of every file below root (folders as "<dir>").

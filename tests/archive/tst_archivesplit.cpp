@@ -2,6 +2,7 @@
 // Restores of split archives: the cat tool asks this process for each volume on a private bus,
 // missing volumes and archives are searched for through the prompt, and a restore that cannot
 // talk to the tool never starts.
+#include "ArchiveDriverRun.h"
 #include "KvTest.h"
 #include "PrivateBus.h"
 #include "RecordingShellServices.h"
@@ -19,31 +20,12 @@
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QByteArray last;
-    QByteArray err;
-};
+using Run = ArchiveDriverRun;
 
 Run driver(const QString& workspace, const QStringList& args, const QByteArray& input = QByteArray(),
     const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
-        QStringList {
-            QStringLiteral("--workspace"), workspace, QStringLiteral("--kit"), QStringLiteral("archive") }
-            + args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(120000);
-    Run r;
-    r.code = p.exitCode();
-    const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
-    r.last = lines.isEmpty() ? QByteArray() : lines.last();
-    r.err = p.readAllStandardError();
-    return r;
+    return runArchiveDriver(QStringList { QStringLiteral("--workspace"), workspace } + args, input, env);
 }
 
 QByteArray noise(int size, int seed)
