@@ -392,7 +392,10 @@ int CBackup::collectExcludedItemsToStream(FILE* file, bool incremental, bool rec
 void CBackup::refreshFromDisk(CBackup* project, bool addSubItems, bool skipExcluded, bool resetLocated)
 {
     TreeWalk walk(this);
+    const int topLevel = count();
     CBackupItemsContainer::refreshFromDisk(project ? project : this, addSubItems, skipExcluded, resetLocated);
+    if (count() != topLevel)
+        m_treeChanged = true;
 }
 
 void CBackup::clearLastBackupDate()

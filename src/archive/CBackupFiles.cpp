@@ -631,6 +631,36 @@ bool CBackup::load(const QString& path, bool relocate)
     return loadFiles(path, relocate, false);
 }
 
+int CBackup::reload()
+{
+    if (m_name.isEmpty())
+        return 0;
+    const QString path = m_projectFilePath.isEmpty() ? makeBifFileName() : m_projectFilePath;
+    if (!exists(path))
+        return 0;
+    m_iBackup->setInProcess(true, 3);
+    m_iBackup->processMessage(
+        QCoreApplication::translate("Localizable", "Reload content data..."), 0x4761, m_iBackup.get());
+    // The file is read into a project of its own first: only a file that loads replaces this
+    // project's record and tree, so a damaged file can never leave an empty tree to be saved.
+    bool ok = false;
+    {
+        CBackup fresh(m_name);
+        ok = fresh.load(path, false);
+        if (!ok)
+            m_lastFileError = fresh.lastFileError();
+    }
+    if (ok)
+        ok = load(path, false);
+    m_iBackup->setInProcess(false, 3);
+    if (ok)
+        m_iBackup->registerExternalChange(5);
+    m_iBackup->processMessage(QString(), 0x4022, m_iBackup.get());
+    if (ok && IShellServices::shared().currentBackup() == m_iBackup.get())
+        IShellServices::shared().eventChangedCurrentBackup();
+    return ok ? 1 : -1;
+}
+
 bool CBackup::loadTopContentLevel(const QString& path, bool relocate)
 {
     return loadFiles(path, relocate, true);

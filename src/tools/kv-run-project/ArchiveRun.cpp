@@ -8,13 +8,18 @@
 #include "archive/CBackup.h"
 #include "archive/IBackup.h"
 #include "platform/AppPaths.h"
+#include "platform/DistributedNotificationCenter.h"
 #include "platform/NameCodec.h"
+#include "projects/IAgentTool.h"
 #include "projects/ILocation.h"
 #include "utilities/IVolumeBase.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/TempFolder.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -125,7 +130,7 @@ int ArchiveRun::createProject()
     for (const QString& source : m_options.sources)
         if (!QFileInfo::exists(source) && !QFileInfo(source).isSymLink())
             return notStarted(QStringLiteral("the source \"%1\" does not exist").arg(source));
-    if (!QFileInfo(m_options.dest).isDir())
+    if (!m_options.destDisc && !QFileInfo(m_options.dest).isDir())
         return notStarted(QStringLiteral("the destination \"%1\" is not a folder").arg(m_options.dest));
 
     const QString backups = m_options.workspace + QStringLiteral("/Backups");
@@ -138,9 +143,15 @@ int ArchiveRun::createProject()
 
     auto project = std::make_unique<CBackup>(name);
     std::unique_ptr<ILocation> location(ILocation::create());
-    if (!location->setupWithPath(m_options.dest))
+    if (m_options.destDisc) {
+        // An optical disc: the archives are built in a work folder and burned from there.
+        location->setDeviceType(ILocation::DeviceCD);
+        location->setDisplayName(QStringLiteral("CD/DVD(RW)"));
+        location->setEmpty(false);
+    } else if (!location->setupWithPath(m_options.dest)) {
         return notStarted(
             QStringLiteral("the destination \"%1\" is on no usable volume").arg(m_options.dest));
+    }
     project->setLocation(*location, true);
     project->setBackupMethod(m_options.method == QLatin1String("full") ? BackupMethodFull
             : m_options.method == QLatin1String("incr")                ? BackupMethodIncremental
@@ -161,6 +172,13 @@ int ArchiveRun::createProject()
 int ArchiveRun::runProject()
 {
     DriverServices services;
+    // With both, the administrator line comes first.
+    if (m_options.adminPasswordStdin) {
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return notStarted(QStringLiteral("--admin-password-stdin: no password on standard input"));
+        services.prompts.setAdminPassword(QByteArray::fromStdString(line));
+    }
     if (m_options.passwordStdin) {
         std::string line;
         if (!std::getline(std::cin, line))
@@ -247,6 +265,33 @@ int ArchiveRun::runProject()
             return notStarted(QStringLiteral("the project has no archive to restore"));
         project.setSelectedArchiveIndex(index);
         object = project.archives()[size_t(index)].fileName;
+        // Split archives reach tar through the cat tool, which asks this process for each volume
+        // on the user's bus under the application's name.
+        bool split = false;
+        for (int i = m_options.single ? index : std::min(index, std::max(0, project.chainStartIndex()));
+             i <= index; ++i)
+            split = split
+                || QFileInfo(project.archives()[size_t(i)].fileName)
+                       .suffix()
+                       .startsWith(QLatin1String("cnt"));
+        if (split) {
+            QDBusConnection bus = DistributedNotificationCenter::shared().connection();
+            if (!bus.isConnected() || !bus.interface())
+                return notStarted(QStringLiteral("no session bus can be reached: split archives are restored "
+                                                 "through it"));
+            const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> claimed
+                = bus.interface()->registerService(QString::fromLatin1(IAgentTool::mainAppBundleIdentifier),
+                    QDBusConnectionInterface::DontQueueService,
+                    QDBusConnectionInterface::DontAllowReplacement);
+            if (!claimed.isValid() || claimed.value() != QDBusConnectionInterface::ServiceRegistered)
+                return notStarted(
+                    QStringLiteral("the bus name %1 is owned by another process (the application "
+                                   "runs): split archives cannot be restored beside it")
+                        .arg(QString::fromLatin1(IAgentTool::mainAppBundleIdentifier)));
+            IAgentTool::shared().setConnectMessageReceiver();
+        }
+        services.shell.setArchiveInProcess(face);
+        services.prompts.setVolumeDirs(m_options.volumeDirs, m_options.skipMissing);
         if (m_options.inPlace && m_options.restoreTo.isNull())
             DriverUiPrompts::logPrompt(QStringLiteral("Restore in place"), QStringLiteral("Continue"));
         const int jobs
@@ -262,7 +307,7 @@ int ArchiveRun::runProject()
     const quint8 status = project.lastEndStatus();
     const QString text = oneLine(face->lastStatusString());
     int code = 0;
-    if (!stopWhy.isEmpty() || (status & 0x4))
+    if (!stopWhy.isEmpty() || (status & 0x4) || face->archivePromptRefused() || face->authorizationRefused())
         code = 4;
     else if (!m_options.restore && text.startsWith(QLatin1String("Files to")))
         code = 5;
