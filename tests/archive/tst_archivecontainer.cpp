@@ -10,9 +10,13 @@
 #include "TempTree.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupContainer.h"
+#include "archive/CBackupItem.h"
+#include "archive/CToastTool.h"
 #include "archive/IBackup.h"
 #include "platform/AppPaths.h"
 #include "platform/MainThread.h"
+#include "platform/NameCodec.h"
+#include "projects/ILocation.h"
 #include "utilities/ProjectKeychain.h"
 
 #include <QtTest>
@@ -323,6 +327,99 @@ private Q_SLOTS:
         // Closing a project takes its files; the list forgets it.
         QVERIFY(c.closeBackup(copy));
         QCOMPARE(c.backupCount(), 2);
+    }
+
+    // Two build-then-burn runs whose burn answers NO: the archive each build registered is
+    // taken back with its history, what it stored is taken again by the next build, older
+    // archives stay, and the runs count as failed.
+    void aFailedBurnCountsNoArchiveAsBackedUp()
+    {
+        RecordingShellServices shell;
+        shell.burnResult = false;
+        ShellServicesScope scope(&shell);
+        RecordingRunContainer c;
+        const QDateTime then(QDate(2020, 1, 1), QTime(0, 0));
+        std::vector<CBackup*> projects;
+        for (const char* name : { "BurnA", "BurnB" }) {
+            CBackup* p = c.add(QString::fromLatin1(name));
+            p->setBackupMethod(BackupMethodFull);
+            p->addArchName(QStringLiteral("full_%1_2020-01-01_00-00-00_lp.tar").arg(p->name()));
+            p->addArchName(QStringLiteral("full_%1_2020-01-02_00-00-00_lp.tar").arg(p->name()));
+            CBackupItem* old = p->insertNewItem(QStringLiteral("/old"), nullptr);
+            old->addHistoryStateChanging(0, 3);
+            old->setLastBackupDate(then);
+            CBackupItem* fresh = p->insertNewItem(QStringLiteral("/fresh"), nullptr);
+            fresh->addHistoryStateChanging(0, 2);
+            fresh->addHistoryStateChanging(1, 3);
+            fresh->setLastBackupDate(then.addDays(1));
+            projects.push_back(p);
+            c.queueBackup({ p, CBackupContainer::OpBuildThenBurn, {}, {}, false });
+        }
+        runAll(c);
+        QCOMPARE(c.ran, (QStringList { "build BurnA burn", "build BurnB burn" }));
+        QCOMPARE(shell.calls().count(QStringLiteral("burnDisc:0")), 1);
+        QVERIFY(c.burnList().empty());
+        QCOMPARE(c.queueOperation(), int(CBackupContainer::OpIdle));
+        for (CBackup* p : projects) {
+            QCOMPARE(p->archives().size(), size_t(1));
+            QVERIFY(p->archives()[0].fileName.contains(QLatin1String("2020-01-01")));
+            QCOMPARE(p->itemAt(0)->getAbsolutePath() == QLatin1String("/fresh")
+                    ? p->itemAt(0)->lastBackupDate()
+                    : p->itemAt(1)->lastBackupDate(),
+                QDateTime());
+            QVERIFY(p->lastRunFailed());
+        }
+        bool named = false;
+        for (const auto& m : shell.messages())
+            named = named || m.text.contains("Burning of backup \"BurnA\" has failed");
+        QVERIFY(named);
+    }
+
+    void burnListsAndCleanUp()
+    {
+        TempTree t(QStringLiteral("burnlist"));
+        RecordingRunContainer c;
+        CBackup* disc = c.add(QStringLiteral("Disc"), true);
+        CBackup* toast = c.add(QStringLiteral("Toast"), true);
+        c.add(QStringLiteral("NotSelected"));
+        ILocation where;
+        QVERIFY(where.setupWithPath(t.path()));
+        for (CBackup* p : { disc, toast }) {
+            p->setLocation(where, true);
+            QVERIFY(
+                t.mkdir(NameCodec::encodeStd(p->getAbsolutePathName(false, false).mid(t.path().size() + 1))));
+        }
+        // An empty burn list takes every selected project for the disc folder ...
+        const auto pairs = c.addArchivesToDRFolder();
+        QCOMPARE(pairs.size(), size_t(2));
+        QCOMPARE(pairs[0].first, disc->getAbsolutePathName(false, false));
+        QCOMPARE(pairs[0].second, QLatin1Char('/') + QFileInfo(pairs[0].first).fileName());
+        QCOMPARE(c.burnList().size(), size_t(2));
+
+        // ... and only those of the burning application's kind for its tool.
+        c.stopTar();
+        QVERIFY(c.burnList().empty());
+        ILocation toastPlace;
+        QVERIFY(toastPlace.setupWithPath(t.path()));
+        toastPlace.setDeviceType(ILocation::DeviceToast);
+        toast->setLocation(toastPlace, false);
+        toast->setDestPath(t.path());
+        CToastTool tool;
+        c.addArchivesToToast(&tool);
+        QCOMPARE(c.burnList(), std::vector<CBackup*> { toast });
+        QCOMPARE(tool.files().size(), 1);
+        QVERIFY(!tool.execute());
+        QCOMPARE(tool.status(), CToastTool::kStatusNotFound);
+
+        // A stored destination holding the user's files, with no work folder remembered by a
+        // build: cleaning up deletes nothing.
+        const std::string userFile
+            = NameCodec::encodeStd(toast->getAbsolutePathName(false, false).mid(t.path().size() + 1))
+            + "/user file";
+        QVERIFY(t.writeFile(userFile, "mine\n"));
+        c.clearBurnBackups();
+        QVERIFY(c.burnList().empty());
+        QCOMPARE(t.readFile(userFile), QByteArray("mine\n"));
     }
 };
 
