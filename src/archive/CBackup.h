@@ -1,8 +1,8 @@
 #pragma once
 
 #include "archive/CBArchivePath.h"
-#include "archive/CBackupTaskDesc.h"
 #include "archive/CBackupItemsContainer.h"
+#include "archive/CBackupTaskDesc.h"
 #include "projects/ScheduleDates.h"
 #include "utilities/IPasswordMD5.h"
 
@@ -195,12 +195,25 @@ public:
 
     // ---- runs ----
     // A build: the file list, the password, the tool pipeline; the entries listed, 0 when
-    // nothing started.
-    int build();
+    // nothing started. With containerBurns (queue operation 4) a disc archive is left for the
+    // container's burn step, so it is burned once; otherwise the build burns it itself.
+    int build(bool containerBurns = false);
+    // The work folder a disc build made for its archives ("kelvane-burn-<uid>.XXXXXX" in the
+    // temporary folder): empty when none. A failed burn keeps it; a successful one removes it.
+    QString burnWorkFolder() const { return m_burnWorkFolder; }
+    void setBurnWorkFolder(const QString& folder) { m_burnWorkFolder = folder; }
+    // Makes a new work folder (mode 0700) in folder; empty when that failed.
+    static QString makeBurnWorkFolder(const QString& folder);
     // A restore of the selected archive (a chain of archives for an incremental one) into
     // folder, or to the saved places when it is empty; the jobs started or queued.
     int restoreBegining(const QString& folder, const QStringList& items, bool single);
-    int restore(int index, const QString& folder, const QStringList& items, quint8 attr, int jobIndex, bool start);
+    int restore(
+        int index, const QString& folder, const QStringList& items, quint8 attr, int jobIndex, bool start);
+    // Before a restore job starts: its archive is where the list says, or the user names the
+    // folder that holds it. 0 found (the task then names it), 1 skipped, 2 cancelled.
+    int locateRestoreArchive(CBackupTaskDesc& task);
+    // The file that must exist for the job: the archive, or the first volume of a split one.
+    static QString restoreArchiveFile(const CBackupTaskDesc& task);
     // The run control's end of one job: the post-processing of its operation.
     void finishJob(const CBackupTaskDesc& task);
     int addArchNameWithCompletedBackup(const QString& path);
@@ -282,6 +295,8 @@ private:
     bool loadFiles(const QString& path, bool relocate, bool topOnly);
     void sendRunText(const QString& text, quint64 options);
     void postBuildProcessing(const CBackupTaskDesc& task);
+    void discardBurnWorkFolder();
+    CBArchivePath discArchivePath(const QString& path) const;
     bool postRestoreProcessing(const CBackupTaskDesc& task);
     void serializeRecord(CUDArch& arch);
     bool keepNewerPairAside(const QString& bif);
@@ -354,6 +369,8 @@ private:
     QString m_lastBuiltArchive;
     QString m_selectedRestoreArchive;
     int m_restoreRun = 0;
+    QString m_burnWorkFolder;
+    bool m_containerBurns = false;
 };
 
 // Counts a tree walk for CBackup::isTreeBusy while it lives.

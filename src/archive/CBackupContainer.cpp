@@ -10,6 +10,7 @@
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
 #include "projects/ScheduleDates.h"
+#include "utilities/FileOps.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
@@ -25,7 +26,6 @@
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
-#include <ftw.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,21 +50,6 @@ QString replaceExtension(const QString& path, const char* extension)
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     const QString base = dot > slash + 1 ? path.left(dot) : path;
     return base + QLatin1Char('.') + QLatin1String(extension);
-}
-
-// nftw callback: removes each entry, deepest first, never following a link.
-int removeEntry(const char* path, const struct stat*, int type, struct FTW*)
-{
-    if (type == FTW_DP)
-        return ::rmdir(path) == 0 || errno == ENOENT ? 0 : 0;
-    ::unlink(path);
-    return 0;
-}
-
-// Removes a folder (or one entry) and everything below it without following links.
-void removeTree(const QByteArray& path)
-{
-    ::nftw(path.constData(), removeEntry, 16, FTW_PHYS | FTW_DEPTH);
 }
 
 // The items a given archive stored (history 0x1 at its index) lose their last backup date, so
@@ -505,8 +490,7 @@ bool CBackupContainer::isToolJobRunning() const
 
 int CBackupContainer::startBuild(CBackup* backup, bool forBurning)
 {
-    Q_UNUSED(forBurning);
-    return backup->build();
+    return backup->build(forBurning);
 }
 
 int CBackupContainer::startRestore(
@@ -732,13 +716,12 @@ QString CBackupContainer::backupDiscPlaceholder()
 
 QString CBackupContainer::burnWorkFolder(const CBackup* backup)
 {
-    Q_UNUSED(backup);
-    return QString();
+    return backup ? backup->burnWorkFolder() : QString();
 }
 
 void CBackupContainer::forgetBurnWorkFolder(CBackup* backup)
 {
-    Q_UNUSED(backup);
+    backup->setBurnWorkFolder(QString());
 }
 
 void CBackupContainer::startBurning()
@@ -773,7 +756,7 @@ void CBackupContainer::clearBurnBackups()
         if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue;
         if (burning) {
-            removeTree(path);
+            FileOps::removeTree(path.toStdString());
             forgetBurnWorkFolder(b);
             b->setDestPath(backupDiscPlaceholder());
             b->setSelectedArchive(QString());
@@ -787,7 +770,7 @@ void CBackupContainer::clearBurnBackups()
             }
             ::closedir(dir);
             for (const QByteArray& e : entries)
-                removeTree(e);
+                FileOps::removeTree(e.toStdString());
         }
     }
     m_burnList.clear();

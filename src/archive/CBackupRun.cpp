@@ -6,11 +6,15 @@
 #include "archive/CBackupItem.h"
 #include "archive/IBackup.h"
 #include "archive/TarListPaths.h"
+#include "platform/AppPaths.h"
 #include "platform/Clock.h"
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
+#include "utilities/FileOps.h"
+#include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
+#include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -102,7 +106,21 @@ void CBackup::sendRunText(const QString& text, quint64 options)
         m_iBackup->processMessage(text, options, m_iBackup.get());
 }
 
-int CBackup::build()
+QString CBackup::makeBurnWorkFolder(const QString& folder)
+{
+    if (folder.isEmpty())
+        return QString();
+    QByteArray path = NameCodec::encode(folder);
+    if (!path.endsWith('/'))
+        path += '/';
+    path += "kelvane-burn-" + QByteArray::number(::getuid()) + ".XXXXXX";
+    // mkdtemp makes the folder 0700 at a name nobody could have chosen beforehand.
+    if (!::mkdtemp(path.data()))
+        return QString();
+    return NameCodec::decode(path);
+}
+
+int CBackup::build(bool containerBurns)
 {
     if (m_lastRunFailed) {
         m_lastRunFailed = false;
@@ -116,6 +134,7 @@ int CBackup::build()
     sendRunText(tr("Backup Archive has started"), kStatusWindowLog);
 
     auto failure = [this](const QString& text) {
+        discardBurnWorkFolder();
         sendRunText(text, kStatusWindowLog);
         m_lastRunFailed = true;
         m_propertiesChanged = true;
@@ -125,6 +144,19 @@ int CBackup::build()
     };
     const QString failedText = tr("Failed to start building of backup \"%1\"").arg(m_name);
 
+    m_containerBurns = containerBurns;
+    if (isLocationDeviceCDRWType()) {
+        // A disc archive is built into a work folder of its own and burned from there.
+        const QString work = makeBurnWorkFolder(MainPreferences::shared().getTmpFolderPath());
+        if (work.isEmpty()) {
+            sendRunText(
+                tr("Failed to create folder \"%1\"").arg(MainPreferences::shared().getTmpFolderPath()),
+                0x4741);
+            return failure(tr("Failed back up \"%1\" into destionation folder").arg(m_name));
+        }
+        m_destPath = work;
+        m_burnWorkFolder = work;
+    }
     const QString dest = getDestPath();
     if (dest.isEmpty()) {
         workMessage(8, QString());
@@ -174,6 +206,7 @@ int CBackup::build()
                 ? tr("Files to incremental back up are not found")
                 : tr("Files to back up are not found"),
             kStatusRunLog);
+        discardBurnWorkFolder();
         m_iBackup->setInProcess(false, 0);
         return 0;
     }
@@ -221,11 +254,41 @@ int CBackup::build()
         if (!split.isEmpty())
             task.stages << split;
     }
+    task.asRoot = m_useAdmin;
     m_iBackup->setFullSize(entries);
-    if (!m_iBackup->startTar(task))
+    if (!m_iBackup->startTar(task)) {
+        if (m_iBackup->authorizationRefused()) {
+            // Refused administrator rights stop the run; the project itself did not fail.
+            discardBurnWorkFolder();
+            sendRunText(tr("Terminated"), kStatusWindowLog);
+            m_lastEndStatus = 0x4;
+            m_iBackup->setInProcess(false, 0);
+            return 0;
+        }
         return failure(failedText);
+    }
     running.release();
     return entries;
+}
+
+void CBackup::discardBurnWorkFolder()
+{
+    if (m_burnWorkFolder.isEmpty())
+        return;
+    FileOps::removeTree(NameCodec::encodeStd(m_burnWorkFolder));
+    m_burnWorkFolder.clear();
+}
+
+CBArchivePath CBackup::discArchivePath(const QString& path) const
+{
+    CBArchivePath entry;
+    entry.fileName = QFileInfo(path).fileName();
+    entry.deviceType = getLocationDeviceType();
+    const QString base = m_destPath.endsWith(QLatin1Char('/')) ? m_destPath : m_destPath + QLatin1Char('/');
+    const QString folder = QFileInfo(path).path();
+    if (!m_destPath.isEmpty() && QString(folder + QLatin1Char('/')).startsWith(base))
+        entry.pathFromMountPoint = folder.mid(base.size());
+    return entry;
 }
 
 void CBackup::workMessage(int code, const QString& text)
@@ -286,13 +349,33 @@ void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
     } else if (QFileInfo(task.archivePath).isSymLink()) {
         produced = task.archivePath;
     }
+    // Files the job made as root go back to the user.
+    if (!produced.isEmpty() && m_useAdmin)
+        MainPreferences::setNormalOwnerToFiles(produced, true);
     if (pastLast) {
         // More volumes than the suffixes can name: the archive could never be restored.
         sendRunText(tr("The archive needs more volumes than can be named"), 0x4741);
         status |= 0x2;
     }
     // Any error, a stop, or nothing produced: the run failed; its files go, older archives stay.
-    const bool success = !produced.isEmpty() && !(status & (0x2 | 0x4 | 0x8));
+    bool success = !produced.isEmpty() && !(status & (0x2 | 0x4 | 0x8));
+    const bool disc = isLocationDeviceCDRWType() && !m_burnWorkFolder.isEmpty();
+    bool burnFailed = false;
+    CBArchivePath discEntry;
+    if (success && disc) {
+        // The disc entry names the archive below the work folder, which the burn may remove.
+        discEntry = discArchivePath(produced);
+        if (!m_containerBurns) {
+            m_iBackup->setInProcess(true, 5);
+            IShellServices& shell = IShellServices::shared();
+            const bool burned = isLocationDeviceCDRW_TOAST_Type() ? shell.toastDisc(0) : shell.burnDisc(0);
+            if (!burned) {
+                status |= 0x8;
+                success = false;
+                burnFailed = true;
+            }
+        }
+    }
     QString display = QFileInfo(produced.isEmpty() ? task.archivePath : produced).fileName();
     if (split && !produced.isEmpty())
         display = QFileInfo(splitVolumeBase(produced)).fileName() + QStringLiteral(".*");
@@ -300,7 +383,9 @@ void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
     if (success) {
         m_treeChanged = true;
         setLastBuiltDate(Clock::current().now());
-        const int index = addArchNameWithCompletedBackup(produced);
+        const int index = disc ? addArchPath(discEntry) : addArchNameWithCompletedBackup(produced);
+        if (disc)
+            m_iBackup->registerExternalChange(6);
         if (index >= 0)
             addHistoryDataForBackupArchive(quint16(index));
         setLastBackupDateToItems(m_listWrittenAt.isValid() ? m_listWrittenAt : Clock::current().now());
@@ -314,17 +399,34 @@ void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
                        : tr("Building of backup archive \"%1\" has been completed with warnings or errors"))
                    .arg(display)
             + QLatin1Char('\n');
+        if (disc && !m_containerBurns) {
+            // Burned: the work folder has done its job.
+            FileOps::removeTree(NameCodec::encodeStd(m_burnWorkFolder));
+            m_burnWorkFolder.clear();
+        }
+    } else if (burnFailed) {
+        // The archive never reached a disc: nothing is registered, and the archive stays in its
+        // work folder for another try, named so the user finds it.
+        text = tr("Building of backup archive \"%1\" has failed: it was not burned and is kept in \"%2\"")
+                   .arg(display, m_burnWorkFolder)
+            + QLatin1Char('\n');
+        m_lastRunFailed = true;
+        m_propertiesChanged = true;
+        saveProperties();
     } else {
         if (!produced.isEmpty())
             deleteArcFiles(produced);
         else if (!split && QFileInfo::exists(task.archivePath))
             ::unlink(NameCodec::encode(task.archivePath).constData());
-        if (status & 0x4)
-            sendRunText(tr("Terminated by user"), kStatusWindowLog);
+        if (disc)
+            discardBurnWorkFolder();
         text = tr("Building of backup archive \"%1\" has failed").arg(display) + QLatin1Char('\n');
         m_lastRunFailed = true;
         m_propertiesChanged = true;
         saveProperties();
+        // After the save, whose "Ready" would otherwise be the last word of a stopped run.
+        if (status & 0x4)
+            sendRunText(tr("Terminated by user"), kStatusWindowLog);
     }
     m_lastEndStatus = success ? status : quint8(status | ((status & 0x4) ? 0 : 0x2));
     m_iBackup->setInProcess(false, 0);
@@ -484,9 +586,15 @@ int CBackup::restore(
     const quint32 method = getCryptMethodFromFileName(name);
     const QString extension = QFileInfo(name).suffix();
     const int volumes = extension.startsWith(QLatin1String("cnt")) ? extToSplittedArcCount(extension) : 0;
+    QString catTool;
     if (volumes > 0) {
-        sendRunText(tr("Restoring split archives is not available in this version"), 0x4741);
-        return failure();
+        // The volumes reach tar through the cat tool; without it no script could run.
+        catTool = AppPaths::resourcePath(QStringLiteral("qv3_cat"));
+        if (!QFileInfo(catTool).isExecutable()) {
+            sendRunText(
+                tr("The tool \"%1\" is missing: split archives cannot be restored").arg(catTool), 0x4741);
+            return failure();
+        }
     }
     QString password;
     if (method != CBCryptNone) {
@@ -509,14 +617,28 @@ int CBackup::restore(
     task.archivePath = archive;
     task.password = password;
     task.extractFolder = extractFolder;
+    task.asRoot = m_useAdmin;
     task.backupSuffix = QStringLiteral(".~kvr%1.%2~").arg(m_restoreRun).arg(jobIndex);
+    task.volumeCount = volumes;
     QStringList tarStage { tarToolPath(), z ? QStringLiteral("-xzvvf") : QStringLiteral("-xvvf") };
-    tarStage << (method == CBCryptNone ? archive : QStringLiteral("-"));
+    tarStage << (method == CBCryptNone && volumes == 0 ? archive : QStringLiteral("-"));
     if (!chosen)
         tarStage << QStringLiteral("--no-recursion");
     tarStage << QStringLiteral("--no-wildcards") << QStringLiteral("--backup=simple")
              << (QStringLiteral("--suffix=") + task.backupSuffix) << QStringLiteral("-T") << listPath;
-    if (method == CBCryptNone) {
+    if (volumes > 0) {
+        // The cat tool writes the volumes one after the other; the archive path stays its first
+        // argument, so the volume names are made from it.
+        task.stages << QStringList { catTool, archive };
+        if (method != CBCryptNone)
+            task.stages << (QStringList { QStringLiteral("/usr/bin/openssl"),
+                                encryptionMethodToStr(method, false), QStringLiteral("-d") }
+                + opensslKeyOptions(method));
+        task.stages << tarStage;
+        task.archNameIndex = 1;
+        task.tarStage = int(task.stages.size()) - 1;
+        task.mainTaskIndex = task.tarStage;
+    } else if (method == CBCryptNone) {
         task.stages << tarStage;
         task.archNameIndex = 2;
         task.tarStage = 0;
@@ -582,4 +704,42 @@ bool CBackup::postRestoreProcessing(const CBackupTaskDesc& task)
     if (last)
         m_iBackup->setInProcess(false, 2);
     return ok;
+}
+
+QString CBackup::restoreArchiveFile(const CBackupTaskDesc& task)
+{
+    // A split archive is there when its first volume is.
+    if (task.volumeCount > 0)
+        return splitVolumeBase(task.archivePath) + QLatin1Char('.')
+            + MainPreferences::getMultivolumeArchiveExtensionByNumber(0, 3);
+    return task.archivePath;
+}
+
+int CBackup::locateRestoreArchive(CBackupTaskDesc& task)
+{
+    const QString file = restoreArchiveFile(task);
+    if (QFileInfo::exists(file))
+        return 0;
+    const QString fileName = QFileInfo(file).fileName();
+    UiPrompts::LocateFileRequest request;
+    request.message = tr("File \"%1\" has not found.").arg(fileName);
+    request.prompt = tr("Archive file \"%1\" not found, choose its location").arg(fileName);
+    request.button = tr("Choose");
+    request.startFolder = QFileInfo(file).path();
+    request.fileName = fileName;
+    request.canSkip = true;
+    const UiPrompts::LocateFileAnswer answer = UiPrompts::shared().locateFile(request);
+    if (answer.result == UiPrompts::LocateResult::Skipped)
+        return 1;
+    if (answer.result != UiPrompts::LocateResult::Chosen || answer.folder.isEmpty())
+        return 2;
+    // The archive lies elsewhere: its path changes in every stage that names it.
+    const QString moved = answer.folder + QLatin1Char('/') + QFileInfo(task.archivePath).fileName();
+    for (QStringList& stage : task.stages)
+        for (QString& word : stage)
+            if (word == task.archivePath)
+                word = moved;
+    task.archivePath = moved;
+    task.altVolumeFolder = answer.folder;
+    return 0;
 }

@@ -1,6 +1,8 @@
 #include "archive/IBackup.h"
 
 #include "archive/CBackup.h"
+#include "platform/BurnDrives.h"
+#include "projects/ILocation.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
 
@@ -19,6 +21,18 @@ void IBackup::setInProcess(bool inProcess, int operation)
 {
     m_inProcess = inProcess;
     m_operation = operation;
+}
+
+bool IBackup::isReadyForInterface() const
+{
+    if (!m_backup || m_backup->count() == 0)
+        return false;
+    return m_backup->getLocationDeviceType() != ILocation::DeviceCD || isCDRWInSystem();
+}
+
+bool IBackup::isCDRWInSystem()
+{
+    return BurnDrives::any();
 }
 
 void IBackup::processMessage(const LogText& text, quint64 options, QObject* sender)

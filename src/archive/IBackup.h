@@ -35,7 +35,11 @@ public:
     void setInProcess(bool inProcess, int operation) override;
     bool isInProcess() const override { return m_inProcess; }
     int currentOperation() const override { return m_operation; }
-    bool isReadyForInterface() const override { return !m_inProcess; }
+    // Something to archive and, for an optical destination, a drive to burn on.
+    bool isReadyForInterface() const override;
+    bool isReady() const { return m_backup && isReadyForInterface(); }
+    // A drive to burn on is known (the burn-drive list is not empty).
+    static bool isCDRWInSystem();
 
     // Status-line texts (0x20) are kept here; window and run-log texts go on to the shell.
     void processMessage(const LogText& text, quint64 options, QObject* sender) override;
@@ -98,8 +102,25 @@ public:
     bool chainFailed() const { return m_chainFailed; }
     void setChainFailed(bool on) { m_chainFailed = on; }
     bool userStopped() const { return m_userStopped; }
+    // The last job could not start because administrator rights were refused (counts as a stop).
+    bool authorizationRefused() const { return m_authorizationRefused; }
+    // The user skipped or cancelled the search for an archive of this run.
+    bool archivePromptRefused() const { return m_archivePromptRefused; }
+
+    // The cat tool of the running split restore asks for its next volume: answers it on the bus
+    // ("QV3_CAT"), "-" after the last one. A volume nobody can find fails the job.
+    void sendFileNameToQV3Cat();
+    // The cat tool could not read a volume it was given.
+    void qv3CatFileError(const QString& path);
+    // The next volume's path, "-" when none follows; null when the user cancelled the search.
+    QString getNextSplitedArcFileName();
     // A new build or restore begins: a stop of an earlier run no longer counts.
-    void clearUserStop() { m_userStopped = false; }
+    void clearUserStop()
+    {
+        m_userStopped = false;
+        m_authorizationRefused = false;
+        m_archivePromptRefused = false;
+    }
 
 private:
     CBackup* m_backup = nullptr;
@@ -127,5 +148,10 @@ private:
     QString m_currentPassword;
     bool m_chainFailed = false;
     bool m_userStopped = false;
+    bool m_authorizationRefused = false;
+    bool m_archivePromptRefused = false;
+    CBackupTaskDesc m_current; // the running job
+    int m_volumeIndex = 0;
+    bool m_volumeFailed = false; // a volume could not be found or read: the job fails
     double m_fullSize = 0;
 };

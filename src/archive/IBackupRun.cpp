@@ -4,13 +4,16 @@
 #include "archive/IArchiveContainer.h"
 #include "archive/IBackup.h"
 #include "archive/ITaskWrapperARCH.h"
+#include "platform/DistributedNotificationCenter.h"
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "utilities/LogOptions.h"
+#include "utilities/MainPreferences.h"
 #include "utilities/ProjectKeychain.h"
 #include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPointer>
 
 namespace {
@@ -91,6 +94,11 @@ QByteArray unquoteTarName(const QByteArray& text)
         }
     }
     return out;
+}
+
+QString localized(const char* text)
+{
+    return QCoreApplication::translate("Localizable", text);
 }
 
 } // namespace
@@ -201,14 +209,19 @@ bool IBackup::startTar(const CBackupTaskDesc& task)
     resetJobCounters();
     CBackupTaskDesc job = task;
     auto runner = std::make_shared<ITaskWrapperARCH>(job.stages, job.password);
+    runner->setAsRoot(job.asRoot);
     QString error;
     const bool started = runner->start([this](const QByteArray& line) { classifyLine(line); },
         [this, job](const ArchiveJobEnd& end) { jobEnded(job, end); }, &error);
     if (!started) {
+        m_authorizationRefused = runner->notAuthorized();
         processMessage(error, LogOption::Window | LogOption::RunLog, this);
         return false;
     }
     m_runner = runner;
+    m_current = job;
+    m_volumeIndex = 0;
+    m_volumeFailed = false;
     if (onJobStarted)
         onJobStarted(runner->processGroup(), job.stages);
     // A stop asked for while the run was being prepared (the file list lets events run) ends the
@@ -229,10 +242,40 @@ bool IBackup::run()
     while (!m_tasks.empty() && !m_runner) {
         CBackupTaskDesc task = m_tasks.front();
         m_tasks.pop_front();
+        if (task.operation == CBackupTaskDesc::OpRestore && m_backup) {
+            const int where = m_backup->locateRestoreArchive(task);
+            if (where != 0) {
+                // Skipped or cancelled: this archive ends as stopped; a cancel drops the rest of
+                // its chain as well.
+                m_archivePromptRefused = true;
+                task.endStatus = 0x4;
+                if (where == 2 && !(task.processAttr & 0x2)) {
+                    while (!m_tasks.empty()) {
+                        const bool lastOfChain = m_tasks.front().processAttr & 0x2;
+                        m_tasks.pop_front();
+                        CBackup::m_nTarRunning = std::max(0, CBackup::m_nTarRunning - 1);
+                        if (lastOfChain)
+                            break;
+                    }
+                }
+                m_backup->finishJob(task);
+                continue;
+            }
+        }
         if (startTar(task))
             return true;
-        m_chainFailed = true;
-        task.endStatus = 0x2;
+        if (m_authorizationRefused) {
+            // Refused rights end the run as a stop does: this job and the rest of the chain.
+            m_userStopped = true;
+            task.endStatus = 0x4;
+            while (!m_tasks.empty()) {
+                m_tasks.pop_front();
+                CBackup::m_nTarRunning = std::max(0, CBackup::m_nTarRunning - 1);
+            }
+        } else {
+            m_chainFailed = true;
+            task.endStatus = 0x2;
+        }
         if (m_backup)
             m_backup->finishJob(task);
     }
@@ -263,7 +306,11 @@ void IBackup::jobEnded(const CBackupTaskDesc& task, const ArchiveJobEnd& end)
     ArchiveJobEnd result = end;
     if (m_userStopped)
         result.stopped = true;
+    else if (m_volumeFailed)
+        result.stopped = false; // ended by the run control, not the user: a failure
     done.endStatus = endStatusFor(task, result);
+    if (m_volumeFailed && !m_userStopped)
+        done.endStatus |= 0x2;
     if (!result.endLineSeen && !result.stopped)
         processMessage(result.error, LogOption::Window | LogOption::RunLog, this);
     m_runner.reset();
@@ -355,4 +402,70 @@ QString IBackup::getRestorePasswordByUser()
     if (!b->passwordDigest().isEmpty() && !b->passwordDigest().correspondsToPassword(answer.password))
         return QString();
     return answer.password;
+}
+
+QString IBackup::getNextSplitedArcFileName()
+{
+    if (m_current.volumeCount <= 0 || m_volumeIndex >= m_current.volumeCount)
+        return QStringLiteral("-");
+    const int i = m_volumeIndex++;
+    const QString archive = m_current.archivePath;
+    const QString volume = archive.left(archive.lastIndexOf(QLatin1Char('.'))) + QLatin1Char('.')
+        + MainPreferences::getMultivolumeArchiveExtensionByNumber(i, 3);
+    const QString fileName = QFileInfo(volume).fileName();
+    if (QFileInfo::exists(volume))
+        return volume;
+    const QString alt = m_current.altVolumeFolder;
+    if (!alt.isEmpty() && QFileInfo::exists(alt + QLatin1Char('/') + fileName))
+        return alt + QLatin1Char('/') + fileName;
+    UiPrompts::LocateFileRequest request;
+    request.message
+        = localized("The backup volume \"%1\" not found. Please specify a new location.").arg(fileName);
+    request.prompt = localized("Specify the location of the backup volume \"%1\":").arg(fileName);
+    request.button = localized("Choose");
+    request.startFolder = alt.isEmpty() ? QFileInfo(volume).path() : alt;
+    request.fileName = fileName;
+    request.canSkip = false; // a split archive cannot do without a volume
+    const UiPrompts::LocateFileAnswer answer = UiPrompts::shared().locateFile(request);
+    if (answer.result != UiPrompts::LocateResult::Chosen || answer.folder.isEmpty())
+        return QString();
+    m_current.altVolumeFolder = answer.folder;
+    return answer.folder + QLatin1Char('/') + fileName;
+}
+
+void IBackup::sendFileNameToQV3Cat()
+{
+    // Only a running split restore has volumes to name.
+    if (!m_runner || m_current.volumeCount <= 0)
+        return;
+    DistributedNotificationCenter& bus = DistributedNotificationCenter::shared();
+    const QString next = getNextSplitedArcFileName();
+    if (next.isNull()) {
+        bus.post(QStringLiteral("QV3_CAT"), QStringLiteral("-"));
+        m_volumeFailed = true;
+        if (m_runner)
+            m_runner->stop();
+        return;
+    }
+    if (next != QLatin1String("-")) {
+        // A path that is not valid UTF-8 would reach the tool mangled: refuse it plainly.
+        const QByteArray bytes = NameCodec::encode(next);
+        if (QString::fromUtf8(bytes).toUtf8() != bytes) {
+            processMessage(
+                localized("The backup volume \"%1\" has a name the cat tool cannot be given").arg(next),
+                LogOption::Window | LogOption::RunLog, this);
+            bus.post(QStringLiteral("QV3_CAT"), QStringLiteral("-"));
+            m_volumeFailed = true;
+            return;
+        }
+        processMessage(localized("Backup volume \"%1\" is restoring...").arg(next), 0x4761, this);
+    }
+    bus.post(QStringLiteral("QV3_CAT"), next);
+}
+
+void IBackup::qv3CatFileError(const QString& path)
+{
+    processMessage(localized("The backup volume \"%1\" cannot be read").arg(path),
+        LogOption::Window | LogOption::RunLog, this);
+    m_volumeFailed = true;
 }

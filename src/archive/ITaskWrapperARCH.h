@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/RootProcess.h"
 #include "platform/Subprocess.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -23,10 +25,22 @@ struct ArchiveJobEnd
     bool allZero() const;
 };
 
+// What the script writer adds around the stages.
+struct ArchiveScriptOptions
+{
+    // A root job: sudo drops the environment, so the script reads the password from the first
+    // line of its standard input into QV_ARCH_PASS, then closes that input.
+    bool passwordOnStdin = false;
+    // Put before the cat tool's stage (the stage whose program is named "qv3_cat"), so that it
+    // runs as the invoking user on the application's bus inside a root job.
+    QStringList catPrefix;
+};
+
 // Runs one archive job: up to three tool stages joined by pipes in a generated bash script, as
-// the user. The script lives in the process's private temporary folder (0700), is removed on
-// every end path, and prints "end ${PIPESTATUS[*]}" last so that each stage's status is known.
-// The password reaches openssl only through the child's environment (QV_ARCH_PASS).
+// the user or as root. The script lives in the process's private temporary folder (0700), is
+// removed on every end path, and prints "end ${PIPESTATUS[*]}" last so that each stage's status
+// is known. The password reaches openssl only through the child's environment (QV_ARCH_PASS);
+// a root job gets it on standard input (never in a file or an argument).
 class ITaskWrapperARCH : public std::enable_shared_from_this<ITaskWrapperARCH>
 {
 public:
@@ -42,7 +56,17 @@ public:
     ITaskWrapperARCH& operator=(const ITaskWrapperARCH&) = delete;
 
     // The script's text for these stages (each argument one quoted word).
-    static QByteArray scriptText(const QList<QStringList>& stages);
+    static QByteArray scriptText(
+        const QList<QStringList>& stages, const ArchiveScriptOptions& options = ArchiveScriptOptions());
+    // The prefix that runs the cat tool as the invoking user inside a root job: setpriv back to
+    // the real user and group, with the application's own session bus; empty when the process
+    // itself runs as root (nothing to give back).
+    static QStringList catUserPrefix();
+    // Runs the job as root through the privilege backend (before start()).
+    void setAsRoot(bool on) { m_asRoot = on; }
+    bool asRoot() const { return m_asRoot; }
+    // The last start failed because administrator rights were refused.
+    bool notAuthorized() const { return m_notAuthorized; }
     // The statuses of an "end S1 S2 …" line; false for any other line.
     static bool parseEndLine(const QByteArray& line, QList<int>* statuses);
 
@@ -57,10 +81,18 @@ private:
     void finishLines();
     void handleLine(const QByteArray& line);
 
+    bool startUser(QString* error);
+    bool startRoot(QString* error);
+    void waitRoot();
+
     QList<QStringList> m_stages;
     QString m_password;
     QString m_script;
+    bool m_asRoot = false;
+    bool m_notAuthorized = false;
     Subprocess m_proc;
+    std::unique_ptr<RootProcess> m_root;
+    std::atomic<bool> m_stopRequested { false };
     std::thread m_waiter;
     LineHandler m_onLine;
     QByteArray m_pending;

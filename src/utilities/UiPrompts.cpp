@@ -55,6 +55,12 @@ int UiPrompts::waitForVolume(const VolumeWaitRequest& request)
     return 0;
 }
 
+UiPrompts::LocateFileAnswer UiPrompts::locateFile(const LocateFileRequest& request)
+{
+    qInfo().noquote() << "No user interface: the search for a file was answered Cancel:" << request.fileName;
+    return {};
+}
+
 UiPrompts::ProjectPasswordAnswer UiPrompts::askProjectPassword(const ProjectPasswordRequest& request)
 {
     qInfo().noquote() << "No user interface: the project password dialog was answered Cancel:"

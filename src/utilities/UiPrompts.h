@@ -137,6 +137,30 @@ public:
     };
     virtual ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request);
 
+    // The search for a missing file (an archive, or a volume of a split one): the user names the
+    // folder that holds it, skips it (only where offered) or cancels.
+    struct LocateFileRequest
+    {
+        QString message; // why the file is looked for
+        QString prompt;
+        QString button;
+        QString startFolder;
+        QString fileName; // the file looked for (its name only)
+        bool canSkip = false;
+    };
+    enum class LocateResult
+    {
+        Chosen,
+        Skipped,
+        Cancelled
+    };
+    struct LocateFileAnswer
+    {
+        LocateResult result = LocateResult::Cancelled;
+        QString folder; // Chosen: the folder that holds the file
+    };
+    virtual LocateFileAnswer locateFile(const LocateFileRequest& request);
+
     // A one-line text (a project name): the text, or a null string on Cancel (empty stays apart).
     struct TextRequest
     {

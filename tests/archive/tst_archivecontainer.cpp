@@ -20,6 +20,7 @@
 #include "utilities/ProjectKeychain.h"
 
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 
@@ -420,6 +421,56 @@ private Q_SLOTS:
         c.clearBurnBackups();
         QVERIFY(c.burnList().empty());
         QCOMPARE(t.readFile(userFile), QByteArray("mine\n"));
+    }
+
+    // Cleaning up after burns touches only the work folders builds made and remembered.
+    void cleansOnlyRememberedWorkFolders()
+    {
+        TempTree t(QStringLiteral("work"));
+        QVERIFY(t.writeFile(std::string("user/keep.txt"), "mine\n"));
+        RecordingShellServices shell;
+        shell.burnResult = true;
+        ShellServicesScope scope(&shell);
+        RecordingRunContainer c;
+        ILocation disc;
+        disc.setDeviceType(ILocation::DeviceCD);
+        auto discProject = [&](const char* name, const std::string& folder) -> CBackup* {
+            CBackup* p = c.add(QString::fromLatin1(name));
+            p->setLocation(disc, false);
+            t.mkdir(folder);
+            p->setBurnWorkFolder(t.filePath(folder));
+            p->setDestPath(t.filePath(folder));
+            p->setSelectedArchive(QStringLiteral("full_x.tar"));
+            return p;
+        };
+        // A burn that reached the disc: the work folder goes, the destination becomes the
+        // disc's placeholder and no archive stays selected.
+        CBackup* burnt = discProject("Burnt", "w1");
+        QVERIFY(t.writeFile(std::string("w1/full_x.tar"), "archive"));
+        c.queueBackup({ burnt, CBackupContainer::OpBuildThenBurn, {}, {}, false });
+        runAll(c);
+        QCOMPARE(shell.calls().count(QStringLiteral("burnDisc:0")), 1);
+        QVERIFY(!QFileInfo::exists(t.filePath(std::string("w1"))));
+        QCOMPARE(burnt->destPath(), CBackupContainer::backupDiscPlaceholder());
+        QVERIFY(burnt->selectedArchive().isEmpty());
+
+        // Outside a burn: the folder is emptied but for ".rsrcFrk" entries, and a link to a
+        // user's file goes while the file stays.
+        CBackup* built = discProject("Built", "w2");
+        QVERIFY(t.writeFile(std::string("w2/full_x.tar"), "archive"));
+        QVERIFY(t.writeFile(std::string("w2/.rsrcFrk1"), "fork"));
+        QVERIFY(::symlink(NameCodec::encode(t.filePath(std::string("user/keep.txt"))).constData(),
+                    NameCodec::encode(t.filePath(std::string("w2/link"))).constData())
+            == 0);
+        c.makeSingleSelection(built);
+        c.addArchivesToDRFolder();
+        QCOMPARE(c.burnList(), std::vector<CBackup*> { built });
+        c.clearBurnBackups();
+        QVERIFY(!QFileInfo::exists(t.filePath(std::string("w2/full_x.tar"))));
+        QVERIFY(!QFileInfo(t.filePath(std::string("w2/link"))).isSymLink());
+        QCOMPARE(t.readFile("w2/.rsrcFrk1"), QByteArray("fork"));
+        QCOMPARE(t.readFile("user/keep.txt"), QByteArray("mine\n"));
+        QVERIFY(c.burnList().empty());
     }
 };
 

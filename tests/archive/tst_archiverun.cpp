@@ -2,15 +2,18 @@
 // Archive builds and restores through kv-run-project with the real tools, read back by the
 // bare tools; failed jobs leave existing files and older archives as they were.
 #include "KvTest.h"
+#include "RecordingShellServices.h"
 #include "TempTree.h"
 #include "archive/CBackup.h"
 #include "archive/IBackup.h"
 #include "platform/AppPaths.h"
 #include "platform/NameCodec.h"
+#include "projects/ILocation.h"
 #include "utilities/MainPreferences.h"
 
 #include <QProcess>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -21,9 +24,11 @@ struct Run
     QByteArray err;
 };
 
-Run driver(const QString& workspace, const QStringList& args, const QByteArray& input = QByteArray())
+Run driver(const QString& workspace, const QStringList& args, const QByteArray& input = QByteArray(),
+    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
         QStringList {
             QStringLiteral("--workspace"), workspace, QStringLiteral("--kit"), QStringLiteral("archive") }
@@ -501,6 +506,93 @@ private slots:
         QCOMPARE(int(project.archives().size()), 1);
         QCOMPARE(QDir(folder).entryList(QDir::Files), older);
         QCOMPARE(CBackup::m_nTarRunning, 0);
+    }
+
+    // A disc build burns from a work folder of its own. Burned: registered below that folder as
+    // a disc entry and the folder gone. Not burned: nothing registered, the folder and the
+    // archive kept and named. Left to the container's burn step: registered, folder kept.
+    void discBuild_data()
+    {
+        QTest::addColumn<bool>("burned");
+        QTest::addColumn<bool>("containerBurns");
+        QTest::newRow("burned") << true << false;
+        QTest::newRow("burn failed") << false << false;
+        QTest::newRow("container burns") << false << true;
+    }
+    void discBuild()
+    {
+        QFETCH(bool, burned);
+        QFETCH(bool, containerBurns);
+        TempTree tree;
+        tree.writeFile(std::string("src/a.txt"), "a\n");
+        tree.mkdir("tmp");
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", tree.filePath(QStringLiteral("tmp")).toUtf8());
+        RecordingShellServices shell;
+        shell.burnResult = burned;
+        ShellServicesScope scope(&shell);
+        AppPaths::setWorkspacePathOverride(tree.filePath(QStringLiteral("ws")));
+        CBackup project(QStringLiteral("D"));
+        QVERIFY(project.addItemFromDisk(tree.filePath(QStringLiteral("src"))));
+        ILocation disc;
+        disc.setDeviceType(ILocation::DeviceCD);
+        project.setLocation(disc, true);
+        bool ended = false;
+        project.getIBackup()->onRunEnded = [&] { ended = true; };
+        QVERIFY(project.build(containerBurns) > 0);
+        const QString work = project.burnWorkFolder();
+        QVERIFY(QFileInfo(work).fileName().startsWith(QStringLiteral("kelvane-burn-%1.").arg(::getuid())));
+        QCOMPARE(QFileInfo(work).path(), tree.filePath(QStringLiteral("tmp")));
+        struct stat st = {};
+        QCOMPARE(::stat(NameCodec::encode(work).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0700));
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+        qputenv("TMPDIR", oldTmp);
+        const QString status = project.getIBackup()->lastStatusString();
+        QCOMPARE(shell.calls().count(QStringLiteral("burnDisc:0")), containerBurns ? 0 : 1);
+        if (burned || containerBurns) {
+            QVERIFY2(status.contains(QLatin1String("has succeeded")), qPrintable(status));
+            QCOMPARE(int(project.archives().size()), 1);
+            const CBArchivePath& entry = project.archives().front();
+            QCOMPARE(entry.deviceType, qint32(ILocation::DeviceCD));
+            QCOMPARE(entry.pathFromMountPoint, project.fileName());
+            QCOMPARE(QFileInfo::exists(work), containerBurns);
+            QCOMPARE(project.burnWorkFolder().isEmpty(), !containerBurns);
+        } else {
+            QVERIFY2(
+                status.contains(QLatin1String("has failed")) && status.contains(work), qPrintable(status));
+            QVERIFY(project.archives().empty());
+            QVERIFY(project.lastRunFailed());
+            QCOMPARE(QDir(work + QLatin1Char('/') + project.fileName()).entryList(QDir::Files).size(), 1);
+        }
+        QCOMPARE(CBackup::m_nTarRunning, 0);
+    }
+
+    // Through the driver: a disc project made with --dest-disc and no drive to burn on fails
+    // (exit 1) and names the work folder it keeps.
+    void discBuildWithoutDrive()
+    {
+        TempTree tree;
+        tree.writeFile(std::string("src/a.txt"), "a\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("tmp");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), tree.filePath(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.filePath(QStringLiteral("config")));
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        Run r = driver(ws,
+            { QStringLiteral("--new"), QStringLiteral("D"), QStringLiteral("--source"),
+                tree.filePath(QStringLiteral("src")), QStringLiteral("--dest-disc") },
+            QByteArray(), env);
+        QCOMPARE(r.code, 0);
+        r = driver(ws, { QStringLiteral("--project"), QStringLiteral("D") }, QByteArray(), env);
+        QCOMPARE(r.code, 1);
+        const QStringList kept = QDir(tree.filePath(QStringLiteral("tmp")))
+                                     .entryList({ QStringLiteral("kelvane-burn-*") }, QDir::Dirs);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(r.last.contains(
+                     QByteArray(tree.filePath(QStringLiteral("tmp/")).toUtf8() + kept.first().toUtf8())),
+            r.last.constData());
     }
 };
 

@@ -274,3 +274,32 @@ std::optional<double> ScriptedUiPrompts::askNumber(const NumberRequest& request)
     }
     return m_script.takeFirst().number;
 }
+
+void ScriptedUiPrompts::expectLocateFile(LocateResult result, const QString& folder)
+{
+    Step s;
+    s.kind = Kind::Locate;
+    s.button = int(result);
+    s.folder = folder;
+    m_script.append(s);
+}
+
+UiPrompts::LocateFileAnswer ScriptedUiPrompts::locateFile(const LocateFileRequest& request)
+{
+    locateRequests.append(request);
+    if (!nextIs(Kind::Locate)) {
+        fail(QStringLiteral("search for \"%1\"").arg(request.fileName));
+        return {};
+    }
+    const Step step = m_script.takeFirst();
+    LocateFileAnswer answer;
+    answer.result = LocateResult(step.button);
+    // Skip is only an answer where the prompt offers it.
+    if (answer.result == LocateResult::Skipped && !request.canSkip) {
+        fail(QStringLiteral("Skip without the offer for \"%1\"").arg(request.fileName));
+        answer.result = LocateResult::Cancelled;
+    }
+    if (answer.result == LocateResult::Chosen)
+        answer.folder = step.folder;
+    return answer;
+}

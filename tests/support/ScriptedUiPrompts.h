@@ -36,6 +36,8 @@ public:
     void expectItems(const QStringList& paths);
     void expectSavePath(const QString& path);
     void expectNumber(std::optional<double> value);
+    // The search for a missing file answers Chosen with this folder, Skipped or Cancelled.
+    void expectLocateFile(LocateResult result, const QString& folder = QString());
 
     int pending() const { return int(m_script.size()); }
     QList<CredentialsRequest> credentialRequests;
@@ -51,6 +53,7 @@ public:
     QStringList itemRefusals;
     QList<SavePathRequest> savePathRequests;
     QList<NumberRequest> numberRequests;
+    QList<LocateFileRequest> locateRequests;
     QStringList unexpected;
 
     CredentialsAnswer askAdminCredentials(const CredentialsRequest& request) override;
@@ -64,6 +67,7 @@ public:
     QStringList chooseItems(const ItemChoiceRequest& request) override;
     QString chooseSavePath(const SavePathRequest& request) override;
     std::optional<double> askNumber(const NumberRequest& request) override;
+    LocateFileAnswer locateFile(const LocateFileRequest& request) override;
 
 private:
     enum class Kind
@@ -78,7 +82,8 @@ private:
         Text,
         Items,
         SavePath,
-        Number
+        Number,
+        Locate
     };
     struct Step
     {

@@ -167,3 +167,31 @@ std::optional<double> WidgetUiPrompts::askNumber(const NumberRequest& request)
         return std::nullopt;
     return field->floatValue();
 }
+
+UiPrompts::LocateFileAnswer WidgetUiPrompts::locateFile(const LocateFileRequest& request)
+{
+    ModalDepthGuard modal;
+    IOpenDialog dialog(parentWidget());
+    dialog.setFileName(request.fileName);
+    if (!request.message.isEmpty())
+        dialog.setFileNotFoundMessage(request.message);
+    if (request.canSkip) {
+        // Skip leaves this file out and lets the run go on without it.
+        if (auto* buttons = dialog.findChild<QDialogButtonBox*>()) {
+            QPushButton* skip = buttons->addButton(tr("Skip"), QDialogButtonBox::RejectRole);
+            QObject::connect(skip, &QPushButton::clicked, &dialog, [&dialog] {
+                dialog.setSkipped(true);
+                dialog.reject();
+            });
+        }
+    }
+    LocateFileAnswer answer;
+    if (dialog.executePrompt(request.prompt, request.button.isEmpty() ? tr("Choose") : request.button,
+            request.startFolder, true, false, false)) {
+        answer.result = LocateResult::Chosen;
+        answer.folder = dialog.filename();
+    } else if (request.canSkip && dialog.isSkipped()) {
+        answer.result = LocateResult::Skipped;
+    }
+    return answer;
+}

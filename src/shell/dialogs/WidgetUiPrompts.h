@@ -26,6 +26,7 @@ public:
     ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
     ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
     std::optional<double> askNumber(const NumberRequest& request) override;
+    LocateFileAnswer locateFile(const LocateFileRequest& request) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -11,8 +11,10 @@
 #include "archive/IBackup.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
+#include "platform/DistributedNotificationCenter.h"
 #include "platform/NameCodec.h"
 #include "platform/XorrisoBurner.h"
+#include "projects/IAgentTool.h"
 #include "projects/ILocation.h"
 #include "projects/ScheduleDates.h"
 #include "utilities/IVolumeBase.h"
@@ -20,6 +22,9 @@
 #include "utilities/TempFolder.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -274,7 +279,8 @@ Outcome outcomeOf(CBackup& project, bool restore, bool stopped, const QString& r
     const quint8 status = project.lastEndStatus();
     const QString text = oneLine(project.getIBackup()->lastStatusString());
     Outcome o;
-    if (stopped || (status & 0x4))
+    if (stopped || (status & 0x4) || project.getIBackup()->archivePromptRefused()
+        || project.getIBackup()->authorizationRefused())
         o.code = 4;
     else if (!restore && text.startsWith(QLatin1String("Files to")))
         o.code = 5;
@@ -348,7 +354,7 @@ int ArchiveRun::createProject()
     for (const QString& source : m_options.sources)
         if (!QFileInfo::exists(source) && !QFileInfo(source).isSymLink())
             return notStarted(QStringLiteral("the source \"%1\" does not exist").arg(source));
-    if (!QFileInfo(m_options.dest).isDir())
+    if (!m_options.destDisc && !QFileInfo(m_options.dest).isDir())
         return notStarted(QStringLiteral("the destination \"%1\" is not a folder").arg(m_options.dest));
 
     const QString backups = m_options.workspace + QStringLiteral("/Backups");
@@ -361,9 +367,15 @@ int ArchiveRun::createProject()
 
     auto project = std::make_unique<CBackup>(name);
     std::unique_ptr<ILocation> location(ILocation::create());
-    if (!location->setupWithPath(m_options.dest))
+    if (m_options.destDisc) {
+        // An optical disc: the archives are built in a work folder and burned from there.
+        location->setDeviceType(ILocation::DeviceCD);
+        location->setDisplayName(QStringLiteral("CD/DVD(RW)"));
+        location->setEmpty(false);
+    } else if (!location->setupWithPath(m_options.dest)) {
         return notStarted(
             QStringLiteral("the destination \"%1\" is on no usable volume").arg(m_options.dest));
+    }
     project->setLocation(*location, true);
     project->setBackupMethod(m_options.method == QLatin1String("full") ? BackupMethodFull
             : m_options.method == QLatin1String("incr")                ? BackupMethodIncremental
@@ -397,6 +409,13 @@ int ArchiveRun::createProject()
 int ArchiveRun::runProject()
 {
     DriverServices services;
+    // With both, the administrator line comes first.
+    if (m_options.adminPasswordStdin) {
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return notStarted(QStringLiteral("--admin-password-stdin: no password on standard input"));
+        services.prompts.setAdminPassword(QByteArray::fromStdString(line));
+    }
     if (m_options.passwordStdin) {
         std::string line;
         if (!std::getline(std::cin, line))
@@ -450,6 +469,33 @@ int ArchiveRun::runProject()
             return notStarted(QStringLiteral("the project has no archive to restore"));
         project.setSelectedArchiveIndex(archive);
         object = project.archives()[size_t(archive)].fileName;
+        // Split archives reach tar through the cat tool, which asks this process for each volume
+        // on the user's bus under the application's name.
+        bool split = false;
+        for (int i = m_options.single ? archive : std::min(archive, std::max(0, project.chainStartIndex()));
+             i <= archive; ++i)
+            split = split
+                || QFileInfo(project.archives()[size_t(i)].fileName)
+                       .suffix()
+                       .startsWith(QLatin1String("cnt"));
+        if (split) {
+            QDBusConnection bus = DistributedNotificationCenter::shared().connection();
+            if (!bus.isConnected() || !bus.interface())
+                return notStarted(QStringLiteral("no session bus can be reached: split archives are restored "
+                                                 "through it"));
+            const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> claimed
+                = bus.interface()->registerService(QString::fromLatin1(IAgentTool::mainAppBundleIdentifier),
+                    QDBusConnectionInterface::DontQueueService,
+                    QDBusConnectionInterface::DontAllowReplacement);
+            if (!claimed.isValid() || claimed.value() != QDBusConnectionInterface::ServiceRegistered)
+                return notStarted(
+                    QStringLiteral("the bus name %1 is owned by another process (the application "
+                                   "runs): split archives cannot be restored beside it")
+                        .arg(QString::fromLatin1(IAgentTool::mainAppBundleIdentifier)));
+            IAgentTool::shared().setConnectMessageReceiver();
+        }
+        services.shell.setArchiveInProcess(project.getIBackup());
+        services.prompts.setVolumeDirs(m_options.volumeDirs, m_options.skipMissing);
         container.restoreSelectedBackups(m_options.restoreTo, m_options.restoreItems, m_options.single);
     } else if (m_options.scheduled) {
         project.setProcessingBySchedule(true);
@@ -468,6 +514,12 @@ int ArchiveRun::runProject()
 int ArchiveRun::runTriggerCheck()
 {
     DriverServices services;
+    if (m_options.adminPasswordStdin) {
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return notStarted(QStringLiteral("--admin-password-stdin: no password on standard input"));
+        services.prompts.setAdminPassword(QByteArray::fromStdString(line));
+    }
     if (m_options.passwordStdin) {
         std::string line;
         if (!std::getline(std::cin, line))

@@ -1,5 +1,6 @@
 #include "DriverShellServices.h"
 
+#include "archive/IBackup.h"
 #include "platform/NameCodec.h"
 
 #include <cstdio>
@@ -33,4 +34,16 @@ void DriverShellServices::StderrWindow::appendLog(const QString& text)
         bytes.append('\n');
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+
+void DriverShellServices::qv3CatFileRequestProcess()
+{
+    if (m_archive)
+        m_archive->sendFileNameToQV3Cat();
+}
+
+void DriverShellServices::qv3CatFileErrorProcess(const QString& path)
+{
+    if (m_archive)
+        m_archive->qv3CatFileError(path);
 }

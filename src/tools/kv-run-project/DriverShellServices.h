@@ -10,6 +10,7 @@
 // notifications are not shown, and nothing is redrawn. The agent link, the preferences and the
 // autostart file are never touched. The archive order list stays what the list file holds,
 // because the list keeps the one it loaded when the shell gives none.
+class IBackup;
 class DriverShellServices : public HeadlessShellServices
 {
 public:
@@ -18,6 +19,10 @@ public:
 
     void processMessage(const LogText& text, quint64 options, QObject* sender) override;
     void sendTextInfo(const QString& text, qint32 type, quint8 target, QObject* sender) override;
+    // The cat tool's requests go to the archive project the run set here.
+    void qv3CatFileRequestProcess() override;
+    void qv3CatFileErrorProcess(const QString& path) override;
+    void setArchiveInProcess(IBackup* project) { m_archive = project; }
 
 private:
     // The log window: each line to standard error, as it comes.
@@ -36,4 +41,5 @@ private:
     StderrWindow m_window;
     SilentNotifier m_notifier;
     LogSink m_sink;
+    IBackup* m_archive = nullptr;
 };

@@ -1,8 +1,10 @@
 #include "DriverUiPrompts.h"
 
 #include "platform/NameCodec.h"
+#include "platform/PrivilegeBackend.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 
 void DriverUiPrompts::logPrompt(const QString& title, const QString& answer)
 {
@@ -15,9 +17,21 @@ void DriverUiPrompts::logPrompt(const QString& title, const QString& answer)
 
 UiPrompts::CredentialsAnswer DriverUiPrompts::askAdminCredentials(const CredentialsRequest& request)
 {
-    logPrompt(request.prompt.isEmpty() ? QStringLiteral("Administrator password") : request.prompt,
-        QStringLiteral("Cancel"));
-    return {};
+    const QString title
+        = request.prompt.isEmpty() ? QStringLiteral("Administrator password") : request.prompt;
+    // Offered once: a refused password is not tried again.
+    if (m_adminPassword.isNull()) {
+        logPrompt(title, QStringLiteral("Cancel"));
+        return {};
+    }
+    CredentialsAnswer answer;
+    answer.ok = true;
+    answer.userName = request.userName.isEmpty() ? PrivilegeBackend::shared().userName() : request.userName;
+    answer.password = QString::fromUtf8(m_adminPassword);
+    answer.saveToKeychain = false;
+    m_adminPassword = QByteArray();
+    logPrompt(title, answer.userName + QStringLiteral(" with the password from standard input"));
+    return answer;
 }
 
 int DriverUiPrompts::showAlert(const Alert& alert)
@@ -79,5 +93,28 @@ UiPrompts::ProjectPasswordAnswer DriverUiPrompts::askProjectPassword(const Proje
     answer.ok = true;
     answer.password = QString::fromUtf8(m_projectPassword);
     answer.passwordInKeychain = false;
+    return answer;
+}
+
+UiPrompts::LocateFileAnswer DriverUiPrompts::locateFile(const LocateFileRequest& request)
+{
+    const QString title = request.prompt.isEmpty() ? request.fileName : request.prompt;
+    LocateFileAnswer answer;
+    for (const QString& dir : m_volumeDirs) {
+        struct stat st = {};
+        const QByteArray path = NameCodec::encode(dir + QLatin1Char('/') + request.fileName);
+        if (::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+            answer.result = LocateResult::Chosen;
+            answer.folder = dir;
+            logPrompt(title, dir);
+            return answer;
+        }
+    }
+    if (request.canSkip && m_skipMissing) {
+        answer.result = LocateResult::Skipped;
+        logPrompt(title, QStringLiteral("Skip"));
+        return answer;
+    }
+    logPrompt(title, QStringLiteral("Cancel"));
     return answer;
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The prompts of the headless driver: every prompt is answered Cancel and leaves the line
 // "prompt: <title> -> Cancel" on standard error, except the disk-image password, which is
@@ -28,9 +29,22 @@ public:
     ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
     // --in-place: the warning before a restore in place is answered "Continue".
     void setContinueInPlace(bool on) { m_continueInPlace = on; }
+    // The authorization dialog: the invoking user and this password, offered once.
+    void setAdminPassword(const QByteArray& password) { m_adminPassword = password; }
+    // The search for a missing file: the first of these folders that holds it, else Skip where
+    // offered (when asked to), else Cancel.
+    void setVolumeDirs(const QStringList& dirs, bool skipMissing)
+    {
+        m_volumeDirs = dirs;
+        m_skipMissing = skipMissing;
+    }
+    LocateFileAnswer locateFile(const LocateFileRequest& request) override;
 
 private:
     QByteArray m_imagePassword; // null: not given
     QByteArray m_projectPassword; // null: not given
     bool m_continueInPlace = false;
+    QByteArray m_adminPassword; // null: not given, or already offered
+    QStringList m_volumeDirs;
+    bool m_skipMissing = false;
 };

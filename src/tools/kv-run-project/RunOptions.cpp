@@ -19,12 +19,14 @@ QString RunOptions::usage()
         "last line \"0 <file> described\", or \"1 <file> <why>\" when its files do not load.\n"
         "--kit snapshot (the default) runs a snapshot-backup project as above.\n"
         "       kv-run-project --workspace DIR --kit archive --new NAME --source PATH [--source PATH]...\n"
-        "                      --dest DIR [--method full|incr|vers] [--compress]\n"
+        "                      (--dest DIR | --dest-disc) [--method full|incr|vers] [--compress]\n"
         "                      [--cipher bf|des3|aes128|aes256] [--split-kb N]\n"
         "       kv-run-project --workspace DIR --kit archive (--project NAME | --uuid UUID)\n"
         "                      [--scheduled] [--timeout S] [--argv-out FILE] [--password-stdin]\n"
+        "                      [--admin-password-stdin]\n"
         "                      [--restore [--archive NAME] [--item PATH]... (--to DIR | --in-place) "
-        "[--single]]\n"
+        "[--single]\n"
+        "                                 [--volume-dir DIR]... [--skip-missing]]\n"
         "Creates an archive project, or builds or restores one; last line \"<code> <archive or -> "
         "<status>\".\n"
         "       kv-run-project --workspace DIR --kit archive (--schedule-check | --mount-check PATH)\n"
@@ -80,9 +82,9 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                 || n == QLatin1String("--dest") || n == QLatin1String("--method")
                 || n == QLatin1String("--cipher") || n == QLatin1String("--split-kb")
                 || n == QLatin1String("--archive") || n == QLatin1String("--item")
-                || n == QLatin1String("--to") || n == QLatin1String("--mount-check")
-                || n == QLatin1String("--now") || n == QLatin1String("--burn-drive")
-                || n == QLatin1String("--schedule");
+                || n == QLatin1String("--to") || n == QLatin1String("--volume-dir")
+                || n == QLatin1String("--mount-check") || n == QLatin1String("--now")
+                || n == QLatin1String("--burn-drive") || n == QLatin1String("--schedule");
         };
         if (inlineValue && !isValueOption(name))
             return fail(QStringLiteral("the option %1 takes no value").arg(name));
@@ -164,6 +166,9 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             if (!takeValue(&v) || (o.splitKb = v.toLongLong(&ok), !ok) || o.splitKb < 0)
                 return fail(QStringLiteral("--split-kb needs a number of kilobytes"));
             archiveOnly << name;
+        } else if (name == QLatin1String("--dest-disc")) {
+            o.destDisc = true;
+            archiveOnly << name;
         } else if (name == QLatin1String("--compress")) {
             o.compress = true;
             archiveOnly << name;
@@ -190,6 +195,15 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             archiveOnly << name;
         } else if (name == QLatin1String("--in-place")) {
             o.inPlace = true;
+            archiveOnly << name;
+        } else if (name == QLatin1String("--volume-dir")) {
+            QString v;
+            if (!takeValue(&v) || v.isEmpty())
+                return fail(QStringLiteral("--volume-dir needs a folder"));
+            o.volumeDirs << QFileInfo(v).absoluteFilePath();
+            archiveOnly << name;
+        } else if (name == QLatin1String("--skip-missing")) {
+            o.skipMissing = true;
             archiveOnly << name;
         } else if (name == QLatin1String("--single")) {
             o.single = true;
@@ -229,6 +243,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             o.scheduled = true;
         } else if (name == QLatin1String("--password-stdin")) {
             o.passwordStdin = true;
+        } else if (name == QLatin1String("--admin-password-stdin")) {
+            o.adminPasswordStdin = true;
         } else {
             return fail(QStringLiteral("unknown argument \"%1\"").arg(arg));
         }
@@ -268,17 +284,17 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             return fail(QStringLiteral("--new takes no --project, --uuid, --restore or --describe"));
         if (o.sources.isEmpty())
             return fail(QStringLiteral("--new needs at least one --source"));
-        if (o.dest.isEmpty())
-            return fail(QStringLiteral("--new needs --dest"));
+        if (o.dest.isEmpty() == !o.destDisc)
+            return fail(QStringLiteral("--new needs one of --dest and --dest-disc"));
     } else {
         if (o.projectName.isNull() == o.projectUUID.isNull())
             return fail(QStringLiteral("give exactly one of --project and --uuid"));
-        if (!o.sources.isEmpty() || !o.dest.isEmpty() || o.compress || !o.cipher.isEmpty() || o.splitKb
-            || o.admin)
+        if (!o.sources.isEmpty() || !o.dest.isEmpty() || o.destDisc || o.compress || !o.cipher.isEmpty()
+            || o.splitKb || o.admin)
             return fail(QStringLiteral("project settings are given only with --new"));
         if (!o.restore
             && (!o.restoreArchive.isNull() || !o.restoreItems.isEmpty() || !o.restoreTo.isNull() || o.inPlace
-                || o.single))
+                || o.single || !o.volumeDirs.isEmpty() || o.skipMissing))
             return fail(QStringLiteral("restore options need --restore"));
         if (o.restore && o.restoreTo.isNull() && !o.inPlace)
             return fail(QStringLiteral("--restore needs --to DIR or --in-place"));

@@ -11,6 +11,7 @@ struct RunOptions
     QString projectUUID;
     bool scheduled = false;
     bool passwordStdin = false;
+    bool adminPasswordStdin = false; // the administrator password is the first line of stdin
     QString argvOut;
     double timeoutSeconds = 0; // 0: none
     QString kit = QStringLiteral("snapshot"); // snapshot or archive
@@ -19,6 +20,7 @@ struct RunOptions
     QString newName;
     QStringList sources;
     QString dest;
+    bool destDisc = false; // an optical destination in place of --dest
     QString method = QStringLiteral("vers");
     bool compress = false;
     QString cipher;
@@ -30,6 +32,8 @@ struct RunOptions
     QString restoreTo;
     bool inPlace = false;
     bool single = false;
+    QStringList volumeDirs; // restores: folders searched for a missing archive or volume
+    bool skipMissing = false; // restores: a missing archive is skipped where that is offered
     bool confirm = false; // clone kit: the start warning is confirmed
     // Archive kit: the container's triggers, the clock, the burn drives and the schedule of --new.
     bool scheduleCheck = false;
