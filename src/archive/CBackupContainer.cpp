@@ -807,10 +807,15 @@ void CBackupContainer::burnFailed(const QString& why)
 
 std::vector<std::pair<QString, QString>> CBackupContainer::addArchivesToDRFolder()
 {
-    if (m_burnList.empty())
-        forSelected([this](CBackup* b) { addWaitBackupsToVector(m_burnList, b); });
+    // An empty list takes the selected projects; outside the burn step (a build burning its own
+    // archive) they are only handed over, so no later burn step takes them again.
+    std::vector<CBackup*> taken = m_burnList;
+    if (taken.empty())
+        forSelected([&taken](CBackup* b) { addWaitBackupsToVector(taken, b); });
+    if (m_operation == OpBurning)
+        m_burnList = taken;
     std::vector<std::pair<QString, QString>> pairs;
-    for (CBackup* b : m_burnList) {
+    for (CBackup* b : taken) {
         const QString path = b->getAbsolutePathName(false, false);
         if (path.isEmpty() || !QFileInfo::exists(path))
             continue;
@@ -823,12 +828,15 @@ void CBackupContainer::addArchivesToToast(CToastTool* tool)
 {
     if (!tool)
         return;
-    if (m_burnList.empty())
-        forSelected([this](CBackup* b) {
+    std::vector<CBackup*> taken = m_burnList;
+    if (taken.empty())
+        forSelected([&taken](CBackup* b) {
             if (b->isLocationDeviceCDRW_TOAST_Type())
-                addWaitBackupsToVector(m_burnList, b);
+                addWaitBackupsToVector(taken, b);
         });
-    for (CBackup* b : m_burnList) {
+    if (m_operation == OpBurning)
+        m_burnList = taken;
+    for (CBackup* b : taken) {
         if (!b->isLocationDeviceCDRW_TOAST_Type())
             continue;
         const QString path = b->getAbsolutePathName(false, false);

@@ -148,6 +148,57 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 1);
         QCOMPARE(lines[0].first, QByteArray("bound"));
     }
+
+    // A disc project built and burned onto a stdio: drive; the disc, extracted, restores the
+    // source byte for byte, and the work folder is gone.
+    void buildBurnExtractRestore()
+    {
+        TempTree t(QStringLiteral("burnrun"));
+        QVERIFY(t.mkdir("ws"));
+        QVERIFY(t.mkdir("tmp"));
+        QVERIFY(t.writeFile(std::string("src/a.txt"), "alpha\n"));
+        QVERIFY(t.writeFile(std::string("src/sub/-b [x]*"), QByteArray(300000, 'b')));
+        const QString ws = t.filePath(std::string("ws"));
+        const Run made = driver(
+            ws, { "--new", "Disc", "--source", t.filePath(std::string("src")), "--dest-disc", "--compress" });
+        QVERIFY2(made.code == 0, made.last().constData());
+
+        const QString iso = t.filePath(std::string("disc.iso"));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), t.filePath(std::string("tmp")));
+        p.setProcessEnvironment(env);
+        p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
+            { "--workspace", ws, "--kit", "archive", "--project", "Disc", "--burn-drive", "stdio:" + iso });
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(120000));
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(p.exitCode() == 0, err.constData());
+        QCOMPARE(err.count("pgid: "), 2); // tar, then xorriso
+        // The work folder went with the burn.
+        QCOMPARE(QDir(t.filePath(std::string("tmp"))).entryList({ "kelvane-burn-*" }, QDir::Dirs).size(), 0);
+
+        QVERIFY(t.mkdir("disc"));
+        QProcess x;
+        x.start(QStringLiteral("/usr/bin/xorriso"),
+            { "-osirrox", "on", "-indev", "stdio:" + iso, "-extract", "/", t.filePath(std::string("disc")) });
+        QVERIFY(x.waitForFinished(60000));
+        QCOMPARE(x.exitCode(), 0);
+        QDirIterator it(t.filePath(std::string("disc")), { QStringLiteral("*.tgz") }, QDir::Files,
+            QDirIterator::Subdirectories);
+        QVERIFY(it.hasNext());
+        const QString archive = it.next();
+
+        const Run restored = driver(ws,
+            { "--project", "Disc", "--restore", "--to", t.filePath(std::string("out")), "--volume-dir",
+                QFileInfo(archive).path() });
+        QVERIFY2(restored.code == 0, restored.err.constData());
+        const QString base = t.filePath(std::string("out")) + t.filePath(std::string("src"));
+        QCOMPARE(t.readFile(NameCodec::encodeStd(base.mid(t.path().size() + 1) + "/a.txt")),
+            QByteArray("alpha\n"));
+        QCOMPARE(t.readFile(NameCodec::encodeStd(base.mid(t.path().size() + 1) + "/sub/-b [x]*")),
+            QByteArray(300000, 'b'));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestArchiveQueue)
