@@ -146,6 +146,33 @@ struct DriverServices
     }
 };
 
+// The answers given on standard input (the administrator line first) and the --argv-out file.
+bool readInputs(const RunOptions& options, DriverServices& services, ArgvOutFile& argvOut, QString* why)
+{
+    if (options.adminPasswordStdin) {
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            *why = QStringLiteral("--admin-password-stdin: no password on standard input");
+            return false;
+        }
+        services.prompts.setAdminPassword(QByteArray::fromStdString(line));
+    }
+    if (options.passwordStdin) {
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            *why = QStringLiteral("--password-stdin: no password on standard input");
+            return false;
+        }
+        services.prompts.setProjectPassword(QByteArray::fromStdString(line));
+    }
+    QString error;
+    if (!options.argvOut.isNull() && !argvOut.open(options.argvOut, &error)) {
+        *why = QStringLiteral("--argv-out: ") + error;
+        return false;
+    }
+    return true;
+}
+
 // The clock of --now: it starts at the given local time and runs on.
 class StartedClock : public Clock
 {
@@ -409,26 +436,10 @@ int ArchiveRun::createProject()
 int ArchiveRun::runProject()
 {
     DriverServices services;
-    // With both, the administrator line comes first.
-    if (m_options.adminPasswordStdin) {
-        std::string line;
-        if (!std::getline(std::cin, line))
-            return notStarted(QStringLiteral("--admin-password-stdin: no password on standard input"));
-        services.prompts.setAdminPassword(QByteArray::fromStdString(line));
-    }
-    if (m_options.passwordStdin) {
-        std::string line;
-        if (!std::getline(std::cin, line))
-            return notStarted(QStringLiteral("--password-stdin: no password on standard input"));
-        services.prompts.setProjectPassword(QByteArray::fromStdString(line));
-    }
     ArgvOutFile argvOut;
-    if (!m_options.argvOut.isNull()) {
-        QString error;
-        if (!argvOut.open(m_options.argvOut, &error))
-            return notStarted(QStringLiteral("--argv-out: ") + error);
-    }
-
+    QString why;
+    if (!readInputs(m_options, services, argvOut, &why))
+        return notStarted(why);
     QueueSession session(m_options, services.shell, argvOut);
     CBackupContainer& container = session.container;
     container.loadRecentBackups();
@@ -514,24 +525,10 @@ int ArchiveRun::runProject()
 int ArchiveRun::runTriggerCheck()
 {
     DriverServices services;
-    if (m_options.adminPasswordStdin) {
-        std::string line;
-        if (!std::getline(std::cin, line))
-            return notStarted(QStringLiteral("--admin-password-stdin: no password on standard input"));
-        services.prompts.setAdminPassword(QByteArray::fromStdString(line));
-    }
-    if (m_options.passwordStdin) {
-        std::string line;
-        if (!std::getline(std::cin, line))
-            return notStarted(QStringLiteral("--password-stdin: no password on standard input"));
-        services.prompts.setProjectPassword(QByteArray::fromStdString(line));
-    }
     ArgvOutFile argvOut;
-    if (!m_options.argvOut.isNull()) {
-        QString error;
-        if (!argvOut.open(m_options.argvOut, &error))
-            return notStarted(QStringLiteral("--argv-out: ") + error);
-    }
+    QString why;
+    if (!readInputs(m_options, services, argvOut, &why))
+        return notStarted(why);
     QueueSession session(m_options, services.shell, argvOut);
     CBackupContainer& container = session.container;
     // The scheduler state of the workspace's preferences, read only; without them the defaults.
