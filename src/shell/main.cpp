@@ -1,3 +1,4 @@
+#include "archive/CBackupContainer.h"
 #include "platform/QuitSignals.h"
 #include "projects/IAgentTool.h"
 #include "shell/dialogs/IFileCopierController.h"
@@ -40,6 +41,9 @@ int main(int argc, char** argv)
     IDiskUtil::setRootRunner(&IDiskUtil::runWithPrivilegeBackend);
     RegistryVolumeRoles volumeRoles;
     IVolumeRoles::setShared(&volumeRoles);
+    // The archive projects, their run queue and the main preferences live while the
+    // application does; the container goes before Qt does.
+    CBackupContainer::shared();
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Kelvane Pro 3"));
@@ -47,6 +51,7 @@ int main(int argc, char** argv)
     window.show();
 
     const int status = app.exec();
+    CBackupContainer::resetShared();
     IVolumeRoles::setShared(nullptr);
     IDiskUtil::setRootRunner({});
     IFileCopierWindow::setShared(nullptr);

@@ -27,6 +27,8 @@ public:
     // Archive projects: the password read from standard input, offered once per prompt.
     void setProjectPassword(const QByteArray& password) { m_projectPassword = password; }
     ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
+    // --in-place: the warning before a restore in place is answered "Continue".
+    void setContinueInPlace(bool on) { m_continueInPlace = on; }
     // The authorization dialog: the invoking user and this password, offered once.
     void setAdminPassword(const QByteArray& password) { m_adminPassword = password; }
     // The search for a missing file: the first of these folders that holds it, else Skip where
@@ -41,6 +43,7 @@ public:
 private:
     QByteArray m_imagePassword; // null: not given
     QByteArray m_projectPassword; // null: not given
+    bool m_continueInPlace = false;
     QByteArray m_adminPassword; // null: not given, or already offered
     QStringList m_volumeDirs;
     bool m_skipMissing = false;
