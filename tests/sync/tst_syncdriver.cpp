@@ -22,6 +22,7 @@ private Q_SLOTS:
     void refusedCommandLines();
     void damagedListIsLeftAlone();
     void scheduleChecksRunDueProjectsInTurn();
+    void bothWaysRunsTwoPasses();
     void readmeShowsAndRunsTheKits();
 
 private:
@@ -33,7 +34,7 @@ private:
         QByteArray err;
     };
     Run driver(const QStringList& arguments, const QString& workspace = QString());
-    void writeWorkspace(const QString& first, const QString& second);
+    void writeWorkspace(const QString& first, const QString& second, int direction = 0);
 
     std::unique_ptr<TempTree> m_tree;
     QString m_ws;
@@ -51,14 +52,14 @@ void TestSyncDriver::cleanup()
     m_tree.reset();
 }
 
-void TestSyncDriver::writeWorkspace(const QString& first, const QString& second)
+void TestSyncDriver::writeWorkspace(const QString& first, const QString& second, int direction)
 {
     IVolumeBase::shared().fill();
     ISynchronContainer container(std::make_unique<FakeSyncRunController>(), m_ws);
     container.reInit();
     auto P = container.createNewSynchron(QStringLiteral("Mirror"), 0);
-    P->setDirection(0);
-    P->setOptionDelete(true);
+    P->setDirection(direction);
+    P->setOptionDelete(direction != 2);
     P->setFirstFolder(first);
     P->setSecondFolder(second);
     QVERIFY(container.save());
@@ -209,6 +210,32 @@ void TestSyncDriver::scheduleChecksRunDueProjectsInTurn()
     container.reInit();
     for (int type : { 0, 1 })
         QVERIFY(container.synchronByIndex(0, type)->getNextProcessDate() > due);
+}
+
+// Both ways through the driver: two rsync vectors, first to second and then second to first, and
+// each side gets the other's file.
+void TestSyncDriver::bothWaysRunsTwoPasses()
+{
+    const QString left = m_tree->filePath(QStringLiteral("left")), right = m_tree->filePath(QStringLiteral("right"));
+    QVERIFY(QDir().mkpath(left));
+    QVERIFY(QDir().mkpath(right));
+    QVERIFY(m_tree->writeFile(QStringLiteral("left/l.txt"), "l"));
+    QVERIFY(m_tree->writeFile(QStringLiteral("right/r.txt"), "r"));
+    writeWorkspace(left, right, 2);
+    const QString argv = m_tree->filePath(QStringLiteral("argv"));
+    const Run r = driver({ "--kit", "sync", "--project", "Mirror", "--argv-out", argv });
+    QCOMPARE(r.last, QStringLiteral("0 - Synchronization was successful."));
+    QCOMPARE(r.out.count("pgid: "), 2);
+    QFile f(argv);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> vectors = f.readAll().split('\0');
+    const int firstToSecond = vectors.indexOf(left.toUtf8() + '/');
+    const int secondToFirst = vectors.indexOf(right.toUtf8() + '/');
+    QVERIFY(firstToSecond >= 0 && secondToFirst > firstToSecond);
+    QCOMPARE(vectors.value(firstToSecond + 1), right.toUtf8());
+    QCOMPARE(vectors.value(secondToFirst + 1), left.toUtf8());
+    QVERIFY(QFileInfo::exists(right + QStringLiteral("/l.txt")));
+    QVERIFY(QFileInfo::exists(left + QStringLiteral("/r.txt")));
 }
 
 // bench/README.md shows both minimal lists byte for byte, and its example lines run.
