@@ -72,6 +72,9 @@ public:
     QStringList prepareTaskArgs();
 
 protected:
+    // The end of one pass, tagged with the run it belongs to (run ids count up from 1 with every
+    // pass started); an end of another run or pass changes nothing.
+    void passEnded(quint64 runId, int exitCode, int exitSignal, bool stopSent);
     // The end of an analysis run by the engine, after its end callback: the card holds the
     // outcome. Ends the run (eventProcessFinished); a controller with a comparison tree extends it.
     virtual void analysisEnded();
@@ -86,7 +89,6 @@ private:
     };
     Settle settlePlaces(ISynchron& P);
     bool startPass();
-    void passEnded(quint64 runId, int exitCode, int exitSignal, bool stopSent);
     void finishPasses();
     void finishRun();
     void finishTerminated();

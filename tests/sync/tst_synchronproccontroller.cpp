@@ -48,6 +48,7 @@ private Q_SLOTS:
     void runEnds();
     void bothWaysRunsTwoPassesInOrder();
     void stopLeavesNothingOfTheRun();
+    void latePassZeroEndChangesNothing();
     void engineRuns_data();
     void engineRuns();
 
@@ -274,6 +275,34 @@ void TestSynchronProcController::stopLeavesNothingOfTheRun()
     QCOMPARE(end.result, 4);
     QCOMPARE(end.text, QStringLiteral("Terminated by user"));
     QVERIFY(ProcessTable::groupMembers(groups[0]).isEmpty());
+}
+
+// A late end of pass 0 arriving while pass 1 runs is ignored: pass 1 goes on and ends the run.
+void TestSynchronProcController::latePassZeroEndChangesNothing()
+{
+    struct Probe : ISynchronProcController
+    {
+        using ISynchronProcController::ISynchronProcController;
+        using ISynchronProcController::passEnded;
+    };
+    const QString tool = script(QStringLiteral("rsync3"), "sleep 1\n");
+    const QString first = m_tree->filePath(QStringLiteral("first"));
+    const QString second = m_tree->filePath(QStringLiteral("second"));
+    QVERIFY(QDir().mkpath(first));
+    QVERIFY(QDir().mkpath(second));
+    auto P = project(first, second, 2);
+    Probe controller(tool);
+    RunEnd end;
+    QList<QStringList> commands;
+    run(controller, P, &end, &commands);
+    QTRY_VERIFY_WITH_TIMEOUT(commands.size() == 2, 10000);
+    controller.passEnded(1, 0, 0, false); // the first pass's run id
+    QTest::qWait(300);
+    QVERIFY(!end.ended);
+    QVERIFY(controller.isProcessing());
+    QTRY_VERIFY_WITH_TIMEOUT(end.ended, 10000);
+    QCOMPARE(end.result, 0);
+    QCOMPARE(commands.size(), 2);
 }
 
 // Analyses and volume-group clones go to the outside engine; without one installed such a start
