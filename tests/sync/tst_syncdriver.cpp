@@ -267,7 +267,8 @@ void TestSyncDriver::readmeShowsAndRunsTheKits()
     QVERIFY(m_tree->writeFile(QStringLiteral("places/left/x.txt"), "x"));
     const qsizetype at = readme.indexOf("Example (one test runs each line):", readme.indexOf("--kit sync and --kit clone"));
     QVERIFY(at >= 0);
-    const QList<QByteArray> lines = readme.mid(at).split('\n');
+    const qsizetype next = readme.indexOf("\n## ", at);
+    const QList<QByteArray> lines = readme.mid(at, next < 0 ? -1 : next - at).split('\n');
     int ran = 0;
     for (const QByteArray& line : lines) {
         if (!line.startsWith("    kv-run-project --workspace ws "))
