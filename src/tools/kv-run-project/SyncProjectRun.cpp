@@ -143,16 +143,7 @@ bool SyncProjectRun::readStdin(QString* reason)
 {
     if (!m_options.adminPasswordStdin && !m_options.passwordStdin)
         return true;
-    QByteArray input;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        input.append(buffer, n);
-    }
+    const QByteArray input = DriverText::readAllStandardInput();
     // The administrator's line comes first; these projects have no password of their own, so a
     // further line is read and not used.
     QByteArray admin = input.left(input.indexOf('\n'));
