@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QStringList>
+#include <cjson/cJSON.h>
+#include <functional>
+#include <string>
+
+// The outside engine: runs the phases of a JSON program and reports them as protocol lines
+//   qv_proc_pid <pid>            first, before anything else
+//   ii::command_line <words>     before each command
+//   wi::<line>                   an item of an analysis (rsync's own line)
+//   pi::<percent>                progress
+//   wp:: st:: wg:: er::          progress text, other tools' text, warnings, errors
+//   id::{"device":"<name>"}      the destination's new System volume
+//   ii::<phase> Phase not completed, or "ic:: end" last when every phase succeeded.
+// Commands run as argument vectors, never through a shell, in the engine's process group, so that
+// a stop of the group reaches them; a stop signal ends the engine at any moment, children first.
+class QvProcEngine
+{
+public:
+    // argv as main() gets it; returns the exit status.
+    int run(int argc, char** argv);
+
+    // "Params" split at blanks.
+    static QStringList splitParams(const std::string& params);
+    // One exclude word from an "exFile1Path"/"exFile2Path" value: a bare path or the form
+    // NOE::--exclude-from="PATH" gives "--exclude-from=PATH"; empty gives nothing.
+    static QString excludeWord(const std::string& value);
+
+    struct ChildEnd
+    {
+        bool started = false;
+        bool stopped = false; // ended by the engine's stop
+        int exitCode = -1;
+        int signal = 0;
+    };
+    using LineHandler = std::function<void(const char* line)>;
+    // Runs one command in the engine's group, its two streams cut into lines.
+    static ChildEnd runCommand(const QStringList& argv, const LineHandler& out, const LineHandler& err);
+
+private:
+    bool runPhase(const std::string& phase, cJSON* data);
+    bool phaseSynchronize(cJSON* data);
+    bool phaseCloneRsync(cJSON* data);
+    bool phaseCloneAsr(cJSON* data);
+};

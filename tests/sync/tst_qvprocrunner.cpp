@@ -1,0 +1,160 @@
+// kv-test: labels=unit timeout=120
+#include "KvTest.h"
+#include "RecordingShellServices.h"
+#include "TempTree.h"
+#include "platform/AppPaths.h"
+#include "platform/NameCodec.h"
+#include "projects/IProcessCard.h"
+#include "sync/IQVProc.h"
+#include "sync/ISynchron.h"
+#include "utilities/JSONLookup.h"
+
+#include <QtTest>
+#include <unistd.h>
+
+namespace {
+
+class RecordingClient : public IQVProc::Client
+{
+public:
+    QString key = QStringLiteral("synchronize");
+    QString source, dest;
+    QList<QByteArray> items;
+    bool finished = false;
+    QString QVProcGetParamsTemplateNameForProject(ISynchron&) override { return key; }
+    bool QVProcInitParamsForProject(ISynchron&, cJSON* program, cJSON*) override
+    {
+        cJSON* data = get_param_item(program, "Phases:InitParams:InterfaceDataList");
+        setStringToObject(get_param_item(data, "SourceFolder"), "Path", NameCodec::encode(source).constData());
+        setStringToObject(get_param_item(data, "DestFolder"), "Path", NameCodec::encode(dest).constData());
+        return true;
+    }
+    void QVProcWorkInfoProcess(const QByteArray& item) override { items << item; }
+    void ITProcessFinished() override { finished = true; }
+};
+
+} // namespace
+
+class TestQVProcRunner : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void protocol_data();
+    void protocol();
+
+private:
+    std::unique_ptr<RecordingShellServices> m_shell;
+    std::unique_ptr<TempTree> m_app;
+};
+
+void TestQVProcRunner::init()
+{
+    m_shell = std::make_unique<RecordingShellServices>();
+    IShellServices::setShared(m_shell.get());
+    m_app = std::make_unique<TempTree>(QStringLiteral("app"));
+    QVERIFY(m_app->mkdir(std::string("Contents/Resources")));
+    AppPaths::setContentsDirOverride(m_app->filePath(std::string("Contents")));
+}
+
+void TestQVProcRunner::cleanup()
+{
+    AppPaths::setContentsDirOverride(QString());
+    IShellServices::setShared(nullptr);
+    m_shell.reset();
+    m_app.reset();
+}
+
+// A stand-in engine prints scripted lines; the runner's reading of them shows in the log, the
+// card, the indicator, the items and the project.
+void TestQVProcRunner::protocol_data()
+{
+    QTest::addColumn<bool>("withTemplate");
+    QTest::addColumn<bool>("analysis");
+    QTest::addColumn<QByteArray>("lines"); // shell body after the pid line
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QStringList>("logged");
+    QTest::addColumn<bool>("error");
+    const QByteArray longItem(16 * 1024, 'n');
+    QTest::newRow("template missing") << false << false << QByteArray() << false
+                                      << QStringList { "Program template \"synchronize\" not found." } << true;
+    QTest::newRow("completed") << true << false
+                               << QByteArray("echo 'ii::command_line rsync -n a b'\necho pi::42.5\necho 'ic:: end'\n")
+                               << true << QStringList { "command line: rsync -n a b" } << false;
+    QTest::newRow("end without ic") << true << false << QByteArray("echo pi::10\n") << true
+                                    << QStringList { "Commandline Util: The process terminated unexpectedly" }
+                                    << true;
+    QTest::newRow("phase not completed")
+        << true << false << QByteArray("echo 'ii::synchronize Phase not completed'\nexit 1\n") << true
+        << QStringList { "Commandline Util: The process terminated unexpectedly 2" } << true;
+    QTest::newRow("error line") << true << false << QByteArray("echo er::x\necho 'ic:: end'\n") << true
+                                << QStringList { "x" } << true;
+    QTest::newRow("warning completes") << true << false << QByteArray("echo wg::careful\necho 'ic:: end'\n")
+                                       << true << QStringList { "careful" } << false;
+    QTest::newRow("long item and later lines")
+        << true << true
+        << QByteArray("printf 'wi::%s\\n' " + longItem + "\nsleep 0.2\necho wi::after\necho 'ic:: end'\n") << true
+        << QStringList() << false;
+    QTest::newRow("device of an analysis is not applied")
+        << true << false << QByteArray("echo 'id::{\"device\":\"loop1s258\"}'\necho 'ic:: end'\n") << true
+        << QStringList() << false;
+}
+
+void TestQVProcRunner::protocol()
+{
+    QFETCH(bool, withTemplate);
+    QFETCH(bool, analysis);
+    QFETCH(QByteArray, lines);
+    QFETCH(bool, started);
+    QFETCH(QStringList, logged);
+    QFETCH(bool, error);
+    if (withTemplate)
+        QVERIFY(QFile::copy(KvTest::appContentsDir() + "/Resources/TemplateProc.plist",
+            m_app->filePath(std::string("Contents/Resources/TemplateProc.plist"))));
+    const QString argvFile = m_app->filePath(std::string("argv"));
+    QVERIFY(m_app->writeFile(std::string("Contents/Resources/qv_proc"),
+        "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" + NameCodec::encode(argvFile)
+            + "'\ncat \"$1\" >> '" + NameCodec::encode(argvFile) + "'\necho \"qv_proc_pid $$\"\n" + lines,
+        0755));
+    TempTree left(QStringLiteral("left")), right(QStringLiteral("right"));
+    auto project = std::make_shared<ISynchron>();
+    project->setFirstFolder(left.path());
+    project->setSecondFolder(right.path());
+    const QString secondBefore = project->secondFolder();
+    if (analysis)
+        project->processCard()->add(taskAnalyze);
+    RecordingClient client;
+    client.source = left.path();
+    client.dest = right.path() + QString::fromUtf8("/caf\xc3\xa9 $(x)");
+
+    std::shared_ptr<IQVProc> runner = IQVProc::startProject(project, &client);
+    QCOMPARE(bool(runner), started);
+    IProcessCard* card = project->processCard();
+    if (started) {
+        QTRY_VERIFY_WITH_TIMEOUT(client.finished, 10000);
+        QVERIFY(runner->processID() > 0);
+        // The engine got the program file alone, private and complete; it is gone after the run.
+        const QByteArray argv = m_app->readFile("argv");
+        QVERIFY2(argv.startsWith("1\n"), argv.constData());
+        const QString programPath = runner->programFilePath();
+        QVERIFY(programPath.endsWith(".txt"));
+        QVERIFY(argv.contains(NameCodec::encode(client.dest)));
+        QVERIFY(!QFileInfo::exists(programPath));
+        QVERIFY(card->isFlag(stateFinished));
+    }
+    QCOMPARE(card->isFlag(errorRuntime) || card->isFlag(errorToolStart), error);
+    QStringList texts;
+    for (const auto& m : m_shell->messages())
+        texts << QString::fromUtf8(m.text);
+    for (const QString& t : logged)
+        QVERIFY2(texts.contains(t), qPrintable(texts.join('|')));
+    if (QTest::currentDataTag() == QByteArray("completed"))
+        QCOMPARE(project->indicatorPosition(), 42.5);
+    if (analysis)
+        QCOMPARE(client.items, (QList<QByteArray> { QByteArray(16 * 1024, 'n'), "after" }));
+    QCOMPARE(project->secondFolder(), secondBefore);
+}
+
+QTEST_GUILESS_MAIN(TestQVProcRunner)
+#include "tst_qvprocrunner.moc"
