@@ -538,9 +538,11 @@ void ISynchronContainer::processNext()
         P->setInState(clone ? ISynchron::OpCloning : ISynchron::OpSynchronizing);
         if (m_syncProc)
             m_syncProc->processProject(P);
-        if (P->isScheduled())
-            P->setNextProcessDate(P->computeNextProcessDate(Clock::current().now()));
     }
+    // A scheduled project refused by its check has had its turn too: it is not tried again at
+    // every check of the next minutes.
+    if (P->isScheduled() && (start || P->isProcessingBySchedule()))
+        P->setNextProcessDate(P->computeNextProcessDate(Clock::current().now()));
     m_runningPprocessNext = false;
     // A start that did not happen leaves the way free for the next queued project.
     if (!start)

@@ -4,6 +4,7 @@
 #include "utilities/LogOptions.h"
 
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +61,7 @@ private Q_SLOTS:
     void steps();
     void libraryCacheOnlyForANewEnoughSystem();
     void preparerLines();
+    void realStepKeepsTheEventLoopAndBoundsAStop();
 
 private:
     QList<QPair<QString, quint64>> m_messages;
@@ -173,6 +175,32 @@ void TestCloneBoot::preparerLines()
         QVERIFY2(logged == row.text, row.line.constData());
         QVERIFY2(failure == row.failure, row.line.constData());
     }
+}
+
+// A real step waits in a nested event loop (events still run) and hands back its status and
+// output; a stop lets a step finish within the grace time, then stops its group.
+void TestCloneBoot::realStepKeepsTheEventLoopAndBoundsAStop()
+{
+    if (::geteuid() != 0)
+        QSKIP("the steps run as root; this process is not");
+    CloneBootTools tools;
+    bool eventRan = false;
+    QTimer::singleShot(50, [&eventRan] { eventRan = true; });
+    const CloneBootTools::Outcome o
+        = tools.run({ QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("sleep 0.3; echo 'v3ap_o: X'; exit 3") });
+    QVERIFY(o.started);
+    QCOMPARE(o.exitCode, 3);
+    QVERIFY(o.output.contains("v3ap_o: X"));
+    QVERIFY(eventRan);
+
+    tools.stopWanted = [] { return true; };
+    tools.stopGraceMs = 300;
+    QElapsedTimer timer;
+    timer.start();
+    const CloneBootTools::Outcome stopped = tools.run({ QStringLiteral("/bin/sleep"), QStringLiteral("30") });
+    QVERIFY(stopped.started);
+    QVERIFY(stopped.exitCode != 0);
+    QVERIFY2(timer.elapsed() < 15000, QByteArray::number(timer.elapsed()).constData());
 }
 
 QTEST_MAIN(TestCloneBoot)

@@ -13,6 +13,10 @@
 #include "utilities/IVolumeBase.h"
 
 #include <QDir>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #include <QtTest>
 
 using namespace E2e;
@@ -24,6 +28,7 @@ private Q_SLOTS:
     void destinationThatCannotTakeTheCopy_data();
     void destinationThatCannotTakeTheCopy();
     void cloneBetweenTwoVolumes();
+    void treeFromExt4ToBtrfs();
 };
 
 void TestSyncDestinations::destinationThatCannotTakeTheCopy_data()
@@ -133,6 +138,73 @@ void TestSyncDestinations::cloneBetweenTwoVolumes()
     QVERIFY(copied.open(QIODevice::ReadOnly));
     QCOMPARE(copied.readAll(), QByteArray("content"));
     QVERIFY(QFileInfo(right.path() + "/etc/link").isSymLink());
+}
+
+// About 2,000 files with odd names, hard links, symbolic links and extended attributes, from an
+// ext4 volume to a btrfs volume by a project with administrator rights: the copy is byte-exact,
+// the links are kept and nothing in a name is ever run.
+void TestSyncDestinations::treeFromExt4ToBtrfs()
+{
+    KV_REQUIRE_ROOT();
+    TestVolume left, right;
+    QVERIFY2(left.make(LoopImage::FsType::Ext4, 128), qPrintable(left.error()));
+    QVERIFY2(right.make(LoopImage::FsType::Btrfs), qPrintable(right.error()));
+    const QByteArray src = QFile::encodeName(left.path() + "/tree");
+    const QByteArray dst = QFile::encodeName(right.path() + "/copy");
+    QVERIFY(::mkdir(src.constData(), 0755) == 0 && ::mkdir(dst.constData(), 0755) == 0);
+    const std::vector<std::string> names = TempTree::oddNames();
+    int files = 0;
+    for (int d = 0; files < 2000; ++d) {
+        const std::string folder = std::string(src.constData()) + "/d" + std::to_string(d) + (d % 2 ? " $(touch kv-pwned)" : "");
+        QVERIFY(::mkdir(folder.c_str(), 0755) == 0);
+        for (const std::string& name : names) {
+            const std::string path = folder + "/" + name;
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY2(fd >= 0, path.c_str());
+            const std::string content = name + std::to_string(d);
+            QVERIFY(::write(fd, content.data(), content.size()) == ssize_t(content.size()));
+            ::close(fd);
+            ++files;
+        }
+    }
+    const std::string first = std::string(src.constData()) + "/d0/" + names.front();
+    QVERIFY(::link(first.c_str(), (std::string(src.constData()) + "/hard").c_str()) == 0);
+    QVERIFY(::symlink("d0", (std::string(src.constData()) + "/link").c_str()) == 0);
+    QVERIFY(::setxattr(first.c_str(), "user.kv", "value", 5, 0) == 0);
+    IVolumeBase::shared().fill();
+    QTRY_VERIFY_WITH_TIMEOUT(IVolumeBase::shared().isBaseFilled(), 10000);
+    TempTree tree(QStringLiteral("synctree"));
+    {
+        ISynchronContainer list(std::make_unique<FakeSyncRunController>(), tree.path());
+        list.reInit();
+        auto p = list.createNewSynchron(QStringLiteral("Tree"), 0);
+        p->setUseAdminPrivileges(true);
+        p->setFirstFolder(QFile::decodeName(src));
+        p->setSecondFolder(QFile::decodeName(dst));
+        QVERIFY(list.save());
+    }
+    QProcess p;
+    p.setWorkingDirectory(tree.path());
+    p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
+        { "--workspace", tree.path(), "--kit", "sync", "--project", "Tree", "--timeout", "240" });
+    QVERIFY(p.waitForFinished(300000));
+    const QByteArray out = p.readAllStandardOutput();
+    QVERIFY2(out.trimmed().endsWith("0 - Synchronization was successful."), QByteArray(out + p.readAllStandardError()).constData());
+    QVERIFY(!QFileInfo::exists(tree.path() + QStringLiteral("/kv-pwned")));
+    Subprocess::Options diff;
+    diff.program = QStringLiteral("diff");
+    diff.arguments = QStringList { "-r", "--no-dereference", QFile::decodeName(src), QFile::decodeName(dst) };
+    const Subprocess::Result d = Subprocess::run(diff, 120000);
+    QVERIFY2(d.succeeded(), QByteArray(d.out + d.err).left(2000).constData());
+    struct stat a {}, b {};
+    QVERIFY(::lstat((std::string(dst.constData()) + "/hard").c_str(), &a) == 0);
+    QVERIFY(::lstat((std::string(dst.constData()) + "/d0/" + names.front()).c_str(), &b) == 0);
+    QCOMPARE(a.st_ino, b.st_ino);
+    QVERIFY(S_ISLNK((::lstat((std::string(dst.constData()) + "/link").c_str(), &a), a.st_mode)));
+    char value[16] = {};
+    QCOMPARE(::getxattr((std::string(dst.constData()) + "/d0/" + names.front()).c_str(), "user.kv", value, sizeof value),
+        ssize_t(5));
+    QCOMPARE(QByteArray(value), QByteArray("value"));
 }
 
 QTEST_MAIN(TestSyncDestinations)

@@ -21,6 +21,9 @@ private Q_SLOTS:
     void refusedCommandLines_data();
     void refusedCommandLines();
     void damagedListIsLeftAlone();
+    void scheduleChecksRunDueProjectsInTurn();
+    void bothWaysRunsTwoPasses();
+    void readmeShowsAndRunsTheKits();
 
 private:
     struct Run
@@ -30,8 +33,8 @@ private:
         QByteArray out;
         QByteArray err;
     };
-    Run driver(const QStringList& arguments);
-    void writeWorkspace(const QString& first, const QString& second);
+    Run driver(const QStringList& arguments, const QString& workspace = QString());
+    void writeWorkspace(const QString& first, const QString& second, int direction = 0);
 
     std::unique_ptr<TempTree> m_tree;
     QString m_ws;
@@ -49,24 +52,24 @@ void TestSyncDriver::cleanup()
     m_tree.reset();
 }
 
-void TestSyncDriver::writeWorkspace(const QString& first, const QString& second)
+void TestSyncDriver::writeWorkspace(const QString& first, const QString& second, int direction)
 {
     IVolumeBase::shared().fill();
     ISynchronContainer container(std::make_unique<FakeSyncRunController>(), m_ws);
     container.reInit();
     auto P = container.createNewSynchron(QStringLiteral("Mirror"), 0);
-    P->setDirection(0);
-    P->setOptionDelete(true);
+    P->setDirection(direction);
+    P->setOptionDelete(direction != 2);
     P->setFirstFolder(first);
     P->setSecondFolder(second);
     QVERIFY(container.save());
 }
 
-TestSyncDriver::Run TestSyncDriver::driver(const QStringList& arguments)
+TestSyncDriver::Run TestSyncDriver::driver(const QStringList& arguments, const QString& workspace)
 {
     QProcess p;
     p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
-        QStringList { QStringLiteral("--workspace"), m_ws } + arguments);
+        QStringList { QStringLiteral("--workspace"), workspace.isEmpty() ? m_ws : workspace } + arguments);
     p.waitForFinished(60000);
     Run r;
     r.code = p.exitCode();
@@ -161,6 +164,122 @@ void TestSyncDriver::damagedListIsLeftAlone()
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("<plist><dict><key>broken"));
     QCOMPARE(QDir(m_ws + QStringLiteral("/Syncs")).entryList(QDir::Files), QStringList { "Projects.plist" });
+}
+
+// A synchronization and a clone due at the same minute: the first check runs the
+// synchronization, the second the clone, the third finds nothing; the saved lists hold the moved
+// next dates.
+void TestSyncDriver::scheduleChecksRunDueProjectsInTurn()
+{
+    const QDateTime due(QDate(2026, 12, 11), QTime(7, 0));
+    for (const char* folder : { "left", "right", "source", "target" })
+        QVERIFY(QDir().mkpath(m_tree->filePath(QLatin1String(folder))));
+    QVERIFY(m_tree->writeFile(QStringLiteral("left/a.txt"), "a"));
+    {
+        IVolumeBase::shared().fill();
+        ISynchronContainer container(std::make_unique<FakeSyncRunController>(), m_ws);
+        container.reInit();
+        auto sync = container.createNewSynchron(QStringLiteral("Mirror\tA"), 0);
+        sync->setFirstFolder(m_tree->filePath(QStringLiteral("left")));
+        sync->setSecondFolder(m_tree->filePath(QStringLiteral("right")));
+        auto clone = container.createNewSynchron(QStringLiteral("Copy"), 1);
+        clone->setFirstFolder(m_tree->filePath(QStringLiteral("source")));
+        clone->setSecondFolder(m_tree->filePath(QStringLiteral("target")));
+        for (const auto& p : { sync, clone }) {
+            p->setScheduled(true);
+            p->setNextProcessDate(due);
+        }
+        QVERIFY(container.save());
+    }
+    const QStringList check { "--kit", "sync", "--schedule-check", "--now", due.addSecs(60).toString(Qt::ISODate) };
+    const Run first = driver(check);
+    QCOMPARE(first.last, QStringLiteral("0 1 runs"));
+    QVERIFY2(first.out.contains("run\t0\t-\tsync\tMirror\\tA\tSynchronization was successful.\n"),
+        first.out.constData());
+    QCOMPARE(first.code, 0);
+    QVERIFY(QFileInfo::exists(m_tree->filePath(QStringLiteral("right/a.txt"))));
+    // Both places of the clone lie on one volume: its check refuses it.
+    const Run second = driver(check);
+    QVERIFY2(second.out.contains("run\t1\t-\tclone\tCopy\t"), second.out.constData());
+    QCOMPARE(second.last, QStringLiteral("1 1 runs"));
+    QCOMPARE(second.code, 1);
+    const Run third = driver(check);
+    QCOMPARE(third.last, QStringLiteral("5 0 nothing due"));
+    QCOMPARE(third.code, 5);
+    ISynchronContainer container(std::make_unique<FakeSyncRunController>(), m_ws);
+    container.reInit();
+    for (int type : { 0, 1 })
+        QVERIFY(container.synchronByIndex(0, type)->getNextProcessDate() > due);
+}
+
+// Both ways through the driver: two rsync vectors, first to second and then second to first, and
+// each side gets the other's file.
+void TestSyncDriver::bothWaysRunsTwoPasses()
+{
+    const QString left = m_tree->filePath(QStringLiteral("left")), right = m_tree->filePath(QStringLiteral("right"));
+    QVERIFY(QDir().mkpath(left));
+    QVERIFY(QDir().mkpath(right));
+    QVERIFY(m_tree->writeFile(QStringLiteral("left/l.txt"), "l"));
+    QVERIFY(m_tree->writeFile(QStringLiteral("right/r.txt"), "r"));
+    writeWorkspace(left, right, 2);
+    const QString argv = m_tree->filePath(QStringLiteral("argv"));
+    const Run r = driver({ "--kit", "sync", "--project", "Mirror", "--argv-out", argv });
+    QCOMPARE(r.last, QStringLiteral("0 - Synchronization was successful."));
+    QCOMPARE(r.out.count("pgid: "), 2);
+    QFile f(argv);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> vectors = f.readAll().split('\0');
+    const int firstToSecond = vectors.indexOf(left.toUtf8() + '/');
+    const int secondToFirst = vectors.indexOf(right.toUtf8() + '/');
+    QVERIFY(firstToSecond >= 0 && secondToFirst > firstToSecond);
+    QCOMPARE(vectors.value(firstToSecond + 1), right.toUtf8());
+    QCOMPARE(vectors.value(secondToFirst + 1), left.toUtf8());
+    QVERIFY(QFileInfo::exists(right + QStringLiteral("/l.txt")));
+    QVERIFY(QFileInfo::exists(left + QStringLiteral("/r.txt")));
+}
+
+// bench/README.md shows both minimal lists byte for byte, and its example lines run.
+void TestSyncDriver::readmeShowsAndRunsTheKits()
+{
+    QFile page(KvTest::sourceDir() + QStringLiteral("/bench/README.md"));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QByteArray readme = page.readAll();
+    for (const char* kind : { "sync", "clone" }) {
+        QFile f(KvTest::sourceDir() + QStringLiteral("/tests/fixtures/%1s-minimal.plist").arg(QLatin1String(kind)));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray open = "```" + QByteArray(kind) + "-xml\n";
+        const qsizetype begin = readme.indexOf(open);
+        QVERIFY(begin >= 0);
+        const qsizetype end = readme.indexOf("```", begin + open.size());
+        QCOMPARE(readme.mid(begin + open.size(), end - begin - open.size()), f.readAll());
+    }
+    // The example's workspace holds the minimal list with its places moved into this tree.
+    QFile fixture(KvTest::sourceDir() + QStringLiteral("/tests/fixtures/syncs-minimal.plist"));
+    QVERIFY(fixture.open(QIODevice::ReadOnly));
+    const QByteArray base = m_tree->filePath(QStringLiteral("places")).mid(1).toUtf8() + '/';
+    QByteArray list = fixture.readAll();
+    list.replace("var/tmp/kv-sync/", base);
+    const QString ws = m_tree->filePath(QStringLiteral("ws"));
+    QVERIFY(QDir().mkpath(ws + QStringLiteral("/Syncs")));
+    QVERIFY(m_tree->writeFile(QStringLiteral("ws/Syncs/Projects.plist"), list));
+    for (const char* folder : { "left", "right", "a", "b" })
+        QVERIFY(QDir().mkpath(m_tree->filePath(QStringLiteral("places/") + QLatin1String(folder))));
+    QVERIFY(m_tree->writeFile(QStringLiteral("places/left/x.txt"), "x"));
+    const qsizetype at = readme.indexOf("Example (one test runs each line):", readme.indexOf("--kit sync and --kit clone"));
+    QVERIFY(at >= 0);
+    const qsizetype next = readme.indexOf("\n## ", at);
+    const QList<QByteArray> lines = readme.mid(at, next < 0 ? -1 : next - at).split('\n');
+    int ran = 0;
+    for (const QByteArray& line : lines) {
+        if (!line.startsWith("    kv-run-project --workspace ws "))
+            continue;
+        QStringList args = QProcess::splitCommand(QString::fromUtf8(line.mid(34).trimmed()));
+        const Run r = driver(args, ws);
+        QVERIFY2(r.code == 0 || r.code == 5, QByteArray(line + "\n" + r.out + r.err).constData());
+        ++ran;
+    }
+    QCOMPARE(ran, 2);
+    QVERIFY(QFileInfo::exists(m_tree->filePath(QStringLiteral("places/right/x.txt"))));
 }
 
 QTEST_MAIN(TestSyncDriver)

@@ -192,12 +192,11 @@ private:
 struct ClockScope
 {
     std::unique_ptr<StartedClock> clock;
-    explicit ClockScope(const QString& now)
+    explicit ClockScope(const QDateTime& now)
     {
-        if (now.isNull())
+        if (!now.isValid())
             return;
-        clock = std::make_unique<StartedClock>(
-            QDateTime::fromString(now, QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        clock = std::make_unique<StartedClock>(now);
         Clock::setCurrent(clock.get());
     }
     ~ClockScope()

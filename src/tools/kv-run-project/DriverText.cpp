@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cerrno>
 #include <dirent.h>
+#include <unistd.h>
 
 namespace DriverText {
 
@@ -13,6 +15,21 @@ void printToStderr(const QString& text)
     const QByteArray bytes = NameCodec::encode(QStringLiteral("kv-run-project: ") + text) + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+
+QByteArray readAllStandardInput()
+{
+    QByteArray input;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        input.append(buffer, n);
+    }
+    return input;
 }
 
 QString oneLine(QString text)

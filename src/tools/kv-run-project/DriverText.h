@@ -11,6 +11,8 @@ namespace DriverText {
 void printToStderr(const QString& text);
 // The text on one line, for the driver's last line.
 QString oneLine(QString text);
+// Everything on standard input, up to its end.
+QByteArray readAllStandardInput();
 // The project files (*.bif) of a Backups folder, raw names in byte order.
 std::vector<QByteArray> bifFiles(const QString& backups);
 

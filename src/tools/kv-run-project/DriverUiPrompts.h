@@ -18,6 +18,9 @@ public:
     void setImagePassword(const QByteArray& password) { m_imagePassword = password; }
     bool hasImagePassword() const { return !m_imagePassword.isNull(); }
 
+    // The authorization dialog: the invoking user with the administrator password read from
+    // standard input, when the driver was asked to, offered once; else Cancel.
+    void setAdminPassword(const QByteArray& password) { m_adminPassword = password; }
     CredentialsAnswer askAdminCredentials(const CredentialsRequest& request) override;
     int showAlert(const Alert& alert) override;
     ImagePasswordAnswer askImagePassword(const ImagePasswordRequest& request) override;
@@ -29,8 +32,6 @@ public:
     ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
     // --in-place: the warning before a restore in place is answered "Continue".
     void setContinueInPlace(bool on) { m_continueInPlace = on; }
-    // The authorization dialog: the invoking user and this password, offered once.
-    void setAdminPassword(const QByteArray& password) { m_adminPassword = password; }
     // The search for a missing file: the first of these folders that holds it, else Skip where
     // offered (when asked to), else Cancel.
     void setVolumeDirs(const QStringList& dirs, bool skipMissing)

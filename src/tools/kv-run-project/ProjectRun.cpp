@@ -140,16 +140,7 @@ bool ProjectRun::prepare(QString* reason)
 
     m_prompts = std::make_unique<DriverUiPrompts>();
     if (m_options.passwordStdin) {
-        QByteArray password;
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            password.append(buffer, n);
-        }
+        QByteArray password = DriverText::readAllStandardInput();
         if (password.endsWith('\n'))
             password.chop(1);
         if (password.endsWith('\r'))

@@ -37,9 +37,15 @@ QString RunOptions::usage()
         "--new also takes --schedule HH:MM and --start-on-mount; --burn-drive stdio:PATH is the\n"
         "drive list of this run.\n"
         "       kv-run-project --workspace DIR --kit sync|clone --project NAME [--scheduled]\n"
-        "                      [--timeout S] [--argv-out FILE] [--confirm]\n"
+        "                      [--timeout S] [--now ISO] [--argv-out FILE] [--password-stdin]\n"
+        "                      [--admin-password-stdin] [--confirm]\n"
         "Runs one synchronization (or clone) project of DIR/Syncs (DIR/Clones); last line\n"
-        "\"<code> - <status>\"; --confirm answers a clone's start warning.\n"
+        "\"<code> <device or -> <status>\"; --confirm answers a clone's start warning.\n"
+        "       kv-run-project --workspace DIR --kit sync|clone (--schedule-check | --mount-check PATH)\n"
+        "                      [--now ISO] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
+        "Runs what the schedule (or the mount of PATH) makes due in both lists, one line\n"
+        "\"run<TAB><code><TAB><device or -><TAB><kit><TAB><name><TAB><status>\" per run, then\n"
+        "\"<worst code> <count> runs\", or \"5 0 nothing due\".\n"
         "       kv-run-project --workspace DIR [--kit snapshot] (--project NAME | --uuid UUID)\n"
         "                      --restore [--version FOLDER] [--item PATH]... (--to DIR | --in-place)\n"
         "                      [--password-stdin] [--argv-out FILE] [--timeout S]\n"
@@ -228,17 +234,6 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         } else if (name == QLatin1String("--single")) {
             o.single = true;
             archiveOnly << name;
-        } else if (name == QLatin1String("--schedule-check")) {
-            o.scheduleCheck = true;
-            archiveOnly << name;
-        } else if (name == QLatin1String("--mount-check")) {
-            if (!takeValue(&o.mountCheck) || o.mountCheck.isEmpty())
-                return fail(QStringLiteral("--mount-check needs a mount point"));
-            archiveOnly << name;
-        } else if (name == QLatin1String("--now")) {
-            if (!takeValue(&o.now)
-                || !QDateTime::fromString(o.now, QStringLiteral("yyyy-MM-ddTHH:mm:ss")).isValid())
-                return fail(QStringLiteral("--now needs a local time yyyy-MM-ddTHH:mm:ss"));
         } else if (name == QLatin1String("--burn-drive")) {
             QString v;
             if (!takeValue(&v) || !v.startsWith(QLatin1String("stdio:")) || v.size() <= 6)
@@ -265,6 +260,18 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             o.passwordStdin = true;
         } else if (name == QLatin1String("--admin-password-stdin")) {
             o.adminPasswordStdin = true;
+        } else if (name == QLatin1String("--schedule-check")) {
+            o.scheduleCheck = true;
+        } else if (name == QLatin1String("--mount-check")) {
+            if (!takeValue(&o.mountCheck) || o.mountCheck.isEmpty())
+                return fail(QStringLiteral("--mount-check needs a mount point"));
+        } else if (name == QLatin1String("--now")) {
+            QString text;
+            if (!takeValue(&text))
+                return fail(QStringLiteral("--now needs a date and time"));
+            o.now = QDateTime::fromString(text, Qt::ISODate);
+            if (!o.now.isValid())
+                return fail(QStringLiteral("--now needs an ISO date and time, not \"%1\"").arg(text));
         } else {
             return fail(QStringLiteral("unknown argument \"%1\"").arg(arg));
         }
@@ -277,6 +284,20 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         return fail(QStringLiteral("--uuid: %1 projects have no identifier, give --project").arg(o.kit));
     if (o.confirm && o.kit != QLatin1String("clone"))
         return fail(QStringLiteral("--confirm needs --kit clone"));
+    const bool triggerCheck = o.scheduleCheck || !o.mountCheck.isNull();
+    if ((triggerCheck || o.now.isValid()) && o.kit == QLatin1String("snapshot"))
+        return fail(QStringLiteral("--schedule-check, --mount-check and --now need --kit archive, sync or clone"));
+    if (triggerCheck) {
+        // A check walks the kit's lists; it names no project and starts nothing by hand.
+        if (o.scheduleCheck && !o.mountCheck.isNull())
+            return fail(QStringLiteral("give one of --schedule-check and --mount-check"));
+        if (!o.projectName.isNull() || !o.projectUUID.isNull() || !o.newName.isNull() || o.restore
+            || o.describe || o.scheduled || o.confirm)
+            return fail(QStringLiteral("--schedule-check and --mount-check take no --project, --uuid, --new, "
+                                       "--restore, --scheduled or --confirm"));
+        if (syncKit)
+            o.projectName = QStringLiteral("-");
+    }
     if (syncKit && o.describe)
         return fail(QStringLiteral("--describe needs --kit archive"));
     if (o.kit != QLatin1String("archive") && !archiveOnly.isEmpty())
@@ -297,15 +318,6 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         // Nothing is restored in place by accident: the target is always named.
         if (o.restore && !o.restoreTo.isNull() && o.inPlace)
             return fail(QStringLiteral("give exactly one of --to DIR and --in-place"));
-    }
-    const bool triggerCheck = o.scheduleCheck || !o.mountCheck.isNull();
-    if (triggerCheck) {
-        if (o.scheduleCheck && !o.mountCheck.isNull())
-            return fail(QStringLiteral("give one of --schedule-check and --mount-check"));
-        if (!o.projectName.isNull() || !o.projectUUID.isNull() || !o.newName.isNull() || o.restore
-            || o.describe || o.scheduled)
-            return fail(QStringLiteral("--schedule-check and --mount-check take no --project, --uuid, --new, "
-                                       "--restore or --scheduled"));
     }
     if ((!o.scheduleTime.isNull() || o.startOnMount) && o.newName.isNull())
         return fail(QStringLiteral("--schedule and --start-on-mount need --new"));

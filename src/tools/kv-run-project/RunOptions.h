@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -35,14 +36,17 @@ struct RunOptions
     QStringList volumeDirs; // restores: folders searched for a missing archive or volume
     bool skipMissing = false; // restores: a missing archive is skipped where that is offered
     bool confirm = false; // clone kit: the start warning is confirmed
+    bool adminPasswordStdin = false; // the first line of stdin answers the authorization dialog
+    // Archive, synchronization and clone kits: one pass of the schedule check, or of the check
+    // after the volume at mountCheck was mounted, at the time now (invalid: the real clock).
+    bool scheduleCheck = false;
+    QString mountCheck;
+    QDateTime now;
     // Snapshot kit restores: the version folder (default the newest) and a project folder
     // outside the list.
     QString restoreVersion;
     QString external;
-    // Archive kit: the container's triggers, the clock, the burn drives and the schedule of --new.
-    bool scheduleCheck = false;
-    QString mountCheck; // null: no mount check
-    QString now; // "yyyy-MM-ddTHH:mm:ss", local; null: the system clock
+    // Archive kit: the burn drives and the schedule of --new.
     QStringList burnDrives;
     QString scheduleTime; // "HH:MM" of --new; null: no schedule
     bool startOnMount = false;
