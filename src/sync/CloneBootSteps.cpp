@@ -4,6 +4,14 @@
 #include "utilities/IDiskUtil.h"
 #include "utilities/IProcController.h"
 #include "utilities/LogOptions.h"
+#include "utilities/RsyncPassRun.h"
+#include "platform/MainThread.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+#include <mutex>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,11 +40,67 @@ QString commandLine(const QStringList& argv)
 
 CloneBootTools::Outcome CloneBootTools::run(const QStringList& argv)
 {
+    // The output a step keeps: enough for every line a tool of these steps prints, bounded
+    // against one that prints without end.
+    constexpr qsizetype kMaxOutput = 1 << 20;
+    struct Shared
+    {
+        std::mutex mutex;
+        QByteArray output;
+        bool ended = false;
+        int exitCode = -1;
+        int exitSignal = 0;
+    };
+    auto shared = std::make_shared<Shared>();
     Outcome o;
-    QString output;
+    RsyncPassRun step;
+    if (!step.startAsRoot(argv, [shared](const char* data, size_t size, bool) {
+            std::lock_guard lock(shared->mutex);
+            if (shared->output.size() < kMaxOutput)
+                shared->output.append(data, qsizetype(std::min<size_t>(size, kMaxOutput - shared->output.size())));
+        }))
+        return o;
     o.started = true;
-    o.exitCode = IProcController::runRootedToolWithArgsArray(argv, &output) ? 0 : 1;
-    o.output = output.toUtf8();
+    QEventLoop loop;
+    QPointer<QEventLoop> loopGuard(&loop);
+    step.watch([shared, loopGuard](int code, int sig, bool) {
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->exitCode = code;
+            shared->exitSignal = sig;
+            shared->ended = true;
+        }
+        runOnMain([loopGuard] {
+            if (loopGuard)
+                loopGuard->quit();
+        });
+    });
+    // A stop lets the step finish (a half-prepared destination is worse), within a grace time.
+    QElapsedTimer stopSeen;
+    QTimer poll;
+    poll.setInterval(100);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!stopWanted || !stopWanted() || step.isStopRequested())
+            return;
+        if (!stopSeen.isValid())
+            stopSeen.start();
+        else if (stopSeen.elapsed() >= stopGraceMs)
+            step.requestStop();
+    });
+    poll.start();
+    bool ended = false;
+    {
+        std::lock_guard lock(shared->mutex);
+        ended = shared->ended;
+    }
+    if (!ended) {
+        ModalDepthGuard depth;
+        loop.exec();
+    }
+    step.join();
+    std::lock_guard lock(shared->mutex);
+    o.exitCode = shared->exitSignal != 0 ? 128 + shared->exitSignal : shared->exitCode;
+    o.output = shared->output;
     return o;
 }
 

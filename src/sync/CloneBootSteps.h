@@ -20,7 +20,9 @@ public:
         QByteArray output;
     };
     virtual ~CloneBootTools() = default;
-    // Runs argv as root (directly when this process is root) and waits.
+    // Runs argv as root (directly when this process is root) and waits for its end inside a
+    // nested event loop, so the interface (and a stop) stays alive. A stop asked for meanwhile
+    // (stopWanted) lets the tool finish, but stops its process group after stopGraceMs.
     virtual Outcome run(const QStringList& argv);
     // The destination's file system keeps owners (ext2/3/4, xfs, btrfs).
     virtual bool keepsOwners(const QString& destination);
@@ -36,6 +38,9 @@ public:
 
     // Told of every command a step starts, before it runs (the run's command observer).
     std::function<void(const QStringList& argv)> onRun;
+    // True once the user has asked the run to stop.
+    std::function<bool()> stopWanted;
+    int stopGraceMs = 30000;
 };
 
 namespace CloneBootSteps {

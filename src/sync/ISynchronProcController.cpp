@@ -5,6 +5,7 @@
 #include "platform/PlistBridge.h"
 #include "projects/ILocation.h"
 #include "sync/CloneBootSteps.h"
+#include "sync/IQVProcRunner.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronizeController.h"
@@ -22,6 +23,7 @@
 #include "utilities/UiPrompts.h"
 #include "utilities/WorkEndStatus.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -56,6 +58,7 @@ ISynchronProcController::~ISynchronProcController()
 {
     m_sinkProject = nullptr;
     m_run.reset();
+    m_engine.reset();
 }
 
 void ISynchronProcController::setCloneBootTools(std::unique_ptr<CloneBootTools> tools)
@@ -90,6 +93,7 @@ void ISynchronProcController::processProject(const std::shared_ptr<ISynchron>& p
     m_userStopped = false;
     m_ending = false;
     m_lastText.clear();
+    m_correctedDevice.clear();
     m_synchron = project;
     if (!project) {
         qWarning("No synchron in param of PROCESS");
@@ -120,10 +124,18 @@ void ISynchronProcController::processProject(const std::shared_ptr<ISynchron>& p
         failureEnd();
         return;
     }
+    // Analyses and clones of a volume group are the outside engine's work.
+    if (P.isInState(ISynchron::OpAnalysing) || (P.isClone() && P.isDoubleVolumeClone())) {
+        m_pass = 0;
+        m_passCount = P.isClone() ? 1 : P.passCount();
+        if (!startEngine())
+            failureEnd();
+        return;
+    }
     m_admin = P.isClone() || P.isUseAdminPrivilegesForPass(-1);
     m_pass = 0;
     m_passCount = P.isClone() ? 1 : P.passCount();
-    m_parser.prepare(m_passCount);
+    m_parser.prepare(m_passCount, P.isClone());
     if (P.isClone()) {
         // The destination is made able to start the computer where the clone can be; a step that
         // fails leaves a warning and the copy goes on.
@@ -133,9 +145,17 @@ void ISynchronProcController::processProject(const std::shared_ptr<ISynchron>& p
             if (m_commandObserver)
                 m_commandObserver(argv, 0);
         };
+        m_bootTools->stopWanted = [this] { return m_userStopped; };
+        // The steps wait in a nested event loop: the project must outlive a stop or a quit there.
+        const auto keep = project;
         if (CloneBootSteps::prepare(*m_bootTools, P.firstFolder(), P.secondFolder(), bootable,
                 [this](const QString& text, quint64 options) { message(text, options); }))
             m_parser.addProcessStatus(wesWarnings);
+        // A stop during the preparation ends the run before anything is copied.
+        if (m_userStopped) {
+            finishTerminated();
+            return;
+        }
     }
     if (!startPass()) {
         failureEnd();
@@ -312,6 +332,121 @@ bool ISynchronProcController::startPass()
     m_endTimerArmed = false;
     IShellServices::shared().funcSelectorRedraw();
     return true;
+}
+
+// ---- Engine runs -------------------------------------------------------------------------------
+
+bool ISynchronProcController::startEngine()
+{
+    m_engine = IQVProcRunner::create();
+    if (!m_engine) {
+        message(tr("The copy engine qv_proc is not installed"), LogWord::WindowPrefixedNow);
+        return false;
+    }
+    QPointer<ISynchronProcController> self(this);
+    const quint64 runId = ++m_runId;
+    m_engine->setEndCallback([self, runId] {
+        if (self && self->m_engine && self->m_runId == runId)
+            self->engineEnded();
+    });
+    if (!m_engine->start(m_synchron, *this)) {
+        m_engine.reset();
+        return false;
+    }
+    IShellServices::shared().funcSelectorRedraw();
+    return true;
+}
+
+bool ISynchronProcController::QVProcPrepareForProject(ISynchron& project)
+{
+    IProcessCard& card = project.card();
+    card.set(errorClear);
+    card.set(reasonClear);
+    card.set(phaseWorking);
+    card.set(stateRunning);
+    return true;
+}
+
+QString ISynchronProcController::QVProcGetParamsTemplateNameForProject(ISynchron& project) const
+{
+    if (!project.isClone())
+        return QStringLiteral("synchronize");
+    return project.isNeedFullDoubleVolumeClone() ? QStringLiteral("clone_ASR") : QStringLiteral("clone_RSYNC");
+}
+
+void ISynchronProcController::QVProcStartInfoToLog(ISynchron& project)
+{
+    project.printStartStatisticToLog();
+}
+
+void ISynchronProcController::engineEnded()
+{
+    // The runner lives until its end has been handled: it may still be on the call stack.
+    std::shared_ptr<IQVProcRunner> engine(std::move(m_engine));
+    QTimer::singleShot(0, QCoreApplication::instance(), [engine] { });
+    if (m_synchron) {
+        m_synchron->removeExcludesTmpFileNameCustom(true, true);
+        if (m_synchron->isInState(ISynchron::OpAnalysing))
+            analysisEnded();
+        else {
+            ISynchron& P = *m_synchron;
+            const IProcessCard& card = P.card();
+            const bool completed = card.isFlag(stateFinished) && card.isOnlyFlag(errorClear)
+                && card.isFlag(reasonCompleted);
+            int result = 1;
+            if (completed) {
+                P.setLastSyncDate(QDateTime::currentDateTimeUtc());
+                m_lastText = tr("Cloning was successful.");
+                message(m_lastText,
+                    MainPreferences::isOnlyErrorSendToSysNotification() ? LogWord::StatusAndWindow
+                                                                        : LogWord::StatusWindowNotify);
+                result = 0;
+            } else if (m_userStopped || card.isFlag(reasonTerminatedByUser)) {
+                m_lastText = tr("Terminated by user");
+                message(m_lastText, LogWord::StatusAndWindow);
+                result = 4;
+            } else {
+                m_lastText = tr("Cloning failed");
+                message(m_lastText, LogWord::StatusWindowNotify);
+                P.setLastProcessFailed(true);
+            }
+            P.setIndicatorPosition(0, true);
+            P.setMainButtonState(1);
+            P.doAutoUnmount();
+            endWith(result);
+        }
+    }
+}
+
+void ISynchronProcController::analysisEnded()
+{
+    ISynchron& P = *m_synchron;
+    const IProcessCard& card = P.card();
+    const bool completed
+        = card.isFlag(stateFinished) && card.isOnlyFlag(errorClear) && card.isFlag(reasonCompleted);
+    const bool stopped = m_userStopped || card.isFlag(reasonTerminatedByUser);
+    int result = 0;
+    if (completed)
+        m_lastText = tr("Analyze completed");
+    else if (stopped) {
+        m_lastText = tr("Terminated by user");
+        result = 4;
+    } else {
+        m_lastText = tr("Analyze failed");
+        result = 1;
+    }
+    if (ISynchronizeController* pane = &ISynchronizeController::shared()) {
+        pane->setSyncAnalyzeProcess(false);
+        pane->setNoSendTextInfo(false);
+        pane->setSyncAnalyzeEnabled(true);
+        if (result != 4)
+            pane->sendAnalyzeInfo(m_lastText, result == 0 ? wesClear : wesErrors);
+    }
+    message(m_lastText, result == 1 ? LogWord::StatusWindowNotify : LogWord::StatusAndWindow);
+    P.setMainButtonState(1);
+    P.setIndicatorPosition(0, true);
+    P.card().set(stateEmpty);
+    endWith(result);
 }
 
 // ---- Parser sink --------------------------------------------------------------------------------
@@ -496,7 +631,16 @@ void ISynchronProcController::failureEnd()
     if (m_synchron) {
         ISynchron& P = *m_synchron;
         const bool stopped = m_userStopped || m_processFinishedByReason == 1;
-        if (P.isClone()) {
+        if (P.isInState(ISynchron::OpAnalysing)) {
+            m_lastText = m_userStopped ? tr("Terminated by user") : tr("Analyze failed");
+            message(m_lastText, m_userStopped ? LogWord::StatusAndWindow : LogWord::StatusWindowNotify);
+            if (ISynchronizeController* pane = &ISynchronizeController::shared()) {
+                pane->setSyncAnalyzeProcess(false);
+                pane->setSyncAnalyzeEnabled(true);
+                if (!m_userStopped)
+                    pane->sendAnalyzeInfo(m_lastText, wesErrors);
+            }
+        } else if (P.isClone()) {
             m_lastText = stopped && m_userStopped ? tr("Terminated by user") : tr("Cloning failed");
             message(m_lastText, stopped && m_userStopped ? LogWord::StatusAndWindow : LogWord::StatusWindowNotify);
             P.doAutoUnmount();
@@ -539,6 +683,8 @@ bool ISynchronProcController::terminateProcess()
     if (m_processFinishedByReason == 0)
         m_processFinishedByReason = 1;
     m_userStopped = true;
+    if (m_engine)
+        return m_engine->terminate();
     if (m_run) {
         m_run->requestStop();
         return true;

@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 class CloneBootTools;
+class IQVProcRunner;
 class ISynchron;
 class RsyncPassRun;
 
@@ -55,9 +56,27 @@ public:
     // The tools of a clone's boot steps (tests install fakes).
     void setCloneBootTools(std::unique_ptr<CloneBootTools> tools);
 
+    // Hooks of the engine runner (IQVProcRunner), main thread. Prepare clears the card's error and
+    // reason and marks it working and running; the template name is the engine's program for the
+    // run ("clone_ASR" or "clone_RSYNC" for a volume-group clone, "synchronize" for an analysis);
+    // the start information goes to the run log.
+    bool QVProcPrepareForProject(ISynchron& project);
+    QString QVProcGetParamsTemplateNameForProject(ISynchron& project) const;
+    void QVProcStartInfoToLog(ISynchron& project);
+    // The destination device the engine moved the clone's second place to; cleared at every start.
+    void setCorrectedDestinationDevice(const QString& device) { m_correctedDevice = device; }
+    QString correctedDestinationDevice() const { return m_correctedDevice; }
+
     quint32 processStatus() const { return m_processStatus; }
     // The command line of the current pass (the tool first); empty when no pass is due.
     QStringList prepareTaskArgs();
+
+protected:
+    // The end of an analysis run by the engine, after its end callback: the card holds the
+    // outcome. Ends the run (eventProcessFinished); a controller with a comparison tree extends it.
+    virtual void analysisEnded();
+    void endWith(int result);
+    QString m_lastText;
 
 private:
     enum class Settle
@@ -72,7 +91,8 @@ private:
     void finishRun();
     void finishTerminated();
     void failureEnd();
-    void endWith(int result);
+    bool startEngine();
+    void engineEnded();
     void message(const QString& text, quint64 options);
     void controlTick();
 
@@ -97,7 +117,8 @@ private:
     bool m_ending = false;
     bool m_endTimerArmed = false;
     QTimer m_controlTimer;
-    QString m_lastText;
+    std::unique_ptr<IQVProcRunner> m_engine;
+    QString m_correctedDevice;
     CommandObserver m_commandObserver;
     EndObserver m_endObserver;
 };

@@ -95,10 +95,11 @@ SyncOutputParser::SyncOutputParser(Sink* sink)
     m_untagged.reserve(size_t(IUTF8Tool::kWorkBufferSize));
 }
 
-void SyncOutputParser::prepare(int passCount)
+void SyncOutputParser::prepare(int passCount, bool cloneRules)
 {
     std::lock_guard lock(m_mutex);
     m_passCount = passCount > 0 ? passCount : 1;
+    m_cloneRules = cloneRules;
     m_pass = 0;
     m_processStatus = wesClear;
     m_processErrorAccumulator = peaClear;
@@ -281,7 +282,11 @@ void SyncOutputParser::classify(const char* line, const char* original)
     if (const char* at = std::strstr(line, "(xf")) {
         unsigned long n = 0;
         double r = 0, t = 0;
-        if (readTransferCounters(at, &n, &r, &t) && n != 0 && t != 0) {
+        if (readTransferCounters(at, &n, &r, &t) && m_cloneRules && t != 0) {
+            // A clone checks every file: the share already checked is the progress.
+            _lineCount = t;
+            _processedLineCount = t - r;
+        } else if (readTransferCounters(at, &n, &r, &t) && n != 0 && t != 0) {
             _lineCount = r + double(n);
             _processedLineCount = double(n);
         } else {
@@ -297,6 +302,16 @@ void SyncOutputParser::classify(const char* line, const char* original)
         message(QString(tr("Copying files to Destination") + QStringLiteral("...")), StatusAndWindow);
     }
     _processedLineCount += 1;
+    if (m_cloneRules) {
+        // A clone's names go to the log window; a bare number (a size rsync printed alone) is
+        // no name.
+        const char* c = line;
+        while (*c >= '0' && *c <= '9')
+            ++c;
+        if (c == line || *c != '\0')
+            message(original, kWindowUtf8);
+        return;
+    }
     message(original, kNameStatus);
 }
 

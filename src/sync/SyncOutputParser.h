@@ -41,8 +41,9 @@ public:
 
     void setSink(Sink* sink) { m_sink = sink; }
     // Start of a run: counters, phase marks, status and classes cleared; passCount is 2 for a run
-    // in both directions.
-    void prepare(int passCount);
+    // in both directions. cloneRules: a clone's copy, whose progress is the share of the files
+    // already checked ("to-chk=R/T") and whose file names go to the log window.
+    void prepare(int passCount, bool cloneRules = false);
     // Start of a pass (0 or 1): counters and phase marks cleared, status and classes kept.
     void startPass(int pass);
 
@@ -97,6 +98,7 @@ private:
 
     int m_pass = 0;
     int m_passCount = 1;
+    bool m_cloneRules = false;
     double _processedLineCount = 0;
     double _lineCount = 0;
     double _dirCount = 0;

@@ -1,8 +1,10 @@
 // kv-test: labels=unit timeout=120
+#include "FakeQVProcEngine.h"
 #include "KvTest.h"
 #include "RecordingShellServices.h"
 #include "TempTree.h"
 #include "platform/NameCodec.h"
+#include "projects/ILocation.h"
 #include "platform/ProcessTable.h"
 #include "platform/Subprocess.h"
 #include "sync/ISynchron.h"
@@ -46,6 +48,8 @@ private Q_SLOTS:
     void runEnds();
     void bothWaysRunsTwoPassesInOrder();
     void stopLeavesNothingOfTheRun();
+    void engineRuns_data();
+    void engineRuns();
 
 private:
     std::shared_ptr<ISynchron> project(const QString& first, const QString& second, int direction = 0);
@@ -270,6 +274,82 @@ void TestSynchronProcController::stopLeavesNothingOfTheRun()
     QCOMPARE(end.result, 4);
     QCOMPARE(end.text, QStringLiteral("Terminated by user"));
     QVERIFY(ProcessTable::groupMembers(groups[0]).isEmpty());
+}
+
+// Analyses and volume-group clones go to the outside engine; without one installed such a start
+// fails with one line naming it. rsync never runs for them.
+void TestSynchronProcController::engineRuns_data()
+{
+    QTest::addColumn<bool>("clone");
+    QTest::addColumn<QString>("engine"); // none, completes, fails, refuses, stop
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("analysis, no engine") << false << "none" << 1 << "Analyze failed";
+    QTest::newRow("analysis completes") << false << "completes" << 0 << "Analyze completed";
+    QTest::newRow("analysis fails") << false << "fails" << 1 << "Analyze failed";
+    QTest::newRow("analysis start refused") << false << "refuses" << 1 << "Analyze failed";
+    QTest::newRow("analysis stopped") << false << "stop" << 4 << "Terminated by user";
+    QTest::newRow("volume-group clone, no engine") << true << "none" << 1 << "Cloning failed";
+    QTest::newRow("volume-group clone completes") << true << "completes" << 0 << "Cloning was successful.";
+    QTest::newRow("volume-group clone fails") << true << "fails" << 1 << "Cloning failed";
+    QTest::newRow("volume-group clone stopped") << true << "stop" << 4 << "Terminated by user";
+}
+
+void TestSynchronProcController::engineRuns()
+{
+    QFETCH(bool, clone);
+    QFETCH(QString, engine);
+    QFETCH(int, result);
+    QFETCH(QString, text);
+    const QString first = m_tree->filePath(QStringLiteral("first"));
+    const QString second = m_tree->filePath(QStringLiteral("second"));
+    QVERIFY(QDir().mkpath(first));
+    QVERIFY(QDir().mkpath(second));
+    auto P = std::make_shared<ISynchron>();
+    P->setName(QStringLiteral("Engine"));
+    P->setSynchronType(clone ? 1 : 0);
+    P->setFirstFolder(first);
+    P->setSecondFolder(second);
+    if (clone) {
+        // The source is one half of a System/Data group, the destination a btrfs volume.
+        P->firstLocation()->setUsedSizeMB(10, 20);
+        P->secondLocation()->setAPFS(true);
+        QVERIFY(P->isDoubleVolumeClone());
+    }
+    std::unique_ptr<FakeQVProcEngine> fake;
+    if (engine != QLatin1String("none")) {
+        fake = std::make_unique<FakeQVProcEngine>();
+        fake->startSucceeds = engine != QLatin1String("refuses");
+        fake->device = QStringLiteral("/dev/loop9p2");
+    }
+    ISynchronProcController controller(QStringLiteral("/bin/false"));
+    RunEnd end;
+    QList<QStringList> commands;
+    controller.setEndObserver([&end](int code, const QString& last) {
+        end.ended = true;
+        end.result = code;
+        end.text = last;
+    });
+    controller.setCommandObserver([&commands](const QStringList& argv, pid_t) { commands << argv; });
+    P->setInState(clone ? ISynchron::OpCloning : ISynchron::OpAnalysing);
+    controller.processProject(P);
+    if (fake && fake->isRunning()) {
+        QCOMPARE(fake->programs, QStringList(clone ? "clone_RSYNC" : "synchronize"));
+        QVERIFY(!end.ended);
+        if (engine == QLatin1String("stop"))
+            QVERIFY(controller.terminateProcess());
+        else
+            fake->finish(engine == QLatin1String("completes"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(end.ended, 5000);
+    QCOMPARE(end.result, result);
+    QCOMPARE(end.text, text);
+    QVERIFY(commands.isEmpty());
+    QVERIFY(!controller.isProcessing());
+    QCOMPARE(P->currentOperation(), int(ISynchron::OpIdle));
+    QCOMPARE(logged(QStringLiteral("qv_proc")), engine == QLatin1String("none"));
+    QCOMPARE(controller.correctedDestinationDevice(),
+        clone && engine == QLatin1String("completes") ? QStringLiteral("/dev/loop9p2") : QString());
 }
 
 QTEST_MAIN(TestSynchronProcController)

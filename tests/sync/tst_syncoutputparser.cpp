@@ -76,6 +76,7 @@ private Q_SLOTS:
     void lines();
     void progressCountersMoveTheIndicator();
     void phaseTextsOnceAndStatisticsOnlyLogged();
+    void cloneProgressIsTheShareChecked();
     void summary_data();
     void summary();
     void capturesAreClassifiedAsAWholeInAnyChunking_data();
@@ -193,6 +194,24 @@ void TestSyncOutputParser::progressCountersMoveTheIndicator()
     parser.processLine("         32,768  31%   31.25MB/s    0:00:01");
     QCOMPARE(sink.messages.size(), before);
     QCOMPARE(parser.processedLineCount(), processed);
+}
+
+// A clone's progress is the share of the files already checked; its names go to the log window,
+// a bare number does not.
+void TestSyncOutputParser::cloneProgressIsTheShareChecked()
+{
+    Recorder sink;
+    SyncOutputParser parser(&sink);
+    parser.prepare(1, true);
+    parser.processLine("32,768 100% 31.25MB/s 0:00:00 (xfr#3, to-chk=7/11)");
+    QCOMPARE(parser.processedLineCount(), 4.0);
+    QCOMPARE(parser.lineCount(), 11.0);
+    parser.processLine("etc/hosts");
+    QCOMPARE(sink.optionOf("etc/hosts"), quint64(LogWord::WindowPrefixedNowUtf8));
+    QCOMPARE(sink.positions.last(), 100.0 * 4 / 11);
+    parser.processLine("4096");
+    QCOMPARE(sink.count("4096"), 0);
+    QCOMPARE(parser.processedLineCount(), 6.0);
 }
 
 void TestSyncOutputParser::phaseTextsOnceAndStatisticsOnlyLogged()

@@ -3,6 +3,8 @@
 #include "platform/NameCodec.h"
 
 #include <cstdio>
+#include <pwd.h>
+#include <unistd.h>
 
 void DriverUiPrompts::logPrompt(const QString& title, const QString& answer)
 {
@@ -15,9 +17,18 @@ void DriverUiPrompts::logPrompt(const QString& title, const QString& answer)
 
 UiPrompts::CredentialsAnswer DriverUiPrompts::askAdminCredentials(const CredentialsRequest& request)
 {
-    logPrompt(request.prompt.isEmpty() ? QStringLiteral("Administrator password") : request.prompt,
-        QStringLiteral("Cancel"));
-    return {};
+    const QString title = request.prompt.isEmpty() ? QStringLiteral("Administrator password") : request.prompt;
+    const passwd* user = ::getpwuid(::getuid());
+    if (m_adminPassword.isNull() || !user) {
+        logPrompt(title, QStringLiteral("Cancel"));
+        return {};
+    }
+    logPrompt(title, QStringLiteral("password from standard input"));
+    CredentialsAnswer answer;
+    answer.ok = true;
+    answer.userName = NameCodec::decode(QByteArray(user->pw_name));
+    answer.password = QString::fromUtf8(m_adminPassword);
+    return answer;
 }
 
 int DriverUiPrompts::showAlert(const Alert& alert)

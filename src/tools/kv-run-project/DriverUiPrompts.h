@@ -17,6 +17,9 @@ public:
     void setImagePassword(const QByteArray& password) { m_imagePassword = password; }
     bool hasImagePassword() const { return !m_imagePassword.isNull(); }
 
+    // The authorization dialog: the invoking user with the administrator password read from
+    // standard input, when the driver was asked to; else Cancel.
+    void setAdminPassword(const QByteArray& password) { m_adminPassword = password; }
     CredentialsAnswer askAdminCredentials(const CredentialsRequest& request) override;
     int showAlert(const Alert& alert) override;
     ImagePasswordAnswer askImagePassword(const ImagePasswordRequest& request) override;
@@ -30,4 +33,5 @@ public:
 private:
     QByteArray m_imagePassword; // null: not given
     QByteArray m_projectPassword; // null: not given
+    QByteArray m_adminPassword; // null: not given
 };

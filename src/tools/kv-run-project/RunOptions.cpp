@@ -25,9 +25,15 @@ QString RunOptions::usage()
         "                      [--restore [--archive NAME] [--item PATH]... (--to DIR | --in-place) [--single]]\n"
         "Creates an archive project, or builds or restores one; last line \"<code> <archive or -> <status>\".\n"
         "       kv-run-project --workspace DIR --kit sync|clone --project NAME [--scheduled]\n"
-        "                      [--timeout S] [--argv-out FILE] [--confirm]\n"
+        "                      [--timeout S] [--now ISO] [--argv-out FILE] [--password-stdin]\n"
+        "                      [--admin-password-stdin] [--confirm]\n"
         "Runs one synchronization (or clone) project of DIR/Syncs (DIR/Clones); last line\n"
-        "\"<code> - <status>\"; --confirm answers a clone's start warning.\n");
+        "\"<code> <device or -> <status>\"; --confirm answers a clone's start warning.\n"
+        "       kv-run-project --workspace DIR --kit sync|clone (--schedule-check | --mount-check PATH)\n"
+        "                      [--now ISO] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
+        "Runs what the schedule (or the mount of PATH) makes due in both lists, one line\n"
+        "\"run<TAB><code><TAB><device or -><TAB><kit><TAB><name><TAB><status>\" per run, then\n"
+        "\"<worst code> <count> runs\", or \"5 0 nothing due\".\n");
 }
 
 bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QString* error)
@@ -69,7 +75,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                 || n == QLatin1String("--new") || n == QLatin1String("--source") || n == QLatin1String("--dest")
                 || n == QLatin1String("--method") || n == QLatin1String("--cipher")
                 || n == QLatin1String("--split-kb") || n == QLatin1String("--archive")
-                || n == QLatin1String("--item") || n == QLatin1String("--to");
+                || n == QLatin1String("--item") || n == QLatin1String("--to")
+                || n == QLatin1String("--mount-check") || n == QLatin1String("--now");
         };
         if (inlineValue && !isValueOption(name))
             return fail(QStringLiteral("the option %1 takes no value").arg(name));
@@ -189,6 +196,20 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             o.scheduled = true;
         } else if (name == QLatin1String("--password-stdin")) {
             o.passwordStdin = true;
+        } else if (name == QLatin1String("--admin-password-stdin")) {
+            o.adminPasswordStdin = true;
+        } else if (name == QLatin1String("--schedule-check")) {
+            o.scheduleCheck = true;
+        } else if (name == QLatin1String("--mount-check")) {
+            if (!takeValue(&o.mountCheck) || o.mountCheck.isEmpty())
+                return fail(QStringLiteral("--mount-check needs a mount point"));
+        } else if (name == QLatin1String("--now")) {
+            QString text;
+            if (!takeValue(&text))
+                return fail(QStringLiteral("--now needs a date and time"));
+            o.now = QDateTime::fromString(text, Qt::ISODate);
+            if (!o.now.isValid())
+                return fail(QStringLiteral("--now needs an ISO date and time, not \"%1\"").arg(text));
         } else {
             return fail(QStringLiteral("unknown argument \"%1\"").arg(arg));
         }
@@ -201,6 +222,17 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         return fail(QStringLiteral("--uuid: %1 projects have no identifier, give --project").arg(o.kit));
     if (o.confirm && o.kit != QLatin1String("clone"))
         return fail(QStringLiteral("--confirm needs --kit clone"));
+    const bool check = o.scheduleCheck || !o.mountCheck.isNull();
+    if ((check || o.now.isValid()) && !syncKit)
+        return fail(QStringLiteral("--schedule-check, --mount-check and --now need --kit sync or clone"));
+    if (check) {
+        // A check walks both lists; it names no project and starts nothing by hand.
+        if (o.scheduleCheck && !o.mountCheck.isNull())
+            return fail(QStringLiteral("give one of --schedule-check and --mount-check"));
+        if (!o.projectName.isNull() || o.scheduled || o.confirm)
+            return fail(QStringLiteral("a check takes no --project, --scheduled or --confirm"));
+        o.projectName = QStringLiteral("-");
+    }
     if (syncKit && o.describe)
         return fail(QStringLiteral("--describe needs --kit archive"));
     if (o.kit != QLatin1String("archive") && !archiveOnly.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,12 @@ struct RunOptions
     bool inPlace = false;
     bool single = false;
     bool confirm = false; // clone kit: the start warning is confirmed
+    bool adminPasswordStdin = false; // the first line of stdin answers the authorization dialog
+    // Synchronization and clone kits: one pass of the schedule check, or of the check after the
+    // volume at mountCheck was mounted, at the time now (invalid: the real clock).
+    bool scheduleCheck = false;
+    QString mountCheck;
+    QDateTime now;
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);

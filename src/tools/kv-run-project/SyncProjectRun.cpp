@@ -5,6 +5,7 @@
 #include "DriverUiPrompts.h"
 #include "ProjectRun.h"
 #include "platform/AppPaths.h"
+#include "platform/Clock.h"
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
 #include "projects/ILocation.h"
@@ -77,6 +78,46 @@ private:
 
 DriverCloneStartWarner* g_warner = nullptr;
 
+// The time of --now for the checks and the dates they move; the monotonic clock stays real.
+class FixedClock : public Clock
+{
+public:
+    explicit FixedClock(const QDateTime& now)
+        : m_now(now.toLocalTime())
+    { }
+    QDateTime now() const override { return m_now; }
+    qint64 monotonicMs() const override { return Clock::system().monotonicMs(); }
+
+private:
+    QDateTime m_now;
+};
+
+// A project name on one field of a "run" line.
+QString escapedName(const QString& name)
+{
+    QString out;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else
+            out += c;
+    }
+    return out;
+}
+
+// The worst of the runs' codes: a failure, then a stop, then warnings, then success.
+int worstCode(const QList<int>& codes)
+{
+    for (int code : { 1, 4, 3 })
+        if (codes.contains(code))
+            return code;
+    return 0;
+}
+
 } // namespace
 
 SyncProjectRun::SyncProjectRun(const RunOptions& options)
@@ -94,6 +135,37 @@ SyncProjectRun::~SyncProjectRun()
     g_warner = nullptr;
     IShellServices::setShared(nullptr);
     UiPrompts::setShared(nullptr);
+    if (m_clock)
+        Clock::setCurrent(nullptr);
+}
+
+bool SyncProjectRun::readStdin(QString* reason)
+{
+    if (!m_options.adminPasswordStdin && !m_options.passwordStdin)
+        return true;
+    QByteArray input;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        input.append(buffer, n);
+    }
+    // The administrator's line comes first; these projects have no password of their own, so a
+    // further line is read and not used.
+    QByteArray admin = input.left(input.indexOf('\n'));
+    if (admin.endsWith('\r'))
+        admin.chop(1);
+    if (m_options.adminPasswordStdin) {
+        if (admin.isEmpty()) {
+            *reason = QStringLiteral("--admin-password-stdin: no password on standard input");
+            return false;
+        }
+        m_prompts->setAdminPassword(admin);
+    }
+    return true;
 }
 
 int SyncProjectRun::notStarted(const QString& reason)
@@ -136,6 +208,12 @@ bool SyncProjectRun::prepare(QString* reason)
     m_prompts = std::make_unique<DriverUiPrompts>();
     m_shell = std::make_unique<DriverShellServices>();
     m_pane = std::make_unique<DriverSynchronizeController>();
+    if (!readStdin(reason))
+        return false;
+    if (m_options.now.isValid()) {
+        m_clock = std::make_unique<FixedClock>(m_options.now);
+        Clock::setCurrent(m_clock.get());
+    }
     g_warner = new DriverCloneStartWarner(m_options.confirm);
     IShellServices::setShared(m_shell.get());
     UiPrompts::setShared(m_prompts.get());
@@ -164,6 +242,8 @@ bool SyncProjectRun::prepare(QString* reason)
     m_container->setInterfaceController(m_pane.get());
     m_container->reInit();
     m_container->setCurrentSyncType(m_type);
+    if (m_options.scheduleCheck || !m_options.mountCheck.isNull())
+        return true;
 
     QList<qsizetype> found;
     const auto& list = m_container->listByType(m_type);
@@ -205,11 +285,81 @@ void SyncProjectRun::requestStop(const QString& why)
     if (m_finished)
         return;
     printToStderr(QStringLiteral("stop requested (%1)").arg(why));
+    if (m_options.scheduleCheck || !m_options.mountCheck.isNull()) {
+        // A check stops the run in progress and starts nothing more.
+        m_checkStopped = true;
+        const auto queued = m_container->processingList();
+        for (const auto& p : queued)
+            m_container->removeProjectFromProcessingList(p);
+        if (!m_container->isProcessing())
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    }
     m_container->stopProcessAnyProjects();
+}
+
+void SyncProjectRun::printRunLine(const ISynchron& project, int code, const QString& status)
+{
+    const QString device = project.isClone() ? m_controller->correctedDestinationDevice() : QString();
+    const QString line = QStringLiteral("run\t%1\t%2\t%3\t%4\t%5\n")
+                             .arg(code)
+                             .arg(device.isEmpty() ? QStringLiteral("-") : oneLine(device),
+                                 project.isClone() ? QStringLiteral("clone") : QStringLiteral("sync"),
+                                 escapedName(project.name()), oneLine(status));
+    const QByteArray bytes = NameCodec::encode(line);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+    m_checkCodes << code;
+}
+
+void SyncProjectRun::pumpQueue()
+{
+    while (!m_checkStopped && !m_container->isProcessing() && m_container->isQueueNotEmpty()) {
+        const auto project = m_container->processingList().first();
+        m_checkRun = project;
+        m_container->processNext();
+        if (m_container->isProcessing())
+            return;
+        if (m_checkRun) {
+            // The start began no run (a clone refused by its check, a start that failed at once
+            // before the controller took it).
+            m_checkRun.reset();
+            printRunLine(*project, 1, project->lastStatusString());
+        }
+    }
+    if (!m_container->isProcessing())
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+}
+
+int SyncProjectRun::execCheck()
+{
+    if (m_options.scheduleCheck)
+        m_container->checkNeedSynchronizeOnSchedule();
+    else
+        m_container->checkNeedSynchronizeOnMount(m_options.mountCheck);
+    if (!m_container->isQueueNotEmpty()) {
+        m_container->save();
+        m_lastLine = QStringLiteral("5 0 nothing due");
+        return 5;
+    }
+    QTimer::singleShot(0, this, [this] { pumpQueue(); });
+    QCoreApplication::exec();
+    m_container->save();
+    const int code = worstCode(m_checkCodes);
+    m_lastLine = QStringLiteral("%1 %2 runs").arg(code).arg(m_checkCodes.size());
+    return code;
 }
 
 void SyncProjectRun::onEnded(int result, const QString& text)
 {
+    if (m_options.scheduleCheck || !m_options.mountCheck.isNull()) {
+        if (m_checkRun) {
+            const auto project = m_checkRun;
+            m_checkRun.reset();
+            printRunLine(*project, result < 0 ? 1 : result, text);
+        }
+        QTimer::singleShot(0, this, [this] { pumpQueue(); });
+        return;
+    }
     if (m_finished)
         return;
     m_finished = true;
@@ -236,6 +386,8 @@ int SyncProjectRun::exec()
         QTimer::singleShot(int(m_options.timeoutSeconds * 1000.0), this,
             [this] { requestStop(QStringLiteral("timeout of %1 s").arg(m_options.timeoutSeconds)); });
     }
+    if (m_options.scheduleCheck || !m_options.mountCheck.isNull())
+        return execCheck();
     if (m_options.scheduled) {
         // As the schedule check queues a due project: no warning, no prompt.
         m_project->setProcessingCodeString(QVProcessingCodeString());
@@ -278,6 +430,9 @@ int SyncProjectRun::exec()
     QString status = oneLine(m_endText);
     if (status.isEmpty())
         status = QStringLiteral("No run");
-    m_lastLine = QString::number(code) + QStringLiteral(" - ") + status;
+    // A clone names the destination device the engine moved it to.
+    const QString device = m_type == 1 ? m_controller->correctedDestinationDevice() : QString();
+    m_lastLine = QString::number(code) + QLatin1Char(' ')
+        + (device.isEmpty() ? QStringLiteral("-") : oneLine(device)) + QLatin1Char(' ') + status;
     return code;
 }

@@ -3,6 +3,7 @@
 #include "ArgvOutFile.h"
 #include "RunOptions.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -31,6 +32,12 @@ public:
 private:
     int notStarted(const QString& reason);
     bool prepare(QString* reason);
+    bool readStdin(QString* reason);
+    int execCheck();
+    // Starts queued projects until one runs or the queue is empty; a start that began no run
+    // gets its line at once.
+    void pumpQueue();
+    void printRunLine(const ISynchron& project, int code, const QString& status);
     void requestStop(const QString& why);
     void onEnded(int result, const QString& text);
 
@@ -48,4 +55,10 @@ private:
     int m_result = -1;
     QString m_endText;
     QString m_lastLine;
+    // Checks: the project of the run in progress, the codes of the runs so far, and whether a
+    // stop emptied the queue.
+    std::shared_ptr<ISynchron> m_checkRun;
+    QList<int> m_checkCodes;
+    bool m_checkStopped = false;
+    std::unique_ptr<class Clock> m_clock;
 };
