@@ -95,36 +95,42 @@ QString IAnalyzeProcController::QVProcGetParamsTemplateNameForProject(ISynchron&
     return QStringLiteral("synchronize");
 }
 
-bool IAnalyzeProcController::QVProcInitParamsForProject(ISynchron& P, cJSON* program, cJSON*)
+bool IAnalyzeProcController::fillSynchronizeProgram(
+    ISynchron& P, int pass, cJSON* program, const std::function<void(const QByteArray&)>& observer)
 {
     cJSON* data = get_param_item(program, "Phases:InitParams:InterfaceDataList");
     cJSON* source = get_param_item(data, "SourceFolder");
     cJSON* dest = get_param_item(data, "DestFolder");
     if (!data || !source || !dest)
         return false;
-    setStringToObject(source, "Path", bytes(P.sourcePathForPass(m_pass)).constData());
-    setStringToObject(dest, "Path", bytes(P.destPathForPass(m_pass)).constData());
+    setStringToObject(source, "Path", bytes(P.sourcePathForPass(pass)).constData());
+    setStringToObject(dest, "Path", bytes(P.destPathForPass(pass)).constData());
     setStringToObject(data, "toolPath", bytes(AppPaths::resourcePath(QStringLiteral("rsync3"))).constData());
-    setStringToObject(data, "Params", bytes(analysisOptions(P, m_pass).join(QLatin1Char(' '))).constData());
+    setStringToObject(data, "Params", bytes(analysisOptions(P, pass).join(QLatin1Char(' '))).constData());
     setStringToObject(data, "exFile1Path",
-        P.saveSystemExcludesIntoTmpFileForPass(m_pass)
+        P.saveSystemExcludesIntoTmpFileForPass(pass)
             ? excludeMember(P.systemExcludesTmpFileName()).constData()
             : "");
     setStringToObject(data, "exFile2Path",
-        P.saveCustomExcludesIntoTmpFileForPass(m_pass)
+        P.saveCustomExcludesIntoTmpFileForPass(pass)
             ? excludeMember(P.customExcludesTmpFileName()).constData()
             : "");
     cJSON_DeleteItemFromObjectCaseSensitive(data, "exArgs");
     cJSON* ex = cJSON_AddArrayToObject(data, "exArgs");
     for (const QString& w : extraExcludeArguments(P))
         cJSON_AddItemToArray(ex, cJSON_CreateString(bytes(w).constData()));
-    if (m_programObserver) {
+    if (observer) {
         char* printed = cJSON_Print(program);
         if (printed)
-            m_programObserver(QByteArray(printed));
+            observer(QByteArray(printed));
         cJSON_free(printed);
     }
     return true;
+}
+
+bool IAnalyzeProcController::QVProcInitParamsForProject(ISynchron& P, cJSON* program, cJSON*)
+{
+    return fillSynchronizeProgram(P, m_pass, program, m_programObserver);
 }
 
 void IAnalyzeProcController::engineStarted(const QStringList& args, pid_t group)

@@ -42,6 +42,10 @@ public:
     static QStringList analysisOptions(ISynchron& project, int pass);
     // The project's own "--exclude=" words: invisible items, patterns, names with line breaks.
     static QStringList extraExcludeArguments(ISynchron& project);
+    // Fills the "synchronize" program for a pass; false when the template lacks its objects.
+    // observer (may be empty) gets the filled program's text.
+    static bool fillSynchronizeProgram(ISynchron& project, int pass, cJSON* program,
+        const std::function<void(const QByteArray&)>& observer = {});
 
 private:
     // IQVProc::Client

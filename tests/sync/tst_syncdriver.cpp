@@ -21,6 +21,7 @@ private Q_SLOTS:
     void refusedCommandLines_data();
     void refusedCommandLines();
     void damagedListIsLeftAlone();
+    void analysisWritesItsTree();
 
 private:
     struct Run
@@ -161,6 +162,40 @@ void TestSyncDriver::damagedListIsLeftAlone()
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("<plist><dict><key>broken"));
     QCOMPARE(QDir(m_ws + QStringLiteral("/Syncs")).entryList(QDir::Files), QStringList { "Projects.plist" });
+}
+
+// --analyze: the dry run through the real engine; the tree and the engine's program are written
+// out, nothing is copied.
+void TestSyncDriver::analysisWritesItsTree()
+{
+    const QString left = m_tree->filePath(QStringLiteral("left"));
+    QVERIFY(QDir().mkpath(left + QStringLiteral("/inner")));
+    QVERIFY(QDir().mkpath(m_tree->filePath(QStringLiteral("right/gone"))));
+    QVERIFY(m_tree->writeFile(QStringLiteral("left/a.txt"), "a"));
+    writeWorkspace(left, m_tree->filePath(QStringLiteral("right")));
+    const QString treeOut = m_tree->filePath(QStringLiteral("tree.out"));
+    const QString programOut = m_tree->filePath(QStringLiteral("program.out"));
+    const Run r = driver({ "--kit", "sync", "--project", "Mirror", "--analyze", "--tree-out", treeOut,
+        "--program-out", programOut });
+    QCOMPARE(r.last, QStringLiteral("0 3 Analyze completed"));
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.err.contains("timing: engine-eof "), r.err.constData());
+    QFile t(treeOut);
+    QVERIFY(t.open(QIODevice::ReadOnly));
+    QCOMPARE(t.readAll(),
+        QByteArray("00000145 1\ta.txt") + '\0' + "00000145 1\tinner" + '\0' + "00000162 1\tgone" + '\0');
+    QFile p(programOut);
+    QVERIFY(p.open(QIODevice::ReadOnly));
+    const QByteArray program = p.readAll();
+    QVERIFY(program.endsWith('\0'));
+    QVERIFY(program.contains("\"Params\":\t\"-n "));
+    QVERIFY(!QFileInfo::exists(m_tree->filePath(QStringLiteral("right/a.txt"))));
+    QVERIFY(QFileInfo::exists(m_tree->filePath(QStringLiteral("right/gone"))));
+
+    // Not ready for an analysis: refused before anything runs.
+    writeWorkspace(left, left);
+    const Run refused = driver({ "--kit", "sync", "--project", "Mirror", "--analyze" });
+    QCOMPARE(refused.code, 2);
 }
 
 QTEST_MAIN(TestSyncDriver)

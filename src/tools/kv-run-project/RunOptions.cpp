@@ -33,7 +33,10 @@ QString RunOptions::usage()
         "                      [--now ISO] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
         "Runs what the schedule (or the mount of PATH) makes due in both lists, one line\n"
         "\"run<TAB><code><TAB><device or -><TAB><kit><TAB><name><TAB><status>\" per run, then\n"
-        "\"<worst code> <count> runs\", or \"5 0 nothing due\".\n");
+        "\"<worst code> <count> runs\", or \"5 0 nothing due\".\n"
+        "       kv-run-project --workspace DIR --kit sync --project NAME --analyze [--tree-out FILE]\n"
+        "                      [--program-out FILE] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
+        "Analyses one synchronization project; last line \"<code> <nodes with results> <status>\".\n");
 }
 
 bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QString* error)
@@ -76,7 +79,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                 || n == QLatin1String("--method") || n == QLatin1String("--cipher")
                 || n == QLatin1String("--split-kb") || n == QLatin1String("--archive")
                 || n == QLatin1String("--item") || n == QLatin1String("--to")
-                || n == QLatin1String("--mount-check") || n == QLatin1String("--now");
+                || n == QLatin1String("--mount-check") || n == QLatin1String("--now")
+                || n == QLatin1String("--tree-out") || n == QLatin1String("--program-out");
         };
         if (inlineValue && !isValueOption(name))
             return fail(QStringLiteral("the option %1 takes no value").arg(name));
@@ -190,6 +194,14 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             archiveOnly << name;
         } else if (name == QLatin1String("--describe")) {
             o.describe = true;
+        } else if (name == QLatin1String("--analyze")) {
+            o.analyze = true;
+        } else if (name == QLatin1String("--tree-out")) {
+            if (!takeValue(&o.treeOut) || o.treeOut.isEmpty())
+                return fail(QStringLiteral("--tree-out needs a file"));
+        } else if (name == QLatin1String("--program-out")) {
+            if (!takeValue(&o.programOut) || o.programOut.isEmpty())
+                return fail(QStringLiteral("--program-out needs a file"));
         } else if (name == QLatin1String("--confirm")) {
             o.confirm = true;
         } else if (name == QLatin1String("--scheduled")) {
@@ -220,6 +232,10 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
     const bool syncKit = o.kit == QLatin1String("sync") || o.kit == QLatin1String("clone");
     if (syncKit && !o.projectUUID.isNull())
         return fail(QStringLiteral("--uuid: %1 projects have no identifier, give --project").arg(o.kit));
+    if ((o.analyze || !o.treeOut.isNull()) && o.kit != QLatin1String("sync"))
+        return fail(QStringLiteral("--analyze and --tree-out need --kit sync"));
+    if (!o.treeOut.isNull() && !o.analyze)
+        return fail(QStringLiteral("--tree-out needs --analyze"));
     if (o.confirm && o.kit != QLatin1String("clone"))
         return fail(QStringLiteral("--confirm needs --kit clone"));
     const bool check = o.scheduleCheck || !o.mountCheck.isNull();

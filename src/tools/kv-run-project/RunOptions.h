@@ -38,6 +38,10 @@ struct RunOptions
     bool scheduleCheck = false;
     QString mountCheck;
     QDateTime now;
+    // Synchronization kit: an analysis instead of a run, its tree and the engine's programs written out.
+    bool analyze = false;
+    QString treeOut;
+    QString programOut;
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);
