@@ -81,7 +81,7 @@ QString QVProcEngineRunner::QVProcGetParamsTemplateNameForProject(ISynchron& pro
 bool QVProcEngineRunner::QVProcInitParamsForProject(ISynchron& project, cJSON* program, cJSON*)
 {
     if (m_analysis || !project.isClone())
-        return IAnalyzeProcController::fillSynchronizeProgram(project, 0, program, programObserver());
+        return IAnalyzeProcController::fillSynchronizeProgram(project, m_pass, program, programObserver());
     // Clones: the two volumes, the tools and the exclude list of the system's own folders.
     cJSON* data = get_param_item(program, "Phases:InitParams:InterfaceDataList");
     if (!data)
@@ -123,6 +123,16 @@ void QVProcEngineRunner::ITProcessFinished()
     if (m_analysis && m_project) {
         const IProcessCard& card = m_project->card();
         completed = card.isFlag(stateFinished) && card.isOnlyFlag(errorClear) && card.isFlag(reasonCompleted);
+        if (completed && m_pass == 0 && m_project->direction() == 2) {
+            // The second pass adds its items to the same tree; its end ends the run.
+            m_pass = 1;
+            m_parser.reset(2, 1);
+            std::shared_ptr<IQVProc> first = std::move(m_proc);
+            m_proc = IQVProc::startProject(m_project, this);
+            if (m_proc)
+                return;
+            completed = false;
+        }
         // A run that did not complete leaves no result in the tree.
         if (!completed) {
             IAnalyzeController::shared().setFileTreeFlagOff(IAnalyzeFileSystemItem::ResultMask);

@@ -40,4 +40,5 @@ private:
     AnalyzeLineParser m_parser;
     EndCallback m_end;
     bool m_analysis = false;
+    int m_pass = 0; // an analysis in both directions runs the second pass after the first
 };

@@ -32,7 +32,7 @@ private:
         QByteArray err;
     };
     Run driver(const QStringList& arguments);
-    void writeWorkspace(const QString& first, const QString& second);
+    void writeWorkspace(const QString& first, const QString& second, int direction = 0);
 
     std::unique_ptr<TempTree> m_tree;
     QString m_ws;
@@ -50,14 +50,14 @@ void TestSyncDriver::cleanup()
     m_tree.reset();
 }
 
-void TestSyncDriver::writeWorkspace(const QString& first, const QString& second)
+void TestSyncDriver::writeWorkspace(const QString& first, const QString& second, int direction)
 {
     IVolumeBase::shared().fill();
     ISynchronContainer container(std::make_unique<FakeSyncRunController>(), m_ws);
     container.reInit();
     auto P = container.createNewSynchron(QStringLiteral("Mirror"), 0);
-    P->setDirection(0);
-    P->setOptionDelete(true);
+    P->setDirection(direction);
+    P->setOptionDelete(direction != 2);
     P->setFirstFolder(first);
     P->setSecondFolder(second);
     QVERIFY(container.save());
@@ -192,10 +192,22 @@ void TestSyncDriver::analysisWritesItsTree()
     QVERIFY(!QFileInfo::exists(m_tree->filePath(QStringLiteral("right/a.txt"))));
     QVERIFY(QFileInfo::exists(m_tree->filePath(QStringLiteral("right/gone"))));
 
+    // Both ways: the second pass adds what goes back to the first folder.
+    QVERIFY(QFile::remove(m_ws + QStringLiteral("/Syncs/Projects.plist")));
+    writeWorkspace(left, m_tree->filePath(QStringLiteral("right")), 2);
+    const Run both = driver({ "--kit", "sync", "--project", "Mirror", "--analyze", "--tree-out", treeOut });
+    QCOMPARE(both.last, QStringLiteral("0 3 Analyze completed"));
+    QVERIFY(t.open(QIODevice::ReadOnly) || (t.close(), t.open(QIODevice::ReadOnly)));
+    t.seek(0);
+    QCOMPARE(t.readAll(),
+        QByteArray("00000145 1\ta.txt") + '\0' + "00000145 1\tinner" + '\0' + "0000014a 1\tgone" + '\0');
+
     // Not ready for an analysis: refused before anything runs.
+    QVERIFY(QFile::remove(m_ws + QStringLiteral("/Syncs/Projects.plist")));
     writeWorkspace(left, left);
     const Run refused = driver({ "--kit", "sync", "--project", "Mirror", "--analyze" });
     QCOMPARE(refused.code, 2);
+    QVERIFY2(refused.last.contains("cannot be analysed"), qPrintable(refused.last));
 }
 
 QTEST_MAIN(TestSyncDriver)
