@@ -14,6 +14,7 @@
 #include "utilities/IPathUtil.h"
 #include "utilities/LogOptions.h"
 #include "utilities/ProjectKeychain.h"
+#include "utilities/ProjectPasswordPrompt.h"
 #include "utilities/QVLog.h"
 #include "utilities/UiPrompts.h"
 
@@ -131,11 +132,8 @@ bool IBackup3::getBackupDIMaxSizeByUser(long* size, QString* password, bool* pas
     request.title = name();
     request.UUID = UUID();
     request.passwordInKeychain = isBDIPasswordInKeychain();
-    UiPrompts::ImageCreationAnswer answer;
-    {
-        ModalDepthGuard modal;
-        answer = UiPrompts::shared().askNewImage(request);
-    }
+    // the title and UUID check and the keychain write after OK
+    const UiPrompts::ImageCreationAnswer answer = ProjectPasswordPrompt::askNewImage(request);
     bool confirmed = answer.ok;
     if (confirmed) {
         if (!answer.password.isEmpty()) {

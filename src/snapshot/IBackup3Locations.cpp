@@ -4,6 +4,7 @@
 #include "platform/PlistBridge.h"
 #include "platform/UuidText.h"
 #include "projects/ILocation.h"
+#include "projects/ProjectNames.h"
 #include "projects/IPlaceMounter.h"
 #include "snapshot/B3DictKeys.h"
 #include "snapshot/B3Places.h"
@@ -24,11 +25,8 @@ using namespace B3DictKeys;
 QString IBackup3::defaultFileName(const QString& name, const QString& uuid)
 {
     // "/" reads as a separator in a folder name, so it becomes "|" as the name dialog shows it.
-    QString base = name;
-    base.replace(QLatin1Char('/'), QLatin1Char('|'));
-    bool refused = false;
-    base = NameSanitizer::sanitize(base, &refused);
-    if (refused)
+    QString base = ProjectNames::fromInput(name);
+    if (base.isNull())
         base.clear();
     // leave room for "_" and the identifier within one path component
     const int room = NameSanitizer::kMaxComponentBytes - 1 - int(uuid.toUtf8().size());

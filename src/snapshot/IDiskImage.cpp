@@ -10,7 +10,7 @@
 #include "utilities/IDiskUtil.h"
 #include "utilities/IFileCopier.h"
 #include "utilities/LogOptions.h"
-#include "utilities/ProjectKeychain.h"
+#include "utilities/ProjectPasswordPrompt.h"
 #include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
@@ -381,13 +381,6 @@ int IDiskImage::askAndRenameExistingFilePath(const QString& filePath, const QStr
     return 2;
 }
 
-void IDiskImage::storePasswordInKeychain(const QString& password) const
-{
-    if (!_backup || password.isEmpty())
-        return;
-    ProjectKeychain::write(_backup->name(), _backup->UUID(), password);
-}
-
 bool IDiskImage::createOnDisk()
 {
     if (!_backup)
@@ -413,8 +406,6 @@ bool IDiskImage::createOnDisk()
             _backup->setDIMaxSizeType(1);
             _backup->setDIMaxSizeCustomValue(double(sizeLimit));
         }
-        if (inKeychain)
-            storePasswordInKeychain(password);
     }
     const double sizeGB = createSizeInGB(_backup->DIMaxSizeType(), _backup->DIMaxSizeCustomValue(), F, K);
     QString comment;
@@ -429,44 +420,23 @@ bool IDiskImage::createOnDisk()
 
 bool IDiskImage::askPassword(bool fit, QString* password)
 {
-    // A password kept in the keychain is used when it matches the image's digest.
-    if (_backup->isBDIPasswordInKeychain()) {
-        const QString kept = ProjectKeychain::read(_backup->name(), _backup->UUID());
-        if (!kept.isEmpty() && (_passwordMD5.isEmpty() || _passwordMD5.correspondsToPassword(kept))) {
-            *password = kept;
-            return true;
-        }
-    }
     UiPrompts::ImagePasswordRequest request;
     request.title = _backup->name();
     request.UUID = _backup->UUID();
     request.passwordInKeychain = _backup->isBDIPasswordInKeychain();
     request.canChangePassword = fit;
     request.incrementalBackup = fit;
-    // A password whose digest differs is refused and asked for again, until the user cancels.
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        UiPrompts::ImagePasswordAnswer answer;
-        {
-            ModalDepthGuard modal;
-            answer = UiPrompts::shared().askImagePassword(request);
-        }
-        if (!answer.ok || answer.password.isEmpty())
-            return false;
-        if (!_passwordMD5.isEmpty() && !_passwordMD5.correspondsToPassword(answer.password)) {
-            request.errorText = tr("The password is not correct.");
-            request.passwordInKeychain = answer.passwordInKeychain;
-            continue;
-        }
-        const bool wasInKeychain = _backup->isBDIPasswordInKeychain();
-        _backup->setBDIPasswordInKeychain(answer.passwordInKeychain);
-        if (answer.passwordInKeychain)
-            storePasswordInKeychain(answer.password);
-        else if (wasInKeychain)
-            _backup->removeKeychain();
-        *password = answer.password;
-        return true;
-    }
-    return false;
+    // A password kept in the keychain is used without asking when it matches the image's digest.
+    const UiPrompts::ImagePasswordAnswer answer
+        = ProjectPasswordPrompt::askImagePassword(request, &_passwordMD5, tr("The password is not correct."));
+    if (!answer.ok)
+        return false;
+    const bool wasInKeychain = _backup->isBDIPasswordInKeychain();
+    _backup->setBDIPasswordInKeychain(answer.passwordInKeychain);
+    if (!answer.passwordInKeychain && wasInKeychain)
+        _backup->removeKeychain();
+    *password = answer.password;
+    return true;
 }
 
 void IDiskImage::readVersionList(const QString& contentPath)

@@ -144,7 +144,6 @@ private:
     void log(const QString& text, quint64 options) const;
     void setState(int code, double data = 0) const;
     bool askPassword(bool fit, QString* password);
-    void storePasswordInKeychain(const QString& password) const;
     void readVersionList(const QString& contentPath);
 
     QString _internalName;

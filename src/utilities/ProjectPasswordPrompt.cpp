@@ -59,6 +59,41 @@ UiPrompts::ProjectPasswordAnswer ProjectPasswordPrompt::askProjectPassword(
     return answer;
 }
 
+UiPrompts::ImagePasswordAnswer ProjectPasswordPrompt::askImagePassword(
+    UiPrompts::ImagePasswordRequest request, const IPasswordMD5* digest, const QString& mismatchText)
+{
+    if (!hasTitleAndUUID(request.title, request.UUID))
+        return {};
+    const IPasswordMD5* check = digest && !digest->isEmpty() ? digest : nullptr;
+    if (const std::optional<QString> kept
+        = shortcut(request.title, request.UUID, request.passwordInKeychain, check)) {
+        UiPrompts::ImagePasswordAnswer answer;
+        answer.ok = true;
+        answer.password = *kept;
+        answer.passwordInKeychain = true;
+        return answer;
+    }
+    // Asked again until the answer matches or the user gives up; the bound only stops a
+    // prompt that answers by itself from looping for ever.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        UiPrompts::ImagePasswordAnswer answer;
+        {
+            ModalDepthGuard modal;
+            answer = UiPrompts::shared().askImagePassword(request);
+        }
+        if (!answer.ok || answer.password.isEmpty())
+            return {};
+        if (check && !check->correspondsToPassword(answer.password)) {
+            request.errorText = mismatchText;
+            request.passwordInKeychain = answer.passwordInKeychain;
+            continue;
+        }
+        storeAfterOk(request.title, request.UUID, answer.ok, answer.passwordInKeychain, answer.password);
+        return answer;
+    }
+    return {};
+}
+
 UiPrompts::ImageCreationAnswer ProjectPasswordPrompt::askNewImage(
     const UiPrompts::ImageCreationRequest& request)
 {

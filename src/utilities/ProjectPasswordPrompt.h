@@ -23,6 +23,12 @@ public:
     // the keychain already holds the right password (type 1).
     static UiPrompts::ProjectPasswordAnswer askProjectPassword(
         const UiPrompts::ProjectPasswordRequest& request);
+    // The password of an existing encrypted disk image: the keychain shortcut, else the prompt,
+    // asked again with mismatchText while the answer does not match the image's digest (when it
+    // has one), then the keychain write. Cancel, an empty answer, or a missing title or UUID
+    // answer not ok.
+    static UiPrompts::ImagePasswordAnswer askImagePassword(
+        UiPrompts::ImagePasswordRequest request, const IPasswordMD5* digest, const QString& mismatchText);
     // The sheet of a new encrypted disk image, with the keychain write after OK.
     static UiPrompts::ImageCreationAnswer askNewImage(const UiPrompts::ImageCreationRequest& request);
 };

@@ -3,14 +3,22 @@
 #include "CopierWindowTest.h"
 #include "KvTest.h"
 #include "LoopImage.h"
+#include "RecordingBackup3Controller.h"
+#include "RecordingShellServices.h"
 #include "Screenshot.h"
 #include "TempTree.h"
 #include "WhenOpen.h"
 #include "platform/MountInfo.h"
 #include "platform/NameCodec.h"
+#include "platform/PlistBridge.h"
 #include "shell/dialogs/IFileCopierController.h"
 #include "shell/dialogs/ILocationDialog.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
+#include "snapshot/Backup3VersionList.h"
+#include "snapshot/IBackup3.h"
+#include "snapshot/IBackup3Container.h"
+#include "snapshot/IBackup3Processor.h"
+#include "utilities/IVolumeBase.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -124,6 +132,87 @@ private Q_SLOTS:
         QVERIFY(sinceMount.isValid());
         QVERIFY2(sinceMount.elapsed() < 1500, qPrintable(QString::number(sinceMount.elapsed())));
         QVERIFY(remainingText.contains(QStringLiteral("Remaining:")));
+    }
+
+    // A user start of a snapshot project whose destination volume is not mounted: the engine
+    // asks through the registered window, which counts down; the volume is mounted meanwhile,
+    // the window closes within about a second and the run makes a version on it.
+    void snapshotStartWaitsForItsVolume()
+    {
+        KV_REQUIRE_ROOT();
+        LoopImage volume;
+        QVERIFY2(volume.make(LoopImage::FsType::Ext4, 64), qPrintable(volume.errorString()));
+        QString uuid;
+        QVERIFY(LoopImage::runTool(
+            QStringLiteral("blkid"), { "-s", "UUID", "-o", "value", volume.device() }, &uuid));
+        if (!IVolumeBase::shared().isBaseFilled())
+            IVolumeBase::shared().fill();
+        QVERIFY(volume.unmount());
+
+        TempTree tree(QStringLiteral("waitrun"));
+        QVERIFY(tree.writeFile(std::string("Src/a.txt"), QByteArray("kept")));
+        RecordingBackup3Controller pane;
+        RecordingShellServices shell;
+        Backup3ControllerScope paneScope(&pane);
+        ShellServicesScope shellScope(&shell);
+        IBackup3Container list(std::make_unique<IBackup3Processor>(
+                                   KvTest::appContentsDir() + QStringLiteral("/Resources/rsync3")),
+            tree.filePath(QStringLiteral("Projects.plist")));
+        const QString projectUUID = QStringLiteral("5E1F0A00-0000-4000-8000-00000000AA22");
+        const QVariantMap source { { "MountPoint", "/" },
+            { "PathFromMountPoint", tree.filePath(QStringLiteral("Src")).mid(1) },
+            { "DeviceType", qint64(0) }, { "Tag", qint64(1) } };
+        const QVariantMap destination { { "MountPoint", volume.mountPoint() }, { "PathFromMountPoint", "" },
+            { "VolumeUUID", uuid.trimmed().toUpper() }, { "DisplayName", "Backup volume" },
+            { "DeviceType", qint64(1) }, { "Removable", true } };
+        const QVariantMap dict { { "Name", "Docs" }, { "ProjectUUID", projectUUID },
+            { "FileName", QString(QStringLiteral("Docs_") + projectUUID) }, { "UseAdminPrivileges", false },
+            { "Sources", QVariantList { source } }, { "TagForSrcLocations", qint64(1) },
+            { "Destination", destination }, { "Schedule", QVariantMap { { "UseScheduled", false } } } };
+        QVERIFY(PlistBridge::writeFileAtomically(list.projectsFilePath(),
+            QVariantMap { { "Preferences", QVariantMap { { "Backup3PropertyScheme", qint64(1) } } },
+                { "Backups3", QVariantList { dict } } }));
+        list.load();
+        QCOMPARE(list.countOfBackups3(), 1);
+        auto project = list.backup3ByIndex(0);
+
+        WidgetUiPrompts prompts;
+        UiPrompts::setShared(&prompts);
+        QElapsedTimer sinceMount;
+        qint64 closedAfter = -1;
+        int remainingWhenMounted = 0;
+        whenOpen<ILocationDialog>([&](ILocationDialog* d) {
+            connect(d, &QDialog::finished, this, [&] {
+                if (sinceMount.isValid())
+                    closedAfter = sinceMount.elapsed();
+            });
+            QTimer::singleShot(2200, d, [&, d] {
+                remainingWhenMounted = d->timerLabel()
+                                           ->text()
+                                           .section(QLatin1Char(':'), 1)
+                                           .trimmed()
+                                           .section(QLatin1Char(' '), 0, 0)
+                                           .toInt();
+                QVERIFY2(volume.mount(), qPrintable(volume.errorString()));
+                sinceMount.start();
+            });
+        });
+        project->setProcessingBySchedule(false);
+        list.addBackup3ToProcessingList(project);
+        list.processNext();
+        QTRY_COMPARE_WITH_TIMEOUT(pane.finishedCodes.size(), 1, 90000);
+        UiPrompts::setShared(nullptr);
+        QCOMPARE(pane.finishedCodes.last(), 0);
+        QVERIFY2(remainingWhenMounted > 0 && remainingWhenMounted < 30,
+            qPrintable(QString::number(remainingWhenMounted)));
+        QVERIFY(closedAfter >= 0);
+        QVERIFY2(closedAfter < 1500, qPrintable(QString::number(closedAfter)));
+        const QString folder = volume.mountPoint() + QStringLiteral("/Docs_") + projectUUID;
+        const QStringList versions = Backup3VersionList::versionFolders(folder);
+        QCOMPARE(versions.size(), 1);
+        QFile copy(folder + QLatin1Char('/') + versions.first() + QStringLiteral("/Src.wrp1/Src/a.txt"));
+        QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(copy.fileName()));
+        QCOMPARE(copy.readAll(), QByteArray("kept"));
     }
 };
 

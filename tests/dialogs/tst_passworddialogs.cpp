@@ -7,6 +7,7 @@
 #include "shell/dialogs/Beep.h"
 #include "shell/dialogs/IPasswordInputDialog.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
+#include "utilities/IPasswordMD5.h"
 #include "utilities/ProjectKeychain.h"
 #include "utilities/ProjectPasswordPrompt.h"
 
@@ -77,6 +78,64 @@ private Q_SLOTS:
         QCOMPARE(a.password, window ? QStringLiteral("typed") : QStringLiteral("secret"));
         QCOMPARE(prompts.projectPasswordRequests.size(), window ? 1 : 0);
         QCOMPARE(prompts.pending(), 0);
+    }
+
+    // An existing disk image's password: the same shortcut rule, then the prompt asked again
+    // while the answer does not match the image's digest; only a matching answer is stored.
+    void imagePassword_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("digest");
+        QTest::addColumn<QStringList>("typed"); // the answers, in order; "-" cancels
+        QTest::addColumn<QString>("password"); // the answer; empty: not ok
+        QTest::addColumn<QString>("kept"); // the keychain afterwards
+        QTest::newRow("stored password matches") << "secret" << true << QStringList() << "secret"
+                                                 << "secret";
+        QTest::newRow("stored password does not match")
+            << "old" << true << QStringList { "secret" } << "secret"
+            << "secret";
+        QTest::newRow("no digest: never from the keychain")
+            << "secret" << false << QStringList { "typed" } << "typed"
+            << "typed";
+        QTest::newRow("wrong, then right")
+            << QString() << true << QStringList { "wrong", "secret" } << "secret"
+            << "secret";
+        QTest::newRow("wrong, then Cancel") << QString() << true << QStringList { "wrong", "-" } << ""
+                                            << "";
+    }
+    void imagePassword()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, digest);
+        QFETCH(QStringList, typed);
+        QFETCH(QString, password);
+        QFETCH(QString, kept);
+        MemoryKeychain keychain;
+        if (!stored.isNull())
+            ProjectKeychain::write(kTitle, kUUID, stored);
+        ScriptedUiPrompts prompts;
+        for (const QString& t : typed) {
+            if (t == QLatin1String("-"))
+                prompts.expectCancelledImagePassword();
+            else
+                prompts.expectImagePassword(t, true);
+        }
+        UiPrompts::ImagePasswordRequest r;
+        r.title = kTitle;
+        r.UUID = kUUID;
+        r.passwordInKeychain = true;
+        const IPasswordMD5 md5
+            = digest ? *IPasswordMD5::createWithPassword(QStringLiteral("secret")) : IPasswordMD5();
+        const UiPrompts::ImagePasswordAnswer a
+            = ProjectPasswordPrompt::askImagePassword(r, &md5, QStringLiteral("not correct"));
+        QCOMPARE(a.ok, !password.isEmpty());
+        QCOMPARE(a.password, password);
+        QCOMPARE(prompts.pending(), 0);
+        QCOMPARE(prompts.imagePasswordRequests.size(), typed.size());
+        for (qsizetype i = 0; i < prompts.imagePasswordRequests.size(); ++i)
+            QCOMPARE(prompts.imagePasswordRequests.at(i).errorText,
+                i == 0 ? QString() : QStringLiteral("not correct"));
+        QCOMPARE(ProjectKeychain::read(kTitle, kUUID), kept);
     }
 
     void missingTitleOrUUID()

@@ -7,8 +7,7 @@
 #include <QPainter>
 #include <QStyleOptionToolButton>
 
-namespace {
-QIcon swatch(const QColor& color)
+QIcon ATColorButton::swatch(const QColor& color)
 {
     QPixmap pixmap(16, 13);
     pixmap.fill(color);
@@ -17,7 +16,6 @@ QIcon swatch(const QColor& color)
     p.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
     return QIcon(pixmap);
 }
-} // namespace
 
 ATColorButton::ATColorButton(QWidget* parent)
     : QToolButton(parent)

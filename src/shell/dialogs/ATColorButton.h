@@ -19,6 +19,8 @@ public:
     // The menu's action: tags above 8 are ignored.
     void actColorSelect(int tag);
     QMenu* colorMenu() const { return m_menu; }
+    // The 16 x 13 swatch of a colour item, framed in light grey.
+    static QIcon swatch(const QColor& color);
 
 Q_SIGNALS:
     void colorChosen(const QColor& color);

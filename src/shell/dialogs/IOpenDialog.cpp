@@ -33,6 +33,7 @@ QString lastComponent(const QString& path)
 IOpenDialog::IOpenDialog(QWidget* parent)
     : QFileDialog(parent)
 {
+    m_hiddenFlag = &g_showHidden;
     setOption(QFileDialog::DontUseNativeDialog, true);
     setWindowModality(Qt::ApplicationModal);
     resize(860, 540);
@@ -41,7 +42,7 @@ IOpenDialog::IOpenDialog(QWidget* parent)
     m_prompt->setWordWrap(true);
     m_hidden = new QCheckBox(tr("Show hidden files"), this);
     connect(m_hidden, &QCheckBox::toggled, this, [this](bool on) {
-        g_showHidden = on;
+        *m_hiddenFlag = on;
         applyHidden();
     });
     if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
@@ -57,6 +58,19 @@ IOpenDialog::IOpenDialog(QWidget* parent)
 
 IOpenDialog::~IOpenDialog() = default;
 
+void IOpenDialog::setAccessory(QWidget* accessory, bool* hiddenFlag)
+{
+    m_hiddenFlag = hiddenFlag ? hiddenFlag : &g_showHidden;
+    m_hidden->setChecked(*m_hiddenFlag);
+    applyHidden();
+    if (!accessory)
+        return;
+    if (auto* grid = qobject_cast<QGridLayout*>(layout()))
+        grid->addWidget(accessory, grid->rowCount(), 0, 1, grid->columnCount());
+    else
+        accessory->hide();
+}
+
 bool IOpenDialog::showHiddenFiles()
 {
     return g_showHidden;
@@ -69,7 +83,7 @@ void IOpenDialog::setShowHiddenFiles(bool show)
 
 void IOpenDialog::applyHidden()
 {
-    setFilter(g_showHidden ? filter() | QDir::Hidden : filter() & ~QDir::Hidden);
+    setFilter(*m_hiddenFlag ? filter() | QDir::Hidden : filter() & ~QDir::Hidden);
 }
 
 bool IOpenDialog::executePrompt(const QString& prompt, const QString& okButtonName,
@@ -144,7 +158,7 @@ bool IOpenDialog::executePrompt(const QString& prompt, const QString& okButtonNa
     applyHidden();
     if (!okButtonName.isEmpty())
         setLabelText(QFileDialog::Accept, okButtonName);
-    m_hidden->setChecked(g_showHidden);
+    m_hidden->setChecked(*m_hiddenFlag);
     m_prompt->setText(prompt.isEmpty() ? tr("Select file/folder") : prompt);
 
     bool result = false;

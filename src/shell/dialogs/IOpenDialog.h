@@ -26,6 +26,10 @@ public:
     static bool showHiddenFiles();
     static void setShowHiddenFiles(bool show);
 
+    // Adds the caller's widgets as a row below the prompt line; hiddenFlag (when given, else the
+    // process-wide one) is the flag the "Show hidden files" box shows and sets from now on.
+    void setAccessory(QWidget* accessory, bool* hiddenFlag = nullptr);
+
     void setFileTypes(const QStringList& extensions) { m_fileTypes = extensions; }
     void setFileName(const QString& expectedFile) { m_fileName = expectedFile; }
     void setFileNotFoundMessage(const QString& text) { m_fileNotFoundMessage = text; }
@@ -66,6 +70,7 @@ private:
 
     QLabel* m_prompt = nullptr;
     QCheckBox* m_hidden = nullptr;
+    bool* m_hiddenFlag = nullptr;
     QStringList m_fileTypes;
     QString m_fileName;
     QString m_fileNotFoundMessage;

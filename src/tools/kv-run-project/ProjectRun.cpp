@@ -7,6 +7,7 @@
 #include "platform/AppPaths.h"
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
+#include "snapshot/B3RestoreRequest.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IBackup3Controller.h"
@@ -124,7 +125,10 @@ bool ProjectRun::prepare(QString* reason)
     // aside, and the driver must not change a workspace it cannot run.
     const QString listPath = m_options.workspace + QStringLiteral("/Backups/Projects.plist");
     const PlistBridge::ReadResult list = PlistBridge::readFile(listPath);
-    if (list.status == PlistBridge::ReadStatus::Missing) {
+    const bool external = !m_options.external.isNull();
+    if (external && list.status == PlistBridge::ReadStatus::Missing) {
+        // A restore from a folder outside the list needs no list.
+    } else if (list.status == PlistBridge::ReadStatus::Missing) {
         *reason = QStringLiteral("the workspace has no project list \"%1\"").arg(listPath);
         return false;
     }
@@ -195,8 +199,10 @@ bool ProjectRun::prepare(QString* reason)
     // The selection is kept as the list holds it, as the pane does at start.
     m_container->initFirstBackup3();
 
-    m_project = findProject(reason);
+    m_project = external ? externalProject(reason) : findProject(reason);
     if (!m_project)
+        return false;
+    if (m_options.restore && !m_project->isInProcess() && !prepareRestore(reason))
         return false;
     m_restore = m_project->needRestore();
     if (m_project->isInProcess()) {
@@ -237,6 +243,108 @@ std::shared_ptr<IBackup3> ProjectRun::findProject(QString* reason) const
         return nullptr;
     }
     return found.first();
+}
+
+std::shared_ptr<IBackup3> ProjectRun::externalProject(QString* reason) const
+{
+    const QString refusal = B3RestoreRequest::validateExternalFolder({ m_options.external });
+    if (!refusal.isNull()) {
+        *reason = QStringLiteral("--external \"%1\": %2").arg(m_options.external, refusal);
+        return nullptr;
+    }
+    auto project = std::make_shared<IBackup3>();
+    QString folderName = m_options.external;
+    folderName = folderName.mid(folderName.lastIndexOf(QLatin1Char('/')) + 1);
+    project->setName(B3RestoreRequest::externalRestoreName(folderName));
+    project->setExternalRestoreFlag();
+    // The driver restores with the rights of the user who runs it.
+    project->setUseAdminPrivileges(false);
+    return project;
+}
+
+bool ProjectRun::prepareRestore(QString* reason)
+{
+    IBackup3& P = *m_project;
+    QString projectFolder;
+    if (!m_options.external.isNull()) {
+        projectFolder = m_options.external;
+    } else if (P.useBDI()) {
+        *reason = QStringLiteral("the project \"%1\" keeps its versions in a disk image; the driver restores "
+                                 "only folder destinations")
+                      .arg(P.name());
+        return false;
+    } else {
+        const QString info = P.QV3InfoPath();
+        if (info.isEmpty()) {
+            *reason
+                = QStringLiteral("the project \"%1\" has no version list at its destination").arg(P.name());
+            return false;
+        }
+        projectFolder = info.left(info.lastIndexOf(QLatin1Char('/')));
+    }
+    const B3RestoreRequest::Listing listing = B3RestoreRequest::listVersions(projectFolder);
+    if (!listing.readable) {
+        *reason = QStringLiteral("the version list of \"%1\" cannot be read").arg(projectFolder);
+        return false;
+    }
+    int chosen = listing.selected;
+    if (!m_options.restoreVersion.isNull()) {
+        chosen = -1;
+        for (int i = 0; i < listing.versions.size(); ++i)
+            if (listing.versions.at(i).enabled && listing.versions.at(i).folder == m_options.restoreVersion)
+                chosen = i;
+        if (chosen < 0) {
+            *reason = QStringLiteral("--version: the project has no version folder \"%1\"")
+                          .arg(m_options.restoreVersion);
+            return false;
+        }
+    }
+    if (chosen < 0) {
+        *reason = QCoreApplication::translate("Localizable", "Files for restore not found");
+        return false;
+    }
+    const B3RestoreRequest::Version& version = listing.versions.at(chosen);
+    const QList<B3RestoreRequest::SourceRow> rows = B3RestoreRequest::sourceRows(projectFolder, version);
+    const QString versionPath = projectFolder + QLatin1Char('/') + version.folder;
+    std::optional<QList<B3RestoreItem>> items;
+    QString error;
+    if (m_options.restoreItems.isEmpty()) {
+        items = B3RestoreRequest::rowsForAll(rows, &error);
+    } else {
+        QList<B3RestoreRequest::Selected> selection;
+        for (const QString& item : m_options.restoreItems) {
+            const auto s = B3RestoreRequest::parseItem(rows, versionPath, item, &error);
+            if (!s) {
+                *reason = QStringLiteral("--item: ") + error;
+                return false;
+            }
+            selection << *s;
+        }
+        items = B3RestoreRequest::rowsForSelection(rows, selection, &error);
+    }
+    if (!items) {
+        *reason = error;
+        return false;
+    }
+    if (!m_options.restoreTo.isNull()) {
+        struct stat st = {};
+        if (::stat(NameCodec::encode(m_options.restoreTo).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            *reason = QStringLiteral("--to: \"%1\" is not a folder").arg(m_options.restoreTo);
+            return false;
+        }
+    } else if (!m_options.external.isNull()) {
+        // The places a folder from elsewhere names are shown before anything is written there;
+        // --in-place is the answer.
+        for (const QString& target : B3RestoreRequest::inPlaceTargets(*items)) {
+            const QByteArray line = "target: " + NameCodec::encode(target) + '\n';
+            std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        }
+        std::fflush(stderr);
+    }
+    P.setRestoreData(*items);
+    P.setRestorePath(m_options.restoreTo);
+    m_restoreVersion = version.folder;
+    return true;
 }
 
 void ProjectRun::start()
@@ -291,7 +399,8 @@ int ProjectRun::exec()
     if (!m_finished)
         QCoreApplication::exec();
 
-    const QString version = m_processor->lastVersionFolderName();
+    const QString version
+        = m_restore && !m_restoreVersion.isEmpty() ? m_restoreVersion : m_processor->lastVersionFolderName();
     QString status = oneLine(m_processor->lastReportText());
     if (status.isEmpty())
         status = oneLine(m_project->lastStatusString());
@@ -301,7 +410,7 @@ int ProjectRun::exec()
     if (exitCode == ExitFailed && m_resultCode == 0)
         status += QStringLiteral(" (no version was recorded)");
     m_lastLine = QString::number(exitCode) + QLatin1Char(' ')
-        + (version.isEmpty() || exitCode == ExitFailed ? QStringLiteral("-") : version) + QLatin1Char(' ')
-        + status;
+        + (version.isEmpty() || (exitCode == ExitFailed && !m_restore) ? QStringLiteral("-") : version)
+        + QLatin1Char(' ') + status;
     return exitCode;
 }

@@ -51,6 +51,10 @@ private:
     int notStarted(const QString& reason);
     bool prepare(QString* reason);
     std::shared_ptr<IBackup3> findProject(QString* reason) const;
+    // The temporary project of a restore from a project folder outside the list.
+    std::shared_ptr<IBackup3> externalProject(QString* reason) const;
+    // Builds the restore request of --restore and sets it on the project.
+    bool prepareRestore(QString* reason);
     void start();
     void requestStop(const QString& why);
     void onFinished(int code);
@@ -65,6 +69,7 @@ private:
     IBackup3Processor* m_processor = nullptr; // owned by the container
     std::shared_ptr<IBackup3> m_project;
     bool m_restore = false;
+    QString m_restoreVersion; // the version folder a restore reads
     bool m_finished = false;
     int m_resultCode = -1;
     QString m_lastLine;

@@ -36,7 +36,15 @@ QString RunOptions::usage()
         "\"<worst code> <count> runs\", or \"5 0 nothing due\".\n"
         "       kv-run-project --workspace DIR --kit sync --project NAME --analyze [--tree-out FILE]\n"
         "                      [--program-out FILE] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
-        "Analyses one synchronization project; last line \"<code> <nodes with results> <status>\".\n");
+        "Analyses one synchronization project; last line \"<code> <nodes with results> <status>\".\n"
+        "       kv-run-project --workspace DIR [--kit snapshot] (--project NAME | --uuid UUID)\n"
+        "                      --restore [--version FOLDER] [--item PATH]... (--to DIR | --in-place)\n"
+        "                      [--password-stdin] [--argv-out FILE] [--timeout S]\n"
+        "       kv-run-project --workspace DIR [--kit snapshot] --restore --external FOLDER\n"
+        "                      [--version FOLDER] [--item PATH]... (--to DIR | --in-place)\n"
+        "                      [--argv-out FILE] [--timeout S]\n"
+        "Restores a version of a snapshot-backup project (or of a project folder outside the list);\n"
+        "last line \"<code> <version folder> <status>\".\n");
 }
 
 bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QString* error)
@@ -45,6 +53,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
     bool haveWorkspace = false;
     bool haveTimeout = false;
     QStringList archiveOnly; // options of the archive kit that were given
+    QStringList restoreOnly; // restore options the archive and snapshot kits share
+    QStringList snapshotOnly; // restore options of the snapshot kit
     auto fail = [error](const QString& text) {
         *error = text;
         return false;
@@ -80,7 +90,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                 || n == QLatin1String("--split-kb") || n == QLatin1String("--archive")
                 || n == QLatin1String("--item") || n == QLatin1String("--to")
                 || n == QLatin1String("--mount-check") || n == QLatin1String("--now")
-                || n == QLatin1String("--tree-out") || n == QLatin1String("--program-out");
+                || n == QLatin1String("--tree-out") || n == QLatin1String("--program-out")
+                || n == QLatin1String("--version") || n == QLatin1String("--external");
         };
         if (inlineValue && !isValueOption(name))
             return fail(QStringLiteral("the option %1 takes no value").arg(name));
@@ -170,7 +181,7 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             archiveOnly << name;
         } else if (name == QLatin1String("--restore")) {
             o.restore = true;
-            archiveOnly << name;
+            restoreOnly << name;
         } else if (name == QLatin1String("--archive")) {
             if (!takeValue(&o.restoreArchive) || o.restoreArchive.isEmpty())
                 return fail(QStringLiteral("--archive needs an archive file name"));
@@ -180,15 +191,24 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             if (!takeValue(&v) || v.isEmpty())
                 return fail(QStringLiteral("--item needs a path"));
             o.restoreItems << v;
-            archiveOnly << name;
+            restoreOnly << name;
         } else if (name == QLatin1String("--to")) {
             if (!takeValue(&o.restoreTo) || o.restoreTo.isEmpty())
                 return fail(QStringLiteral("--to needs a folder"));
             o.restoreTo = QFileInfo(o.restoreTo).absoluteFilePath();
-            archiveOnly << name;
+            restoreOnly << name;
         } else if (name == QLatin1String("--in-place")) {
             o.inPlace = true;
-            archiveOnly << name;
+            restoreOnly << name;
+        } else if (name == QLatin1String("--version")) {
+            if (!takeValue(&o.restoreVersion) || o.restoreVersion.isEmpty())
+                return fail(QStringLiteral("--version needs a version folder name"));
+            snapshotOnly << name;
+        } else if (name == QLatin1String("--external")) {
+            if (!takeValue(&o.external) || o.external.isEmpty())
+                return fail(QStringLiteral("--external needs a project folder"));
+            o.external = QFileInfo(o.external).absoluteFilePath();
+            snapshotOnly << name;
         } else if (name == QLatin1String("--single")) {
             o.single = true;
             archiveOnly << name;
@@ -253,6 +273,23 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         return fail(QStringLiteral("--describe needs --kit archive"));
     if (o.kit != QLatin1String("archive") && !archiveOnly.isEmpty())
         return fail(QStringLiteral("%1 needs --kit archive").arg(archiveOnly.first()));
+    if (syncKit && !restoreOnly.isEmpty())
+        return fail(QStringLiteral("%1 needs --kit archive or snapshot").arg(restoreOnly.first()));
+    if (o.kit != QLatin1String("snapshot") && !snapshotOnly.isEmpty())
+        return fail(QStringLiteral("%1 needs --kit snapshot").arg(snapshotOnly.first()));
+    if (o.kit == QLatin1String("snapshot")) {
+        if (!snapshotOnly.isEmpty() && !o.restore)
+            return fail(QStringLiteral("%1 needs --restore").arg(snapshotOnly.first()));
+        if (!o.external.isNull()
+            && (!o.projectName.isNull() || !o.projectUUID.isNull() || o.scheduled || o.passwordStdin))
+            return fail(
+                QStringLiteral("--external takes no --project, --uuid, --scheduled or --password-stdin"));
+        if (o.restore && o.scheduled)
+            return fail(QStringLiteral("--restore takes no --scheduled"));
+        // Nothing is restored in place by accident: the target is always named.
+        if (o.restore && !o.restoreTo.isNull() && o.inPlace)
+            return fail(QStringLiteral("give exactly one of --to DIR and --in-place"));
+    }
     if (!o.newName.isNull()) {
         if (!o.projectName.isNull() || !o.projectUUID.isNull() || o.restore || o.describe)
             return fail(QStringLiteral("--new takes no --project, --uuid, --restore or --describe"));
@@ -261,7 +298,7 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         if (o.dest.isEmpty())
             return fail(QStringLiteral("--new needs --dest"));
     } else {
-        if (o.projectName.isNull() == o.projectUUID.isNull())
+        if (o.external.isNull() && o.projectName.isNull() == o.projectUUID.isNull())
             return fail(QStringLiteral("give exactly one of --project and --uuid"));
         if (!o.sources.isEmpty() || !o.dest.isEmpty() || o.compress || !o.cipher.isEmpty() || o.splitKb
             || o.admin)

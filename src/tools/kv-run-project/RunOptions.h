@@ -42,6 +42,10 @@ struct RunOptions
     bool analyze = false;
     QString treeOut;
     QString programOut;
+    // Snapshot kit restores: the version folder (default the newest) and a project folder
+    // outside the list.
+    QString restoreVersion;
+    QString external;
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);
