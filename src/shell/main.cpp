@@ -3,6 +3,7 @@
 #include "projects/IAgentTool.h"
 #include "shell/dialogs/IFileCopierController.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
+#include "sync/QVProcEngineRunner.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/RegistryVolumeRoles.h"
 #include "utilities/RunLog.h"
@@ -25,6 +26,8 @@ int main(int argc, char** argv)
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QCoreApplication::quit);
     // The common functions' run-log lines and temporary names go to the workspace's run log.
     RunLog::install();
+    // Analyses and volume-group clones run through the outside engine.
+    QVProcEngineRunner::install();
     // Private temporary folders left by runs that ended without quitting go now; ours goes at exit.
     TempFolder::removeStale(TempFolder::defaultBase());
     // The agent finds the running application by its name on the session bus; a missing bus

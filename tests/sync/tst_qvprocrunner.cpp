@@ -4,11 +4,13 @@
 #include "TempTree.h"
 #include "platform/AppPaths.h"
 #include "platform/NameCodec.h"
+#include "platform/ProcessTable.h"
 #include "projects/IProcessCard.h"
 #include "sync/IQVProc.h"
 #include "sync/ISynchron.h"
 #include "utilities/JSONLookup.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 #include <unistd.h>
 
@@ -25,12 +27,15 @@ public:
     bool QVProcInitParamsForProject(ISynchron&, cJSON* program, cJSON*) override
     {
         cJSON* data = get_param_item(program, "Phases:InitParams:InterfaceDataList");
-        setStringToObject(get_param_item(data, "SourceFolder"), "Path", NameCodec::encode(source).constData());
+        setStringToObject(
+            get_param_item(data, "SourceFolder"), "Path", NameCodec::encode(source).constData());
         setStringToObject(get_param_item(data, "DestFolder"), "Path", NameCodec::encode(dest).constData());
         return true;
     }
     void QVProcWorkInfoProcess(const QByteArray& item) override { items << item; }
     void ITProcessFinished() override { finished = true; }
+    void engineStarted(const QStringList&, pid_t g) override { group = g; }
+    pid_t group = 0;
 };
 
 } // namespace
@@ -43,6 +48,7 @@ private Q_SLOTS:
     void cleanup();
     void protocol_data();
     void protocol();
+    void stopEndsTheEngineGroup();
 
 private:
     std::unique_ptr<RecordingShellServices> m_shell;
@@ -77,11 +83,13 @@ void TestQVProcRunner::protocol_data()
     QTest::addColumn<QStringList>("logged");
     QTest::addColumn<bool>("error");
     const QByteArray longItem(16 * 1024, 'n');
-    QTest::newRow("template missing") << false << false << QByteArray() << false
-                                      << QStringList { "Program template \"synchronize\" not found." } << true;
-    QTest::newRow("completed") << true << false
-                               << QByteArray("echo 'ii::command_line rsync -n a b'\necho pi::42.5\necho 'ic:: end'\n")
-                               << true << QStringList { "command line: rsync -n a b" } << false;
+    QTest::newRow("template missing")
+        << false << false << QByteArray() << false
+        << QStringList { "Program template \"synchronize\" not found." } << true;
+    QTest::newRow("completed")
+        << true << false
+        << QByteArray("echo 'ii::command_line rsync -n a b'\necho pi::42.5\necho 'ic:: end'\n") << true
+        << QStringList { "command line: rsync -n a b" } << false;
     QTest::newRow("end without ic") << true << false << QByteArray("echo pi::10\n") << true
                                     << QStringList { "Commandline Util: The process terminated unexpectedly" }
                                     << true;
@@ -94,8 +102,8 @@ void TestQVProcRunner::protocol_data()
                                        << true << QStringList { "careful" } << false;
     QTest::newRow("long item and later lines")
         << true << true
-        << QByteArray("printf 'wi::%s\\n' " + longItem + "\nsleep 0.2\necho wi::after\necho 'ic:: end'\n") << true
-        << QStringList() << false;
+        << QByteArray("printf 'wi::%s\\n' " + longItem + "\nsleep 0.2\necho wi::after\necho 'ic:: end'\n")
+        << true << QStringList() << false;
     QTest::newRow("device of an analysis is not applied")
         << true << false << QByteArray("echo 'id::{\"device\":\"loop1s258\"}'\necho 'ic:: end'\n") << true
         << QStringList() << false;
@@ -114,8 +122,8 @@ void TestQVProcRunner::protocol()
             m_app->filePath(std::string("Contents/Resources/TemplateProc.plist"))));
     const QString argvFile = m_app->filePath(std::string("argv"));
     QVERIFY(m_app->writeFile(std::string("Contents/Resources/qv_proc"),
-        "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" + NameCodec::encode(argvFile)
-            + "'\ncat \"$1\" >> '" + NameCodec::encode(argvFile) + "'\necho \"qv_proc_pid $$\"\n" + lines,
+        "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" + NameCodec::encode(argvFile) + "'\ncat \"$1\" >> '"
+            + NameCodec::encode(argvFile) + "'\necho \"qv_proc_pid $$\"\n" + lines,
         0755));
     TempTree left(QStringLiteral("left")), right(QStringLiteral("right"));
     auto project = std::make_shared<ISynchron>();
@@ -154,6 +162,44 @@ void TestQVProcRunner::protocol()
     if (analysis)
         QCOMPARE(client.items, (QList<QByteArray> { QByteArray(16 * 1024, 'n'), "after" }));
     QCOMPARE(project->secondFolder(), secondBefore);
+}
+
+// A user's stop while the engine waits on a child ends the engine's whole group within seconds
+// and reads as a stop, not as an unexpected end.
+void TestQVProcRunner::stopEndsTheEngineGroup()
+{
+    QVERIFY(QFile::copy(KvTest::appContentsDir() + "/Resources/TemplateProc.plist",
+        m_app->filePath(std::string("Contents/Resources/TemplateProc.plist"))));
+    QVERIFY(m_app->writeFile(std::string("Contents/Resources/qv_proc"),
+        "#!/bin/sh\necho \"qv_proc_pid $$\"\necho 'ii::command_line sleep 30'\nsleep 30\necho 'ic:: end'\n",
+        0755));
+    auto project = std::make_shared<ISynchron>();
+    RecordingClient client;
+    client.source = m_app->path();
+    client.dest = m_app->path();
+    pid_t group = 0;
+    std::shared_ptr<IQVProc> runner = IQVProc::startProject(project, &client);
+    QVERIFY(runner);
+    QTRY_VERIFY_WITH_TIMEOUT(runner->processID() > 0, 5000);
+    // The engine's starter leads the group (the root shell when the project runs as root).
+    group = client.group;
+    QVERIFY(group > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessTable::groupMembers(group).size() >= 2, 5000);
+    QElapsedTimer timer;
+    timer.start();
+    runner->terminateByUser();
+    QTRY_VERIFY_WITH_TIMEOUT(client.finished, 10000);
+    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(ProcessTable::groupMembers(group).isEmpty());
+    IProcessCard* card = project->processCard();
+    QVERIFY(card->isFlag(reasonTerminatedByUser));
+    QVERIFY(!card->isFlag(reasonCompleted));
+    QVERIFY(!card->isFlag(errorRuntime));
+    QStringList texts;
+    for (const auto& m : m_shell->messages())
+        texts << QString::fromUtf8(m.text);
+    QVERIFY2(texts.contains("Terminated by user"), qPrintable(texts.join('|')));
+    QVERIFY(!texts.contains("Commandline Util: The process terminated unexpectedly"));
 }
 
 QTEST_GUILESS_MAIN(TestQVProcRunner)

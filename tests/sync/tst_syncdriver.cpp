@@ -24,6 +24,7 @@ private Q_SLOTS:
     void scheduleChecksRunDueProjectsInTurn();
     void bothWaysRunsTwoPasses();
     void readmeShowsAndRunsTheKits();
+    void analysisWritesItsTree();
 
 private:
     struct Run
@@ -280,6 +281,52 @@ void TestSyncDriver::readmeShowsAndRunsTheKits()
     }
     QCOMPARE(ran, 2);
     QVERIFY(QFileInfo::exists(m_tree->filePath(QStringLiteral("places/right/x.txt"))));
+}
+
+// --analyze: the dry run through the real engine; the tree and the engine's program are written
+// out, nothing is copied.
+void TestSyncDriver::analysisWritesItsTree()
+{
+    const QString left = m_tree->filePath(QStringLiteral("left"));
+    QVERIFY(QDir().mkpath(left + QStringLiteral("/inner")));
+    QVERIFY(QDir().mkpath(m_tree->filePath(QStringLiteral("right/gone"))));
+    QVERIFY(m_tree->writeFile(QStringLiteral("left/a.txt"), "a"));
+    writeWorkspace(left, m_tree->filePath(QStringLiteral("right")));
+    const QString treeOut = m_tree->filePath(QStringLiteral("tree.out"));
+    const QString programOut = m_tree->filePath(QStringLiteral("program.out"));
+    const Run r = driver({ "--kit", "sync", "--project", "Mirror", "--analyze", "--tree-out", treeOut,
+        "--program-out", programOut });
+    QCOMPARE(r.last, QStringLiteral("0 3 Analyze completed"));
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.err.contains("timing: engine-eof "), r.err.constData());
+    QFile t(treeOut);
+    QVERIFY(t.open(QIODevice::ReadOnly));
+    QCOMPARE(t.readAll(),
+        QByteArray("00000145 1\ta.txt") + '\0' + "00000145 1\tinner" + '\0' + "00000162 1\tgone" + '\0');
+    QFile p(programOut);
+    QVERIFY(p.open(QIODevice::ReadOnly));
+    const QByteArray program = p.readAll();
+    QVERIFY(program.endsWith('\0'));
+    QVERIFY(program.contains("\"Params\":\t\"-n "));
+    QVERIFY(!QFileInfo::exists(m_tree->filePath(QStringLiteral("right/a.txt"))));
+    QVERIFY(QFileInfo::exists(m_tree->filePath(QStringLiteral("right/gone"))));
+
+    // Both ways: the second pass adds what goes back to the first folder.
+    QVERIFY(QFile::remove(m_ws + QStringLiteral("/Syncs/Projects.plist")));
+    writeWorkspace(left, m_tree->filePath(QStringLiteral("right")), 2);
+    const Run both = driver({ "--kit", "sync", "--project", "Mirror", "--analyze", "--tree-out", treeOut });
+    QCOMPARE(both.last, QStringLiteral("0 3 Analyze completed"));
+    QVERIFY(t.open(QIODevice::ReadOnly) || (t.close(), t.open(QIODevice::ReadOnly)));
+    t.seek(0);
+    QCOMPARE(t.readAll(),
+        QByteArray("00000145 1\ta.txt") + '\0' + "00000145 1\tinner" + '\0' + "0000014a 1\tgone" + '\0');
+
+    // Not ready for an analysis: refused before anything runs.
+    QVERIFY(QFile::remove(m_ws + QStringLiteral("/Syncs/Projects.plist")));
+    writeWorkspace(left, left);
+    const Run refused = driver({ "--kit", "sync", "--project", "Mirror", "--analyze" });
+    QCOMPARE(refused.code, 2);
+    QVERIFY2(refused.last.contains("cannot be analysed"), qPrintable(refused.last));
 }
 
 QTEST_MAIN(TestSyncDriver)

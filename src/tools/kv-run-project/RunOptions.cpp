@@ -46,6 +46,9 @@ QString RunOptions::usage()
         "Runs what the schedule (or the mount of PATH) makes due in both lists, one line\n"
         "\"run<TAB><code><TAB><device or -><TAB><kit><TAB><name><TAB><status>\" per run, then\n"
         "\"<worst code> <count> runs\", or \"5 0 nothing due\".\n"
+        "       kv-run-project --workspace DIR --kit sync --project NAME --analyze [--tree-out FILE]\n"
+        "                      [--program-out FILE] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
+        "Analyses one synchronization project; last line \"<code> <nodes with results> <status>\".\n"
         "       kv-run-project --workspace DIR [--kit snapshot] (--project NAME | --uuid UUID)\n"
         "                      --restore [--version FOLDER] [--item PATH]... (--to DIR | --in-place)\n"
         "                      [--password-stdin] [--argv-out FILE] [--timeout S]\n"
@@ -101,7 +104,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                 || n == QLatin1String("--version") || n == QLatin1String("--external")
                 || n == QLatin1String("--volume-dir")
                 || n == QLatin1String("--mount-check") || n == QLatin1String("--now")
-                || n == QLatin1String("--burn-drive") || n == QLatin1String("--schedule");
+                || n == QLatin1String("--burn-drive") || n == QLatin1String("--schedule")
+                || n == QLatin1String("--tree-out") || n == QLatin1String("--program-out");
         };
         if (inlineValue && !isValueOption(name))
             return fail(QStringLiteral("the option %1 takes no value").arg(name));
@@ -252,6 +256,14 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             archiveOnly << name;
         } else if (name == QLatin1String("--describe")) {
             o.describe = true;
+        } else if (name == QLatin1String("--analyze")) {
+            o.analyze = true;
+        } else if (name == QLatin1String("--tree-out")) {
+            if (!takeValue(&o.treeOut) || o.treeOut.isEmpty())
+                return fail(QStringLiteral("--tree-out needs a file"));
+        } else if (name == QLatin1String("--program-out")) {
+            if (!takeValue(&o.programOut) || o.programOut.isEmpty())
+                return fail(QStringLiteral("--program-out needs a file"));
         } else if (name == QLatin1String("--confirm")) {
             o.confirm = true;
         } else if (name == QLatin1String("--scheduled")) {
@@ -282,6 +294,10 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
     const bool syncKit = o.kit == QLatin1String("sync") || o.kit == QLatin1String("clone");
     if (syncKit && !o.projectUUID.isNull())
         return fail(QStringLiteral("--uuid: %1 projects have no identifier, give --project").arg(o.kit));
+    if ((o.analyze || !o.treeOut.isNull()) && o.kit != QLatin1String("sync"))
+        return fail(QStringLiteral("--analyze and --tree-out need --kit sync"));
+    if (!o.treeOut.isNull() && !o.analyze)
+        return fail(QStringLiteral("--tree-out needs --analyze"));
     if (o.confirm && o.kit != QLatin1String("clone"))
         return fail(QStringLiteral("--confirm needs --kit clone"));
     const bool triggerCheck = o.scheduleCheck || !o.mountCheck.isNull();

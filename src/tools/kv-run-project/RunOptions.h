@@ -42,6 +42,10 @@ struct RunOptions
     bool scheduleCheck = false;
     QString mountCheck;
     QDateTime now;
+    // Synchronization kit: an analysis instead of a run, its tree and the engine's programs written out.
+    bool analyze = false;
+    QString treeOut;
+    QString programOut;
     // Snapshot kit restores: the version folder (default the newest) and a project folder
     // outside the list.
     QString restoreVersion;

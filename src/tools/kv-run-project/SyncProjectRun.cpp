@@ -15,6 +15,9 @@
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronProcController.h"
 #include "sync/ISynchronizeController.h"
+#include "sync/IAnalyzeController.h"
+#include "sync/QVProcEngineRunner.h"
+#include "projects/IProcessCard.h"
 #include "sync/SyncFolders.h"
 #include "utilities/CommonFunctions.h"
 #include "utilities/IMessageUtil.h"
@@ -26,6 +29,7 @@
 #include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
@@ -216,6 +220,21 @@ bool SyncProjectRun::prepare(QString* reason)
         MainPreferences::shared().setCollectLogs(collect.typeId() == QMetaType::Bool && collect.toBool());
     RunLog::install();
     IVolumeBase::shared().fill();
+    QVProcEngineRunner::install();
+    if (!m_options.programOut.isNull()) {
+        m_programOut = std::make_unique<QFile>(m_options.programOut);
+        if (!m_programOut->open(QIODevice::WriteOnly | QIODevice::Append)) {
+            *reason = QStringLiteral("--program-out: ") + m_programOut->errorString();
+            return false;
+        }
+        QFile* out = m_programOut.get();
+        QVProcEngineRunner::setProgramObserver([out](const QByteArray& program) {
+            out->write(program);
+            out->write(QByteArray(1, '\0'));
+            out->flush();
+        });
+    }
+
 
     auto controller = std::make_unique<ISynchronProcController>();
     m_controller = controller.get();
@@ -255,6 +274,16 @@ bool SyncProjectRun::prepare(QString* reason)
     if (m_project->isInProcess()) {
         *reason = QStringLiteral("the project \"%1\" is already running").arg(m_project->name());
         return false;
+    }
+    if (m_options.analyze) {
+        // The Analyze button is off without readiness bit 8.
+        if (!(m_project->getReady() & ISynchron::ReadyAnalyse)) {
+            *reason = QStringLiteral("the project \"%1\" cannot be analysed").arg(m_project->name());
+            return false;
+        }
+        m_tree = std::make_unique<AnalyzeTreeModel>();
+        IAnalyzeController::setShared(m_tree.get());
+        m_tree->setSynchron(m_project);
     }
     if (!m_options.scheduled && !m_project->isReadyForInterface()) {
         const QString a = m_project->firstFolder(), b = m_project->secondFolder();
@@ -356,7 +385,81 @@ void SyncProjectRun::onEnded(int result, const QString& text)
     m_finished = true;
     m_result = result;
     m_endText = text;
+    m_engineEofMs = Clock::system().monotonicMs() - m_runStartMs;
     QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+}
+
+namespace {
+
+int resultNodes(const IAnalyzeFileSystemItem* item)
+{
+    int n = 0;
+    for (const auto& c : item->childrenArray()) {
+        if (c->isFlagOn(IAnalyzeFileSystemItem::CopyToRight | IAnalyzeFileSystemItem::CopyToLeft
+                | IAnalyzeFileSystemItem::DeleteLeft | IAnalyzeFileSystemItem::DeleteRight))
+            ++n;
+        n += resultNodes(c.get());
+    }
+    return n;
+}
+
+// "<flags> <check>\t<local path>\0" per node, depth first in child order.
+void writeTree(const IAnalyzeFileSystemItem* item, QByteArray* out)
+{
+    for (const auto& c : item->childrenArray()) {
+        *out += QByteArray::number(quint32(c->flags()), 16).rightJustified(8, '0') + ' '
+            + QByteArray::number(c->check()) + '\t' + NameCodec::encode(c->localPath()) + '\0';
+        writeTree(c.get(), out);
+    }
+}
+
+} // namespace
+
+int SyncProjectRun::execAnalyze()
+{
+    m_runStartMs = Clock::system().monotonicMs();
+    // As the outline starts an analysis: the card's task and state, the project in process with
+    // operation 11, the tree prepared without results, then the run controller.
+    if (IProcessCard* card = m_project->processCard()) {
+        card->add(taskAnalyze);
+        card->set(stateRunning);
+    }
+    m_project->setInProcess(true, ISynchron::OpAnalysing);
+    m_pane->setSyncAnalyzeProcess(true);
+    m_pane->setNoSendTextInfo(true);
+    m_tree->prepareFileTree();
+    m_tree->setFileTreeFlagOff(IAnalyzeFileSystemItem::ResultMask);
+    m_tree->setShowArrowsAndColors(false);
+    m_controller->processProject(m_project);
+    if (!m_finished && !m_controller->isProcessing()) {
+        m_finished = true;
+        m_result = 1;
+        m_endText = QStringLiteral("Analyze failed");
+    }
+    if (!m_finished)
+        QCoreApplication::exec();
+    const qint64 treeMs = Clock::system().monotonicMs() - m_runStartMs;
+    const qint64 eofMs = m_engineEofMs >= 0 ? m_engineEofMs : treeMs;
+    printToStderr(QStringLiteral("timing: engine-eof %1 tree-complete %2")
+                      .arg(double(eofMs) / 1000.0, 0, 'f', 3)
+                      .arg(double(treeMs) / 1000.0, 0, 'f', 3));
+    const IAnalyzeFileSystemItem* root = m_tree->treeRoot();
+    if (!m_options.treeOut.isNull()) {
+        QByteArray bytes;
+        if (root)
+            writeTree(root, &bytes);
+        QFile f(m_options.treeOut);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+            printToStderr(QStringLiteral("--tree-out: the tree could not be written"));
+    }
+    const int code = m_result == 0 ? 0 : m_result == 4 ? 4 : 1;
+    const int nodes = root && code == 0 ? resultNodes(root) : 0;
+    QString status = oneLine(m_endText);
+    if (status.isEmpty())
+        status = QStringLiteral("Analyze failed");
+    m_lastLine = QStringLiteral("%1 %2 %3").arg(code).arg(nodes).arg(status);
+    IAnalyzeController::setShared(nullptr);
+    return code;
 }
 
 int SyncProjectRun::exec()
@@ -379,6 +482,8 @@ int SyncProjectRun::exec()
     }
     if (m_options.scheduleCheck || !m_options.mountCheck.isNull())
         return execCheck();
+    if (m_options.analyze)
+        return execAnalyze();
     if (m_options.scheduled) {
         // As the schedule check queues a due project: no warning, no prompt.
         m_project->setProcessingCodeString(QVProcessingCodeString());

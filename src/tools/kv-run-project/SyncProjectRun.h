@@ -40,6 +40,8 @@ private:
     void printRunLine(const ISynchron& project, int code, const QString& status);
     void requestStop(const QString& why);
     void onEnded(int result, const QString& text);
+    // --analyze: the analysis as the outline starts it, the tree written out at the end.
+    int execAnalyze();
 
     RunOptions m_options;
     int m_type = 0; // 0 synchronizations, 1 clones
@@ -61,4 +63,8 @@ private:
     QList<int> m_checkCodes;
     bool m_checkStopped = false;
     std::unique_ptr<class Clock> m_clock;
+    std::unique_ptr<class AnalyzeTreeModel> m_tree;
+    std::unique_ptr<class QFile> m_programOut;
+    qint64 m_runStartMs = 0;
+    qint64 m_engineEofMs = -1;
 };
