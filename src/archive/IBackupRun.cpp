@@ -7,6 +7,7 @@
 #include "platform/NameCodec.h"
 #include "utilities/LogOptions.h"
 #include "utilities/ProjectKeychain.h"
+#include "utilities/ProjectPasswordPrompt.h"
 #include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
@@ -290,7 +291,7 @@ QString IBackup::getBackupPasswordByUser()
     const IPasswordMD5 stored = b->passwordDigest();
     if (stored.isEmpty()) {
         request.type = 2;
-        answer = UiPrompts::shared().askProjectPassword(request);
+        answer = ProjectPasswordPrompt::askProjectPassword(request);
         if (!answer.ok || answer.password.isEmpty())
             return QString();
     } else {
@@ -298,7 +299,7 @@ QString IBackup::getBackupPasswordByUser()
         request.digest = stored;
         request.canChangePassword = true;
         request.incrementalBackup = b->backupMethod() == BackupMethodIncremental;
-        answer = UiPrompts::shared().askProjectPassword(request);
+        answer = ProjectPasswordPrompt::askProjectPassword(request);
         if (!answer.ok)
             return QString();
         if (answer.password.isEmpty()) {
@@ -306,7 +307,7 @@ QString IBackup::getBackupPasswordByUser()
             UiPrompts::ProjectPasswordRequest again = request;
             again.type = 2;
             again.digest.reset();
-            answer = UiPrompts::shared().askProjectPassword(again);
+            answer = ProjectPasswordPrompt::askProjectPassword(again);
             if (!answer.ok || answer.password.isEmpty())
                 return QString();
             b->resetLocationInBackup();
@@ -343,7 +344,7 @@ QString IBackup::getRestorePasswordByUser()
     request.passwordInKeychain = b->passwordInKeychain();
     if (!b->passwordDigest().isEmpty())
         request.digest = b->passwordDigest();
-    const UiPrompts::ProjectPasswordAnswer answer = UiPrompts::shared().askProjectPassword(request);
+    const UiPrompts::ProjectPasswordAnswer answer = ProjectPasswordPrompt::askProjectPassword(request);
     if (!answer.ok || answer.password.isEmpty())
         return QString();
     syncKeychainBox(answer.passwordInKeychain);
