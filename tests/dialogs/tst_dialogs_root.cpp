@@ -110,20 +110,35 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(volume.mountPoint() + QStringLiteral("/Docs.qv_saved.sparsebundle")));
     }
 
+    // Another volume mounted meanwhile leaves the countdown going; the awaited one ends it.
     void waitEndsWithTheMount()
     {
         KV_REQUIRE_ROOT();
         LoopImage volume;
         QVERIFY2(volume.createImage(LoopImage::FsType::Ext4, 32), qPrintable(volume.errorString()));
         QVERIFY2(volume.attach(), qPrintable(volume.errorString()));
+        LoopImage other;
+        QVERIFY2(other.createImage(LoopImage::FsType::Ext4, 32), qPrintable(other.errorString()));
+        QVERIFY2(other.attach(), qPrintable(other.errorString()));
         const QString device = volume.device();
         UiPrompts::VolumeWaitRequest request;
         request.volumeName = QStringLiteral("Backup volume");
         request.isActive = [&] { return isMounted(device); };
         QElapsedTimer sinceMount;
         QString remainingText;
+        int remainingAtOther = -1;
+        int remainingLater = -1;
+        bool openAfterOther = false;
         whenOpen<ILocationDialog>([&](ILocationDialog* d) {
-            QTimer::singleShot(1500, d, [&, d] {
+            QTimer::singleShot(300, d, [&, d] {
+                QVERIFY2(other.mount(), qPrintable(other.errorString()));
+                remainingAtOther = d->remaining();
+            });
+            QTimer::singleShot(2500, d, [&, d] {
+                openAfterOther = d->isVisible();
+                remainingLater = d->remaining();
+            });
+            QTimer::singleShot(2600, d, [&, d] {
                 remainingText = d->timerLabel()->text();
                 Screenshot::save(d, QStringLiteral("controls"), QStringLiteral("location-countdown-root"),
                     QStringLiteral("Waiting for a volume before it is mounted"));
@@ -136,6 +151,10 @@ private Q_SLOTS:
         QVERIFY(sinceMount.isValid());
         QVERIFY2(sinceMount.elapsed() < 1500, qPrintable(QString::number(sinceMount.elapsed())));
         QVERIFY(remainingText.contains(QStringLiteral("Remaining:")));
+        QVERIFY(isMounted(other.device()));
+        QVERIFY(openAfterOther);
+        QVERIFY2(remainingAtOther > 0 && remainingLater > 0 && remainingLater < remainingAtOther,
+            qPrintable(QStringLiteral("%1 then %2").arg(remainingAtOther).arg(remainingLater)));
     }
 
     // A user start of a snapshot project whose destination volume is not mounted: the engine
