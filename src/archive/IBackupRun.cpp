@@ -10,6 +10,7 @@
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/ProjectKeychain.h"
+#include "utilities/ProjectPasswordPrompt.h"
 #include "utilities/UiPrompts.h"
 
 #include <QCoreApplication>
@@ -342,7 +343,7 @@ QString IBackup::getBackupPasswordByUser()
     const IPasswordMD5 stored = b->passwordDigest();
     if (stored.isEmpty()) {
         request.type = 2;
-        answer = UiPrompts::shared().askProjectPassword(request);
+        answer = ProjectPasswordPrompt::askProjectPassword(request);
         if (!answer.ok || answer.password.isEmpty())
             return QString();
     } else {
@@ -350,7 +351,7 @@ QString IBackup::getBackupPasswordByUser()
         request.digest = stored;
         request.canChangePassword = true;
         request.incrementalBackup = b->backupMethod() == BackupMethodIncremental;
-        answer = UiPrompts::shared().askProjectPassword(request);
+        answer = ProjectPasswordPrompt::askProjectPassword(request);
         if (!answer.ok)
             return QString();
         if (answer.password.isEmpty()) {
@@ -358,7 +359,7 @@ QString IBackup::getBackupPasswordByUser()
             UiPrompts::ProjectPasswordRequest again = request;
             again.type = 2;
             again.digest.reset();
-            answer = UiPrompts::shared().askProjectPassword(again);
+            answer = ProjectPasswordPrompt::askProjectPassword(again);
             if (!answer.ok || answer.password.isEmpty())
                 return QString();
             b->resetLocationInBackup();
@@ -395,7 +396,7 @@ QString IBackup::getRestorePasswordByUser()
     request.passwordInKeychain = b->passwordInKeychain();
     if (!b->passwordDigest().isEmpty())
         request.digest = b->passwordDigest();
-    const UiPrompts::ProjectPasswordAnswer answer = UiPrompts::shared().askProjectPassword(request);
+    const UiPrompts::ProjectPasswordAnswer answer = ProjectPasswordPrompt::askProjectPassword(request);
     if (!answer.ok || answer.password.isEmpty())
         return QString();
     syncKeychainBox(answer.passwordInKeychain);

@@ -492,6 +492,8 @@ public:
     double getBDIMinSizeLimitInGBWithPassword(const QString& password);
     // The sheet for a new encrypted image; true when confirmed with a password.
     bool getBackupDIMaxSizeByUser(long* size, QString* password, bool* passwordInKeychain);
+    // The new-image sheet's line on the sources: their total size in GB.
+    QString sourceSizeNote() const;
     // Deletes the image password's keychain item when there is one.
     void removeKeychain();
     // Copies the image (sparse) into the location's folder; true on a complete copy.

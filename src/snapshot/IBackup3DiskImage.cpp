@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <ftw.h>
 #include <sys/stat.h>
 
 namespace {
@@ -132,6 +133,11 @@ bool IBackup3::getBackupDIMaxSizeByUser(long* size, QString* password, bool* pas
     request.title = name();
     request.UUID = UUID();
     request.passwordInKeychain = isBDIPasswordInKeychain();
+    // The sheet's field starts at its minimum, and a whole number above 0 becomes the project's
+    // fixed limit: 0 keeps the project's own size rule (by default 90 % of the volume), so a plain
+    // OK never shrinks the image to a fixed size. The note tells how much the sources hold.
+    request.minSizeGB = 0;
+    request.sourceSizeNote = sourceSizeNote();
     // the title and UUID check and the keychain write after OK
     const UiPrompts::ImageCreationAnswer answer = ProjectPasswordPrompt::askNewImage(request);
     bool confirmed = answer.ok;
@@ -148,6 +154,24 @@ bool IBackup3::getBackupDIMaxSizeByUser(long* size, QString* password, bool* pas
     }
     setBDIPasswordInKeychain(answer.ok ? answer.passwordInKeychain : isBDIPasswordInKeychain());
     return confirmed;
+}
+
+QString IBackup3::sourceSizeNote() const
+{
+    // The space the files take on their own volumes: other mounts below a source (and the
+    // kernel's files under /proc when a source is "/") are not counted.
+    static thread_local quint64 bytes = 0;
+    bytes = 0;
+    const auto add = [](const char*, const struct stat* st, int flag, FTW*) {
+        if (flag == FTW_F && S_ISREG(st->st_mode))
+            bytes += quint64(st->st_blocks) * 512;
+        return 0;
+    };
+    for (const auto& source : m_srcLocations)
+        if (source && !source->getUnverifiedFullPath().isEmpty())
+            ::nftw(
+                NameCodec::encodeStd(source->getUnverifiedFullPath()).c_str(), add, 32, FTW_PHYS | FTW_MOUNT);
+    return tr("The sources take %1 GB.").arg(QString::number(double(bytes) / 1e9, 'f', 2));
 }
 
 void IBackup3::removeKeychain()

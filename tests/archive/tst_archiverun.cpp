@@ -4,6 +4,8 @@
 #include "ArchiveDriverRun.h"
 #include "KvTest.h"
 #include "RecordingShellServices.h"
+#include "MemoryKeychain.h"
+#include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "archive/CBackup.h"
 #include "archive/IBackup.h"
@@ -11,6 +13,7 @@
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
 #include "utilities/MainPreferences.h"
+#include "utilities/ProjectKeychain.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -575,6 +578,67 @@ private slots:
         QVERIFY2(r.last.contains(
                      QByteArray(tree.filePath(QStringLiteral("tmp/")).toUtf8() + kept.first().toUtf8())),
             r.last.constData());
+    }
+
+    // An encrypted project run in this process, its password asked through the shared project
+    // prompt with "Remember password" on: the build writes the keychain item, and the restore by
+    // a freshly loaded project takes it from there without asking and gets the files back.
+    void rememberedPasswordBuildAndRestore()
+    {
+        TempTree tree;
+        tree.writeFile(std::string("src/a.txt"), "a\n");
+        tree.writeFile(std::string("src/sub/b.txt"), "b\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        tree.mkdir("out");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QString src = tree.filePath(QStringLiteral("src"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("K"), QStringLiteral("--source"), src,
+                         QStringLiteral("--dest"), tree.filePath(QStringLiteral("dest")),
+                         QStringLiteral("--cipher"), QStringLiteral("aes256") })
+                     .code,
+            0);
+        AppPaths::setWorkspacePathOverride(ws);
+        const QString bif = tree.filePath(QStringLiteral("ws/Backups/"))
+            + QDir(tree.filePath(QStringLiteral("ws/Backups")))
+                  .entryList({ QStringLiteral("*.bif") })
+                  .first();
+        MemoryKeychain keychain;
+        ScriptedUiPrompts prompts;
+        const QString password = QStringLiteral("s\u00e9same \"x\"");
+
+        {
+            CBackup project(QStringLiteral("K"));
+            QVERIFY(project.load(bif, false));
+            project.setPasswordInKeychain(true);
+            prompts.expectProjectPassword(password, true);
+            bool ended = false;
+            project.getIBackup()->onRunEnded = [&] { ended = true; };
+            QVERIFY(project.build() > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+            QVERIFY2(project.getIBackup()->lastStatusString().contains(QLatin1String("has succeeded")),
+                qPrintable(project.getIBackup()->lastStatusString()));
+            QCOMPARE(prompts.projectPasswordRequests.size(), 1);
+            QCOMPARE(ProjectKeychain::read(project.name(), project.getUUID()), password);
+            QVERIFY(project.save());
+        }
+
+        CBackup project(QStringLiteral("K"));
+        QVERIFY(project.load(bif, false));
+        QVERIFY(project.passwordInKeychain());
+        QCOMPARE(int(project.archives().size()), 1);
+        project.setSelectedArchiveIndex(0);
+        bool ended = false;
+        project.getIBackup()->onRunEnded = [&] { ended = true; };
+        QVERIFY(project.restoreBegining(tree.filePath(QStringLiteral("out")), {}, false) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+        QCOMPARE(prompts.projectPasswordRequests.size(), 1); // no second prompt
+        QCOMPARE(bash(QStringLiteral("diff -r '%1' '%2' && echo same")
+                          .arg(src, tree.filePath(QStringLiteral("out")) + src)),
+            QByteArray("same\n"));
+        QCOMPARE(prompts.pending(), 0);
+        QVERIFY(prompts.unexpected.isEmpty());
     }
 };
 

@@ -304,11 +304,17 @@ private slots:
         QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("one"));
         QCOMPARE(prompts.projectPasswordRequests.last().type, 2);
         QVERIFY(project.passwordDigest().correspondsToPassword(QStringLiteral("one")));
-        // A digest: the existing password, tested against it.
+        QCOMPARE(ProjectKeychain::read(project.name(), project.getUUID()), QStringLiteral("one"));
+        // A digest and the box on: the remembered password that matches it, without asking.
+        QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("one"));
+        QCOMPARE(prompts.projectPasswordRequests.size(), 1);
+        // Nothing remembered: the existing password, tested against it.
+        QVERIFY(ProjectKeychain::remove(project.name(), project.getUUID()));
         prompts.expectProjectPassword(QStringLiteral("one"), true);
         QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("one"));
         QCOMPARE(prompts.projectPasswordRequests.last().type, 1);
         QVERIFY(prompts.projectPasswordRequests.last().canChangePassword);
+        QVERIFY(ProjectKeychain::remove(project.name(), project.getUUID()));
         prompts.expectProjectPassword(QStringLiteral("two"), true);
         QVERIFY(face->getBackupPasswordByUser().isNull());
         QVERIFY(project.passwordDigest().correspondsToPassword(QStringLiteral("one")));
@@ -318,8 +324,9 @@ private slots:
         QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("new"));
         QCOMPARE(prompts.projectPasswordRequests.last().type, 2);
         QVERIFY(project.passwordDigest().correspondsToPassword(QStringLiteral("new")));
-        // The box switched off deletes the stored item.
-        QVERIFY(ProjectKeychain::write(project.name(), project.getUUID(), QStringLiteral("new")));
+        // The box switched off deletes the stored item (one that does not match, so that the
+        // prompt is shown).
+        QVERIFY(ProjectKeychain::write(project.name(), project.getUUID(), QStringLiteral("stale")));
         prompts.expectProjectPassword(QStringLiteral("new"), false);
         QCOMPARE(face->getBackupPasswordByUser(), QStringLiteral("new"));
         QVERIFY(!project.passwordInKeychain());

@@ -6,11 +6,14 @@
 #include "RecordingBackup3Controller.h"
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
+#include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "WhenOpen.h"
+#include "platform/DiskImageTool.h"
 #include "platform/MountInfo.h"
 #include "platform/NameCodec.h"
 #include "platform/PlistBridge.h"
+#include "projects/ILocation.h"
 #include "shell/dialogs/IFileCopierController.h"
 #include "shell/dialogs/ILocationDialog.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
@@ -20,6 +23,7 @@
 #include "snapshot/IBackup3Processor.h"
 #include "utilities/IVolumeBase.h"
 
+#include <QDirIterator>
 #include <QtTest>
 #include <QtWidgets>
 #include <fcntl.h>
@@ -106,20 +110,35 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(volume.mountPoint() + QStringLiteral("/Docs.qv_saved.sparsebundle")));
     }
 
+    // Another volume mounted meanwhile leaves the countdown going; the awaited one ends it.
     void waitEndsWithTheMount()
     {
         KV_REQUIRE_ROOT();
         LoopImage volume;
         QVERIFY2(volume.createImage(LoopImage::FsType::Ext4, 32), qPrintable(volume.errorString()));
         QVERIFY2(volume.attach(), qPrintable(volume.errorString()));
+        LoopImage other;
+        QVERIFY2(other.createImage(LoopImage::FsType::Ext4, 32), qPrintable(other.errorString()));
+        QVERIFY2(other.attach(), qPrintable(other.errorString()));
         const QString device = volume.device();
         UiPrompts::VolumeWaitRequest request;
         request.volumeName = QStringLiteral("Backup volume");
         request.isActive = [&] { return isMounted(device); };
         QElapsedTimer sinceMount;
         QString remainingText;
+        int remainingAtOther = -1;
+        int remainingLater = -1;
+        bool openAfterOther = false;
         whenOpen<ILocationDialog>([&](ILocationDialog* d) {
-            QTimer::singleShot(1500, d, [&, d] {
+            QTimer::singleShot(300, d, [&, d] {
+                QVERIFY2(other.mount(), qPrintable(other.errorString()));
+                remainingAtOther = d->remaining();
+            });
+            QTimer::singleShot(2500, d, [&, d] {
+                openAfterOther = d->isVisible();
+                remainingLater = d->remaining();
+            });
+            QTimer::singleShot(2600, d, [&, d] {
                 remainingText = d->timerLabel()->text();
                 Screenshot::save(d, QStringLiteral("controls"), QStringLiteral("location-countdown-root"),
                     QStringLiteral("Waiting for a volume before it is mounted"));
@@ -132,6 +151,10 @@ private Q_SLOTS:
         QVERIFY(sinceMount.isValid());
         QVERIFY2(sinceMount.elapsed() < 1500, qPrintable(QString::number(sinceMount.elapsed())));
         QVERIFY(remainingText.contains(QStringLiteral("Remaining:")));
+        QVERIFY(isMounted(other.device()));
+        QVERIFY(openAfterOther);
+        QVERIFY2(remainingAtOther > 0 && remainingLater > 0 && remainingLater < remainingAtOther,
+            qPrintable(QStringLiteral("%1 then %2").arg(remainingAtOther).arg(remainingLater)));
     }
 
     // A user start of a snapshot project whose destination volume is not mounted: the engine
@@ -213,6 +236,90 @@ private Q_SLOTS:
         QFile copy(folder + QLatin1Char('/') + versions.first() + QStringLiteral("/Src.wrp1/Src/a.txt"));
         QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(copy.fileName()));
         QCOMPARE(copy.readAll(), QByteArray("kept"));
+    }
+
+    // The image's Move after a space shortage, cancelled in the copier's window half-way: the
+    // answer is NO, the project keeps its image where it was, and the target holds no partial
+    // copy and no rsync temporary file.
+    void cancelledImageMove()
+    {
+        KV_REQUIRE_ROOT();
+        LoopImage holding, target;
+        QVERIFY2(holding.make(LoopImage::FsType::Ext4, 900), qPrintable(holding.errorString()));
+        QVERIFY2(target.make(LoopImage::FsType::Ext4, 1200), qPrintable(target.errorString()));
+        IVolumeBase::shared().fill();
+        RecordingShellServices shell;
+        ShellServicesScope shellScope(&shell);
+        const QString projectUUID = QStringLiteral("1234ABCD-0000-1111-2222-333344445555");
+        auto p = std::make_shared<IBackup3>();
+        p->setName(QStringLiteral("Docs"));
+        p->setUUID(projectUUID);
+        p->setFileName(IBackup3::defaultFileName(p->name(), projectUUID));
+        std::shared_ptr<ILocation> dest(ILocation::create());
+        dest->setMountPoint(holding.mountPoint());
+        p->setDestLocation(dest);
+        p->setBackupTargetType(1);
+        const QString bundle = holding.mountPoint() + QStringLiteral("/Docs_1234ABCD.sparsebundle");
+        QVERIFY(p->openBDI());
+        {
+            // enough data that the copy takes a while
+            QFile big(p->getBDIContentPath() + QStringLiteral("/data.bin"));
+            QVERIFY(big.open(QIODevice::WriteOnly));
+            QByteArray block(1 << 20, 'd');
+            for (int i = 0; i < 600; ++i) {
+                block[0] = char(i);
+                QCOMPARE(big.write(block), qint64(block.size()));
+            }
+        }
+        QVERIFY(p->closeBDI());
+        QVERIFY(!DiskImageTool::attachment(bundle));
+        const QString image = bundle + QStringLiteral("/disk.img");
+        const qint64 imageSize = QFileInfo(image).size();
+        p->setBDILastWorkingState(5, 0); // as a run leaves it when the image ran full
+
+        const QString to = target.mountPoint() + QStringLiteral("/moved");
+        QVERIFY(QDir().mkpath(to));
+        ScriptedUiPrompts prompts;
+        prompts.expectAlert(QStringLiteral("Space Shortage"), 0); // Move
+        prompts.expectFolder(to);
+        IFileCopierController window;
+        IFileCopierWindow::setShared(&window);
+        double cancelledAt = -1;
+        whenOpen<IFileCopierController>([&](IFileCopierController* w) {
+            auto* poll = new QTimer(w);
+            connect(poll, &QTimer::timeout, w, [&, w, poll] {
+                const QString text = w->progressLine()->text();
+                const double percent
+                    = text.section(QLatin1Char(':'), 1).remove(QLatin1Char('%')).trimmed().toDouble();
+                if (!w->isCopying() || percent < 5)
+                    return;
+                poll->stop();
+                cancelledAt = percent;
+                w->okButton()->click(); // "Cancel"
+            });
+            poll->start(5);
+        });
+        const bool moved = p->changeTargetForBDIbyUserCreationOnly(false);
+        IFileCopierWindow::setShared(nullptr);
+        QStringList messages;
+        for (const auto& m : shell.messages())
+            messages << QString::fromUtf8(m.text);
+        QVERIFY(!moved);
+        QVERIFY2(prompts.pending() == 0, qPrintable(messages.join(QLatin1Char('\n'))));
+        QVERIFY2(cancelledAt >= 5 && cancelledAt < 100,
+            qPrintable(QString::number(cancelledAt) + QLatin1Char('\n') + messages.join(QLatin1Char('\n'))));
+        QCOMPARE(p->BDIFolderPath(), holding.mountPoint());
+        QCOMPARE(QFileInfo(image).size(), imageSize);
+        QStringList left;
+        QDirIterator it(to, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+            QDirIterator::Subdirectories);
+        while (it.hasNext())
+            left << it.next();
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
+        // the image still opens where it was
+        QVERIFY(p->openBDI());
+        QCOMPARE(QFileInfo(p->getBDIContentPath() + QStringLiteral("/data.bin")).size(), qint64(600) << 20);
+        QVERIFY(p->closeBDI());
     }
 };
 

@@ -4,6 +4,8 @@
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
 #include "WhenOpen.h"
+#include "archive/CBackup.h"
+#include "archive/IBackup.h"
 #include "shell/dialogs/IPasswordInputDialog.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
 #include "utilities/ProjectKeychain.h"
@@ -74,6 +76,57 @@ private Q_SLOTS:
         QVERIFY(a.ok);
         QCOMPARE(a.password, password);
         QCOMPARE(ProjectKeychain::read(request.title, request.UUID), password); // written again
+    }
+
+    // An archive project's own password steps: the new password typed twice with "Remember
+    // password" on is written; the restore then asks nothing; once the item is cleared the
+    // restore asks again and refuses a wrong password in the dialog.
+    void archiveProjectPasswords()
+    {
+        KeyringFixture keyring;
+        QVERIFY2(keyring.isValid(), qPrintable(keyring.errorString()));
+        const QString password = QStringLiteral("Grüße 🔑 ключ");
+        CBackup project(QStringLiteral("Photos"));
+        project.setPasswordInKeychain(true);
+        IBackup* face = project.getIBackup();
+
+        WidgetUiPrompts widgets;
+        UiPrompts::setShared(&widgets);
+        whenOpen<IPasswordInputDialog>([&](IPasswordInputDialog* d) {
+            d->passwordField()->insert(password);
+            d->verifyField()->insert(password);
+            d->okButton()->click();
+        });
+        QCOMPARE(face->getBackupPasswordByUser(), password);
+        UiPrompts::setShared(nullptr);
+        const Subprocess::Result looked
+            = keyring.secretTool({ QStringLiteral("lookup"), QStringLiteral("account"), project.getUUID() });
+        QVERIFY2(looked.succeeded(), looked.err.constData());
+        QCOMPARE(QString::fromUtf8(looked.out), password);
+
+        {
+            ScriptedUiPrompts none; // any window fails the test
+            QCOMPARE(face->getRestorePasswordByUser(), password);
+            QCOMPARE(face->getBackupPasswordByUser(), password);
+        }
+
+        const Subprocess::Result cleared
+            = keyring.secretTool({ QStringLiteral("clear"), QStringLiteral("account"), project.getUUID() });
+        QVERIFY2(cleared.succeeded(), cleared.err.constData());
+        UiPrompts::setShared(&widgets);
+        QString note;
+        whenOpen<IPasswordInputDialog>([&](IPasswordInputDialog* d) {
+            d->passwordField()->insert(QStringLiteral("Grusse"));
+            d->okButton()->click();
+            note = d->warningNote()->text();
+            d->passwordField()->clear();
+            d->passwordField()->insert(password);
+            d->okButton()->click();
+        });
+        QCOMPARE(face->getRestorePasswordByUser(), password);
+        UiPrompts::setShared(nullptr);
+        QCOMPARE(note, QStringLiteral("Passwords do not match"));
+        QCOMPARE(ProjectKeychain::read(project.name(), project.getUUID()), password);
     }
 };
 

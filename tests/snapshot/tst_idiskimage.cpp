@@ -10,6 +10,7 @@
 #include "snapshot/IDiskImage.h"
 #include "utilities/AGKeychain.h"
 #include "utilities/ProjectKeychain.h"
+#include "utilities/UiPrompts.h"
 
 #include <QtTest>
 #include <fcntl.h>
@@ -156,6 +157,79 @@ private Q_SLOTS:
     {
         QVERIFY(99999999 < IDiskImage::MinimumFreeForCreation);
         QVERIFY(100000000 >= IDiskImage::MinimumFreeForCreation);
+    }
+
+    // The new-image sheet: what it is told (the sources' size, the field left at 0 so a plain OK
+    // keeps the project's size rule) and how its answer reaches the caller and the project.
+    void newImageSheet_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<long>("sizeGB");
+        QTest::addColumn<bool>("remember");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<long>("sizeOut");
+        QTest::addColumn<bool>("projectRemembers");
+        QTest::addColumn<int>("keychainItems");
+        QTest::newRow("password, size, remembered")
+            << true << QStringLiteral("s\u00e9same") << 3L << true << true << 3L << true << 1;
+        QTest::newRow("password, no size")
+            << true << QStringLiteral("pw") << 0L << false << true << 0L << false << 0;
+        QTest::newRow("encryption off") << true << QString() << 2L << false << false << 2L << false << 0;
+        QTest::newRow("cancelled") << false << QString() << 0L << false << false << -1L << true << 0;
+    }
+
+    void newImageSheet()
+    {
+        QFETCH(bool, confirm);
+        QFETCH(QString, typed);
+        QFETCH(long, sizeGB);
+        QFETCH(bool, remember);
+        QFETCH(bool, answer);
+        QFETCH(long, sizeOut);
+        QFETCH(bool, projectRemembers);
+        QFETCH(int, keychainItems);
+
+        // two sources of 12 MB each (written, so they take their blocks), one with a nested folder
+        TempTree tree;
+        QVERIFY(tree.writeFile(std::string("a/big"), QByteArray(12000000, 'x')));
+        QVERIFY(tree.writeFile(std::string("b/deep/big"), QByteArray(12000000, 'y')));
+        QVERIFY(tree.symlink("/usr", "b/link")); // a link is not followed
+        MemoryKeychain keychain;
+        ScriptedUiPrompts prompts;
+        auto p = imageProject(tree.path(), 2);
+        QList<std::shared_ptr<ILocation>> sources;
+        for (const char* name : { "a", "b" }) {
+            std::shared_ptr<ILocation> l(ILocation::create());
+            l->setMountPoint(tree.filePath(std::string(name)));
+            sources.append(l);
+        }
+        p->setSrcLocations(sources);
+        p->setBDIPasswordInKeychain(true);
+        if (confirm)
+            prompts.expectNewImage(typed, sizeGB, remember);
+        else
+            prompts.expectCancelledNewImage();
+
+        long size = -1;
+        QString password = QStringLiteral("untouched");
+        bool inKeychain = false;
+        QCOMPARE(p->getBackupDIMaxSizeByUser(&size, &password, &inKeychain), answer);
+        QCOMPARE(prompts.imageCreationRequests.size(), 1);
+        const UiPrompts::ImageCreationRequest& r = prompts.imageCreationRequests.first();
+        QCOMPARE(r.title, QStringLiteral("Docs"));
+        QCOMPARE(r.UUID, kUUID);
+        QVERIFY(r.passwordInKeychain);
+        QCOMPARE(r.minSizeGB, 0.0);
+        QCOMPARE(r.sourceSizeNote, QStringLiteral("The sources take 0.02 GB."));
+        QCOMPARE(size, sizeOut);
+        QCOMPARE(password, answer ? typed : confirm ? QString() : QStringLiteral("untouched"));
+        QCOMPARE(inKeychain, answer && remember);
+        QCOMPARE(p->isBDIPasswordInKeychain(), projectRemembers);
+        QCOMPARE(keychain.items.size(), keychainItems);
+        if (keychainItems)
+            QCOMPARE(keychain.items.first().secret, typed);
+        QCOMPARE(prompts.pending(), 0);
     }
 
     void savedName()
