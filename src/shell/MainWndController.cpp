@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/MainThread.h"
 #include "platform/MountInfo.h"
+#include "platform/SleepInhibitor.h"
 #include "platform/Subprocess.h"
 #include "platform/TimerScale.h"
 #include "projects/AgentStateMerge.h"
@@ -806,6 +807,48 @@ void MainWndController::startProjectsWithProcessOnMount(const QString& path)
     g_startedByMount = false;
 }
 
+void MainWndController::setSleepControl(SleepInhibitor* inhibitor)
+{
+    if (m_sleep)
+        disconnect(m_sleep, nullptr, this, nullptr);
+    m_sleep = inhibitor;
+    if (!m_sleep)
+        return;
+    if (!m_sleep->isAvailable())
+        log129(QStringLiteral("Sleep control is off: %1").arg(m_sleep->unavailableReason()));
+    connect(m_sleep, &SleepInhibitor::prepareForSleep, this, &MainWndController::prepareForSleep);
+}
+
+void MainWndController::prepareForSleep(bool start)
+{
+    if (!start) {
+        _systemInSleep = 0;
+        if (m_sleep)
+            m_sleep->takeDelayLock();
+        return;
+    }
+    if (isBackupNow() || isSynchronizationNow()) {
+        _systemInSleep = 2;
+        // logind waits a few seconds at most: the terminations go out at once.
+        if (m_synchrons)
+            m_synchrons->stopProcessAnyProjects();
+        if (m_backups)
+            m_backups->terminateProcess();
+        m_sink.processMessage(LogText(QStringLiteral("Processes were terminated due to hard system sleep")),
+            LogWord::StatusAndWindow, this);
+    } else {
+        _systemInSleep = 1;
+    }
+    if (m_sleep)
+        m_sleep->releaseDelayLock();
+}
+
+void MainWndController::validateSleepLock()
+{
+    if (m_sleep)
+        m_sleep->setWorkRunning(isBackupNow() || isSynchronizationNow());
+}
+
 void MainWndController::volumeBaseUpdated()
 {
     if (g_appClosing)
@@ -845,6 +888,7 @@ void MainWndController::eventChangedProjectStatus(IProject*)
 {
     if (g_appClosing)
         return;
+    validateSleepLock();
     if (m_window)
         m_window->reloadLists();
     Q_EMIT controlsChanged();

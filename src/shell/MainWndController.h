@@ -20,6 +20,7 @@ class IBackup3Container;
 class ILogDrawerController;
 class IQV3MainWindow;
 class ISynchronContainer;
+class SleepInhibitor;
 class QVConnectMessage;
 
 // Process-wide start and closing flags: the agent started us, with "minimize", a mount start is
@@ -146,6 +147,15 @@ public:
     bool isAnyProcessNow() const;
     void startProjectsWithProcessOnMount(const QString& path);
 
+    // ---- Sleep ---------------------------------------------------------------------------------
+    // The sleep control (not owned); null keeps none.
+    void setSleepControl(SleepInhibitor* inhibitor);
+    // Before a sleep (true): work running is ended at once and the delay lock released; after the
+    // wake-up (false): awake again and a new delay lock.
+    void prepareForSleep(bool start);
+    // At every run start and end: the idle lock follows the work.
+    void validateSleepLock();
+
     // ---- Quit ----------------------------------------------------------------------------------
     // The one quit path: Quit, the main window's close, the idle exit, SIGTERM and SIGINT. With
     // work running it asks (unless nobody can answer: noQuestion), then runs the quit sequence
@@ -233,4 +243,5 @@ private:
     QMap<QString, int> _processIndicatorPositions;
     int m_dockPosition = -1;
     int m_preferencesShown = 0;
+    SleepInhibitor* m_sleep = nullptr;
 };

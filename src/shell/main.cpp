@@ -1,5 +1,6 @@
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/QuitSignals.h"
+#include "platform/SleepInhibitor.h"
 #include "projects/IAgentTool.h"
 #include "shell/AppActivation.h"
 #include "shell/IQV3MainWindow.h"
@@ -83,6 +84,8 @@ int main(int argc, char** argv)
     hub.setContainers(&backups, &synchrons);
 
     AppActivation activation(&hub);
+    SleepInhibitor sleepControl;
+    hub.setSleepControl(&sleepControl);
     IAgentTool::shared().setConnectMessageReceiver();
     hub.launch(QCoreApplication::arguments().mid(1));
     prompts.setParentWidget(hub.mainWindow3());
@@ -92,6 +95,7 @@ int main(int argc, char** argv)
     volumeFill->wait();
     delete volumeFill;
     hub.setContainers(nullptr, nullptr);
+    hub.setSleepControl(nullptr);
     IVolumeRoles::setShared(nullptr);
     IDiskUtil::setRootRunner({});
     IFileCopierWindow::setShared(nullptr);
