@@ -1,12 +1,14 @@
 // kv-test: labels=gui timeout=120 env=DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
 
 #include "../utilities/WorkspaceFixture.h"
+#include "FakeBackup3Engine.h"
 #include "ScriptedUiPrompts.h"
 #include "platform/MainThread.h"
 #include "projects/QVConnectMessage.h"
 #include "shell/ILogDrawerController.h"
 #include "shell/IQV3MainWindow.h"
 #include "shell/MainWndController.h"
+#include "snapshot/IBackup3Container.h"
 #include "utilities/ICommon.h"
 #include "utilities/MainPreferences.h"
 
@@ -434,6 +436,53 @@ private Q_SLOTS:
         QVERIFY(g_appClosing);
         QVERIFY(QFile::exists(MainPreferences::prefsFilePath()));
         UiPrompts::setShared(nullptr);
+    }
+
+    void quitQuestionDuringARun()
+    {
+        auto engine = std::make_unique<FakeBackup3Engine>();
+        IBackup3Container backups(
+            std::move(engine), m_ws->workspace() + QStringLiteral("/Backups/Projects.plist"));
+        m_hub->setContainers(&backups, nullptr);
+        backups.setProcessNext(true);
+        ScriptedUiPrompts prompts;
+        UiPrompts::setShared(&prompts);
+        prompts.expectAlert(QStringLiteral("Some processes are still running"), 1); // Cancel
+        QVERIFY(!m_hub->requestQuit());
+        QVERIFY(m_exits.isEmpty());
+        QVERIFY(!g_appClosing);
+        prompts.expectAlert(QStringLiteral("Some processes are still running"), 0); // Terminate and Quit
+        QVERIFY(m_hub->requestQuit());
+        QCOMPARE(m_exits, QList<int>({ 0 }));
+        // A logout (SIGTERM) asks nobody.
+        m_hub->resetQuitState();
+        QVERIFY(m_hub->requestQuit(true));
+        UiPrompts::setShared(nullptr);
+        m_hub->setContainers(nullptr, nullptr);
+    }
+
+    void gnutarAlert()
+    {
+        // A tree whose Resources/gnutar dangles: the alert; "Exit" answers false, "Continue" true.
+        const QString contents = m_ws->home() + QStringLiteral("/tree/Contents");
+        QDir().mkpath(contents + QStringLiteral("/Resources"));
+        QVERIFY(
+            QFile::link(QStringLiteral("/nonexistent/tar"), contents + QStringLiteral("/Resources/gnutar")));
+        AppPaths::setContentsDirOverride(contents);
+        MainPreferences::shared().setTarTool(QString());
+        ScriptedUiPrompts prompts;
+        UiPrompts::setShared(&prompts);
+        if (!QFile::exists(QStringLiteral("/usr/bin/gnutar"))) {
+            prompts.expectAlert(QStringLiteral("gnutar"), 0);
+            QVERIFY(!m_hub->checkGnutar());
+            prompts.expectAlert(QStringLiteral("gnutar"), 1);
+            QVERIFY(m_hub->checkGnutar());
+        }
+        // A configured tool that exists: no question.
+        MainPreferences::shared().setTarTool(QStringLiteral("/bin/sh"));
+        QVERIFY(m_hub->checkGnutar());
+        UiPrompts::setShared(nullptr);
+        AppPaths::setContentsDirOverride(QString());
     }
 
     void packerArguments()
