@@ -1,6 +1,7 @@
 // The run control of an archive project: one tool job at a time, its output classified line by
 // line on the reader thread, its end turned into work-end status bits on the main thread.
 #include "archive/CBackup.h"
+#include "archive/IArchiveContainer.h"
 #include "archive/IBackup.h"
 #include "archive/ITaskWrapperARCH.h"
 #include "platform/MainThread.h"
@@ -273,8 +274,12 @@ void IBackup::jobEnded(const CBackupTaskDesc& task, const ArchiveJobEnd& end)
         if (m_runner)
             return;
     }
-    if (!m_runner && m_tasks.empty() && onRunEnded)
-        onRunEnded();
+    if (!m_runner && m_tasks.empty()) {
+        if (onRunEnded)
+            onRunEnded();
+        // The archive queue goes on with its next project once this end has unwound.
+        runOnMain([] { IArchiveContainer::shared().processNext(); });
+    }
 }
 
 QString IBackup::getBackupPasswordByUser()

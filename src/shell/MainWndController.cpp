@@ -1,5 +1,6 @@
 #include "MainWndController.h"
 
+#include "archive/CBackupContainer.h"
 #include "archive/IArchiveContainer.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
@@ -73,7 +74,9 @@ MainWndController::MainWndController()
     m_agent.send = [](const QVConnectMessage& m) { return IAgentTool::shared().sendConnectMessage(m); };
     m_agent.mainAppPath = [] { return IAgentTool::shared().mainAppPath(); };
     m_exit = [](int code) { QCoreApplication::exit(code); };
-    MainPreferences::shared().setAgentState(&m_statePrefs);
+    // The archive container keeps the scheduler state once it exists.
+    if (!CBackupContainer::global())
+        MainPreferences::shared().setAgentState(&m_statePrefs);
 
     m_scheduleTimer.setInterval(TimerScale::scaled(30000));
     m_readyTimer.setInterval(TimerScale::scaled(10000));
@@ -89,13 +92,19 @@ MainWndController::~MainWndController()
 {
     m_sink.setLogWindow(nullptr);
     m_sink.setStatusLine(nullptr);
-    MainPreferences::shared().setAgentState(nullptr);
+    if (!CBackupContainer::global())
+        MainPreferences::shared().setAgentState(nullptr);
     if (IShellServices* current = &IShellServices::shared(); current == this)
         IShellServices::setShared(nullptr);
     m_ownedWindow.reset();
     m_ownedLog.reset();
     if (g_MainWndController == this)
         g_MainWndController = nullptr;
+}
+
+QVAgentState& MainWndController::agentState() const
+{
+    return m_archives ? m_archives->agentState() : m_state;
 }
 
 MainWndController* MainWndController::shared()
@@ -394,14 +403,14 @@ void MainWndController::selectFunctionKitAndActivate(int kit)
 
 void MainWndController::invalidateLauncher()
 {
-    const bool agentNeeded = m_state.isOn(QVAgentState::AgentNeeded);
+    const bool agentNeeded = agentState().isOn(QVAgentState::AgentNeeded);
     const bool working = m_agent.isAgentWorking();
     m_agentInAutostartOnPoshatoc = m_agent.getAutostart();
     const bool normal = MainPreferences::lastWorkingVersionID() == QLatin1String("QV3_NORMAL_PRO");
     if (!normal) {
         if (!g_startedByLauncher && !working)
             showMainWindow3();
-        m_state.setOn(QVAgentState::ScheduleOn | QVAgentState::ShowStatusMenu);
+        agentState().setOn(QVAgentState::ScheduleOn | QVAgentState::ShowStatusMenu);
     }
     if ((!normal || agentNeeded) && (!working || !m_agentInAutostartOnPoshatoc)) {
         m_agent.setAgentAutostart(true);
@@ -410,20 +419,21 @@ void MainWndController::invalidateLauncher()
     }
     m_useAgentOnPoshatoc = m_agent.getAutostart();
     if (!m_useAgentOnPoshatoc)
-        m_state.setOff(QVAgentState::ScheduleOn | QVAgentState::ShowStatusMenu);
+        agentState().setOff(QVAgentState::ScheduleOn | QVAgentState::ShowStatusMenu);
 }
 
 void MainWndController::sendCMWithActiveDatas()
 {
     QVConnectMessage message = QVConnectMessage::messageWithSenderAndType(QVConnectMessage::TypeAgentState);
-    message.setAgentState(m_state);
+    message.setAgentState(agentState());
     m_agent.send(message);
 }
 
 bool MainWndController::removeAgentIfNeed()
 {
-    const bool keep = (m_state.isOn(QVAgentState::AgentNeeded) && m_state.isOn(QVAgentState::ShowStatusMenu))
-        || m_state.isOn(QVAgentState::ScheduleOn);
+    const bool keep
+        = (agentState().isOn(QVAgentState::AgentNeeded) && agentState().isOn(QVAgentState::ShowStatusMenu))
+        || agentState().isOn(QVAgentState::ScheduleOn);
     if (!keep) {
         m_agent.setAgentAutostart(false);
         m_agent.killAgent();
@@ -445,11 +455,11 @@ void MainWndController::connectMessageProcess(const QVConnectMessage& message)
         sendCMWithActiveDatas();
         break;
     case QVConnectMessage::TypeAgentState:
-        if (AgentStateMerge::apply(m_state, message, save) == AgentStateMerge::Result::Taken)
+        if (AgentStateMerge::apply(agentState(), message, save) == AgentStateMerge::Result::Taken)
             validateScheduleSuspenderControls();
         break;
     case QVConnectMessage::TypeStartParameters: {
-        if (AgentStateMerge::apply(m_state, message, save) == AgentStateMerge::Result::Taken)
+        if (AgentStateMerge::apply(agentState(), message, save) == AgentStateMerge::Result::Taken)
             validateScheduleSuspenderControls();
         const int reason = message.intForKey(QStringLiteral("LaunchingReason"), 0);
         if (reason == 2) {
@@ -493,15 +503,15 @@ void MainWndController::showPreferences()
 
 void MainWndController::menuSuspendStartSchedule(bool fromMenu)
 {
-    if (m_state.isOn(QVAgentState::ScheduleOn) && !m_state.isOn(QVAgentState::Suspended)) {
+    if (agentState().isOn(QVAgentState::ScheduleOn) && !agentState().isOn(QVAgentState::Suspended)) {
         IScheduleSuspendDialog::shared().showWithController(this, fromMenu);
         return;
     }
-    m_state.setOn(QVAgentState::ScheduleOn);
-    m_state.setOff(QVAgentState::Suspended);
+    agentState().setOn(QVAgentState::ScheduleOn);
+    agentState().setOff(QVAgentState::Suspended);
     m_agent.setAgentAutostart(true);
     if (!m_agent.getAutostart())
-        m_state.setOff(QVAgentState::ScheduleOn | QVAgentState::ShowStatusMenu);
+        agentState().setOff(QVAgentState::ScheduleOn | QVAgentState::ShowStatusMenu);
     validateScheduleSuspenderControls();
     sendCMWithActiveDatas();
 }
@@ -509,10 +519,10 @@ void MainWndController::menuSuspendStartSchedule(bool fromMenu)
 void MainWndController::SSD_OkButton(const std::optional<QDateTime>& resumeDate)
 {
     if (resumeDate && resumeDate->isValid()) {
-        m_state.setOn(QVAgentState::ScheduleOn | QVAgentState::Suspended);
-        m_state.setScheduleResumeDate(*resumeDate);
+        agentState().setOn(QVAgentState::ScheduleOn | QVAgentState::Suspended);
+        agentState().setScheduleResumeDate(*resumeDate);
     } else {
-        m_state.setOff(QVAgentState::ScheduleOn | QVAgentState::Suspended);
+        agentState().setOff(QVAgentState::ScheduleOn | QVAgentState::Suspended);
     }
     validateScheduleSuspenderControls();
     sendCMWithActiveDatas();
@@ -526,12 +536,13 @@ void MainWndController::SSD_OkButton(IScheduleSuspendDialog& dialog)
 
 QString MainWndController::suspenderToolTip() const
 {
-    if (m_state.isOn(QVAgentState::ScheduleOn) && !m_state.isOn(QVAgentState::Suspended))
+    if (agentState().isOn(QVAgentState::ScheduleOn) && !agentState().isOn(QVAgentState::Suspended))
         return tr("Suspend scheduler");
     QString tip = tr("Resume scheduler");
-    if (m_state.isOn(QVAgentState::Suspended) && m_state.scheduleResumeDate().isValid())
+    if (agentState().isOn(QVAgentState::Suspended) && agentState().scheduleResumeDate().isValid())
         tip = tr("%1.\nIt was suspended until %2")
-                  .arg(tip, IScheduleSuspendDialog::localStringFromDateTime(m_state.scheduleResumeDate()));
+                  .arg(tip,
+                      IScheduleSuspendDialog::localStringFromDateTime(agentState().scheduleResumeDate()));
     return tip;
 }
 
@@ -556,16 +567,18 @@ QDateTime MainWndController::nextGlobalProcessDate()
     }
     if (m_backups)
         takeEarliest(earliest, m_backups->getFirstNextDate());
+    if (m_archives)
+        takeEarliest(earliest, m_archives->getFirstNextDate());
     return earliest;
 }
 
 void MainWndController::prepareDataForNextScheduleProcess()
 {
-    if (!m_state.isOn(QVAgentState::AgentNeeded))
+    if (!agentState().isOn(QVAgentState::AgentNeeded))
         return;
     const QDateTime sync = m_synchrons ? m_synchrons->getFirstNextDateByType(0) : QDateTime();
     const QDateTime clone = m_synchrons ? m_synchrons->getFirstNextDateByType(1) : QDateTime();
-    const QDateTime archive; // the archive container's first date, once it exists
+    const QDateTime archive = m_archives ? m_archives->getFirstNextDate() : QDateTime();
     const QDateTime backup = m_backups ? m_backups->getFirstNextDate() : QDateTime();
     const quint8 target = 16;
     textLog(QStringLiteral("Next schedule dates:"), target);
@@ -588,6 +601,8 @@ void MainWndController::prepareDataForNextScheduleProcess()
         lists += m_backups->getVolumeUUIDListForStartOnMountEvent();
     if (m_synchrons)
         lists += m_synchrons->getVolumeUUIDListForStartOnMountEvent();
+    if (m_archives)
+        lists += m_archives->getVolumeUUIDListForStartOnMountEvent();
     for (const QString& uuid : std::as_const(lists))
         volumes << uuid;
     if (!volumes.isEmpty())
@@ -634,23 +649,24 @@ void MainWndController::scheduleEvent(const QDateTime& now)
         return;
     if (_systemInSleep == 2)
         return;
-    IArchiveContainer& archives = IArchiveContainer::shared();
-    archives.processNext();
-    if (m_state.isOn(QVAgentState::ScheduleOn)) {
-        if (m_state.isOn(QVAgentState::Suspended)) {
-            const QDateTime resume = m_state.scheduleResumeDate();
+    if (m_archives && m_archives->isQueueNotEmpty())
+        m_archives->processNext();
+    if (agentState().isOn(QVAgentState::ScheduleOn)) {
+        if (agentState().isOn(QVAgentState::Suspended)) {
+            const QDateTime resume = agentState().scheduleResumeDate();
             if (resume.isValid() && resume > now)
                 return;
-            m_state.setOff(QVAgentState::Suspended);
-            m_state.setScheduleResumeDate(QDateTime());
+            agentState().setOff(QVAgentState::Suspended);
+            agentState().setScheduleResumeDate(QDateTime());
             validateScheduleSuspenderControls();
             sendCMWithActiveDatas();
             saveMainState();
         }
         if (archiveScheduleTabShown && archiveScheduleTabShown())
             return;
-        // The archive container queues its due projects here once it exists; the snapshot and
-        // synchronization due checks are their panes' timers.
+        // The snapshot and synchronization due checks are their panes' timers.
+        if (m_archives && m_archives->checkNeedBackupingOnSchedule() > 0)
+            startReady();
         closeQVWhenHiddenStart(now);
     }
 }
@@ -682,7 +698,7 @@ void MainWndController::readyEvent()
 {
     if (ModalDepthGuard::depth() > 0)
         return;
-    if (!IArchiveContainer::shared().getBackupInProcess())
+    if (!isArchiveRunning())
         stopReady();
 }
 
@@ -739,10 +755,14 @@ void MainWndController::DIITEvent()
 
 // ---- Run state -----------------------------------------------------------------------------
 
+bool MainWndController::isArchiveRunning() const
+{
+    return m_archives && (m_archives->isQueueNotEmpty() || m_archives->getBackupInProcess());
+}
+
 bool MainWndController::isBackupNow() const
 {
-    return IArchiveContainer::shared().getBackupInProcess() != nullptr
-        || (m_backups && m_backups->isProcessing());
+    return isArchiveRunning() || (m_backups && m_backups->isProcessing());
 }
 
 bool MainWndController::isSynchronizationNow() const
@@ -757,7 +777,7 @@ bool MainWndController::isBackupProcessing() const
 
 bool MainWndController::isArchiveProcessing() const
 {
-    return !g_appClosing && IArchiveContainer::shared().getBackupInProcess() != nullptr;
+    return !g_appClosing && isArchiveRunning();
 }
 
 namespace {
@@ -803,7 +823,8 @@ void MainWndController::startProjectsWithProcessOnMount(const QString& path)
         m_backups->checkNeedBackupingOnMount(path);
     if (m_synchrons)
         m_synchrons->checkNeedSynchronizeOnMount(path);
-    // The archive container's mount check follows once it exists.
+    if (m_archives)
+        m_archives->checkNeedBackupingOnMount(path);
     g_startedByMount = false;
 }
 
@@ -832,6 +853,8 @@ void MainWndController::prepareForSleep(bool start)
         // logind waits a few seconds at most: the terminations go out at once.
         if (m_synchrons)
             m_synchrons->stopProcessAnyProjects();
+        if (m_archives)
+            m_archives->stopTar();
         if (m_backups)
             m_backups->terminateProcess();
         m_sink.processMessage(LogText(QStringLiteral("Processes were terminated due to hard system sleep")),
@@ -986,6 +1009,10 @@ void MainWndController::quitSequence()
     if (m_backups) {
         m_backups->terminateProcess();
         m_backups->save();
+    }
+    if (m_archives) {
+        m_archives->stopTar();
+        m_archives->saveAllBackups();
     }
     if (m_synchrons) {
         m_synchrons->stopProcessAnyProjects();

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+class CBackupContainer;
 class IBackup3Container;
 class ILogDrawerController;
 class IQV3MainWindow;
@@ -57,7 +58,11 @@ public:
     static MainWndController* shared();
 
     LogSink& logSink() { return m_sink; }
-    QVAgentState& agentState() { return m_state; }
+    // The scheduler state: the archive container's once it is attached, else the hub's own.
+    QVAgentState& agentState() const;
+    // The archive projects and their run queue (not owned; null while absent).
+    void setArchiveContainer(CBackupContainer* archives) { m_archives = archives; }
+    CBackupContainer* archiveContainer() const { return m_archives; }
     void setAgentHooks(const AgentHooks& hooks) { m_agent = hooks; }
     AgentHooks& agentHooks() { return m_agent; }
     // The containers the kits show and the timers drive (not owned; null while absent).
@@ -145,6 +150,8 @@ public:
     bool isSyncProcessing() const;
     bool isCloneProcessing() const;
     bool isAnyProcessNow() const;
+    // The archive queue has work or an archive tool job runs.
+    bool isArchiveRunning() const;
     void startProjectsWithProcessOnMount(const QString& path);
 
     // ---- Sleep ---------------------------------------------------------------------------------
@@ -215,10 +222,11 @@ private:
     void ensureWindows();
 
     LogSink m_sink;
-    QVAgentState m_state;
+    mutable QVAgentState m_state;
     QVAgentStatePrefs m_statePrefs { m_state };
     AgentHooks m_agent;
     IBackup3Container* m_backups = nullptr;
+    CBackupContainer* m_archives = nullptr;
     ISynchronContainer* m_synchrons = nullptr;
     std::function<void(int)> m_exit;
 

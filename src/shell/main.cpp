@@ -1,3 +1,4 @@
+#include "archive/CBackupContainer.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/QuitSignals.h"
 #include "platform/SleepInhibitor.h"
@@ -66,14 +67,17 @@ int main(int argc, char** argv)
     IDiskUtil::setRootRunner(&IDiskUtil::runWithPrivilegeBackend);
     RegistryVolumeRoles volumeRoles;
     IVolumeRoles::setShared(&volumeRoles);
-
     // The common functions' run-log lines and temporary names go to the workspace's run log.
     RunLog::install();
     QThread* volumeFill = QThread::create([] { IVolumeBase::shared().fill(); });
     volumeFill->start();
 
     hub.validateCurrentWorkspacePath(true);
+    // The archive projects, their run queue, the scheduler state and the main preferences live
+    // while the application does; the container goes before Qt does.
+    CBackupContainer& archives = CBackupContainer::shared();
     MainPreferences::shared().loadPreferences();
+    archives.loadRecentBackups();
     // Private temporary folders left by runs that ended without quitting go now; ours goes at exit.
     TempFolder::removeStale(TempFolder::defaultBase());
 
@@ -81,6 +85,7 @@ int main(int argc, char** argv)
     backups.initFirstBackup3();
     ISynchronContainer synchrons(std::make_unique<ISynchronProcController>());
     synchrons.reInit();
+    hub.setArchiveContainer(&archives);
     hub.setContainers(&backups, &synchrons);
 
     AppActivation activation(&hub);
@@ -95,7 +100,9 @@ int main(int argc, char** argv)
     volumeFill->wait();
     delete volumeFill;
     hub.setContainers(nullptr, nullptr);
+    hub.setArchiveContainer(nullptr);
     hub.setSleepControl(nullptr);
+    CBackupContainer::resetShared();
     IVolumeRoles::setShared(nullptr);
     IDiskUtil::setRootRunner({});
     IFileCopierWindow::setShared(nullptr);

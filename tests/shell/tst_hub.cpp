@@ -3,6 +3,7 @@
 #include "../utilities/WorkspaceFixture.h"
 #include "FakeBackup3Engine.h"
 #include "ScriptedUiPrompts.h"
+#include "archive/CBackupContainer.h"
 #include "platform/MainThread.h"
 #include "projects/QVConnectMessage.h"
 #include "shell/ILogDrawerController.h"
@@ -459,6 +460,21 @@ private Q_SLOTS:
         QVERIFY(m_hub->requestQuit(true));
         UiPrompts::setShared(nullptr);
         m_hub->setContainers(nullptr, nullptr);
+    }
+
+    void archiveContainerKeepsTheState()
+    {
+        CBackupContainer& archives = CBackupContainer::shared();
+        m_hub->setArchiveContainer(&archives);
+        QCOMPARE(&m_hub->agentState(), &archives.agentState());
+        m_hub->SSD_OkButton(std::nullopt);
+        QVERIFY(!archives.agentState().isOn(QVAgentState::ScheduleOn));
+        QVERIFY(!m_hub->isBackupNow());
+        // The quit saves the state through the container's share of the preferences.
+        QVERIFY(m_hub->requestQuit(true));
+        QVERIFY(readAll(MainPreferences::prefsFilePath()).contains("AgentState"));
+        m_hub->setArchiveContainer(nullptr);
+        CBackupContainer::resetShared();
     }
 
     void gnutarAlert()

@@ -6,10 +6,15 @@
 #include "DriverUiPrompts.h"
 #include "ProjectRun.h"
 #include "archive/CBackup.h"
+#include "archive/CBackupContainer.h"
+#include "archive/CToastTool.h"
 #include "archive/IBackup.h"
 #include "platform/AppPaths.h"
+#include "platform/Clock.h"
 #include "platform/NameCodec.h"
+#include "platform/XorrisoBurner.h"
 #include "projects/ILocation.h"
+#include "projects/ScheduleDates.h"
 #include "utilities/IVolumeBase.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/TempFolder.h"
@@ -74,10 +79,55 @@ quint32 cipherMethod(const QString& cipher)
     return CBCryptNone;
 }
 
+// The shell's burning commands as the driver has them: the archives of the burn list burned
+// with xorriso onto the first drive of --burn-drive; the burning application is never there.
+class BurningShellServices : public DriverShellServices
+{
+public:
+    QStringList drives;
+    ArgvOutFile* argvOut = nullptr;
+    XorrisoBurner* active = nullptr;
+
+    bool burnDisc(int) override
+    {
+        CBackupContainer* container = CBackupContainer::global();
+        if (drives.isEmpty() || !container) {
+            err(QStringLiteral("kv-run-project: no burn drive was given (--burn-drive): nothing is burned"));
+            return false;
+        }
+        XorrisoBurner burner(drives.first());
+        for (const auto& [source, onDisc] : container->addArchivesToDRFolder())
+            burner.addFile(source, onDisc);
+        burner.onLine = [this](const QString& line) { processMessage(line, 0x4741, nullptr); };
+        burner.onStarted = [this](qint64 pgid, const QStringList& argv) {
+            err(QStringLiteral("pgid: %1").arg(pgid));
+            if (argvOut && argvOut->isOpen()) {
+                argvOut->append(argv);
+                argvOut->append(QStringList());
+            }
+        };
+        active = &burner;
+        QString why;
+        const bool burnt = burner.burn(&why);
+        active = nullptr;
+        if (!burnt)
+            processMessage(why, 0x4741, nullptr);
+        return burnt;
+    }
+    bool toastDisc(int) override
+    {
+        CToastTool tool;
+        if (CBackupContainer* container = CBackupContainer::global())
+            container->addArchivesToToast(&tool);
+        processMessage(tool.statusText(), 0x4741, nullptr);
+        return tool.execute();
+    }
+};
+
 // Services of a program without a user interface, registered while the run lives.
 struct DriverServices
 {
-    DriverShellServices shell;
+    BurningShellServices shell;
     DriverUiPrompts prompts;
     DriverServices()
     {
@@ -90,6 +140,176 @@ struct DriverServices
         IShellServices::setShared(nullptr);
     }
 };
+
+// The clock of --now: it starts at the given local time and runs on.
+class StartedClock : public Clock
+{
+public:
+    explicit StartedClock(const QDateTime& start)
+        : m_start(start)
+        , m_startMs(Clock::system().monotonicMs())
+    { }
+    QDateTime now() const override { return m_start.addMSecs(Clock::system().monotonicMs() - m_startMs); }
+    qint64 monotonicMs() const override { return Clock::system().monotonicMs(); }
+
+private:
+    QDateTime m_start;
+    qint64 m_startMs;
+};
+
+struct ClockScope
+{
+    std::unique_ptr<StartedClock> clock;
+    explicit ClockScope(const QString& now)
+    {
+        if (now.isNull())
+            return;
+        clock = std::make_unique<StartedClock>(
+            QDateTime::fromString(now, QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        Clock::setCurrent(clock.get());
+    }
+    ~ClockScope()
+    {
+        if (clock)
+            Clock::setCurrent(nullptr);
+    }
+};
+
+// The global archive container for the driver's run: the workspace's projects, each job's
+// pgid line and argument vectors, the stop signals and the timeout, and the wait until the
+// queue, its jobs and the burn step are done. At the end it saves what changed, as the
+// application does when it quits.
+class QueueSession
+{
+public:
+    QueueSession(const RunOptions& options, BurningShellServices& shell, ArgvOutFile& argvOut)
+        : container(CBackupContainer::shared())
+        , m_shell(shell)
+    {
+        shell.drives = options.burnDrives;
+        shell.argvOut = &argvOut;
+        container.setCreatesWorkspaceFolders(false);
+        container.onIdle = [this] {
+            idle = true;
+            loop.quit();
+        };
+        if (ProjectRun::stopSignalFd() >= 0) {
+            stopNotifier
+                = std::make_unique<QSocketNotifier>(ProjectRun::stopSignalFd(), QSocketNotifier::Read);
+            QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [this] {
+                char byte = 0;
+                if (::read(ProjectRun::stopSignalFd(), &byte, 1) == 1)
+                    stop(byte == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
+            });
+        }
+        if (options.timeoutSeconds > 0) {
+            timeout.setSingleShot(true);
+            QObject::connect(&timeout, &QTimer::timeout,
+                [this, s = options.timeoutSeconds] { stop(QStringLiteral("timeout of %1 s").arg(s)); });
+            timeout.start(int(options.timeoutSeconds * 1000));
+        }
+    }
+    ~QueueSession()
+    {
+        container.onIdle = nullptr;
+        container.onEntryEnded = nullptr;
+        CBackupContainer::resetShared();
+    }
+
+    // Every project's jobs report their process group and vectors.
+    void hookJobs(ArgvOutFile& argvOut)
+    {
+        for (int i = 0; i < container.backupCount(); ++i)
+            container.backupAt(i)->getIBackup()->onJobStarted
+                = [&argvOut](qint64 pgid, const QList<QStringList>& stages) {
+                      err(QStringLiteral("pgid: %1").arg(pgid));
+                      if (argvOut.isOpen()) {
+                          for (const QStringList& stage : stages)
+                              argvOut.append(stage);
+                          argvOut.append(QStringList());
+                      }
+                  };
+    }
+    void stop(const QString& why)
+    {
+        if (stopWhy.isEmpty())
+            stopWhy = why;
+        err(QStringLiteral("kv-run-project: stop requested (%1)").arg(why));
+        if (m_shell.active)
+            m_shell.active->stop();
+        container.stopTar();
+    }
+    // Waits until the queue is idle (at once when it already is).
+    void wait()
+    {
+        if (!idle
+            && (container.isQueueNotEmpty() || CBackup::m_nTarRunning != 0
+                || container.queueOperation() != CBackupContainer::OpIdle))
+            loop.exec();
+    }
+    // What changed is saved as the application does at quit (next dates among it).
+    void save() { container.saveAllBackups(); }
+
+    CBackupContainer& container;
+    QEventLoop loop;
+    bool idle = false;
+    QString stopWhy;
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    QTimer timeout;
+
+private:
+    BurningShellServices& m_shell;
+};
+
+struct Outcome
+{
+    int code = 0;
+    QString object;
+    QString text;
+};
+
+// A finished run of one project as the driver reports it.
+Outcome outcomeOf(CBackup& project, bool restore, bool stopped, const QString& restoreObject)
+{
+    const quint8 status = project.lastEndStatus();
+    const QString text = oneLine(project.getIBackup()->lastStatusString());
+    Outcome o;
+    if (stopped || (status & 0x4))
+        o.code = 4;
+    else if (!restore && text.startsWith(QLatin1String("Files to")))
+        o.code = 5;
+    else if (restore ? text.contains(QLatin1String("has failed")) || text.startsWith(QLatin1String("Failed"))
+                || text.startsWith(QLatin1String("Nothing"))
+                     : project.lastBuiltArchive().isEmpty() || text.contains(QLatin1String("has failed")))
+        o.code = 1;
+    else if (status & 0x1)
+        o.code = 3;
+    o.object = restore ? restoreObject
+        : (o.code != 1 && o.code != 4 && o.code != 5 && !project.lastBuiltArchive().isEmpty())
+        ? project.lastBuiltArchive()
+        : QStringLiteral("-");
+    o.text = (o.code == 4 && text.isEmpty()) ? QStringLiteral("Terminated by user")
+        : text.isEmpty()                     ? QStringLiteral("-")
+                                             : text;
+    return o;
+}
+
+// A name in a tab-separated line: tab, line feed and backslash written as escapes.
+QString escapedField(const QString& text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else
+            out += c;
+    }
+    return out;
+}
 
 } // namespace
 
@@ -114,7 +334,10 @@ int ArchiveRun::exec()
             QStringLiteral("the workspace \"%1\" is not a readable folder").arg(m_options.workspace));
     AppPaths::setWorkspacePathOverride(m_options.workspace);
     IVolumeBase::shared().fill();
-    const int code = m_options.newName.isNull() ? runProject() : createProject();
+    ClockScope clock(m_options.now);
+    const int code = !m_options.newName.isNull()                      ? createProject()
+        : (m_options.scheduleCheck || !m_options.mountCheck.isNull()) ? runTriggerCheck()
+                                                                      : runProject();
     TempFolder::removeAll();
     return code;
 }
@@ -149,6 +372,19 @@ int ArchiveRun::createProject()
     project->setCryptMethod(cipherMethod(m_options.cipher));
     project->setBackupSizeLimit(quint64(m_options.splitKb));
     project->setUseAdminPrivileges(m_options.admin);
+    if (!m_options.scheduleTime.isNull()) {
+        // Daily at that time, started late when missed; the next date from the clock.
+        const QTime at = QTime::fromString(m_options.scheduleTime, QStringLiteral("HH:mm"));
+        project->setUseSchedule(true);
+        project->setScheduleIntervalType(CBSchedIntervalDaily);
+        project->setScheduleHour(quint16(at.hour()));
+        project->setScheduleMinute(quint16(at.minute()));
+        project->setStartLate(true);
+        project->setNextProcessDate(
+            ::nextProcessDate(Clock::current().now(), CBSchedIntervalDaily, project->scheduleMonthDay(),
+                project->scheduleWeekDays(), quint16(at.hour()), quint16(at.minute()), 0));
+    }
+    project->setStartOnMount(m_options.startOnMount);
     for (const QString& source : m_options.sources)
         if (!project->addItemFromDisk(source))
             return notStarted(QStringLiteral("the source \"%1\" cannot be added").arg(source));
@@ -174,112 +410,116 @@ int ArchiveRun::runProject()
             return notStarted(QStringLiteral("--argv-out: ") + error);
     }
 
-    const QString backups = m_options.workspace + QStringLiteral("/Backups");
-    QString file;
+    QueueSession session(m_options, services.shell, argvOut);
+    CBackupContainer& container = session.container;
+    container.loadRecentBackups();
+    int index = -1;
     int matches = 0;
-    for (const StoredProject& p : storedProjects(backups)) {
-        const bool hit = m_options.projectName.isNull() ? p.uuid == m_options.projectUUID
-                                                        : p.name == m_options.projectName;
+    for (int i = 0; i < container.backupCount(); ++i) {
+        const CBackup* p = container.backupAt(i);
+        const bool hit = m_options.projectName.isNull() ? p->getUUID() == m_options.projectUUID
+                                                        : p->name() == m_options.projectName;
         if (hit) {
             ++matches;
-            file = p.file;
+            index = i;
         }
     }
     if (matches == 0)
         return notStarted(QStringLiteral("the workspace has no such project"));
     if (matches > 1)
         return notStarted(QStringLiteral("the workspace has %1 such projects").arg(matches));
-    CBackup project(file.left(file.size() - 4));
-    if (!project.load(backups + QLatin1Char('/') + file, false))
-        return notStarted(
-            QStringLiteral("the project \"%1\" does not load: %2").arg(file, project.lastFileError()));
-    IBackup* face = project.getIBackup();
+    CBackup& project = *container.backupAt(index);
+    container.makeSingleSelection(index);
+    session.hookJobs(argvOut);
+    services.prompts.setContinueInPlace(m_options.inPlace);
 
-    QEventLoop loop;
-    bool ended = false;
-    face->onRunEnded = [&] {
-        ended = true;
-        loop.quit();
-    };
-    face->onJobStarted = [&](qint64 pgid, const QList<QStringList>& stages) {
-        err(QStringLiteral("pgid: %1").arg(pgid));
-        if (argvOut.isOpen()) {
-            for (const QStringList& stage : stages)
-                argvOut.append(stage);
-            argvOut.append(QStringList());
-        }
-    };
-    QString stopWhy;
-    auto stop = [&](const QString& why) {
-        if (stopWhy.isEmpty())
-            stopWhy = why;
-        err(QStringLiteral("kv-run-project: stop requested (%1)").arg(why));
-        face->stopByUser();
-    };
-    std::unique_ptr<QSocketNotifier> stopNotifier;
-    if (ProjectRun::stopSignalFd() >= 0) {
-        stopNotifier = std::make_unique<QSocketNotifier>(ProjectRun::stopSignalFd(), QSocketNotifier::Read);
-        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&] {
-            char byte = 0;
-            if (::read(ProjectRun::stopSignalFd(), &byte, 1) == 1)
-                stop(byte == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
-        });
-    }
-    QTimer timeout;
-    if (m_options.timeoutSeconds > 0) {
-        timeout.setSingleShot(true);
-        QObject::connect(&timeout, &QTimer::timeout,
-            [&] { stop(QStringLiteral("timeout of %1 s").arg(m_options.timeoutSeconds)); });
-        timeout.start(int(m_options.timeoutSeconds * 1000));
-    }
-
-    project.setProcessingBySchedule(m_options.scheduled);
     QString object = QStringLiteral("-");
     if (m_options.restore) {
-        int index = int(project.archives().size()) - 1;
+        // The archives come with the whole project; the list holds only its top level.
+        if (project.loadState() == 1 && !project.load(project.projectFilePath(), false))
+            return notStarted(QStringLiteral("the project \"%1\" does not load: %2")
+                                  .arg(project.fileName(), project.lastFileError()));
+        int archive = int(project.archives().size()) - 1;
         if (!m_options.restoreArchive.isNull()) {
-            index = project.findArchiveName(m_options.restoreArchive);
-            if (index < 0)
+            archive = project.findArchiveName(m_options.restoreArchive);
+            if (archive < 0)
                 return notStarted(
                     QStringLiteral("the project has no archive \"%1\"").arg(m_options.restoreArchive));
         }
-        if (index < 0)
+        if (archive < 0)
             return notStarted(QStringLiteral("the project has no archive to restore"));
-        project.setSelectedArchiveIndex(index);
-        object = project.archives()[size_t(index)].fileName;
-        if (m_options.inPlace && m_options.restoreTo.isNull())
-            DriverUiPrompts::logPrompt(QStringLiteral("Restore in place"), QStringLiteral("Continue"));
-        const int jobs
-            = project.restoreBegining(m_options.restoreTo, m_options.restoreItems, m_options.single);
-        if (jobs > 0 && !ended)
-            loop.exec();
+        project.setSelectedArchiveIndex(archive);
+        object = project.archives()[size_t(archive)].fileName;
+        container.restoreSelectedBackups(m_options.restoreTo, m_options.restoreItems, m_options.single);
+    } else if (m_options.scheduled) {
+        project.setProcessingBySchedule(true);
+        container.queueBackup({ &project, CBackupContainer::OpBuild, {}, {}, false });
     } else {
-        const int entries = project.build();
-        if (entries > 0 && !ended)
-            loop.exec();
+        container.buildSelectedBackups();
     }
+    session.wait();
 
-    const quint8 status = project.lastEndStatus();
-    const QString text = oneLine(face->lastStatusString());
-    int code = 0;
-    if (!stopWhy.isEmpty() || (status & 0x4))
-        code = 4;
-    else if (!m_options.restore && text.startsWith(QLatin1String("Files to")))
-        code = 5;
-    else if (m_options.restore ? text.contains(QLatin1String("has failed"))
-                || text.startsWith(QLatin1String("Failed")) || text.startsWith(QLatin1String("Nothing"))
-                               : project.lastBuiltArchive().isEmpty())
-        code = 1;
-    else if (status & 0x1)
-        code = 3;
-    if (!m_options.restore && code != 1 && code != 4 && code != 5 && !project.lastBuiltArchive().isEmpty())
-        object = project.lastBuiltArchive();
-    else if (!m_options.restore)
-        object = QStringLiteral("-");
-    if (code == 4 && text.isEmpty())
-        m_last = QStringLiteral("4 %1 Terminated by user").arg(object);
-    else
-        m_last
-            = QStringLiteral("%1 %2 %3").arg(code).arg(object, text.isEmpty() ? QStringLiteral("-") : text);
-    return code;
+    const Outcome o = outcomeOf(project, m_options.restore, !session.stopWhy.isEmpty(), object);
+    session.save();
+    m_last = QStringLiteral("%1 %2 %3").arg(o.code).arg(o.object, o.text);
+    return o.code;
+}
+
+int ArchiveRun::runTriggerCheck()
+{
+    DriverServices services;
+    if (m_options.passwordStdin) {
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return notStarted(QStringLiteral("--password-stdin: no password on standard input"));
+        services.prompts.setProjectPassword(QByteArray::fromStdString(line));
+    }
+    ArgvOutFile argvOut;
+    if (!m_options.argvOut.isNull()) {
+        QString error;
+        if (!argvOut.open(m_options.argvOut, &error))
+            return notStarted(QStringLiteral("--argv-out: ") + error);
+    }
+    QueueSession session(m_options, services.shell, argvOut);
+    CBackupContainer& container = session.container;
+    // The scheduler state of the workspace's preferences, read only; without them the defaults.
+    if (QFileInfo::exists(MainPreferences::prefsFilePath()))
+        container.agentState().loadFromMainPrefs();
+    container.loadRecentBackups();
+    session.hookJobs(argvOut);
+
+    struct RunLine
+    {
+        int code;
+        QString object;
+        QString name;
+        QString text;
+    };
+    std::vector<RunLine> runs;
+    container.onEntryEnded = [&](const CBackupContainer::QueueEntry& e) {
+        const Outcome o = outcomeOf(*e.backup, false, !session.stopWhy.isEmpty(), QString());
+        runs.push_back({ o.code, o.object, e.backup->name(), o.text });
+    };
+    const int queued = m_options.scheduleCheck ? container.checkNeedBackupingOnSchedule()
+                                               : container.checkNeedBackupingOnMount(m_options.mountCheck);
+    if (queued > 0)
+        session.wait();
+    session.save();
+
+    QString out;
+    int worst = runs.empty() ? 5 : 0;
+    auto rank = [](int code) { return code == 1 ? 4 : code == 4 ? 3 : code == 3 ? 2 : code == 5 ? 1 : 0; };
+    for (const RunLine& r : runs) {
+        out += QStringLiteral("run\t%1\t%2\tarchive\t%3\t%4\n")
+                   .arg(r.code)
+                   .arg(escapedField(r.object), escapedField(r.name), r.text);
+        if (rank(r.code) > rank(worst))
+            worst = r.code;
+    }
+    const QByteArray bytes = NameCodec::encode(out);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+    m_last = runs.empty() ? QStringLiteral("5 0 nothing due")
+                          : QStringLiteral("%1 %2 runs").arg(worst).arg(runs.size());
+    return runs.empty() ? 5 : worst;
 }

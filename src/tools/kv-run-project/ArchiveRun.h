@@ -17,6 +17,7 @@ public:
 private:
     int createProject();
     int runProject();
+    int runTriggerCheck();
     int notStarted(const QString& why);
 
     RunOptions m_options;

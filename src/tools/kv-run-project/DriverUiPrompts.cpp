@@ -22,6 +22,11 @@ UiPrompts::CredentialsAnswer DriverUiPrompts::askAdminCredentials(const Credenti
 
 int DriverUiPrompts::showAlert(const Alert& alert)
 {
+    const int go = alert.buttons.indexOf(QStringLiteral("Continue"));
+    if (m_continueInPlace && go >= 0) {
+        logPrompt(alert.title.isEmpty() ? alert.text : alert.title, QStringLiteral("Continue"));
+        return go;
+    }
     logPrompt(alert.title.isEmpty() ? alert.text : alert.title, QStringLiteral("Cancel"));
     return -1;
 }

@@ -26,8 +26,11 @@ public:
     // Archive projects: the password read from standard input, offered once per prompt.
     void setProjectPassword(const QByteArray& password) { m_projectPassword = password; }
     ProjectPasswordAnswer askProjectPassword(const ProjectPasswordRequest& request) override;
+    // --in-place: the warning before a restore in place is answered "Continue".
+    void setContinueInPlace(bool on) { m_continueInPlace = on; }
 
 private:
     QByteArray m_imagePassword; // null: not given
     QByteArray m_projectPassword; // null: not given
+    bool m_continueInPlace = false;
 };

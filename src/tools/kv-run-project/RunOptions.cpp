@@ -1,5 +1,6 @@
 #include "RunOptions.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
@@ -22,8 +23,17 @@ QString RunOptions::usage()
         "                      [--cipher bf|des3|aes128|aes256] [--split-kb N]\n"
         "       kv-run-project --workspace DIR --kit archive (--project NAME | --uuid UUID)\n"
         "                      [--scheduled] [--timeout S] [--argv-out FILE] [--password-stdin]\n"
-        "                      [--restore [--archive NAME] [--item PATH]... (--to DIR | --in-place) [--single]]\n"
-        "Creates an archive project, or builds or restores one; last line \"<code> <archive or -> <status>\".\n"
+        "                      [--restore [--archive NAME] [--item PATH]... (--to DIR | --in-place) "
+        "[--single]]\n"
+        "Creates an archive project, or builds or restores one; last line \"<code> <archive or -> "
+        "<status>\".\n"
+        "       kv-run-project --workspace DIR --kit archive (--schedule-check | --mount-check PATH)\n"
+        "                      [--now ISO] [--timeout S] [--argv-out FILE] [--password-stdin] [--burn-drive "
+        "D]...\n"
+        "Runs the archive projects due now (or bound to the mounted volume) one after another; one\n"
+        "\"run\" line per run, then \"<worst code> <count> runs\" or \"5 0 nothing due\".\n"
+        "--new also takes --schedule HH:MM and --start-on-mount; --burn-drive stdio:PATH is the\n"
+        "drive list of this run.\n"
         "       kv-run-project --workspace DIR --kit sync|clone --project NAME [--scheduled]\n"
         "                      [--timeout S] [--argv-out FILE] [--confirm]\n"
         "Runs one synchronization (or clone) project of DIR/Syncs (DIR/Clones); last line\n"
@@ -66,10 +76,13 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             return n == QLatin1String("--workspace") || n == QLatin1String("--project")
                 || n == QLatin1String("--uuid") || n == QLatin1String("--argv-out")
                 || n == QLatin1String("--timeout") || n == QLatin1String("--kit")
-                || n == QLatin1String("--new") || n == QLatin1String("--source") || n == QLatin1String("--dest")
-                || n == QLatin1String("--method") || n == QLatin1String("--cipher")
-                || n == QLatin1String("--split-kb") || n == QLatin1String("--archive")
-                || n == QLatin1String("--item") || n == QLatin1String("--to");
+                || n == QLatin1String("--new") || n == QLatin1String("--source")
+                || n == QLatin1String("--dest") || n == QLatin1String("--method")
+                || n == QLatin1String("--cipher") || n == QLatin1String("--split-kb")
+                || n == QLatin1String("--archive") || n == QLatin1String("--item")
+                || n == QLatin1String("--to") || n == QLatin1String("--mount-check")
+                || n == QLatin1String("--now") || n == QLatin1String("--burn-drive")
+                || n == QLatin1String("--schedule");
         };
         if (inlineValue && !isValueOption(name))
             return fail(QStringLiteral("the option %1 takes no value").arg(name));
@@ -134,8 +147,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             archiveOnly << name;
         } else if (name == QLatin1String("--method")) {
             if (!takeValue(&o.method)
-                || !QStringList { QStringLiteral("full"), QStringLiteral("incr"), QStringLiteral("vers") }.contains(
-                    o.method))
+                || !QStringList { QStringLiteral("full"), QStringLiteral("incr"), QStringLiteral("vers") }
+                        .contains(o.method))
                 return fail(QStringLiteral("--method needs full, incr or vers"));
             archiveOnly << name;
         } else if (name == QLatin1String("--cipher")) {
@@ -181,6 +194,33 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         } else if (name == QLatin1String("--single")) {
             o.single = true;
             archiveOnly << name;
+        } else if (name == QLatin1String("--schedule-check")) {
+            o.scheduleCheck = true;
+            archiveOnly << name;
+        } else if (name == QLatin1String("--mount-check")) {
+            if (!takeValue(&o.mountCheck) || o.mountCheck.isEmpty())
+                return fail(QStringLiteral("--mount-check needs a mount point"));
+            archiveOnly << name;
+        } else if (name == QLatin1String("--now")) {
+            if (!takeValue(&o.now)
+                || !QDateTime::fromString(o.now, QStringLiteral("yyyy-MM-ddTHH:mm:ss")).isValid())
+                return fail(QStringLiteral("--now needs a local time yyyy-MM-ddTHH:mm:ss"));
+        } else if (name == QLatin1String("--burn-drive")) {
+            QString v;
+            if (!takeValue(&v) || !v.startsWith(QLatin1String("stdio:")) || v.size() <= 6)
+                return fail(QStringLiteral("--burn-drive needs a stdio: drive"));
+            o.burnDrives << v;
+            archiveOnly << name;
+        } else if (name == QLatin1String("--schedule")) {
+            const QTime t = takeValue(&o.scheduleTime)
+                ? QTime::fromString(o.scheduleTime, QStringLiteral("HH:mm"))
+                : QTime();
+            if (!t.isValid())
+                return fail(QStringLiteral("--schedule needs a time HH:MM"));
+            archiveOnly << name;
+        } else if (name == QLatin1String("--start-on-mount")) {
+            o.startOnMount = true;
+            archiveOnly << name;
         } else if (name == QLatin1String("--describe")) {
             o.describe = true;
         } else if (name == QLatin1String("--confirm")) {
@@ -205,7 +245,25 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         return fail(QStringLiteral("--describe needs --kit archive"));
     if (o.kit != QLatin1String("archive") && !archiveOnly.isEmpty())
         return fail(QStringLiteral("%1 needs --kit archive").arg(archiveOnly.first()));
-    if (!o.newName.isNull()) {
+    const bool triggerCheck = o.scheduleCheck || !o.mountCheck.isNull();
+    if (triggerCheck) {
+        if (o.scheduleCheck && !o.mountCheck.isNull())
+            return fail(QStringLiteral("give one of --schedule-check and --mount-check"));
+        if (!o.projectName.isNull() || !o.projectUUID.isNull() || !o.newName.isNull() || o.restore
+            || o.describe || o.scheduled)
+            return fail(QStringLiteral("--schedule-check and --mount-check take no --project, --uuid, --new, "
+                                       "--restore or --scheduled"));
+    }
+    if ((!o.scheduleTime.isNull() || o.startOnMount) && o.newName.isNull())
+        return fail(QStringLiteral("--schedule and --start-on-mount need --new"));
+    if (triggerCheck) {
+        if (!o.sources.isEmpty() || !o.dest.isEmpty() || o.compress || !o.cipher.isEmpty() || o.splitKb
+            || o.admin)
+            return fail(QStringLiteral("project settings are given only with --new"));
+        if (!o.restoreArchive.isNull() || !o.restoreItems.isEmpty() || !o.restoreTo.isNull() || o.inPlace
+            || o.single)
+            return fail(QStringLiteral("restore options need --restore"));
+    } else if (!o.newName.isNull()) {
         if (!o.projectName.isNull() || !o.projectUUID.isNull() || o.restore || o.describe)
             return fail(QStringLiteral("--new takes no --project, --uuid, --restore or --describe"));
         if (o.sources.isEmpty())
@@ -218,8 +276,9 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         if (!o.sources.isEmpty() || !o.dest.isEmpty() || o.compress || !o.cipher.isEmpty() || o.splitKb
             || o.admin)
             return fail(QStringLiteral("project settings are given only with --new"));
-        if (!o.restore && (!o.restoreArchive.isNull() || !o.restoreItems.isEmpty() || !o.restoreTo.isNull()
-                              || o.inPlace || o.single))
+        if (!o.restore
+            && (!o.restoreArchive.isNull() || !o.restoreItems.isEmpty() || !o.restoreTo.isNull() || o.inPlace
+                || o.single))
             return fail(QStringLiteral("restore options need --restore"));
         if (o.restore && o.restoreTo.isNull() && !o.inPlace)
             return fail(QStringLiteral("--restore needs --to DIR or --in-place"));

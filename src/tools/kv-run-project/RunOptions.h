@@ -31,6 +31,13 @@ struct RunOptions
     bool inPlace = false;
     bool single = false;
     bool confirm = false; // clone kit: the start warning is confirmed
+    // Archive kit: the container's triggers, the clock, the burn drives and the schedule of --new.
+    bool scheduleCheck = false;
+    QString mountCheck; // null: no mount check
+    QString now; // "yyyy-MM-ddTHH:mm:ss", local; null: the system clock
+    QStringList burnDrives;
+    QString scheduleTime; // "HH:MM" of --new; null: no schedule
+    bool startOnMount = false;
 
     // Parses the arguments after the program name; false and *error (one line) on a usage error.
     static bool parse(const QStringList& arguments, RunOptions* options, QString* error);
