@@ -57,11 +57,6 @@ void dragDivider(QSplitter* split, int x)
     send(QEvent::MouseButtonRelease, target, Qt::NoButton);
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -345,7 +340,7 @@ private Q_SLOTS:
         };
         ::stat(QFile::encodeName(path).constData(), &before);
         QVERIFY(ILogDrawerController::truncLogFile(path));
-        const QList<QByteArray> lines = readFile(path).split('\n');
+        const QList<QByteArray> lines = readAll(path).split('\n');
         QCOMPARE(lines.size(), 1001); // 1000 lines and the end
         QCOMPARE(lines.first(), QByteArray("501"));
         QCOMPARE(lines.at(199), QByteArray("700\xff\xfe raw"));
@@ -358,7 +353,7 @@ private Q_SLOTS:
         // 1000 lines or fewer: only blank lines go; a second cut changes nothing.
         QVERIFY(writeFile(path, "a\n\nb\n"));
         QVERIFY(ILogDrawerController::truncLogFile(path));
-        QCOMPARE(readFile(path), QByteArray("a\nb\n"));
+        QCOMPARE(readAll(path), QByteArray("a\nb\n"));
         QVERIFY(!ILogDrawerController::truncLogFile(path));
         // A file that cannot be read stays as it is.
         if (::geteuid() != 0) {
