@@ -991,15 +991,16 @@ bool MainWndController::requestQuit(bool noQuestion)
 void MainWndController::resetQuitState()
 {
     m_quitDialogUsed = false;
+    m_quitSequenceRan = false;
     g_appClosing = false;
 }
 
 void MainWndController::quitSequence()
 {
-    static bool done = false;
-    if (done && m_launched)
+    // Once per process: a second quit request (a signal during the sequence) adds nothing.
+    if (m_quitSequenceRan)
         return;
-    done = m_launched;
+    m_quitSequenceRan = true;
     m_scheduleTimer.stop();
     m_readyTimer.stop();
     m_dockTimer.stop();

@@ -241,6 +241,7 @@ private:
     QTimer m_dockTimer;
     int _systemInSleep = 0;
     bool m_quitDialogUsed = false;
+    bool m_quitSequenceRan = false;
     bool m_idleChecked = false; // nothing ran at the last idle check
     bool m_launched = false;
     bool m_workspaceLogged = false;
