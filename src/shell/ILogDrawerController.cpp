@@ -33,6 +33,8 @@ ILogDrawerController::ILogDrawerController(QWidget* parent)
     m_clear->setText(QCoreApplication::translate("Localizable", "Clear"));
     m_clear->setAutoRaise(false);
     connect(m_clear, &QToolButton::clicked, this, &ILogDrawerController::clearView);
+    // The viewport gets its size after the window's layout ran: follow its own resizes.
+    m_view->viewport()->installEventFilter(this);
     resize(520, 500);
     const QByteArray geometry = AppPaths::appSettings()->value(QStringLiteral("LogWindow")).toByteArray();
     if (!geometry.isEmpty())
@@ -151,6 +153,13 @@ void ILogDrawerController::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     placeClearButton();
+}
+
+bool ILogDrawerController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view->viewport() && event->type() == QEvent::Resize)
+        placeClearButton();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ILogDrawerController::placeClearButton()

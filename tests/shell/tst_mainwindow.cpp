@@ -57,7 +57,6 @@ void dragDivider(QSplitter* split, int x)
     send(QEvent::MouseButtonRelease, target, Qt::NoButton);
 }
 
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -300,6 +299,10 @@ private Q_SLOTS:
             Screenshot::save(&log, QStringLiteral("shell"), QStringLiteral("log-window"),
                 QStringLiteral("The log window with its clear button"));
             QVERIFY(log.logView()->viewport()->isAncestorOf(log.clearButton()));
+            // In the lower right corner of the text.
+            const QRect area = log.logView()->viewport()->rect();
+            QVERIFY(log.clearButton()->geometry().right() > area.width() / 2);
+            QVERIFY(log.clearButton()->geometry().bottom() > area.height() / 2);
             // Close button: NO; while quitting: stays YES.
             ICommon::saveMainPrefBoolValue(true, QStringLiteral("qvShowLog"));
             g_appClosing = true;
