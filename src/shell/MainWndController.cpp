@@ -368,6 +368,17 @@ void MainWndController::toggleLog()
     Q_EMIT controlsChanged();
 }
 
+void MainWndController::themeChanged()
+{
+    if (m_window) {
+        m_window->validateSuspender();
+        m_window->reloadLists();
+        m_window->update();
+    }
+    if (m_logWindow)
+        m_logWindow->update();
+}
+
 void MainWndController::showLog()
 {
     ensureWindows();

@@ -106,6 +106,8 @@ public:
     void showMainWindow3();
     void mainWindowShow();
     void toggleLog();
+    // The appearance changed: every view that paints with the interface colours redraws.
+    void themeChanged();
     int currentKit() const;
     void toggleFunctionKit(int kit);
     void selectFunctionKitAndActivate(int kit);

@@ -12,12 +12,14 @@
 #include "snapshot/IBackup3Processor.h"
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronProcController.h"
+#include "utilities/IColorUtil.h"
 #include "utilities/IDiskUtil.h"
 #include "utilities/IVolumeBase.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/RegistryVolumeRoles.h"
 #include "utilities/RunLog.h"
 #include "utilities/TempFolder.h"
+#include "utilities/ThemeWatcher.h"
 
 #include <QApplication>
 #include <QThread>
@@ -91,6 +93,10 @@ int main(int argc, char** argv)
     AppActivation activation(&hub);
     SleepInhibitor sleepControl;
     hub.setSleepControl(&sleepControl);
+    // The light or dark appearance, now and whenever the desktop changes it.
+    IColorUtil::themeInit();
+    ThemeWatcher theme;
+    QObject::connect(&theme, &ThemeWatcher::changed, &hub, &MainWndController::themeChanged);
     IAgentTool::shared().setConnectMessageReceiver();
     hub.launch(QCoreApplication::arguments().mid(1));
     prompts.setParentWidget(hub.mainWindow3());

@@ -187,6 +187,7 @@ private Q_SLOTS:
         s.registerStopRestore();
         s.eventChangedProjectStatus(nullptr);
         s.DIIProcessIndicatorPositionCollect(nullptr);
+        m_hub->themeChanged();
         s.validateDeviceMount(QStringLiteral("/nonexistent"));
         QVERIFY(!g_startedByMount);
     }
