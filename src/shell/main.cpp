@@ -1,38 +1,64 @@
 #include "archive/CBackupContainer.h"
+#include "platform/DistributedNotificationCenter.h"
 #include "platform/QuitSignals.h"
+#include "platform/SleepInhibitor.h"
 #include "projects/IAgentTool.h"
+#include "shell/AppActivation.h"
+#include "shell/IQV3MainWindow.h"
+#include "shell/MainWndController.h"
 #include "shell/dialogs/IFileCopierController.h"
 #include "shell/dialogs/WidgetUiPrompts.h"
 #include "sync/QVProcEngineRunner.h"
+#include "snapshot/IBackup3Container.h"
+#include "snapshot/IBackup3Processor.h"
+#include "sync/ISynchronContainer.h"
+#include "sync/ISynchronProcController.h"
+#include "utilities/IColorUtil.h"
 #include "utilities/IDiskUtil.h"
+#include "utilities/IVolumeBase.h"
+#include "utilities/MainPreferences.h"
 #include "utilities/RegistryVolumeRoles.h"
 #include "utilities/RunLog.h"
 #include "utilities/TempFolder.h"
+#include "utilities/ThemeWatcher.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QThread>
+#include <QTimer>
 #include <csignal>
 
 int main(int argc, char** argv)
 {
     // Our own programs see EPIPE on writes to a closed pipe instead of dying.
     std::signal(SIGPIPE, SIG_IGN);
-    // SIGTERM and SIGINT end the run loop, so the quit sequence runs as for a normal quit.
+    // SIGTERM and SIGINT reach the hub's one quit path.
     QuitSignals::catchSignals();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvane Pro 3"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.brisoltica.KelvanePro3"));
+    // Only the hub's quit ends the process: an application started hidden must not end when
+    // the user closes an alert.
+    QApplication::setQuitOnLastWindowClosed(false);
     QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QCoreApplication::quit);
-    // The common functions' run-log lines and temporary names go to the workspace's run log.
-    RunLog::install();
-    // Analyses and volume-group clones run through the outside engine.
-    QVProcEngineRunner::install();
-    // Private temporary folders left by runs that ended without quitting go now; ours goes at exit.
-    TempFolder::removeStale(TempFolder::defaultBase());
-    // The agent finds the running application by its name on the session bus; a missing bus
-    // leaves the application working without its agent.
-    IAgentTool::startMainApplicationLink();
+
+    // The agent finds the running application by its name on the session bus. Without a bus the
+    // application works without its agent; with the name owned by another process this is a
+    // second start, which hands its arguments to the first and ends.
+    const bool busConnected = DistributedNotificationCenter::shared().connection().isConnected();
+    if (!IAgentTool::startMainApplicationLink()) {
+        if (busConnected)
+            return AppActivation::activateRunning(QCoreApplication::arguments().mid(1)) ? 0 : 1;
+        std::fprintf(stderr, "No session bus: the agent link is off\n");
+    }
+
+    // Registered before the volume table's first fill and before any container loads.
+    MainWndController hub;
+    IShellServices::setShared(&hub);
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &hub, [&hub] {
+        // Nobody can answer at a logout: go on as "Terminate and Quit".
+        hub.requestQuit(true);
+    });
     // Dialogs and alerts that the engine asks for are answered by these widgets.
     WidgetUiPrompts prompts;
     UiPrompts::setShared(&prompts);
@@ -44,20 +70,52 @@ int main(int argc, char** argv)
     IDiskUtil::setRootRunner(&IDiskUtil::runWithPrivilegeBackend);
     RegistryVolumeRoles volumeRoles;
     IVolumeRoles::setShared(&volumeRoles);
-    // The archive projects, their run queue and the main preferences live while the
-    // application does; the container goes before Qt does.
-    CBackupContainer::shared();
+    // The common functions' run-log lines and temporary names go to the workspace's run log.
+    RunLog::install();
+    // Analyses and volume-group clones run through the outside engine.
+    QVProcEngineRunner::install();
+    QThread* volumeFill = QThread::create([] { IVolumeBase::shared().fill(); });
+    volumeFill->start();
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Kelvane Pro 3"));
-    window.resize(900, 600);
-    window.show();
+    hub.validateCurrentWorkspacePath(true);
+    // The archive projects, their run queue, the scheduler state and the main preferences live
+    // while the application does; the container goes before Qt does.
+    CBackupContainer& archives = CBackupContainer::shared();
+    MainPreferences::shared().loadPreferences();
+    archives.loadRecentBackups();
+    // Private temporary folders left by runs that ended without quitting go now; ours goes at exit.
+    TempFolder::removeStale(TempFolder::defaultBase());
+
+    IBackup3Container backups(std::make_unique<IBackup3Processor>());
+    backups.initFirstBackup3();
+    ISynchronContainer synchrons(std::make_unique<ISynchronProcController>());
+    synchrons.reInit();
+    hub.setArchiveContainer(&archives);
+    hub.setContainers(&backups, &synchrons);
+
+    AppActivation activation(&hub);
+    SleepInhibitor sleepControl;
+    hub.setSleepControl(&sleepControl);
+    // The light or dark appearance, now and whenever the desktop changes it.
+    IColorUtil::themeInit();
+    ThemeWatcher theme;
+    QObject::connect(&theme, &ThemeWatcher::changed, &hub, &MainWndController::themeChanged);
+    IAgentTool::shared().setConnectMessageReceiver();
+    hub.launch(QCoreApplication::arguments().mid(1));
+    prompts.setParentWidget(hub.mainWindow3());
+    QTimer::singleShot(0, &hub, &MainWndController::pochatokEvent);
 
     const int status = app.exec();
+    volumeFill->wait();
+    delete volumeFill;
+    hub.setContainers(nullptr, nullptr);
+    hub.setArchiveContainer(nullptr);
+    hub.setSleepControl(nullptr);
     CBackupContainer::resetShared();
     IVolumeRoles::setShared(nullptr);
     IDiskUtil::setRootRunner({});
     IFileCopierWindow::setShared(nullptr);
     UiPrompts::setShared(nullptr);
+    IShellServices::setShared(nullptr);
     return status;
 }

@@ -219,13 +219,17 @@ int RunLog::removeExcessLogging(int keepCount)
             continue;
         if (!currentName.empty() && name == currentName)
             continue;
+        // Only regular files are logs: a link or a folder with a log's name in a folder the
+        // user chose is neither counted nor deleted.
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
         if (places > 0) {
             --places;
             continue;
         }
-        const std::string path = folder + "/" + name;
-        struct stat st;
-        if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && ::unlink(path.c_str()) == 0)
+        if (::unlink(path.c_str()) == 0)
             ++removed;
     }
     return removed;

@@ -1,41 +1,120 @@
-// kv-test: labels=gui
+// kv-test: labels=gui,dbus timeout=180
 #include "KvTest.h"
+#include "PrivateBus.h"
 
+#include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QtTest>
-
 #include <csignal>
 
-// The application starts offscreen, shows its window and quits cleanly on SIGTERM.
+namespace {
+// The preferences of an earlier start: the scheduler off, so no agent is registered or started.
+const char* kPrefs = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                     "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                     "<plist version=\"1.0\"><dict>\n"
+                     "<key>GeneralPreferencesScheme</key><integer>2</integer>\n"
+                     "<key>LastWorkingVersionID</key><string>QV3_NORMAL_PRO</string>\n"
+                     "<key>AgentState</key><dict><key>State</key><integer>0</integer><key>ModifyInterval</"
+                     "key><real>1</real></dict>\n"
+                     "<key>SelectedFunctionKit</key><string>3</string>\n"
+                     "</dict></plist>\n";
+} // namespace
+
+// The application as a process: it starts offscreen on its own bus, shows its window, hands a
+// second start to the first and quits cleanly on SIGTERM.
 class TestAppStart : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(m_home->path() + QStringLiteral("/data/Kelvane 3"));
+        QFile prefs(m_home->path() + QStringLiteral("/data/Kelvane 3/QVPrefs.plist"));
+        QVERIFY(prefs.open(QIODevice::WriteOnly));
+        prefs.write(kPrefs);
+    }
+
     void startsAndQuitsOnTerm()
     {
+        PrivateBus bus(PrivateBus::Kind::Session, false);
+        QVERIFY2(bus.isValid(), qPrintable(bus.errorString()));
         QProcess app;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("HOME"), m_home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path() + QStringLiteral("/config"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.path() + QStringLiteral("/data"));
-        env.insert(QStringLiteral("XDG_STATE_HOME"), m_home.path() + QStringLiteral("/state"));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.path() + QStringLiteral("/cache"));
-        app.setProcessEnvironment(env);
-        app.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/Kelvane Pro 3"), {});
-        QVERIFY2(app.waitForStarted(10000), qPrintable(app.errorString()));
-        // Once the program catches SIGTERM, ask it to quit as a session manager would.
+        start(app, bus, {});
         const pid_t pid = static_cast<pid_t>(app.processId());
         QTRY_VERIFY_WITH_TIMEOUT(catchesSigterm(pid), 30000);
-        QTest::qWait(300);
+        QDBusConnection connection = bus.connect(QStringLiteral("appstart"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            connection.interface()->isServiceRegistered(QStringLiteral("com.brisoltica.KelvanePro3")), 20000);
+
+        // A second start hands over its arguments and ends with 0; the first goes on.
+        QProcess second;
+        start(second, bus, { QStringLiteral("launcher") });
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
         QCOMPARE(app.state(), QProcess::Running);
+
         ::kill(pid, SIGTERM);
         QVERIFY(app.waitForFinished(20000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
+        // The quit sequence ran: the kit was a text, so kit 1 was stored; the run log says "Exit".
+        const QByteArray prefs = readAll(m_home->path() + QStringLiteral("/data/Kelvane 3/QVPrefs.plist"));
+        QVERIFY(prefs.contains("<key>SelectedFunctionKit</key>\n\t<integer>1</integer>"));
+        QVERIFY(prefs.contains("MainWindowFrame"));
+        // No login item was written for a scheduler that is off.
+        QVERIFY(!QFile::exists(
+            m_home->path() + QStringLiteral("/config/autostart/com.brisoltica.QVP3Launcher.desktop")));
+    }
+
+    void noBus()
+    {
+        QProcess app;
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+        app.setProcessEnvironment(env);
+        app.start(program(), {});
+        QVERIFY(app.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSigterm(pid_t(app.processId())), 30000);
+        QTest::qWait(500);
+        QCOMPARE(app.state(), QProcess::Running);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(app.readAllStandardError().contains("No session bus"));
     }
 
 private:
+    static QString program() { return KvTest::appContentsDir() + QStringLiteral("/MacOS/Kelvane Pro 3"); }
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("HOME"), m_home->path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->path() + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home->path() + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), m_home->path() + QStringLiteral("/state"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home->path() + QStringLiteral("/cache"));
+        QDir().mkpath(m_home->path() + QStringLiteral("/run"));
+        QFile::setPermissions(
+            m_home->path() + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->path() + QStringLiteral("/run"));
+        return env;
+    }
+    void start(QProcess& process, const PrivateBus& bus, const QStringList& args)
+    {
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        process.setProcessEnvironment(env);
+        process.start(program(), args);
+        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
+    }
+    static QByteArray readAll(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
     // The SigCgt mask of /proc/PID/status names the signals the process has handlers for.
     static bool catchesSigterm(pid_t pid)
     {
@@ -49,7 +128,7 @@ private:
         return false;
     }
 
-    QTemporaryDir m_home;
+    std::unique_ptr<QTemporaryDir> m_home;
 };
 
 QTEST_GUILESS_MAIN(TestAppStart)

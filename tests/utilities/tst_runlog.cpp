@@ -199,6 +199,18 @@ private Q_SLOTS:
                 QStringLiteral("log_2026-01-06_10-00-00.txt"), QStringLiteral("log_2026-05-04_03-02-01.txt"),
                 QStringLiteral("log_notes.md"), QStringLiteral("readme.txt") }));
         QCOMPARE(RunLog::removeExcessLogging(0), 0); // 0 keeps all
+
+        // A link and a folder with the newest log names are neither counted nor removed.
+        const QString elsewhere = home.home() + QStringLiteral("/elsewhere.txt");
+        QVERIFY(writeFile(elsewhere, "not a log"));
+        QVERIFY(QFile::link(elsewhere, logs + QStringLiteral("/log_2026-04-01_00-00-00.txt")));
+        QVERIFY(QDir().mkpath(logs + QStringLiteral("/log_2026-04-02_00-00-00.txt")));
+        QCOMPARE(RunLog::removeExcessLogging(2), 1); // the .tgz goes, the .txt stays
+        QVERIFY(QFileInfo(logs + QStringLiteral("/log_2026-01-06_10-00-00.txt")).isFile());
+        QVERIFY(!QFileInfo::exists(logs + QStringLiteral("/log_2026-01-05_10-00-00.tgz")));
+        QCOMPARE(readAll(elsewhere), QByteArray("not a log"));
+        QVERIFY(QFileInfo(logs + QStringLiteral("/log_2026-04-01_00-00-00.txt")).isSymLink());
+        QVERIFY(QFileInfo(logs + QStringLiteral("/log_2026-04-02_00-00-00.txt")).isDir());
         RunLog::shared().closeLog();
     }
 
