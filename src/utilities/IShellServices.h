@@ -87,6 +87,9 @@ public:
     virtual void saveMainState() { }
     // Shows the log window (the file copier's log button).
     virtual void showLog() { }
+    // Appends a line to the log window as it stands (the panes' text routers); the shell forwards
+    // it to its log sink.
+    virtual void appendToWinLog(const QString& text) { }
 };
 
 // The default for programs without a shell.

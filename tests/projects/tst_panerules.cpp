@@ -4,6 +4,7 @@
 // trimming and the agent bits after a settings sheet.
 
 #include "projects/ProjectNames.h"
+#include "projects/ScheduleFormRules.h"
 #include "snapshot/IBackup3.h"
 
 #include <QtTest>
@@ -18,6 +19,9 @@ private slots:
     void trimming();
     void agentBits_data();
     void agentBits();
+    void scheduleClock_data();
+    void scheduleClock();
+    void scheduleIntervals();
 };
 
 void TestPaneRules::names_data()
@@ -108,6 +112,57 @@ void TestPaneRules::agentBits()
     const AgentBitsResult r = agentBitsAfterProperties(in);
     QCOMPARE(r.bits, after);
     QCOMPARE(r.setAutostart, setAutostart);
+}
+
+void TestPaneRules::scheduleClock_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("twelve");
+    QTest::newRow("en_US") << "en_US" << true;
+    QTest::newRow("en_GB") << "en_GB" << false;
+    QTest::newRow("de_DE") << "de_DE" << false;
+    QTest::newRow("C") << "C" << false;
+    QTest::newRow("ko_KR") << "ko_KR" << false; // its AM/PM words are not "AM"/"PM"
+}
+
+void TestPaneRules::scheduleClock()
+{
+    using namespace ScheduleFormRules;
+    QFETCH(QString, locale);
+    QFETCH(bool, twelve);
+    const QLocale l(locale);
+    QCOMPARE(uses12HourClock(l, QTime(18, 30)), twelve);
+    const QList<Item> hours = hourItems(twelve);
+    QCOMPARE(hours.size(), twelve ? 12 : 24);
+    QCOMPARE(hours.first().title, twelve ? QStringLiteral("12") : QStringLiteral("0"));
+    if (twelve) {
+        // 18:30 -> "6" PM; 00:15 -> "12" AM; PM with "12" stores 12.
+        QCOMPARE(toForm(18, true).hourTag, 6);
+        QVERIFY(toForm(18, true).pm);
+        QCOMPARE(hours.at(toForm(0, true).hourTag).title, QStringLiteral("12"));
+        QVERIFY(!toForm(0, true).pm);
+        QCOMPARE(fromForm({ 0, true }, true), 12);
+        QCOMPARE(fromForm({ 0, false }, true), 0);
+        QCOMPARE(amPmItems(l).at(1).title, QStringLiteral("PM"));
+    } else {
+        QCOMPARE(fromForm(toForm(18, false), false), 18);
+        QCOMPARE(hours.last().title, QStringLiteral("23"));
+    }
+}
+
+void TestPaneRules::scheduleIntervals()
+{
+    using namespace ScheduleFormRules;
+    int selected = -1;
+    QList<Item> items = intervalItems(240, &selected);
+    QCOMPARE(items.size(), 6);
+    QCOMPARE(items.at(selected).title, QStringLiteral("4 hours"));
+    // An interval not in the list stays selectable, so OK keeps it.
+    items = intervalItems(45, &selected);
+    QCOMPARE(items.size(), 7);
+    QCOMPARE(items.at(selected).title, QStringLiteral("45 minutes"));
+    QCOMPARE(items.at(selected).tag, 45);
+    QCOMPARE(typeItems().first().tag, 4);
 }
 
 QTEST_GUILESS_MAIN(TestPaneRules)

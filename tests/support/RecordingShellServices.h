@@ -73,6 +73,7 @@ public:
     void setSandboxFirstNotNormalMigration(bool flag) override;
     void qv3CatFileErrorProcess(const QString& path) override { record("qv3CatFileErrorProcess:" + path); }
     void saveMainState() override { record("saveMainState"); }
+    void appendToWinLog(const QString& text) override { record("appendToWinLog:" + text); }
 
 private:
     void record(const QString& call);

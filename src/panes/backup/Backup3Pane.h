@@ -1,0 +1,99 @@
+#pragma once
+
+#include "projects/ExcludeToggler.h"
+#include "projects/IDDOutlineViewController.h"
+#include "projects/IProcessIndicator.h"
+#include "projects/OutlineLister.h"
+#include "shell/dialogs/ProjectListModel.h"
+
+#include <QWidget>
+#include <memory>
+
+class Backup3PaneController;
+class IBackup3;
+class IDDOutlineView;
+class IQV3ProjectListView;
+class IQVProcessIndicatorView;
+class QLabel;
+class QPushButton;
+class SourceOutlineModel;
+
+// The project list of the snapshot-backup pane, over the container's list.
+class Backup3ListModel : public ProjectListModel
+{
+    Q_OBJECT
+public:
+    explicit Backup3ListModel(Backup3PaneController* controller, QObject* parent = nullptr);
+    int projectCount() const override;
+    ProjectListRow projectRow(int row) const override;
+    bool moveProject(int from, int to) override;
+    bool renameProject(int row, const QString& name) override;
+    bool isNameEditable(int row) const override;
+
+private:
+    Backup3PaneController* m_controller;
+};
+
+// The snapshot-backup pane (function kit 1): the project list, the outline of the current
+// project's sources with their include check boxes, the start/stop indicator, the status line and
+// the buttons. Every decision is the controller's; the pane binds widgets to it. The main window's
+// kit-1 page takes the pane with Backup3Pane::create.
+class Backup3Pane : public QWidget, public IDDOutlineViewController, public IMainButtonOwner
+{
+    Q_OBJECT
+public:
+    explicit Backup3Pane(Backup3PaneController* controller, QWidget* parent = nullptr);
+    ~Backup3Pane() override;
+    // The pane for the main window's kit-1 page.
+    static Backup3Pane* create(Backup3PaneController* controller, QWidget* parent);
+
+    IQV3ProjectListView* listView() const { return m_list; }
+    IDDOutlineView* outlineView() const { return m_outline; }
+    SourceOutlineModel* outlineModel() const { return m_outlineModel.get(); }
+    IQVProcessIndicatorView* indicator() const { return m_indicator; }
+    QLabel* statusLabel() const { return m_status; }
+    QPushButton* addProjectButton() const { return m_add; }
+    QPushButton* deleteProjectButton() const { return m_delete; }
+    QPushButton* addFileButton() const { return m_addFile; }
+    QPushButton* removeFileButton() const { return m_removeFile; }
+    QPushButton* restoreButton() const { return m_restore; }
+
+    // "File+": files and folders chosen in the open dialog become sources.
+    void addFilesByUser();
+    // "File-": the selected sources are removed.
+    void removeSelectedSources();
+
+    // IDDOutlineViewController
+    bool isDragAndDrop() override;
+    void addTemplateToContent(const QString& description, const QImage& icon) override;
+    void addFilesToContent(const QStringList& paths) override;
+    void reloadViewData() override;
+    bool isEmptyContentAndString(QString* text) override;
+    // IMainButtonOwner
+    void mainButtonClickedOn(IProcessIndicator* indicator) override;
+
+private:
+    std::shared_ptr<IBackup3> current() const;
+    void reloadList();
+    void reloadOutline();
+    void validateButtons();
+    void validateIndicator();
+    void storeExcludes();
+
+    Backup3PaneController* m_controller;
+    std::unique_ptr<Backup3ListModel> m_listModel;
+    DirOutlineLister m_lister;
+    StringExcludeList m_excludes;
+    std::unique_ptr<SourceOutlineModel> m_outlineModel;
+    IQV3ProjectListView* m_list = nullptr;
+    IDDOutlineView* m_outline = nullptr;
+    IQVProcessIndicatorView* m_indicator = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_add = nullptr;
+    QPushButton* m_delete = nullptr;
+    QPushButton* m_addFile = nullptr;
+    QPushButton* m_removeFile = nullptr;
+    QPushButton* m_restore = nullptr;
+    bool m_selectingByCode = false;
+    bool m_checkToAll = false; // the header's toggle: uncheck all first, then check all
+};
