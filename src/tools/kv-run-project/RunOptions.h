@@ -36,7 +36,6 @@ struct RunOptions
     QStringList volumeDirs; // restores: folders searched for a missing archive or volume
     bool skipMissing = false; // restores: a missing archive is skipped where that is offered
     bool confirm = false; // clone kit: the start warning is confirmed
-    bool adminPasswordStdin = false; // the first line of stdin answers the authorization dialog
     // Archive, synchronization and clone kits: one pass of the schedule check, or of the check
     // after the volume at mountCheck was mounted, at the time now (invalid: the real clock).
     bool scheduleCheck = false;
