@@ -326,23 +326,6 @@ Outcome outcomeOf(CBackup& project, bool restore, bool stopped, const QString& r
     return o;
 }
 
-// A name in a tab-separated line: tab, line feed and backslash written as escapes.
-QString escapedField(const QString& text)
-{
-    QString out;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\\'))
-            out += QStringLiteral("\\\\");
-        else if (c == QLatin1Char('\t'))
-            out += QStringLiteral("\\t");
-        else if (c == QLatin1Char('\n'))
-            out += QStringLiteral("\\n");
-        else
-            out += c;
-    }
-    return out;
-}
-
 } // namespace
 
 ArchiveRun::ArchiveRun(const RunOptions& options)
@@ -560,7 +543,7 @@ int ArchiveRun::runTriggerCheck()
     for (const RunLine& r : runs) {
         out += QStringLiteral("run\t%1\t%2\tarchive\t%3\t%4\n")
                    .arg(r.code)
-                   .arg(escapedField(r.object), escapedField(r.name), r.text);
+                   .arg(DriverText::escapedField(r.object), DriverText::escapedField(r.name), r.text);
         if (rank(r.code) > rank(worst))
             worst = r.code;
     }

@@ -54,4 +54,20 @@ std::vector<QByteArray> bifFiles(const QString& backups)
     return files;
 }
 
+QString escapedField(const QString& text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace DriverText

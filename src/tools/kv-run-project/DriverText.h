@@ -11,6 +11,8 @@ namespace DriverText {
 void printToStderr(const QString& text);
 // The text on one line, for the driver's last line.
 QString oneLine(QString text);
+// A name on one field of a tab-separated line: tab, line feed and backslash written as escapes.
+QString escapedField(const QString& text);
 // Everything on standard input, up to its end.
 QByteArray readAllStandardInput();
 // The project files (*.bif) of a Backups folder, raw names in byte order.

@@ -96,23 +96,6 @@ private:
     QDateTime m_now;
 };
 
-// A project name on one field of a "run" line.
-QString escapedName(const QString& name)
-{
-    QString out;
-    for (const QChar c : name) {
-        if (c == QLatin1Char('\\'))
-            out += QStringLiteral("\\\\");
-        else if (c == QLatin1Char('\t'))
-            out += QStringLiteral("\\t");
-        else if (c == QLatin1Char('\n'))
-            out += QStringLiteral("\\n");
-        else
-            out += c;
-    }
-    return out;
-}
-
 // The worst of the runs' codes: a failure, then a stop, then warnings, then success.
 int worstCode(const QList<int>& codes)
 {
@@ -324,7 +307,7 @@ void SyncProjectRun::printRunLine(const ISynchron& project, int code, const QStr
                              .arg(code)
                              .arg(device.isEmpty() ? QStringLiteral("-") : oneLine(device),
                                  project.isClone() ? QStringLiteral("clone") : QStringLiteral("sync"),
-                                 escapedName(project.name()), oneLine(status));
+                                 DriverText::escapedField(project.name()), oneLine(status));
     const QByteArray bytes = NameCodec::encode(line);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
