@@ -2,7 +2,9 @@
 
 #include "panes/backup/Backup3PaneController.h"
 #include "panes/backup/Backup3PaneRules.h"
+#include "panes/backup/IB3RestoreController.h"
 #include "panes/backup/IBackup3PropertiesController.h"
+#include "panes/backup/IExternalRestoreWindow.h"
 #include "platform/DesktopServices.h"
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
@@ -13,6 +15,7 @@
 #include "shell/dialogs/IDDOutlineView.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IQVProcessIndicatorView.h"
+#include "snapshot/B3RestoreRequest.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "utilities/ICommon.h"
@@ -167,6 +170,8 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
     m_projectMenu = new QMenu(this);
     connect(m_projectMenu->addAction(loc("Properties...")), &QAction::triggered, this,
         &Backup3Pane::showProperties);
+    connect(m_projectMenu->addAction(loc("Restore from Folder...")), &QAction::triggered, this,
+        &Backup3Pane::restoreExternal);
     connect(m_projectMenu->addAction(loc("Duplicate")), &QAction::triggered, this,
         [this] { m_controller->duplicateCurrentProject(); });
     connect(m_projectMenu->addAction(loc("Delete Project")), &QAction::triggered, this,
@@ -228,6 +233,7 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
 
     connect(m_add, &QPushButton::clicked, this, [this] { m_controller->addProject(); });
     connect(m_properties, &QPushButton::clicked, this, &Backup3Pane::showProperties);
+    connect(m_restore, &QPushButton::clicked, this, &Backup3Pane::showRestore);
     connect(controller, &Backup3PaneController::propertiesRequested, this, &Backup3Pane::showProperties);
     connect(controller, &Backup3PaneController::deviceListChanged, this, [this] {
         if (m_sheet)
@@ -476,6 +482,34 @@ void Backup3Pane::showProperties()
             m_sheet->deleteLater();
     });
     m_sheet->open();
+}
+
+bool Backup3Pane::showRestore()
+{
+    const std::shared_ptr<IBackup3> p = current();
+    if (!p || p->isInProcess() || (m_restoreSheet && m_restoreSheet->isVisible()))
+        return false;
+    if (!m_restoreSheet)
+        m_restoreSheet = new IB3RestoreController(m_controller, window());
+    return m_restoreSheet->showForBackup(p);
+}
+
+bool Backup3Pane::restoreExternal()
+{
+    if (m_restoreSheet && m_restoreSheet->isVisible())
+        return false;
+    const QString folder = m_controller->chooseExternalRestoreFolder();
+    if (folder.isEmpty())
+        return false;
+    if (!m_restoreSheet)
+        m_restoreSheet = new IB3RestoreController(m_controller, window());
+    if (!m_externalWindow) {
+        m_externalWindow = new IExternalRestoreWindow(m_controller, window());
+        connect(m_restoreSheet, &IB3RestoreController::externalRestoreStarted, m_externalWindow,
+            &IExternalRestoreWindow::start);
+    }
+    const QString name = folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
+    return m_restoreSheet->showForFolder(folder, B3RestoreRequest::externalRestoreName(name));
 }
 
 void Backup3Pane::revealSelected()

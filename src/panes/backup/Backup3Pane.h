@@ -1,6 +1,8 @@
 #pragma once
 
+#include "panes/backup/IB3RestoreController.h"
 #include "panes/backup/IBackup3PropertiesController.h"
+#include "panes/backup/IExternalRestoreWindow.h"
 #include "projects/ExcludeToggler.h"
 #include "projects/IDDOutlineViewController.h"
 #include "projects/IProcessIndicator.h"
@@ -75,6 +77,13 @@ public:
     // The open settings sheet, null when none.
     IBackup3PropertiesController* propertiesSheet() const { return m_sheet; }
 
+    // The restore sheet for the current project; false when there is nothing to restore.
+    bool showRestore();
+    // A restore from a project folder chosen on disk (the external restore).
+    bool restoreExternal();
+    IB3RestoreController* restoreSheet() const { return m_restoreSheet; }
+    IExternalRestoreWindow* externalRestoreWindow() const { return m_externalWindow; }
+
     // The settings sheet for the current project (not while it runs).
     void showProperties();
     // "Apps Data+": the template's paths become sources.
@@ -135,6 +144,8 @@ private:
     QMenu* m_projectMenu = nullptr;
     QMenu* m_outlineMenu = nullptr;
     QPointer<IBackup3PropertiesController> m_sheet;
+    QPointer<IB3RestoreController> m_restoreSheet;
+    QPointer<IExternalRestoreWindow> m_externalWindow;
     bool m_selectingByCode = false;
     bool m_checkToAll = false; // the header's toggle: uncheck all first, then check all
 };

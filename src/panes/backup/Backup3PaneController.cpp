@@ -143,6 +143,7 @@ void Backup3PaneController::eventChangedProjectStatus(IBackup3* project)
 {
     if (!project)
         return;
+    emit projectStatusChanged(project);
     const std::shared_ptr<IBackup3> current = m_container ? m_container->currentBackup3() : nullptr;
     const int change = project->lastStateChange();
     if (m_noSendTextInfo) {

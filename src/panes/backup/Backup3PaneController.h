@@ -85,6 +85,8 @@ public:
 signals:
     // The pane opens the settings sheet for the current project (after "+" and duplicate).
     void propertiesRequested();
+    // A project's state changed (the external-restore sheet follows its project).
+    void projectStatusChanged(IBackup3* project);
     // The volume table changed: an open settings sheet refills its destination menu.
     void deviceListChanged();
     void statusLineChanged(const QString& text);
