@@ -4,6 +4,7 @@
 #include "panes/backup/Backup3PaneRules.h"
 #include "panes/backup/IB3RestoreController.h"
 #include "panes/backup/IBackup3PropertiesController.h"
+#include "panes/backup/IDiskImageCreater.h"
 #include "panes/backup/IExternalRestoreWindow.h"
 #include "platform/DesktopServices.h"
 #include "platform/MainThread.h"
@@ -172,6 +173,11 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
         &Backup3Pane::showProperties);
     connect(m_projectMenu->addAction(loc("Restore from Folder...")), &QAction::triggered, this,
         &Backup3Pane::restoreExternal);
+    connect(m_projectMenu->addAction(loc("Create Disk Image...")), &QAction::triggered, this, [this] {
+        auto* creater = new IDiskImageCreater(window());
+        creater->setAttribute(Qt::WA_DeleteOnClose);
+        creater->open();
+    });
     connect(m_projectMenu->addAction(loc("Duplicate")), &QAction::triggered, this,
         [this] { m_controller->duplicateCurrentProject(); });
     connect(m_projectMenu->addAction(loc("Delete Project")), &QAction::triggered, this,
