@@ -17,7 +17,7 @@
 #include "projects/ILocation.h"
 #include "projects/SourceOutlineModel.h"
 #include "shell/dialogs/DestinationMenu.h"
-#include "shell/dialogs/IDDOutlineView.h"
+#include "shell/dialogs/ISourceOutlineView.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IQVProcessIndicatorView.h"
 #include "shell/dialogs/ScheduleControls.h"

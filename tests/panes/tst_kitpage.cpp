@@ -16,7 +16,7 @@
 #include "panes/backup/Backup3PaneController.h"
 #include "shell/IQV3MainWindow.h"
 #include "shell/MainWndController.h"
-#include "shell/dialogs/IDDOutlineView.h"
+#include "shell/dialogs/ISourceOutlineView.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"

@@ -13,9 +13,9 @@
 #include "projects/ITemplateTool.h"
 #include "projects/ProjectColor.h"
 #include "projects/SourceOutlineModel.h"
-#include "shell/dialogs/IDDOutlineView.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IQVProcessIndicatorView.h"
+#include "shell/dialogs/ISourceOutlineView.h"
 #include "snapshot/B3RestoreRequest.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
@@ -127,7 +127,8 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
 
     m_list = new IQV3ProjectListView(this);
     m_list->setModel(m_listModel.get());
-    m_outline = new IDDOutlineView(this);
+    m_outline = new ISourceOutlineView(this);
+    m_outline->setCheckColumn(SourceOutlineModel::ColIncluded);
     m_outline->setController(this);
     m_outline->setModel(m_outlineModel.get());
     m_outline->setUniformRowHeights(true);
@@ -249,12 +250,10 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
     connect(m_addFile, &QPushButton::clicked, this, &Backup3Pane::addFilesByUser);
     connect(m_removeFile, &QPushButton::clicked, this, &Backup3Pane::removeSelectedSources);
     connect(m_outlineModel.get(), &SourceOutlineModel::excludesEdited, this, &Backup3Pane::storeExcludes);
-    connect(m_outline->header(), &QHeaderView::sectionClicked, this, [this](int section) {
-        // The check column's header toggles every row: check all, then uncheck all.
-        if (section != SourceOutlineModel::ColIncluded || !current() || current()->isInProcess())
-            return;
-        m_outlineModel->setAllIncluded(m_checkToAll);
-        m_checkToAll = !m_checkToAll;
+    connect(m_outline, &ISourceOutlineView::checkAllToggled, this, [this](bool checkAll) {
+        // The check column's header toggles every row.
+        if (current() && !current()->isInProcess())
+            m_outlineModel->setAllIncluded(checkAll);
     });
     connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& index) {

@@ -17,7 +17,7 @@
 
 class Backup3PaneController;
 class IBackup3;
-class IDDOutlineView;
+class ISourceOutlineView;
 class IQV3ProjectListView;
 class IQVProcessIndicatorView;
 class QLabel;
@@ -61,7 +61,7 @@ public:
     static Backup3Pane* create(Backup3PaneController* controller, QWidget* parent);
 
     IQV3ProjectListView* listView() const { return m_list; }
-    IDDOutlineView* outlineView() const { return m_outline; }
+    ISourceOutlineView* outlineView() const { return m_outline; }
     SourceOutlineModel* outlineModel() const { return m_outlineModel.get(); }
     IQVProcessIndicatorView* indicator() const { return m_indicator; }
     QLabel* statusLabel() const { return m_status; }
@@ -130,7 +130,7 @@ private:
     std::unique_ptr<SourceOutlineModel> m_outlineModel;
     QPointer<QWidget> m_listPart, m_contentPart, m_statusPart;
     IQV3ProjectListView* m_list = nullptr;
-    IDDOutlineView* m_outline = nullptr;
+    ISourceOutlineView* m_outline = nullptr;
     IQVProcessIndicatorView* m_indicator = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_add = nullptr;
@@ -147,5 +147,4 @@ private:
     QPointer<IB3RestoreController> m_restoreSheet;
     QPointer<IExternalRestoreWindow> m_externalWindow;
     bool m_selectingByCode = false;
-    bool m_checkToAll = false; // the header's toggle: uncheck all first, then check all
 };
