@@ -12,6 +12,7 @@
 #include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "WhenOpen.h"
+#include "archive/CBArchivePath.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupContainer.h"
 #include "archive/CBackupItem.h"
@@ -179,11 +180,23 @@ void TestArchivePane::tour()
             QVERIFY2(!listing.contains("skip/b.txt"), qPrintable(listing));
         }
 
-        // The restore view: one item into a folder.
+        // The restore view: one item into a folder. An older split archive that is gone shows
+        // as not reachable.
+        const CBArchivePath real = p->archives().front();
+        p->addArchPath({ real.pathFromMountPoint, QString(), "vers_Documents1_2020-01-01_08-00-00_lp.tgz.cnt3",
+            real.deviceType });
+        QVERIFY(p->save());
         const QString out = tree.filePath(std::string("out"));
         prompts.expectFolder(out);
         whenOpen<ArchiveRestoreView>([&](ArchiveRestoreView* v) {
-            QCOMPARE(v->archives()->count(), 1);
+            QCOMPARE(v->archives()->count(), 2);
+            const int missing = v->archives()->findText("(N/A) vers: 2020-01-01 08:00:00 multi-volume");
+            QVERIFY(missing >= 0);
+            v->archives()->setCurrentIndex(missing);
+            QVERIFY(v->restoreAllButton()->isEnabled()); // still choosable
+            Screenshot::save(v, "archive", "restore-view",
+                "The restore view with the older split archive chosen: \"(N/A) ... multi-volume\"");
+            v->archives()->setCurrentIndex(1 - missing);
             QVERIFY(v->restoreAllButton()->isEnabled());
             v->outline()->expand(v->model()->index(0, 0));
             const QModelIndex top = v->model()->index(0, 0);
@@ -194,12 +207,15 @@ void TestArchivePane::tour()
             QVERIFY(c.isValid());
             v->outline()->selectionModel()->select(c, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
             v->otherFolder()->setChecked(true);
-            Screenshot::save(v, "archive", "restore-view", "The restore view: the archive pop-up and c.txt selected");
+            Screenshot::save(v, "archive", "restore-view-selected", "The newest archive with c.txt selected");
             QTest::mouseClick(v->restoreSelectedButton(), Qt::LeftButton);
         });
         pane.openRestoreView();
         QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess() && CBackup::m_nTarRunning == 0, 60000);
         QCOMPARE(contentAt(out + docs + "/c.txt"), QByteArray("gamma"));
+        p->removeArchName(QStringLiteral("vers_Documents1_2020-01-01_08-00-00_lp.tgz.cnt3"));
+        QCOMPARE(int(p->archives().size()), 1);
+        QVERIFY(p->save());
         QVERIFY(!QFileInfo::exists(out + docs + "/keep/a.txt"));
 
         // Everything to its place, after the source changed.

@@ -467,8 +467,13 @@ void ArchivePane::openRestoreView()
     CBackup* b = current();
     if (!b || b->isInProcess())
         return;
-    ArchiveRestoreView view(m_container, b, this);
-    view.exec();
+    // The view reads the project again from its file: the outline lets go of its items first.
+    m_contentModel->setProject(nullptr);
+    {
+        ArchiveRestoreView view(m_container, b, this);
+        view.exec();
+    }
+    m_contentModel->setProject(b);
     refreshRunState();
 }
 

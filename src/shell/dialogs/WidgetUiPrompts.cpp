@@ -59,7 +59,10 @@ int WidgetUiPrompts::showAlert(const Alert& alert)
     QList<QAbstractButton*> buttons;
     const QStringList titles = alert.buttons.isEmpty() ? QStringList { tr("OK") } : alert.buttons;
     for (int i = 0; i < titles.size(); ++i) {
-        QPushButton* b = box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        // A button title is text: "Save & Remove" must not turn "&" into a shortcut mark.
+        QString title = titles[i];
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QPushButton* b = box.addButton(title, i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
         if (i == 0)
             box.setDefaultButton(b);
         buttons.append(b);
