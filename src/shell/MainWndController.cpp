@@ -1018,6 +1018,8 @@ void MainWndController::quitSequence()
     m_scheduleTimer.stop();
     m_readyTimer.stop();
     m_dockTimer.stop();
+    if (m_archiveKit)
+        m_archiveKit->appClosing();
     textLog(QStringLiteral("..."), tpFullLog);
     textLog(QStringLiteral("Closing...\n"), tpFullLog);
     prepareDataForNextScheduleProcess();
