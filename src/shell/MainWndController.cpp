@@ -17,6 +17,7 @@
 #include "shell/IQV3MainWindow.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
 #include "snapshot/IBackup3Container.h"
+#include "snapshot/IBackup3Controller.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronizeController.h"
@@ -887,6 +888,8 @@ void MainWndController::volumeBaseUpdated()
 {
     if (g_appClosing)
         return;
+    // The snapshot pane refills an open settings sheet's destination menu.
+    IBackup3Controller::shared().eventDeviceListChanged();
     Q_EMIT controlsChanged();
 }
 

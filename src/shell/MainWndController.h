@@ -209,6 +209,7 @@ public:
     void setSandboxFirstNotNormalMigration(bool flag) override { m_sandboxFirstNotNormalMigration = flag; }
     void saveMainState() override;
     void showLog() override;
+    void appendToWinLog(const QString& text) override { m_sink.appendToWinLog(text); }
     // The suspend dialog's OK.
     void SSD_OkButton(IScheduleSuspendDialog& dialog) override;
 
