@@ -251,6 +251,11 @@ void IQV3MainWindow::buildMenus()
     QMenu* help = menuBar()->addMenu(tr("Help"));
     help->setObjectName(QStringLiteral("Help"));
     addMenuAction(help, MenuShowWelcome, tr("Welcome Window"));
+    help->addSeparator();
+    connect(help->addAction(tr("Kelvane Pro 3 Help")), &QAction::triggered, m_hub, &MainWndController::showHelp);
+    connect(help->addAction(tr("Check for Updates...")), &QAction::triggered, m_hub,
+        &MainWndController::onlineUpdate);
+    connect(help->addAction(tr("Send Feedback...")), &QAction::triggered, m_hub, &MainWndController::sendFeedback);
 
     for (QMenu* m : { file, process, windowMenu, help })
         connect(m, &QMenu::aboutToShow, this, &IQV3MainWindow::validateMenus);

@@ -122,6 +122,10 @@ public:
     bool removeAgentIfNeed();
     void menuSuspendStartSchedule(bool fromMenu);
     QString suspenderToolTip() const;
+    // The Help menu: the help book's first page, the updater's check, the feedback item.
+    void showHelp();
+    void onlineUpdate();
+    void sendFeedback();
     // The preferences dialog (a stand-in until the dialog exists: one log line).
     void showPreferences();
     int preferencesShown() const { return m_preferencesShown; }
@@ -264,6 +268,7 @@ private:
     bool m_quitSequenceRan = false;
     bool m_idleChecked = false; // nothing ran at the last idle check
     bool m_launched = false;
+    bool m_startFlagsTaken = false; // the arguments set the start flags once
     bool m_workspaceLogged = false;
     bool m_sandboxFirstNotNormalMigration = false;
     bool m_agentInAutostartOnPoshatoc = false;
