@@ -231,6 +231,8 @@ public:
     // Automount of a network destination (mode 1: only when the project mounts automatically);
     // true only when it mounted the volume.
     bool _doMount(int mode);
+    // Unmounts the destination when the run's mount asked for it (location flag 2).
+    void doAutoUnmount();
     // The volume size handed to split for a size limit and a project-file reserve, both in
     // units of 1000 bytes.
     static quint64 splitVolumeSize(quint64 limit, quint64 reserve);

@@ -147,6 +147,15 @@ bool CBackup::_doMount(int mode)
     return false;
 }
 
+void CBackup::doAutoUnmount()
+{
+    ILocation* L = m_location.get();
+    if (!L || !L->isFlag(ILocation::FlagUnmountAfterRun))
+        return;
+    sendRunText(tr("Unmounting Target volume..."), kStatusWindowLog);
+    IPlaceMounter::shared().unmountLocation(L, 0);
+}
+
 quint64 CBackup::splitVolumeSize(quint64 limit, quint64 reserve)
 {
     // The project file goes on the last medium beside the volumes, unless it would take more
@@ -265,6 +274,7 @@ int CBackup::build(bool containerBurns)
     // A stop, a cancelled choice or wait: the run ends without counting as failed.
     auto terminated = [this]() {
         discardBurnWorkFolder();
+        doAutoUnmount();
         sendRunText(m_iBackup->userStopped() ? tr("Terminated by user") : tr("Terminated"), kStatusWindowLog);
         m_lastEndStatus = 0x4;
         m_iBackup->setInProcess(false, 0);
@@ -272,6 +282,7 @@ int CBackup::build(bool containerBurns)
     };
     auto failure = [this](const QString& text) {
         discardBurnWorkFolder();
+        doAutoUnmount();
         sendRunText(text, kStatusWindowLog);
         m_lastRunFailed = true;
         m_propertiesChanged = true;
@@ -388,6 +399,7 @@ int CBackup::build(bool containerBurns)
                 : tr("Files to back up are not found"),
             kStatusRunLog);
         discardBurnWorkFolder();
+        doAutoUnmount();
         m_iBackup->setInProcess(false, 0);
         return 0;
     }
@@ -618,6 +630,7 @@ void CBackup::postBuildProcessing(const QString& archivePath, quint8 endStatus, 
             m_iBackup->printAnalitics();
     }
     m_iBackup->setInProcess(false, 0);
+    doAutoUnmount();
     if (!(status & 0x4))
         sendRunText(text, kStatusWindowLog);
 }
