@@ -225,6 +225,39 @@ private slots:
         QCOMPARE(CBackup::m_nTarRunning, 0);
     }
 
+    // tar's listing lines -> the folders, files and bytes of the summary.
+    void memberCounters_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("folders");
+        QTest::addColumn<int>("files");
+        QTest::addColumn<int>("bytes");
+        QTest::newRow("folder") << QByteArray("drwxr-xr-x u/g           0 2026-12-11 08:55 /a/b c/") << 1 << 0 << 0;
+        QTest::newRow("file with blanks")
+            << QByteArray("-rw-r--r-- u/g        1508 2026-12-11 08:55 /a/b c/d e.txt") << 0 << 1 << 1508;
+        QTest::newRow("link") << QByteArray("lrwxrwxrwx u/g 0 2026-01-02 03:04 /a/l -> t") << 0 << 1 << 0;
+        QTest::newRow("month 13: by the first letter")
+            << QByteArray("drwxr-xr-x u/g 0 2026-13-11 08:55 /a/") << 1 << 0 << 0;
+        QTest::newRow("not a member line") << QByteArray("something else") << 0 << 1 << 0;
+        QTest::newRow("leading slash notice")
+            << QByteArray("/usr/bin/tar: Removing leading `/' from member names") << 0 << 0 << 0;
+    }
+    void memberCounters()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, folders);
+        QFETCH(int, files);
+        QFETCH(int, bytes);
+        IBackup controller(nullptr);
+        controller.clearAnalitics();
+        controller.classifyLine(line);
+        const IBackup::Analitics a = controller.processAnalitics();
+        QCOMPARE(int(a.procFolderCount), folders);
+        QCOMPARE(int(a.procFileCount), files);
+        QCOMPARE(int(a.procSize), bytes);
+        QCOMPARE(int(a.warningCount), 0);
+    }
+
     void indicatorForGlobal_data()
     {
         QTest::addColumn<double>("position");
