@@ -24,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
@@ -198,6 +199,22 @@ void IQV3MainWindow::setKitPane(int kit, QWidget* pane)
     if (IQV3ProjectListView* view = parts->kitListView()) {
         m_lists.insert(kit, view);
         list->setFocusProxy(view);
+    }
+    // The "Process" menu acts on the pane of the kit shown.
+    const std::pair<MenuItem, IKitPane::Action> routes[] = {
+        { MenuAddProject, IKitPane::Action::AddProject },
+        { MenuDeleteProject, IKitPane::Action::DeleteProject },
+        { MenuProjectProperties, IKitPane::Action::ProjectProperties },
+        { MenuProcessProject, IKitPane::Action::ProcessProject },
+        { MenuRestoreProject, IKitPane::Action::RestoreProject },
+    };
+    QPointer<QWidget> guard(pane);
+    for (const auto& [item, act] : routes) {
+        if (QAction* a = action(item))
+            connect(a, &QAction::triggered, pane, [this, guard, parts, kit, act = act] {
+                if (guard && m_hub->currentKit() == kit)
+                    parts->kitAction(act);
+            });
     }
     showKit(m_hub->currentKit());
 }

@@ -10,9 +10,11 @@
 #include "TempTree.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
+#include "platform/NameCodec.h"
 #include "projects/ILocation.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IQVProcessIndicatorView.h"
+#include "shell/dialogs/ISourceOutlineView.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 
@@ -25,6 +27,7 @@ class TestBackup3PaneStates : public QObject
 private slots:
     void initTestCase() { Screenshot::fixConditions(); }
     void runningQueuedScheduled();
+    void droppedFolders();
 };
 
 void TestBackup3PaneStates::runningQueuedScheduled()
@@ -79,6 +82,51 @@ void TestBackup3PaneStates::runningQueuedScheduled()
     IShellServices::setShared(nullptr);
     UiPrompts::setShared(nullptr);
     QCOMPARE(prompts.unexpected, QStringList());
+}
+
+// Two folders dropped on the outline, one named with a byte that is not UTF-8, become two
+// sources with the same bytes.
+void TestBackup3PaneStates::droppedFolders()
+{
+    TempTree tree(QStringLiteral("b3drop"));
+    const QByteArray odd = "caf\xe9 \n";
+    QVERIFY(tree.mkdir("plain"));
+    QVERIFY(tree.mkdir(std::string("odd-") + odd.constData()));
+    RecordingShellServices shell;
+    IShellServices::setShared(&shell);
+    IBackup3Container container(
+        std::make_unique<FakeBackup3Engine>(), tree.filePath(QStringLiteral("P.plist")));
+    Backup3PaneController controller(&container);
+    const auto p = container.createNewBackup3(QStringLiteral("Docs"));
+    container.setCurrentBackup3ByIndex(0);
+    {
+        Backup3Pane pane(&controller);
+        pane.resize(800, 500);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        const QByteArray oddPath = tree.filePathStd("odd-").c_str() + odd;
+        auto* mime = new QMimeData;
+        mime->setUrls(
+            { QUrl::fromEncoded("file://"
+                  + QUrl::toPercentEncoding(QString::fromLatin1(tree.filePathStd("plain").c_str()), "/")),
+                QUrl::fromEncoded("file://" + oddPath.toPercentEncoding("/")) });
+        QWidget* target = pane.outlineView()->viewport();
+        const QPoint at(40, 40);
+        QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &move);
+        QDropEvent drop(at, Qt::CopyAction, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &drop);
+        QCOMPARE(p->srcLocations().size(), 2);
+        QStringList stored;
+        for (const auto& l : p->srcLocations())
+            stored << l->getUnverifiedFullPath();
+        QCOMPARE(NameCodec::encode(stored.at(0)), QByteArray(tree.filePathStd("plain").c_str()));
+        QCOMPARE(NameCodec::encode(stored.at(1)), oddPath);
+        delete mime;
+    }
+    IShellServices::setShared(nullptr);
 }
 
 QTEST_MAIN(TestBackup3PaneStates)

@@ -127,27 +127,37 @@ void TestDiskImageCreaterRoot::makeAndBackUpInto()
     put(tree, "src/file.txt", "in the image");
     const QString into = dialog.resultPath() + QStringLiteral("/data");
     QVERIFY(QDir().mkpath(into));
-    IBackup3Container container(
-        std::make_unique<IBackup3Processor>(), tree.filePath(QStringLiteral("P.plist")));
-    const std::shared_ptr<IBackup3> p = container.createNewBackup3(QStringLiteral("Docs"));
-    container.setCurrentBackup3ByIndex(0);
-    std::shared_ptr<ILocation> dest(ILocation::create());
-    QVERIFY(dest->setupWithPath(into));
-    p->setDestLocation(dest);
-    std::shared_ptr<ILocation> src(ILocation::create());
-    QVERIFY(src->setupWithPath(tree.filePath(QStringLiteral("src"))));
-    p->addSrcLocation(src);
-    container.processCurrentProject();
-    QTRY_VERIFY_WITH_TIMEOUT(p->isInProcess(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess(), 120000);
-    const QString folder = projectFolder({ .name = p->name(), .uuid = p->UUID(), .destination = into });
-    QCOMPARE(versionFolders(folder).size(), 1);
-    QFile copied(folder + QLatin1Char('/') + versionFolders(folder).first()
-        + QStringLiteral("/src.wrp1/src/file.txt"));
-    QVERIFY(copied.open(QIODevice::ReadOnly));
-    QCOMPARE(copied.readAll(), QByteArray("in the image"));
+    {
+        // In its own scope: the container and the file read back are gone before the detach.
+        IBackup3Container container(
+            std::make_unique<IBackup3Processor>(), tree.filePath(QStringLiteral("P.plist")));
+        const std::shared_ptr<IBackup3> p = container.createNewBackup3(QStringLiteral("Docs"));
+        container.setCurrentBackup3ByIndex(0);
+        std::shared_ptr<ILocation> dest(ILocation::create());
+        QVERIFY(dest->setupWithPath(into));
+        p->setDestLocation(dest);
+        std::shared_ptr<ILocation> src(ILocation::create());
+        QVERIFY(src->setupWithPath(tree.filePath(QStringLiteral("src"))));
+        p->addSrcLocation(src);
+        container.processCurrentProject();
+        QTRY_VERIFY_WITH_TIMEOUT(p->isInProcess(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess(), 120000);
+        const QString folder = projectFolder({ .name = p->name(), .uuid = p->UUID(), .destination = into });
+        QCOMPARE(versionFolders(folder).size(), 1);
+        QFile copied(folder + QLatin1Char('/') + versionFolders(folder).first()
+            + QStringLiteral("/src.wrp1/src/file.txt"));
+        QVERIFY(copied.open(QIODevice::ReadOnly));
+        QCOMPARE(copied.readAll(), QByteArray("in the image"));
+    }
 
-    DiskImageTool().detach(bundle);
+    // Nothing of the image stays attached: one attachment, and none after the detach.
+    int attachments = 0;
+    for (const auto& a : DiskImageTool::attachedImages())
+        attachments += a.imagePath == bundle ? 1 : 0;
+    QCOMPARE(attachments, 1);
+    QString comment;
+    QVERIFY2(DiskImageTool().detach(bundle, &comment), qPrintable(comment));
+    QVERIFY(!DiskImageTool::attachment(bundle));
     UiPrompts::setShared(nullptr);
     QCOMPARE(prompts.unexpected, QStringList());
 }

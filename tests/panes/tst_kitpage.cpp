@@ -16,8 +16,8 @@
 #include "panes/backup/Backup3PaneController.h"
 #include "shell/IQV3MainWindow.h"
 #include "shell/MainWndController.h"
-#include "shell/dialogs/ISourceOutlineView.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
+#include "shell/dialogs/ISourceOutlineView.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "sync/ISynchronContainer.h"
@@ -104,6 +104,18 @@ void TestKitPage::snapshotPaneOnKitOne()
         QCOMPARE(window->projectsStack()->currentIndex(), 1);
         hub.toggleFunctionKit(1);
         QCOMPARE(window->projectsStack()->currentWidget(), pane->kitProjectListPart());
+
+        // The window's "Process" menu reaches the pane of the kit shown, and only that one.
+        prompts.expectText(QStringLiteral("From the menu"));
+        window->action(IQV3MainWindow::MenuAddProject)->trigger();
+        QCOMPARE(backups.countOfBackups3(), 4);
+        QVERIFY(pane->propertiesSheet());
+        QTRY_VERIFY(pane->propertiesSheet()->isVisible());
+        QTest::mouseClick(pane->propertiesSheet()->cancelButton(), Qt::LeftButton);
+        QTRY_VERIFY(!pane->propertiesSheet());
+        hub.toggleFunctionKit(2);
+        window->action(IQV3MainWindow::MenuAddProject)->trigger(); // no prompt for kit 1's pane
+        hub.toggleFunctionKit(1);
 
         IArchiveContainer::setShared(nullptr);
         hub.setContainers(nullptr, nullptr);

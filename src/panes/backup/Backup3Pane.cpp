@@ -533,6 +533,27 @@ void Backup3Pane::revealSelected()
     UiPrompts::shared().showAlert(a);
 }
 
+void Backup3Pane::kitAction(Action action)
+{
+    switch (action) {
+    case Action::AddProject:
+        m_controller->addProject();
+        break;
+    case Action::DeleteProject:
+        m_controller->deleteCurrentProject();
+        break;
+    case Action::ProjectProperties:
+        showProperties();
+        break;
+    case Action::ProcessProject:
+        mainButtonClickedOn(m_indicator);
+        break;
+    case Action::RestoreProject:
+        showRestore();
+        break;
+    }
+}
+
 void Backup3Pane::actAddProject(QObject*)
 {
     m_controller->addProject();

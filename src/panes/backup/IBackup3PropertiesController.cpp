@@ -497,8 +497,13 @@ Backup3SettingsForm IBackup3PropertiesController::form() const
     Backup3SettingsForm f;
     f.name = m_name->text();
     f.targetType = tagOf(m_targetType);
-    if (const std::shared_ptr<ILocation> l = m_device->selectedLocation())
+    if (!m_device->isFilled()) {
+        // The volume table has not answered yet: the destination stays as it is.
+        if (const std::shared_ptr<ILocation> dest = m_project->destLocation())
+            f.destination.reset(ILocation::createCopy(*dest));
+    } else if (const std::shared_ptr<ILocation> l = m_device->selectedLocation()) {
         f.destination.reset(ILocation::createCopy(*l));
+    }
     f.automount = m_automount->isChecked();
     f.admin = m_admin->isChecked();
     f.neverDelete = m_neverDelete->isChecked();

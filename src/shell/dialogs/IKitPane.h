@@ -20,4 +20,15 @@ public:
     virtual QWidget* kitStatusPart() = 0;
     // The list the window reloads and focuses.
     virtual IQV3ProjectListView* kitListView() = 0;
+
+    // The window's "Process" menu items, sent to the pane of the current kit.
+    enum class Action
+    {
+        AddProject,
+        DeleteProject,
+        ProjectProperties,
+        ProcessProject,
+        RestoreProject
+    };
+    virtual void kitAction(Action action) { }
 };

@@ -87,6 +87,9 @@ ScheduleControls::ScheduleControls(QWidget* parent, const QLocale& locale)
         b->setCheckable(true);
         b->setText(names.value(s));
         b->setMinimumWidth(34);
+        // A chosen day must read as chosen in every style and palette.
+        b->setStyleSheet(QStringLiteral("QToolButton:checked { background: palette(highlight); "
+                                        "color: palette(highlighted-text); }"));
         m_weekDays->addButton(b, s);
         segments->addWidget(b);
     }
