@@ -293,6 +293,8 @@ bool IBSettingsViewController::clickOk()
     CBackup* b = m_backup;
     if (!b || b->isInProcess())
         return false;
+    if (m_sizeLimit->currentIndex() == 5)
+        m_customSize->changeNumberFieldData(); // the typed text, as leaving the field takes it
     b->setUseCompression(m_compress->isChecked());
     const quint32 method = m_method212->isChecked() ? BackupMethodIncremental
         : m_keepPrevious->isChecked()               ? BackupMethodVersions
