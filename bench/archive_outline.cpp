@@ -85,12 +85,19 @@ int main(int argc, char** argv)
     timer.start();
     QScrollBar* bar = view->verticalScrollBar();
     const int steps = 200;
+    qint64 slowest = 0;
+    int slowestStep = -1;
     for (int i = 0; i <= steps; ++i) {
+        const qint64 before = probe.elapsed();
         bar->setValue(bar->maximum() * i / steps);
         QElapsedTimer slice;
         slice.start();
         while (slice.elapsed() < 5)
             QApplication::processEvents();
+        if (probe.elapsed() - before > slowest) {
+            slowest = probe.elapsed() - before;
+            slowestStep = i;
+        }
     }
     timer.stop();
 
@@ -109,7 +116,7 @@ int main(int argc, char** argv)
     const double bareList = seconds(t);
 
     std::printf("rows %d\nexpand %.3f s\nbare find|sort -f %.3f s\nexpand/bare %.2f\ncheck-all %.3f s\n"
-                "uncheck-all %.3f s\nrestore view %.3f s\nlargest probe gap while paging %lld ms\n",
-        rows, expand, bareList, expand / bareList, checkAll, uncheckAll, restoreView, (long long)gap);
+                "uncheck-all %.3f s\nrestore view %.3f s\nlargest probe gap while paging %lld ms (slowest step %d: %lld ms)\n",
+        rows, expand, bareList, expand / bareList, checkAll, uncheckAll, restoreView, (long long)gap, slowestStep, (long long)slowest);
     return 0;
 }
