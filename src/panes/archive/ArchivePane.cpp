@@ -583,7 +583,11 @@ void ArchivePane::refreshRunState()
         m_externalChanges = b->getIBackup()->externalChangeCount();
         m_contentModel->setProject(b);
     }
-    if (!busy) {
+    if (busy) {
+        // A run began outside the control (the restore view, the menu): follow it to its end.
+        if (!m_runTimer->isActive())
+            m_runTimer->start();
+    } else {
         m_runTimer->stop();
         if (b)
             m_contentModel->setProject(b);
