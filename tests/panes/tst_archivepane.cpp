@@ -229,6 +229,32 @@ void TestArchivePane::tour()
         QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess() && CBackup::m_nTarRunning == 0, 60000);
         QCOMPARE(contentAt(docs + "/keep/a.txt"), QByteArray("alpha"));
 
+        // An AES-256 archive of the same content, built with the start control and restored
+        // whole into a folder with the scripted password.
+        p->setCryptMethod(CBCryptAES256);
+        QVERIFY(p->save());
+        prompts.expectProjectPassword(QStringLiteral("s3cret pass"));
+        // The control shows start again once the pane saw the run end.
+        QTRY_COMPARE_WITH_TIMEOUT(pane.indicatorView()->buttonState(), 1, 5000);
+        QTest::mouseClick(pane.indicatorView(), Qt::LeftButton, {}, QPoint(h / 2, h / 2));
+        QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess() && CBackup::m_nTarRunning == 0, 60000);
+        QCOMPARE(int(p->archives().size()), 2);
+        QVERIFY(p->archives().back().fileName.contains(QLatin1String(".aes256")));
+        const QString out2 = tree.filePath(std::string("out2"));
+        QVERIFY(QDir().mkpath(out2));
+        prompts.expectFolder(out2);
+        if (p->getIBackup()->currentPassword().isEmpty())
+            prompts.expectProjectPassword(QStringLiteral("s3cret pass"));
+        whenOpen<ArchiveRestoreView>([&](ArchiveRestoreView* v) {
+            QCOMPARE(v->archives()->currentData().toInt(), 1); // the newest
+            v->otherFolder()->setChecked(true);
+            QTest::mouseClick(v->restoreAllButton(), Qt::LeftButton);
+        });
+        pane.openRestoreView();
+        QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess() && CBackup::m_nTarRunning == 0, 60000);
+        QCOMPARE(contentAt(out2 + docs + "/keep/a.txt"), QByteArray("alpha"));
+        QCOMPARE(prompts.pending(), 0);
+
         // The settings sheet, page by page; Cancel stores nothing.
         whenOpen<IBSettingsViewController>([&](IBSettingsViewController* s) {
             const char* pages[] = { "settings-general", "settings-compression", "settings-encryption",

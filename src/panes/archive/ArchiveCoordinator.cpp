@@ -11,6 +11,7 @@
 #include "projects/IProcessIndicator.h"
 #include "projects/ProjectColor.h"
 #include "projects/ProjectNames.h"
+#include "snapshot/IBackup3Controller.h"
 #include "sync/ISynchronizeController.h"
 #include "utilities/IPrivacyAppender.h"
 #include "utilities/IShellServices.h"
@@ -72,24 +73,8 @@ void ArchiveCoordinator::fullReloadBackupData()
 
 bool ArchiveCoordinator::chooseDestPathByUser(ILocation* location)
 {
-    if (!location)
-        return false;
-    UiPrompts::FolderChoiceRequest r;
-    r.prompt = loc("Choose backup destination: a folder to save your backup to");
-    r.okButton = loc("Choose");
-    r.startPath = location->getUnverifiedFullPath();
-    if (r.startPath.isEmpty())
-        r.startPath = location->getMountPoint();
-    QString path;
-    {
-        ModalDepthGuard modal;
-        path = UiPrompts::shared().chooseFolder(r);
-    }
-    struct stat st = {};
-    if (path.isEmpty() || ::stat(NameCodec::encode(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    location->setupWithPath(path);
-    return !location->isEmpty();
+    // One folder chooser for every pane: the snapshot pane's.
+    return IBackup3Controller::shared().chooseDestPathByUser(location);
 }
 
 IProcessIndicator* ArchiveCoordinator::processIndicator()

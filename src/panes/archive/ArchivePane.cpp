@@ -202,11 +202,12 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
     listButtons->addWidget(m_add);
     listButtons->addWidget(m_delete);
     listButtons->addStretch();
-    auto* left = new QWidget(this);
-    auto* leftLayout = new QVBoxLayout(left);
+    m_listPart = new QWidget(this);
+    auto* leftLayout = new QVBoxLayout(m_listPart);
     leftLayout->setContentsMargins(0, 0, 0, 0);
     leftLayout->addWidget(m_list);
     leftLayout->addLayout(listButtons);
+    m_listPart->setFocusProxy(m_list);
 
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addWidget(m_addFile);
@@ -214,23 +215,27 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
     fileButtons->addStretch();
     fileButtons->addWidget(m_settings);
     fileButtons->addWidget(m_restore);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(m_indicator);
-    bottom->addWidget(m_status, 1);
-    auto* right = new QWidget(this);
-    auto* rightLayout = new QVBoxLayout(right);
+    m_contentPart = new QWidget(this);
+    auto* rightLayout = new QVBoxLayout(m_contentPart);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->addWidget(m_outline, 1);
     rightLayout->addLayout(fileButtons);
-    rightLayout->addLayout(bottom);
 
+    m_statusPart = new QWidget(this);
+    auto* bottom = new QHBoxLayout(m_statusPart);
+    bottom->setContentsMargins(0, 0, 0, 0);
+    bottom->addWidget(m_indicator);
+    bottom->addWidget(m_status, 1);
+
+    // Standing alone the pane lays out its own parts; the main window takes them apart.
     auto* splitter = new QSplitter(this);
-    splitter->addWidget(left);
-    splitter->addWidget(right);
+    splitter->addWidget(m_listPart);
+    splitter->addWidget(m_contentPart);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({ 260, 640 });
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(splitter);
+    layout->addWidget(splitter, 1);
+    layout->addWidget(m_statusPart);
 
     m_runTimer = new QTimer(this);
     m_runTimer->setInterval(250);
@@ -292,10 +297,17 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
 
 ArchivePane::~ArchivePane()
 {
-    // The views go before the models they show.
-    delete m_outline;
-    delete m_list;
+    // The views go before the models they show; in the main window the window may have
+    // deleted the parts already.
+    delete m_listPart.data();
+    delete m_contentPart.data();
+    delete m_statusPart.data();
     m_contentModel->setProject(nullptr);
+}
+
+ArchivePane* ArchivePane::create(CBackupContainer* container, QWidget* parent)
+{
+    return new ArchivePane(container, parent);
 }
 
 void ArchivePane::loadBackups(const QVariantList& savedOrder)
@@ -571,7 +583,11 @@ void ArchivePane::refreshRunState()
         m_externalChanges = b->getIBackup()->externalChangeCount();
         m_contentModel->setProject(b);
     }
-    if (!busy) {
+    if (busy) {
+        // A run began outside the control (the restore view, the menu): follow it to its end.
+        if (!m_runTimer->isActive())
+            m_runTimer->start();
+    } else {
         m_runTimer->stop();
         if (b)
             m_contentModel->setProject(b);

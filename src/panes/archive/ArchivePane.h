@@ -4,9 +4,11 @@
 #include "panes/archive/ArchiveCoordinator.h"
 #include "projects/IDDOutlineViewController.h"
 #include "projects/IProcessIndicator.h"
+#include "shell/dialogs/IKitPane.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/ProjectListModel.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -59,12 +61,15 @@ class ArchivePane : public QWidget,
                     public IMainButtonOwner,
                     public IProjectListAddAction,
                     public IProjectListPropertiesAction,
-                    public IProjectListColorAction
+                    public IProjectListColorAction,
+                    public IKitPane
 {
     Q_OBJECT
 public:
     ArchivePane(CBackupContainer* container, QWidget* parent = nullptr);
     ~ArchivePane() override;
+    // The pane for the main window's kit-2 page.
+    static ArchivePane* create(CBackupContainer* container, QWidget* parent);
 
     ArchiveCoordinator* coordinator() const { return m_coordinator.get(); }
     ArchiveProjectList* projectList() const { return m_projects.get(); }
@@ -122,6 +127,11 @@ public:
     void actAddProject(QObject* sender) override;
     void actShowProjectProperties(QObject* sender) override;
     void menuColorLabelSelect(int tag) override;
+    // ---- IKitPane ----
+    QWidget* kitProjectListPart() override { return m_listPart; }
+    QWidget* kitContentPart() override { return m_contentPart; }
+    QWidget* kitStatusPart() override { return m_statusPart; }
+    IQV3ProjectListView* kitListView() override { return m_list; }
 
 signals:
     void currentProjectChanged();
@@ -135,6 +145,7 @@ private:
     std::unique_ptr<ArchiveProjectList> m_projects;
     std::unique_ptr<ArchiveListModel> m_listModel;
     std::unique_ptr<ArchiveContentModel> m_contentModel;
+    QPointer<QWidget> m_listPart, m_contentPart, m_statusPart;
     IQV3ProjectListView* m_list = nullptr;
     IDDOutlineView* m_outline = nullptr;
     IQVProcessIndicatorView* m_indicator = nullptr;

@@ -4,12 +4,14 @@
 #include "archive/CBackup.h"
 #include "archive/CBackupContainer.h"
 #include "panes/archive/ArchiveCoordinator.h"
+#include "platform/Clock.h"
 #include "platform/MainThread.h"
 #include "projects/ILocation.h"
 #include "projects/ProjectNames.h"
-#include "projects/ScheduleDates.h"
+#include "projects/ScheduleFormRules.h"
 #include "shell/dialogs/Beep.h"
 #include "shell/dialogs/IQVNumberField.h"
+#include "shell/dialogs/ScheduleControls.h"
 #include "utilities/HelpAnchor.h"
 #include "utilities/IPasswordMD5.h"
 #include "utilities/ProjectKeychain.h"
@@ -26,6 +28,7 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -134,31 +137,14 @@ IBSettingsViewController::IBSettingsViewController(
     sl->addRow(QString(), customRow);
     m_tabs->addTab(split, loc("Split"));
 
-    // Schedule.
+    // Schedule: the controls the settings sheets share.
     auto* schedule = new QWidget(m_tabs);
-    m_useSchedule = new QCheckBox(loc("Scheduled"), schedule);
-    m_useSchedule->setToolTip(loc("Enable/Disable scheduling for backup"));
-    m_scheduleType = new QComboBox(schedule);
-    m_scheduleType->setToolTip(loc("Choose time interval for regular backup building"));
-    m_scheduleType->addItem(loc("Daily"), CBSchedIntervalDaily);
-    m_scheduleType->addItem(loc("Monthly"), CBSchedIntervalMonthly);
-    m_hour = new QComboBox(schedule);
-    for (int h = 0; h < 24; ++h)
-        m_hour->addItem(QString::number(h), h);
-    m_minute = new QComboBox(schedule);
-    for (int m = 0; m < 60; ++m)
-        m_minute->addItem(QString::asprintf("%.2d", m), m);
+    m_schedule = new ScheduleControls(schedule);
     m_startLate = new QCheckBox(loc("Start late scheduled backup at launch"), schedule);
-    auto* timeRow = new QHBoxLayout;
-    timeRow->addWidget(m_hour);
-    timeRow->addWidget(new QLabel(QStringLiteral(":"), schedule));
-    timeRow->addWidget(m_minute);
-    timeRow->addStretch();
-    auto* schl = new QFormLayout(schedule);
-    schl->addRow(QString(), m_useSchedule);
-    schl->addRow(loc("Repeat:"), m_scheduleType);
-    schl->addRow(loc("At:"), timeRow);
-    schl->addRow(QString(), m_startLate);
+    auto* schl = new QVBoxLayout(schedule);
+    schl->addWidget(m_schedule);
+    schl->addWidget(m_startLate);
+    schl->addStretch();
     m_tabs->addTab(schedule, loc("Schedule"));
 
     auto* help = new QPushButton(QStringLiteral("?"), this);
@@ -180,11 +166,7 @@ IBSettingsViewController::IBSettingsViewController(
     connect(m_sizeLimit, &QComboBox::currentIndexChanged, this, &IBSettingsViewController::changeBackupSizeLimit);
     connect(m_encryption, &QComboBox::currentIndexChanged, this, &IBSettingsViewController::changeEncryption);
     connect(m_choose, &QPushButton::clicked, this, &IBSettingsViewController::chooseBackupLocation);
-    connect(m_useSchedule, &QCheckBox::toggled, this, [this](bool on) {
-        m_scheduleType->setEnabled(on);
-        m_hour->setEnabled(on);
-        m_minute->setEnabled(on);
-    });
+    connect(m_schedule, &ScheduleControls::scheduleChanged, this, &IBSettingsViewController::updateStartLate);
     connect(help, &QPushButton::clicked, this, [] { MyGotoHelpAnchor(QStringLiteral("archive_properties_html")); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ok, &QPushButton::clicked, this, [this] {
@@ -221,15 +203,26 @@ void IBSettingsViewController::updateControls(CBackup* backup)
     m_sizeLimit->setCurrentIndex(tag);
     m_customSize->setIntegerValue(backup->backupSizeLimit() > 0 ? qint64(backup->backupSizeLimit() / 1000) : 1);
     changeBackupSizeLimit();
-    m_useSchedule->setChecked(backup->useSchedule());
-    const int type = m_scheduleType->findData(int(backup->scheduleIntervalType()));
-    m_scheduleType->setCurrentIndex(type < 0 ? 0 : type);
-    m_hour->setCurrentIndex(std::min<int>(backup->scheduleHour(), 23));
-    m_minute->setCurrentIndex(std::min<int>(backup->scheduleMinute(), 59));
-    m_scheduleType->setEnabled(m_useSchedule->isChecked());
-    m_hour->setEnabled(m_useSchedule->isChecked());
-    m_minute->setEnabled(m_useSchedule->isChecked());
-    m_startLate->setChecked(backup->startLate());
+    ScheduleFormRules::ScheduleForm form;
+    form.scheduled = backup->useSchedule();
+    form.type = backup->scheduleIntervalType() >= 1 && backup->scheduleIntervalType() <= 4
+        ? int(backup->scheduleIntervalType())
+        : 1;
+    form.monthDay = std::clamp<int>(backup->scheduleMonthDay(), 1, 31);
+    form.weekDays = backup->scheduleWeekDays();
+    form.hour = std::min<int>(backup->scheduleHour(), 23);
+    form.minute = std::min<int>(backup->scheduleMinute(), 59);
+    form.interval = backup->scheduleIntervalMinutes() > 0 ? backup->scheduleIntervalMinutes() : 240;
+    m_schedule->setForm(form);
+    m_storedStartLate = backup->startLate();
+    updateStartLate();
+}
+
+void IBSettingsViewController::updateStartLate()
+{
+    const ScheduleFormRules::ScheduleForm form = m_schedule->form();
+    m_startLate->setEnabled(ScheduleFormRules::startIfLateEnabled(form));
+    m_startLate->setChecked(ScheduleFormRules::startIfLateShown(form, m_storedStartLate));
 }
 
 void IBSettingsViewController::changeBackupMethod()
@@ -300,6 +293,8 @@ bool IBSettingsViewController::clickOk()
     CBackup* b = m_backup;
     if (!b || b->isInProcess())
         return false;
+    if (m_sizeLimit->currentIndex() == 5)
+        m_customSize->changeNumberFieldData(); // the typed text, as leaving the field takes it
     b->setUseCompression(m_compress->isChecked());
     const quint32 method = m_method212->isChecked() ? BackupMethodIncremental
         : m_keepPrevious->isChecked()               ? BackupMethodVersions
@@ -323,15 +318,17 @@ bool IBSettingsViewController::clickOk()
         if (location->setupWithPath(m_destPath))
             b->setLocation(*location, true);
     }
-    b->setUseSchedule(m_useSchedule->isChecked());
-    b->setScheduleIntervalType(quint32(m_scheduleType->currentData().toInt()));
-    b->setScheduleHour(quint16(m_hour->currentIndex()));
-    b->setScheduleMinute(quint16(m_minute->currentIndex()));
-    b->setStartLate(m_startLate->isChecked());
-    b->setNextProcessDate(b->useSchedule()
-            ? nextProcessDate(CBSchedIntervalType(b->scheduleIntervalType()), b->scheduleMonthDay(),
-                  b->scheduleWeekDays(), b->scheduleHour(), b->scheduleMinute(), b->scheduleIntervalMinutes())
-            : QDateTime());
+    // A week-days schedule without a day is stored unscheduled.
+    const ScheduleFormRules::ScheduleForm form = ScheduleFormRules::stored(m_schedule->form());
+    b->setUseSchedule(form.scheduled);
+    b->setScheduleIntervalType(quint32(form.type));
+    b->setScheduleMonthDay(quint16(form.monthDay));
+    b->setScheduleWeekDays(quint16(form.weekDays));
+    b->setScheduleHour(quint16(form.hour));
+    b->setScheduleMinute(quint16(form.minute));
+    b->setScheduleIntervalMinutes(quint16(form.interval));
+    b->setStartLate(m_startLate->isEnabled() ? m_startLate->isChecked() : true);
+    b->setNextProcessDate(form.scheduled ? ScheduleFormRules::nextDate(form, Clock::current().now()) : QDateTime());
     const QString name = legalDisplayName(m_name->text());
     if (!name.isEmpty() && name != b->name())
         m_container->renameBackup(b, name);

@@ -14,6 +14,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class ScheduleControls;
 
 // The settings sheet of an archive project: name and destination folder, method and
 // compression, encryption and the keychain, the split size limit, and the schedule. Nothing is
@@ -53,10 +54,7 @@ public:
     QCheckBox* passwordInKeychain() const { return m_keychain; }
     QComboBox* sizeLimit() const { return m_sizeLimit; }
     IQVNumberField* customSizeLimit() const { return m_customSize; }
-    QCheckBox* useSchedule() const { return m_useSchedule; }
-    QComboBox* scheduleType() const { return m_scheduleType; }
-    QComboBox* scheduleHour() const { return m_hour; }
-    QComboBox* scheduleMinute() const { return m_minute; }
+    ScheduleControls* schedule() const { return m_schedule; }
     QCheckBox* startLate() const { return m_startLate; }
 
 private:
@@ -65,6 +63,7 @@ private:
     void changeEncryption();
     void chooseBackupLocation();
     void showDestinationStatus();
+    void updateStartLate();
 
     CBackupContainer* m_container;
     ArchiveCoordinator* m_coordinator;
@@ -84,9 +83,7 @@ private:
     QComboBox* m_sizeLimit = nullptr;
     IQVNumberField* m_customSize = nullptr;
     QLabel* m_customLabel = nullptr;
-    QCheckBox* m_useSchedule = nullptr;
-    QComboBox* m_scheduleType = nullptr;
-    QComboBox* m_hour = nullptr;
-    QComboBox* m_minute = nullptr;
+    ScheduleControls* m_schedule = nullptr;
     QCheckBox* m_startLate = nullptr;
+    bool m_storedStartLate = false;
 };
