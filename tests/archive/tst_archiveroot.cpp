@@ -84,7 +84,7 @@ class UserBus
 public:
     UserBus()
     {
-        m_daemon.start(QStringLiteral("/bin/sh"),
+        m_daemon.start(QStringLiteral("/bin/bash"),
             { QStringLiteral("-c"),
                 QStringLiteral("for f in /proc/$$/fd/*; do n=${f##*/}; [ \"$n\" -gt 2 ] && eval \"exec $n>&-\"; "
                                "done; exec /usr/sbin/runuser -u kvtest -- /usr/bin/dbus-daemon --session "
