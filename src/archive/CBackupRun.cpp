@@ -433,8 +433,10 @@ int CBackup::build(bool containerBurns)
         task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), archive }
             + tarTail);
     } else {
-        task.stages << (QStringList {
-                            tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), QStringLiteral("-") }
+        // The archive goes to the pipe, so tar lists to its unbuffered standard error, a write
+        // per field; as an index file on the same descriptor the listing is a write per line.
+        task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"),
+                            QStringLiteral("-"), QStringLiteral("--index-file=/dev/stderr") }
             + tarTail);
         if (m_cryptMethod != CBCryptNone) {
             QStringList ossl { QStringLiteral("/usr/bin/openssl"), cipher, QStringLiteral("-salt") };

@@ -34,6 +34,7 @@ const char* const kErrorTexts[] = {
     "Error setting cipher",
     "error writing output file",
     "No space left on device",
+    ": Wrote only ",
     "unexpected end of file",
     "Child returned status",
     "Cannot write: Broken pipe",

@@ -246,8 +246,9 @@ private slots:
         tree.writeFile(std::string("src/it's $(touch X) q"), "odd\n");
         tree.mkdir("dest");
         tree.mkdir("other");
+        tree.mkdir("out");
         tree.mkdir("ws/Backups");
-        for (const char* d : { "dest", "other", "ws", "src" })
+        for (const char* d : { "dest", "other", "out", "ws", "src" })
             QVERIFY(chownTree(tree.filePath(QString::fromLatin1(d))));
         const QString ws = tree.filePath(QStringLiteral("ws"));
         const QByteArray admin = TestUsers::password(QStringLiteral("kvtest")) + "\n";
