@@ -222,6 +222,11 @@ private slots:
 
         const QStringList sent = texts(shell);
         QVERIFY2(sent.contains(QStringLiteral("Warnings: 1")), qPrintable(sent.join(QLatin1Char('\n'))));
+        // The run log names who started the job, the volumes and the pipeline.
+        QVERIFY(sent.contains(QStringLiteral("Started by user")));
+        QCOMPARE(sent.filter(QRegularExpression(QStringLiteral("^Source \"[^\"]+\" Info: "))).size(), 1);
+        QCOMPARE(sent.filter(QRegularExpression(QStringLiteral("^Destination Volume Info: "))).size(), 1);
+        QCOMPARE(sent.filter(QRegularExpression(QStringLiteral("^command line: .*/usr/bin/tar"))).size(), 1);
         QVERIFY2(sent.filter(QRegularExpression(QStringLiteral("^Archived items: 41[01] "))).size() == 1,
             qPrintable(sent.join(QLatin1Char('\n'))));
         QCOMPARE(CBackup::m_nTarRunning, 0);
