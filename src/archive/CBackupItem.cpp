@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QThread>
 #include <dirent.h>
 #include <fnmatch.h>
@@ -52,15 +51,9 @@ bool isUnderSystemPlaces(const QString& path)
 // Lets pending interface events run every 30 refreshed items (on the main thread only).
 void maybeProcessEvents()
 {
-    // Long walks keep the interface alive, a few times a second: events are not free.
     static int calls = 0;
-    static QElapsedTimer since;
-    if (++calls % 30 != 0)
-        return;
-    if (since.isValid() && since.elapsed() < 40)
-        return;
-    QVProcessEvents();
-    since.start();
+    if (++calls % 30 == 0)
+        QVProcessEvents();
 }
 
 } // namespace

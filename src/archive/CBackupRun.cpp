@@ -433,8 +433,10 @@ int CBackup::build(bool containerBurns)
         task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), archive }
             + tarTail);
     } else {
-        task.stages << (QStringList {
-                            tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), QStringLiteral("-") }
+        // The archive goes to the pipe, so tar lists to its unbuffered standard error, a write
+        // per field; as an index file on the same descriptor the listing is a write per line.
+        task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"),
+                            QStringLiteral("-"), QStringLiteral("--index-file=/dev/stderr") }
             + tarTail);
         if (m_cryptMethod != CBCryptNone) {
             QStringList ossl { QStringLiteral("/usr/bin/openssl"), cipher, QStringLiteral("-salt") };
@@ -753,10 +755,16 @@ int CBackup::restore(
     bool anyChosen = false;
     for (const QString& item : items)
         anyChosen = anyChosen || (!item.isNull() && item != QLatin1String("-C"));
-    if (!chosen && !anyChosen)
-        // A job of a chain lists only what that archive stored: the later archives bring the rest,
-        // and members it never held would each end in "Not found in archive".
-        count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, attr != 0, longPath);
+    if (!chosen && !anyChosen) {
+        // An archive's job lists only what that archive stored (in a chain the later archives
+        // bring the rest): items added to the tree since, even by a build that failed, would
+        // each end in "Not found in archive". A tree that knows nothing of the archive (its
+        // list was rebuilt from the folder) lists everything.
+        bool known = false;
+        for (int i = 0; i < this->count() && !known; ++i)
+            known = itemAt(i)->isInsertedInArchive(index);
+        count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, known, longPath);
+    }
     const bool listOk = std::fflush(list) == 0;
     std::fclose(list);
     if (!listOk)

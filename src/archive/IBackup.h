@@ -111,6 +111,9 @@ public:
     Analitics processAnalitics() const;
     // The run's summary (after a build): warnings, duration, items, sizes.
     void printAnalitics();
+    // At each job's start, to the run log: who started it, the sources' and the destination's
+    // volumes.
+    void printStartStatisticToLog();
 
     // Classification of one output line of a job (any thread); public for tests.
     void classifyLine(const QByteArray& line);

@@ -1,6 +1,7 @@
 // The run control of an archive project: one tool job at a time, its output classified line by
 // line on the reader thread, its end turned into work-end status bits on the main thread.
 #include "archive/CBackup.h"
+#include "archive/CBackupItem.h"
 #include "archive/IArchiveContainer.h"
 #include "archive/IBackup.h"
 #include "archive/ITaskWrapperARCH.h"
@@ -8,6 +9,9 @@
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
+#include "projects/ILocation.h"
+#include "utilities/CommonFunctions.h"
+#include "utilities/ICommon.h"
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/ProjectKeychain.h"
@@ -34,6 +38,7 @@ const char* const kErrorTexts[] = {
     "Error setting cipher",
     "error writing output file",
     "No space left on device",
+    ": Wrote only ",
     "unexpected end of file",
     "Child returned status",
     "Cannot write: Broken pipe",
@@ -293,6 +298,30 @@ quint8 IBackup::endStatusFor(const CBackupTaskDesc& task, const ArchiveJobEnd& e
     return bits;
 }
 
+void IBackup::printStartStatisticToLog()
+{
+    if (!m_backup)
+        return;
+    processMessage(m_backup->isProcessingBySchedule() ? localized("Started by scheduler") : localized("Started by user"),
+        0x4781, this);
+    for (int i = 0; i < m_backup->count(); ++i) {
+        const CBackupItem* item = m_backup->itemAt(i);
+        if (!item || !item->isIncluded() || !item->exists())
+            continue;
+        ILocation where;
+        if (!where.setupWithPath(item->getAbsolutePath()))
+            continue;
+        const QString mount = where.getMountPoint();
+        const QString volume = mount.isEmpty() || mount == QLatin1String("/")
+            ? where.getDisplayName()
+            : mount.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+        processMessage(localized("Source \"%1\" Info: %2").arg(volume, infoTextForLocation(&where)), 0x4781, this);
+    }
+    if (m_backup->location())
+        processMessage(localized("Destination Volume Info: %1").arg(infoTextForLocation(m_backup->location())),
+            0x4781, this);
+}
+
 bool IBackup::startTar(const CBackupTaskDesc& task)
 {
     if (m_runner)
@@ -300,6 +329,13 @@ bool IBackup::startTar(const CBackupTaskDesc& task)
     resetJobCounters();
     CBackupTaskDesc job = task;
     job.endStatus |= m_warnErrorsBeforeStartUtils;
+    printStartStatisticToLog();
+    // The pipeline as the run log shows it: the password never appears (openssl reads it from
+    // the environment).
+    QString command;
+    for (const QStringList& stage : job.stages)
+        command += (command.isEmpty() ? QString() : QStringLiteral(" | ")) + ICommon::commandLineFromArgsArray(stage);
+    processMessage(localized("command line: %1").arg(command), 0x781, this);
     auto runner = std::make_shared<ITaskWrapperARCH>(job.stages, job.password);
     runner->setAsRoot(job.asRoot);
     QString error;

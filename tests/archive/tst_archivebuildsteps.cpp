@@ -9,10 +9,12 @@
 #include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "archive/CBackup.h"
+#include "archive/CBackupItem.h"
 #include "archive/IBackup.h"
 #include "platform/AppPaths.h"
 #include "projects/ILocation.h"
 
+#include <QProcess>
 #include <QtTest>
 
 namespace {
@@ -220,9 +222,59 @@ private slots:
 
         const QStringList sent = texts(shell);
         QVERIFY2(sent.contains(QStringLiteral("Warnings: 1")), qPrintable(sent.join(QLatin1Char('\n'))));
+        // The run log names who started the job, the volumes and the pipeline.
+        QVERIFY(sent.contains(QStringLiteral("Started by user")));
+        QCOMPARE(sent.filter(QRegularExpression(QStringLiteral("^Source \"[^\"]+\" Info: "))).size(), 1);
+        QCOMPARE(sent.filter(QRegularExpression(QStringLiteral("^Destination Volume Info: "))).size(), 1);
+        QCOMPARE(sent.filter(QRegularExpression(QStringLiteral("^command line: .*/usr/bin/tar"))).size(), 1);
         QVERIFY2(sent.filter(QRegularExpression(QStringLiteral("^Archived items: 41[01] "))).size() == 1,
             qPrintable(sent.join(QLatin1Char('\n'))));
         QCOMPARE(CBackup::m_nTarRunning, 0);
+    }
+
+    // A project read to its top level only is read whole before its build: a file left out
+    // deeper in the tree stays out of the archive.
+    void topLevelProjectReloadedBeforeBuild()
+    {
+        TempTree tree;
+        tree.writeFile(std::string("src/keep.txt"), "keep\n");
+        tree.writeFile(std::string("src/skip.txt"), "skip\n");
+        tree.mkdir("dest");
+        AppPaths::setWorkspacePathOverride(tree.filePath(QStringLiteral("ws")));
+        QString bif;
+        {
+            CBackup project(QStringLiteral("T"));
+            CBackupItem* src = project.addItemFromDisk(tree.filePath(QStringLiteral("src")));
+            QVERIFY(src);
+            project.refreshFromDisk(&project, true, true, true);
+            bool found = false;
+            for (int i = 0; i < src->count(); ++i)
+                if (src->itemAt(i)->getAbsolutePath().endsWith(QLatin1String("/skip.txt"))) {
+                    src->itemAt(i)->setIncludeByUser(false);
+                    found = true;
+                }
+            QVERIFY(found);
+            std::unique_ptr<ILocation> where(ILocation::create());
+            QVERIFY(where->setupWithPath(tree.filePath(QStringLiteral("dest"))));
+            project.setLocation(*where, true);
+            project.setUseAdminPrivileges(false);
+            QVERIFY(project.save());
+            bif = project.makeBifFileName();
+        }
+        CBackup project(QStringLiteral("T"));
+        QVERIFY(project.loadTopContentLevel(bif, false));
+        QCOMPARE(project.loadState(), 1);
+        QVERIFY(runToEnd(project));
+        QCOMPARE(project.loadState(), 2);
+        QCOMPARE(project.archives().size(), size_t(1));
+        QProcess tar;
+        tar.start(QStringLiteral("/usr/bin/tar"),
+            { QStringLiteral("-tzf"),
+                project.getAbsolutePathName(false, false) + QLatin1Char('/') + project.archives()[0].fileName });
+        QVERIFY(tar.waitForFinished(30000));
+        const QByteArray listing = tar.readAllStandardOutput();
+        QVERIFY2(listing.contains("keep.txt") && !listing.contains("skip.txt"),
+            QByteArray(listing + tar.readAllStandardError()).constData());
     }
 
     // tar's listing lines -> the folders, files and bytes of the summary.

@@ -5,6 +5,7 @@
 #include "ArchiveDriverRun.h"
 #include "KvTest.h"
 #include "LoopImage.h"
+#include "PrivateBus.h"
 #include "ScopedMount.h"
 #include "TempTree.h"
 #include "archive/CBackupTaskDesc.h"
@@ -73,12 +74,18 @@ class TestArchiveDiskFull : public QObject
 {
     Q_OBJECT
 
+private:
+    std::unique_ptr<PrivateBus> m_bus; // split restores talk to the cat tool on it
+
 private slots:
     void initTestCase()
     {
         if (::geteuid() != 0)
             QSKIP("needs root (loop devices and mounts)");
+        m_bus = std::make_unique<PrivateBus>();
+        QVERIFY2(m_bus->isValid(), qPrintable(m_bus->errorString()));
     }
+    void cleanupTestCase() { m_bus.reset(); }
 
     // tar -cz | openssl | split into a 64 KiB tmpfs: split fails with "No space left on device",
     // openssl and tar follow, and the controller sees the statuses "2 1 1" and the line.
@@ -173,7 +180,8 @@ private slots:
             password);
         QVERIFY2(r.code == 1, QByteArray(r.last + "\n" + r.err).constData());
         QVERIFY2(r.last.startsWith("1 - ") && r.last.contains("has failed"), r.last.constData());
-        QVERIFY2(r.err.contains("No space left on device"), r.err.constData());
+        // tar says "Wrote only N of M bytes" when its own write falls short, split names ENOSPC.
+        QVERIFY2(r.err.contains("No space left on device") || r.err.contains("Wrote only"), r.err.constData());
         QCOMPARE(filesBelow(dest), older);
         // Still one archive in the list: the older one is restorable.
         const QString out = tree.filePath(QStringLiteral("out"));

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
+#include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,21 +77,36 @@ QByteArray noise(int size, int seed)
     return data;
 }
 
-// A session bus of kvtest's own, as that user's desktop would have it.
+// A session bus of kvtest's own, as that user's desktop would have it. The daemon gets none of
+// the test's descriptors above 2 (the root-test lock among them), and is ended by its pid.
 class UserBus
 {
 public:
     UserBus()
     {
-        m_daemon.start(QStringLiteral("/usr/sbin/runuser"),
-            { QStringLiteral("-u"), QStringLiteral("kvtest"), QStringLiteral("--"),
-                QStringLiteral("/usr/bin/dbus-daemon"), QStringLiteral("--session"), QStringLiteral("--nofork"),
-                QStringLiteral("--print-address") });
-        if (m_daemon.waitForStarted(10000) && m_daemon.waitForReadyRead(10000))
-            m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+        m_daemon.start(QStringLiteral("/bin/bash"),
+            { QStringLiteral("-c"),
+                QStringLiteral("for f in /proc/$$/fd/*; do n=${f##*/}; [ \"$n\" -gt 2 ] && eval \"exec $n>&-\"; "
+                               "done; exec /usr/sbin/runuser -u kvtest -- /usr/bin/dbus-daemon --session "
+                               "--nofork --print-address=1 --print-pid=1") });
+        QElapsedTimer t;
+        t.start();
+        while ((m_address.isEmpty() || m_pid <= 0) && t.elapsed() < 10000 && m_daemon.waitForReadyRead(1000)) {
+            while (m_daemon.canReadLine()) {
+                const QByteArray line = m_daemon.readLine().trimmed();
+                bool ok = false;
+                const int pid = line.toInt(&ok);
+                if (ok)
+                    m_pid = pid;
+                else if (!line.isEmpty())
+                    m_address = QString::fromUtf8(line);
+            }
+        }
     }
     ~UserBus()
     {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGTERM);
         m_daemon.terminate();
         if (!m_daemon.waitForFinished(5000))
             m_daemon.kill();
@@ -101,6 +117,7 @@ public:
 private:
     QProcess m_daemon;
     QString m_address;
+    pid_t m_pid = 0;
 };
 
 } // namespace
@@ -229,8 +246,9 @@ private slots:
         tree.writeFile(std::string("src/it's $(touch X) q"), "odd\n");
         tree.mkdir("dest");
         tree.mkdir("other");
+        tree.mkdir("out");
         tree.mkdir("ws/Backups");
-        for (const char* d : { "dest", "other", "ws", "src" })
+        for (const char* d : { "dest", "other", "out", "ws", "src" })
             QVERIFY(chownTree(tree.filePath(QString::fromLatin1(d))));
         const QString ws = tree.filePath(QStringLiteral("ws"));
         const QByteArray admin = TestUsers::password(QStringLiteral("kvtest")) + "\n";
