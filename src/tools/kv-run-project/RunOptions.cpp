@@ -38,9 +38,10 @@ QString RunOptions::usage()
         "drive list of this run.\n"
         "       kv-run-project --workspace DIR --kit sync|clone --project NAME [--scheduled]\n"
         "                      [--timeout S] [--now ISO] [--argv-out FILE] [--password-stdin]\n"
-        "                      [--admin-password-stdin] [--confirm]\n"
+        "                      [--admin-password-stdin] [--confirm] [--asr] [--program-out FILE]\n"
         "Runs one synchronization (or clone) project of DIR/Syncs (DIR/Clones); last line\n"
-        "\"<code> <device or -> <status>\"; --confirm answers a clone's start warning.\n"
+        "\"<code> <device or -> <status>\"; --confirm answers a clone's start warning; --asr\n"
+        "clones the volume group by image, as the menu item does.\n"
         "       kv-run-project --workspace DIR --kit sync|clone (--schedule-check | --mount-check PATH)\n"
         "                      [--now ISO] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
         "Runs what the schedule (or the mount of PATH) makes due in both lists, one line\n"
@@ -266,6 +267,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                 return fail(QStringLiteral("--program-out needs a file"));
         } else if (name == QLatin1String("--confirm")) {
             o.confirm = true;
+        } else if (name == QLatin1String("--asr")) {
+            o.asr = true;
         } else if (name == QLatin1String("--scheduled")) {
             o.scheduled = true;
         } else if (name == QLatin1String("--password-stdin")) {
@@ -300,6 +303,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         return fail(QStringLiteral("--tree-out needs --analyze"));
     if (o.confirm && o.kit != QLatin1String("clone"))
         return fail(QStringLiteral("--confirm needs --kit clone"));
+    if (o.asr && (o.kit != QLatin1String("clone") || o.scheduled))
+        return fail(QStringLiteral("--asr needs --kit clone and a start by hand (no --scheduled)"));
     const bool triggerCheck = o.scheduleCheck || !o.mountCheck.isNull();
     if ((triggerCheck || o.now.isValid()) && o.kit == QLatin1String("snapshot"))
         return fail(QStringLiteral("--schedule-check, --mount-check and --now need --kit archive, sync or clone"));
