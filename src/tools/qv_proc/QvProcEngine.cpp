@@ -405,20 +405,23 @@ bool QvProcEngine::phaseSynchronize(cJSON* data)
             }
         }
     };
-    const ChildEnd end = runCommand(args, out, rsyncErrorLine);
+    return rsyncEnded(runCommand(args, out, rsyncErrorLine), "some files were not compared", "");
+}
+
+bool QvProcEngine::rsyncEnded(const ChildEnd& end, const std::string& skipped, const std::string& failed)
+{
     if (!end.started || end.stopped)
         return false;
     if (end.signal == 0 && end.exitCode == 0)
         return true;
     if (end.signal == 0 && (end.exitCode == 23 || end.exitCode == 24)) {
-        EngineOutput::line("wg::",
-            "rsync ended with code " + std::to_string(end.exitCode) + ": some files were not compared");
+        EngineOutput::line("wg::", "rsync ended with code " + std::to_string(end.exitCode) + ": " + skipped);
         return true;
     }
     if (end.signal != 0)
-        EngineOutput::line("er::", "rsync was ended by signal " + std::to_string(end.signal));
+        EngineOutput::line("er::", failed + "rsync was ended by signal " + std::to_string(end.signal));
     else
-        EngineOutput::line("er::", "rsync failed with code " + std::to_string(end.exitCode));
+        EngineOutput::line("er::", failed + "rsync failed with code " + std::to_string(end.exitCode));
     return false;
 }
 

@@ -46,6 +46,10 @@ public:
 
     // The program's extra exclude words ("exArgs") and its two exclude files, as rsync words.
     static QStringList excludeArguments(cJSON* data);
+    // The end of an rsync run: success; code 23 or 24 a warning ("wg::", with `skipped`) and
+    // success; anything else an error ("er::", `failed` in front) and false. A stopped or
+    // unstarted rsync fails without a line.
+    static bool rsyncEnded(const ChildEnd& end, const std::string& skipped, const std::string& failed);
     // The words of a command as the log shows them.
     static std::string joinWords(const QStringList& words);
     // rsync's messages by the classifier of synchronization runs: errors, warnings, the rest.

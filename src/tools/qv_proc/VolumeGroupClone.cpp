@@ -273,18 +273,8 @@ bool VolumeGroupClone::copyVolume(const QString& tool, const QString& from, cons
     // The item list of a whole volume is not the log's: only the messages count.
     const QvProcEngine::ChildEnd end
         = QvProcEngine::runCommand(args, [](const char*) { }, QvProcEngine::rsyncErrorLine);
-    if (!end.started || end.stopped)
-        return false;
-    if (end.signal == 0 && end.exitCode == 0)
-        return true;
-    if (end.signal == 0 && (end.exitCode == 23 || end.exitCode == 24)) {
-        EngineOutput::line("wg::",
-            "rsync ended with code " + std::to_string(end.exitCode) + ": some files of the " + bytes(what)
-                + " volume were not copied");
-        return true;
-    }
-    return fail("Copying the " + bytes(what) + " volume failed: rsync ended with "
-        + (end.signal ? "signal " + std::to_string(end.signal) : "code " + std::to_string(end.exitCode)));
+    return QvProcEngine::rsyncEnded(end, "some files of the " + bytes(what) + " volume were not copied",
+        "Copying the " + bytes(what) + " volume failed: ");
 }
 
 // ---- Clone by send and receive ------------------------------------------------------------------
