@@ -359,6 +359,8 @@ void TestQvProcClone::refusalsLeaveTheDestinationAsItWas_data()
     QTest::addColumn<QByteArray>("error");
     QTest::newRow("destination too small") << "small" << QByteArray("Destination has insufficient space");
     QTest::newRow("receive fails halfway") << "receive" << QByteArray("Receiving the System volume failed");
+    QTest::newRow("destination in the source group")
+        << "group" << QByteArray("The destination is a volume of the source group");
 }
 
 void TestQvProcClone::refusalsLeaveTheDestinationAsItWas()
@@ -389,8 +391,13 @@ void TestQvProcClone::refusalsLeaveTheDestinationAsItWas()
     }
     const QStringList treeBefore = treeOf(cloneMount);
     const QStringList volumesBefore = destination.subvolumePaths();
+    // The source's own Data volume as the destination: refused before anything is touched.
+    const QString dataMount = m_tmp->filePath(QStringLiteral("Mac - Data"));
+    QVERIFY(source.mountVolume(m_data, dataMount));
+    const QStringList dataBefore = treeOf(dataMount);
+    const QString target = fault == QLatin1String("group") ? dataMount : cloneMount;
 
-    const EngineRun r = runEngine(QStringLiteral("clone_ASR"), sourceMount, cloneMount, path);
+    const EngineRun r = runEngine(QStringLiteral("clone_ASR"), sourceMount, target, path);
     QVERIFY2(r.withPrefix("er::").join('|').contains(error), r.joined().constData());
     QVERIFY2(r.withPrefix("ic::").isEmpty(), r.joined().constData());
     QVERIFY(r.withPrefix("id::").isEmpty());
@@ -405,6 +412,8 @@ void TestQvProcClone::refusalsLeaveTheDestinationAsItWas()
     QCOMPARE(QDir(destination.top()).entryList({ QStringLiteral(".qvclone*") }, QDir::AllEntries | QDir::Hidden),
         QStringList());
     QCOMPARE(BtrfsVolumeModel::listSnapshots(sourceMount), QStringList());
+    QCOMPARE(treeOf(dataMount), dataBefore);
+    QCOMPARE(source.mounts().value(dataMount), m_data);
     QCOMPARE(leftovers(), QStringList());
 }
 

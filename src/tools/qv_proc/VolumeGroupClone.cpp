@@ -164,6 +164,18 @@ bool VolumeGroupClone::openSource(bool needMountPoints)
     return true;
 }
 
+bool VolumeGroupClone::isInSourceGroup(const QString& path) const
+{
+    const auto mount = MountInfo::mountEntryForPath(path);
+    const auto id = BtrfsVolumeModel::isBtrfs(path) ? BtrfsVolumeModel::subvolumeId(path) : std::nullopt;
+    if (!mount || !id || mount->major != m_source->anyMount().major || mount->minor != m_source->anyMount().minor)
+        return false;
+    const auto own = m_source->volume(*id);
+    const auto system = m_source->volume(m_group.at(0).id);
+    return *id == m_group.at(0).id || *id == m_group.at(1).id
+        || (own && system && !UuidText::isNull(own->groupUUID) && UuidText::equal(own->groupUUID, system->groupUUID));
+}
+
 QString VolumeGroupClone::mountForReading(quint64 id, const QString& role)
 {
     const QString folder = m_work + QStringLiteral("/src_") + role.toLower();
@@ -188,6 +200,8 @@ bool VolumeGroupClone::byCopy()
     const QString destination = fromProgram(m_data, "DestVolume:mountPoint");
     if (tool.isEmpty() || preparer.isEmpty() || destination.isEmpty())
         return fail("The program names no tool, preparer or destination volume");
+    if (isInSourceGroup(destination))
+        return fail("The destination is a volume of the source group");
 
     // The preparer names the destination group in two JSON lines; its errors before them mean
     // no group, after them only a destination that may not start the computer.
@@ -298,14 +312,8 @@ bool VolumeGroupClone::byImage()
     const auto target = m_destination->volume(*destinationId);
     if (!target)
         return fail("The destination " + bytes(destination) + " is not a registered volume of its file system");
-    if (m_source->sameFileSystem(*m_destination)) {
-        const auto sourceOwn = m_source->volume(m_group.at(0).id);
-        const bool sameGroup = sourceOwn && !UuidText::isNull(target->groupUUID)
-            && UuidText::equal(sourceOwn->groupUUID, target->groupUUID);
-        for (const GroupVolume& v : std::as_const(m_group))
-            if (v.id == target->id || sameGroup)
-                return fail("The destination is a volume of the source group");
-    }
+    if (isInSourceGroup(destination))
+        return fail("The destination is a volume of the source group");
 
     // What each source volume replaces: the member of that role in the destination's group; a
     // destination without a group takes the System volume, the Data volume is made new.

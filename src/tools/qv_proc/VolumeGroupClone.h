@@ -53,6 +53,8 @@ private:
     bool makeWorkFolder();
     bool openSource(bool needMountPoints);
     QString mountForReading(quint64 id, const QString& role);
+    // The volume at path is one of the source group's (or in that group).
+    bool isInSourceGroup(const QString& path) const;
     bool copyVolume(const QString& tool, const QString& from, const QString& to, const QString& what);
     void removeSnapshots();
     void removeWorkSubvolumes();
