@@ -79,7 +79,7 @@ void TestEngineUser::stopThroughSudoEndsTheEngineGroup()
     // Far less than the 30 s the listing would take.
     QVERIFY2(timer.elapsed() < 20000, all.constData());
     QList<pid_t> groups;
-    for (const QByteArray& line : r.out.split('\n'))
+    for (const QByteArray& line : QByteArray(r.out + '\n' + r.err).split('\n'))
         if (line.startsWith("pgid: "))
             groups << pid_t(line.mid(6).toLong());
     QCOMPARE(groups.size(), 1);

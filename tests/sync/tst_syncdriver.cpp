@@ -303,10 +303,10 @@ void TestSyncDriver::analysisWritesItsTree()
     QFile a(argvOut);
     QVERIFY(a.open(QIODevice::ReadOnly));
     const QList<QByteArray> argv = a.readAll().split('\0');
-    QCOMPARE(argv.size(), 4); // two elements, the vector's end, the empty rest
+    QVERIFY(argv.size() >= 3);
     QCOMPARE(argv.at(0), QFile::encodeName(KvTest::appContentsDir() + QStringLiteral("/Resources/qv_proc")));
     QVERIFY2(argv.at(1).endsWith(".txt") && argv.at(2).isEmpty(), argv.at(1).constData());
-    QVERIFY2(r.out.contains("pgid: "), r.out.constData());
+    QVERIFY2(QByteArray(r.out + r.err).contains("pgid: "), r.out.constData());
     QVERIFY2(r.err.contains("timing: engine-eof "), r.err.constData());
     QFile t(treeOut);
     QVERIFY(t.open(QIODevice::ReadOnly));
