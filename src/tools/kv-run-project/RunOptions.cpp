@@ -267,14 +267,14 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                 return fail(QStringLiteral("--program-out needs a file"));
         } else if (name == QLatin1String("--confirm")) {
             o.confirm = true;
-        } else if (name == QLatin1String("--asr")) {
-            o.asr = true;
         } else if (name == QLatin1String("--scheduled")) {
             o.scheduled = true;
         } else if (name == QLatin1String("--password-stdin")) {
             o.passwordStdin = true;
         } else if (name == QLatin1String("--admin-password-stdin")) {
             o.adminPasswordStdin = true;
+        } else if (name == QLatin1String("--asr")) {
+            o.asr = true;
         } else if (name == QLatin1String("--schedule-check")) {
             o.scheduleCheck = true;
         } else if (name == QLatin1String("--mount-check")) {
@@ -303,8 +303,6 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         return fail(QStringLiteral("--tree-out needs --analyze"));
     if (o.confirm && o.kit != QLatin1String("clone"))
         return fail(QStringLiteral("--confirm needs --kit clone"));
-    if (o.asr && (o.kit != QLatin1String("clone") || o.scheduled))
-        return fail(QStringLiteral("--asr needs --kit clone and a start by hand (no --scheduled)"));
     const bool triggerCheck = o.scheduleCheck || !o.mountCheck.isNull();
     if ((triggerCheck || o.now.isValid()) && o.kit == QLatin1String("snapshot"))
         return fail(QStringLiteral("--schedule-check, --mount-check and --now need --kit archive, sync or clone"));
@@ -321,6 +319,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
     }
     if (syncKit && o.describe)
         return fail(QStringLiteral("--describe needs --kit archive"));
+    if (o.asr && (o.kit != QLatin1String("clone") || o.scheduled))
+        return fail(QStringLiteral("--asr needs --kit clone and a start by hand (no --scheduled)"));
     if (o.kit != QLatin1String("archive") && !archiveOnly.isEmpty())
         return fail(QStringLiteral("%1 needs --kit archive").arg(archiveOnly.first()));
     if (syncKit && !restoreOnly.isEmpty())

@@ -36,7 +36,6 @@ struct RunOptions
     QStringList volumeDirs; // restores: folders searched for a missing archive or volume
     bool skipMissing = false; // restores: a missing archive is skipped where that is offered
     bool confirm = false; // clone kit: the start warning is confirmed
-    bool asr = false; // clone kit: the volume-group clone by image (the hub's menu item)
     // Archive, synchronization and clone kits: one pass of the schedule check, or of the check
     // after the volume at mountCheck was mounted, at the time now (invalid: the real clock).
     bool scheduleCheck = false;
@@ -46,6 +45,8 @@ struct RunOptions
     bool analyze = false;
     QString treeOut;
     QString programOut;
+    // Clone kit: the volume-group clone by image (the hub's menu item) instead of a plain start.
+    bool asr = false;
     // Snapshot kit restores: the version folder (default the newest) and a project folder
     // outside the list.
     QString restoreVersion;
