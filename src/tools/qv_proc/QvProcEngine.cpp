@@ -393,15 +393,15 @@ bool QvProcEngine::phaseSynchronize(cJSON* data)
             item(line);
             return;
         }
-        std::string piece;
+        std::string segment;
         for (const char* p = line;; ++p) {
             if (*p == '\r' || *p == '\0') {
-                item(piece.c_str());
-                piece.clear();
+                item(segment.c_str());
+                segment.clear();
                 if (!*p)
                     break;
             } else {
-                piece.push_back(*p);
+                segment.push_back(*p);
             }
         }
     };
