@@ -303,6 +303,21 @@ void TestQvProcClone::cloneByCopyMakesTheGroupAndCopiesBothVolumes()
     QVERIFY(!registry.entry(newSystem).groupUUID.isEmpty());
     QCOMPARE(leftovers(), QStringList());
     QCOMPARE(source.mounts().keys(), QStringList { dataMount });
+
+    // A second clone takes the group as it is; its Data volume, unmounted meanwhile, is mounted
+    // for the copy and let go again.
+    const quint64 newData = mounts.value(newDataMount);
+    QCOMPARE(::umount2(NameCodec::encode(newDataMount).constData(), 0), 0);
+    QVERIFY(m_tmp->writeFile(QStringLiteral("Mac - Data/second.txt"), "2"));
+    const EngineRun again
+        = runEngine(QStringLiteral("clone_RSYNC"), dataMount, m_tmp->filePath(QStringLiteral("Clone")));
+    QVERIFY2(again.lines.last() == "ic:: end", again.joined().constData());
+    QCOMPARE(again.withPrefix("id::"), r.withPrefix("id::"));
+    QCOMPARE(destination.mounts().value(m_tmp->filePath(QStringLiteral("Clone"))), newSystem);
+    QVERIFY(!destination.mounts().values().contains(newData));
+    QCOMPARE(leftovers(), QStringList());
+    QVERIFY(destination.mountVolume(newData, newDataMount));
+    QCOMPARE(fileText(newDataMount + QStringLiteral("/second.txt")), QStringLiteral("2"));
 }
 
 void TestQvProcClone::cloneByImageTwiceInARow()

@@ -3,6 +3,7 @@
 #include "EngineOutput.h"
 #include "QvProcEngine.h"
 #include "platform/BtrfsVolumeModel.h"
+#include "platform/DeviceNames.h"
 #include "platform/MountInfo.h"
 #include "platform/NameCodec.h"
 #include "platform/UuidText.h"
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <tuple>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -257,6 +259,22 @@ bool VolumeGroupClone::byCopy()
         EngineOutput::line("wg::",
             "The clone may not start the computer: the volume preparer ended with "
                 + (end.signal ? "signal " + std::to_string(end.signal) : "code " + std::to_string(end.exitCode)));
+    // A volume of a group found as it was may be unmounted: it is mounted for the copy.
+    for (auto [device, mount, role] : { std::tuple { prepared->system, &prepared->systemMount, "system" },
+             std::tuple { prepared->data, &prepared->dataMount, "data" } }) {
+        if (!mount->isEmpty())
+            continue;
+        const DeviceNames::Parsed parsed = DeviceNames::parse(device);
+        const QString folder = m_work + QStringLiteral("/dst_") + QLatin1String(role);
+        if (parsed.isSubvolume && ::mkdir(NameCodec::encode(folder).constData(), 0700) == 0) {
+            if (IAPFSUtil::mountQuietly(parsed.container, parsed.subvolumeId, folder, MS_NOSUID | MS_NODEV)) {
+                m_workMounts.append(folder);
+                *mount = folder;
+            } else {
+                ::rmdir(NameCodec::encode(folder).constData());
+            }
+        }
+    }
     if (prepared->systemMount.isEmpty() || prepared->dataMount.isEmpty()
         || !isDirectory(prepared->systemMount) || !isDirectory(prepared->dataMount))
         return fail("The destination volumes of the group are not mounted");
