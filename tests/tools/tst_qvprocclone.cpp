@@ -1,6 +1,6 @@
 // kv-test: labels=root timeout=600 fixtures=kv_loop_cleanup
+#include "BtrfsTestImage.h"
 #include "KvTest.h"
-#include "LoopImage.h"
 #include "TempTree.h"
 #include "platform/BtrfsVolumeModel.h"
 #include "projects/ILocation.h"
@@ -32,66 +32,6 @@ QString enginePath()
 {
     return KvTest::appContentsDir() + QStringLiteral("/Resources/qv_proc");
 }
-
-// A btrfs image whose top level is mounted; volumes are registered subvolumes.
-class BtrfsImage
-{
-public:
-    bool make(qint64 sizeMiB)
-    {
-        if (!m_image.make(LoopImage::FsType::Btrfs, sizeMiB))
-            return false;
-        m_top = m_image.mountPoint();
-        return true;
-    }
-    QString top() const { return m_top; }
-    QString device() const { return m_image.deviceName(); }
-    quint64 create(const QString& name)
-    {
-        if (!BtrfsVolumeModel::createSubvolume(m_top + QLatin1Char('/') + name).ok())
-            return 0;
-        return BtrfsVolumeModel::subvolumeId(m_top + QLatin1Char('/') + name).value_or(0);
-    }
-    bool mountVolume(quint64 id, const QString& folder)
-    {
-        QDir().mkpath(folder);
-        return LoopImage::runTool(QStringLiteral("mount"),
-            { QStringLiteral("-o"), QStringLiteral("subvolid=%1").arg(id), m_image.device(), folder });
-    }
-    // Subvolume id by mount point, of every mount of this image but the top level.
-    QMap<QString, quint64> mounts() const
-    {
-        QMap<QString, quint64> result;
-        for (const MountEntry& m : MountInfo::read()) {
-            if (m.source == m_image.device() && m.mountPoint != m_top)
-                result.insert(m.mountPoint, BtrfsVolumeModel::subvolumeIdOfMount(m));
-        }
-        return result;
-    }
-    QStringList subvolumePaths() const
-    {
-        QStringList paths;
-        for (const BtrfsSubvolume& s : BtrfsVolumeModel::listSubvolumes(m_top))
-            paths << s.path;
-        return paths;
-    }
-    BtrfsVolumeRegistry registry() const
-    {
-        BtrfsVolumeRegistry r;
-        r.load(m_top);
-        return r;
-    }
-    ~BtrfsImage()
-    {
-        // Everything the engine mounted of this image goes before the image does.
-        for (const QString& mp : mounts().keys())
-            ::umount2(NameCodec::encode(mp).constData(), MNT_DETACH);
-    }
-
-private:
-    LoopImage m_image;
-    QString m_top;
-};
 
 BtrfsVolumeRegistry::Entry entry(const QString& name, const QString& role, const QString& group = QString())
 {
@@ -152,9 +92,9 @@ private Q_SLOTS:
 
 private:
     // A source image with a registered System and Data group (files with odd names in both).
-    bool makeSource(BtrfsImage& image, qint64 sizeMiB = 300);
+    bool makeSource(BtrfsTestImage& image, qint64 sizeMiB = 300);
     // A destination image with one registered volume "Clone", mounted at <tmp>/Clone.
-    bool makeDestination(BtrfsImage& image, qint64 sizeMiB = 300);
+    bool makeDestination(BtrfsTestImage& image, qint64 sizeMiB = 300);
     EngineRun runEngine(const QString& key, const QString& source, const QString& destination,
         const QString& path = QString());
     QStringList leftovers() const;
@@ -171,7 +111,7 @@ void TestQvProcClone::init()
     m_work = std::make_unique<TempTree>(QStringLiteral("qvclone-work"));
 }
 
-bool TestQvProcClone::makeSource(BtrfsImage& image, qint64 sizeMiB)
+bool TestQvProcClone::makeSource(BtrfsTestImage& image, qint64 sizeMiB)
 {
     if (!image.make(sizeMiB))
         return false;
@@ -204,7 +144,7 @@ bool TestQvProcClone::makeSource(BtrfsImage& image, qint64 sizeMiB)
     return true;
 }
 
-bool TestQvProcClone::makeDestination(BtrfsImage& image, qint64 sizeMiB)
+bool TestQvProcClone::makeDestination(BtrfsTestImage& image, qint64 sizeMiB)
 {
     if (!image.make(sizeMiB))
         return false;
@@ -216,7 +156,7 @@ bool TestQvProcClone::makeDestination(BtrfsImage& image, qint64 sizeMiB)
         return false;
     old.write("the old volume\n");
     old.close();
-    return image.mountVolume(m_clone, m_tmp->filePath(QStringLiteral("Clone")));
+    return image.mountSubvolume(m_clone, m_tmp->filePath(QStringLiteral("Clone")));
 }
 
 EngineRun TestQvProcClone::runEngine(
@@ -263,13 +203,13 @@ QStringList TestQvProcClone::leftovers() const
 
 void TestQvProcClone::cloneByCopyMakesTheGroupAndCopiesBothVolumes()
 {
-    BtrfsImage source, destination;
+    BtrfsTestImage source, destination;
     QVERIFY(makeSource(source));
     QVERIFY(makeDestination(destination));
     // The project names the Data volume; the System volume is not mounted (the engine mounts it
     // for reading and lets it go again).
     const QString dataMount = m_tmp->filePath(QStringLiteral("Mac - Data"));
-    QVERIFY(source.mountVolume(m_data, dataMount));
+    QVERIFY(source.mountSubvolume(m_data, dataMount));
     QVERIFY(m_tmp->writeFile(QStringLiteral("Mac - Data/skipped"), "not copied"));
 
     const EngineRun r = runEngine(QStringLiteral("clone_RSYNC"), dataMount, m_tmp->filePath(QStringLiteral("Clone")));
@@ -316,18 +256,18 @@ void TestQvProcClone::cloneByCopyMakesTheGroupAndCopiesBothVolumes()
     QCOMPARE(destination.mounts().value(m_tmp->filePath(QStringLiteral("Clone"))), newSystem);
     QVERIFY(!destination.mounts().values().contains(newData));
     QCOMPARE(leftovers(), QStringList());
-    QVERIFY(destination.mountVolume(newData, newDataMount));
+    QVERIFY(destination.mountSubvolume(newData, newDataMount));
     QCOMPARE(fileText(newDataMount + QStringLiteral("/second.txt")), QStringLiteral("2"));
 }
 
 void TestQvProcClone::cloneByImageTwiceInARow()
 {
-    BtrfsImage source, destination;
+    BtrfsTestImage source, destination;
     QVERIFY(makeSource(source));
     QVERIFY(makeDestination(destination));
     const QString sourceMount = m_tmp->filePath(QStringLiteral("Mac"));
     const QString cloneMount = m_tmp->filePath(QStringLiteral("Clone"));
-    QVERIFY(source.mountVolume(m_system, sourceMount));
+    QVERIFY(source.mountSubvolume(m_system, sourceMount));
 
     for (int round = 1; round <= 2; ++round) {
         QVERIFY(m_tmp->writeFile(QStringLiteral("Mac/round.txt"), QByteArray::number(round)));
@@ -382,12 +322,12 @@ void TestQvProcClone::refusalsLeaveTheDestinationAsItWas()
 {
     QFETCH(QString, fault);
     QFETCH(QByteArray, error);
-    BtrfsImage source, destination;
+    BtrfsTestImage source, destination;
     QVERIFY(makeSource(source, fault == QLatin1String("small") ? 600 : 300));
     QVERIFY(makeDestination(destination, fault == QLatin1String("small") ? 0 : 300));
     const QString sourceMount = m_tmp->filePath(QStringLiteral("Mac"));
     const QString cloneMount = m_tmp->filePath(QStringLiteral("Clone"));
-    QVERIFY(source.mountVolume(m_system, sourceMount));
+    QVERIFY(source.mountSubvolume(m_system, sourceMount));
     QString path;
     if (fault == QLatin1String("small")) {
         // More data than the whole destination holds.
@@ -408,7 +348,7 @@ void TestQvProcClone::refusalsLeaveTheDestinationAsItWas()
     const QStringList volumesBefore = destination.subvolumePaths();
     // The source's own Data volume as the destination: refused before anything is touched.
     const QString dataMount = m_tmp->filePath(QStringLiteral("Mac - Data"));
-    QVERIFY(source.mountVolume(m_data, dataMount));
+    QVERIFY(source.mountSubvolume(m_data, dataMount));
     const QStringList dataBefore = treeOf(dataMount);
     const QString target = fault == QLatin1String("group") ? dataMount : cloneMount;
 
@@ -437,13 +377,13 @@ void TestQvProcClone::refusalsLeaveTheDestinationAsItWas()
 // System volume, which the saved project's second place then names.
 void TestQvProcClone::driverClonesTheGroupThroughTheEngine()
 {
-    BtrfsImage source, destination;
+    BtrfsTestImage source, destination;
     QVERIFY(makeSource(source));
     QVERIFY(makeDestination(destination));
     const QString systemMount = m_tmp->filePath(QStringLiteral("Mac"));
     const QString cloneMount = m_tmp->filePath(QStringLiteral("Clone"));
-    QVERIFY(source.mountVolume(m_system, systemMount));
-    QVERIFY(source.mountVolume(m_data, m_tmp->filePath(QStringLiteral("Mac - Data"))));
+    QVERIFY(source.mountSubvolume(m_system, systemMount));
+    QVERIFY(source.mountSubvolume(m_data, m_tmp->filePath(QStringLiteral("Mac - Data"))));
     const QString ws = m_tmp->filePath(QStringLiteral("ws"));
     QVERIFY(QDir().mkpath(ws));
     {
