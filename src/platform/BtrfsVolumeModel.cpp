@@ -329,3 +329,15 @@ BtrfsStatus BtrfsVolumeModel::deleteSnapshot(const QString& volumeRoot, const QS
         return errnoStatus(EINVAL, QStringLiteral("btrfs_util_delete_subvolume"));
     return deleteSubvolume(p);
 }
+
+BtrfsStatus BtrfsVolumeModel::createWritableSnapshot(const QString& source, const QString& target)
+{
+    if (!isSubvolume(source))
+        return errnoStatus(EINVAL, QStringLiteral("btrfs_util_create_snapshot"));
+    struct stat st;
+    if (::lstat(enc(target).c_str(), &st) == 0)
+        return errnoStatus(EEXIST, QStringLiteral("btrfs_util_create_snapshot"));
+    errno = 0;
+    return statusOf(btrfs_util_create_snapshot(enc(source).c_str(), enc(target).c_str(), 0, nullptr, nullptr),
+        "btrfs_util_create_snapshot");
+}

@@ -80,4 +80,7 @@ public:
     static QStringList listSnapshots(const QString& volumeRoot, BtrfsStatus* status = nullptr);
     // Deletes a read-only snapshot of .qvsnapshots; EINVAL for anything else, EBUSY when mounted.
     static BtrfsStatus deleteSnapshot(const QString& volumeRoot, const QString& name);
+    // A writable snapshot of the subvolume at source, made at target (which must not exist): the
+    // way to a usable volume from a received one, whose read-only flag cannot be cleared.
+    static BtrfsStatus createWritableSnapshot(const QString& source, const QString& target);
 };

@@ -188,8 +188,11 @@ public:
     virtual void doAutoUnmount();
     virtual void sendTextInfo(const QString& text, qint32 type, quint8 target, QObject* sender);
 
-private:
+    // Writes exclude lines into a new 0600 file "….system.txt" of the private temporary
+    // folder; *path names it. Not recorded as the project's.
     bool writeSystemExcludeFile(const std::vector<std::string>& lines, QString* path);
+
+private:
 
     bool _useAdminPrivileges = true;
     QString _customExcludesTmpFileName;

@@ -1,8 +1,12 @@
 #include "AnalyzeLineParser.h"
 
+#include "platform/Clock.h"
 #include "platform/NameCodec.h"
 #include "sync/IAnalyzeFileSystemItem.h"
+#include "sync/ISynchronizeController.h"
+#include "sync/SyncOutputParser.h"
 
+#include <QCoreApplication>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,6 +37,7 @@ void AnalyzeLineParser::reset(int direction, int pass)
     m_pass = pass;
     m_lineTotal = 0;
     m_processed = 0;
+    m_fileListShownMs = m_copyListShownMs = -1;
     m_statistic = false;
 }
 
@@ -135,5 +140,38 @@ IAnalyzeFileSystemItem* AnalyzeLineParser::apply(IAnalyzeFileSystemItem* root, c
 
 bool AnalyzeLineParser::processLine(IAnalyzeFileSystemItem* root, const char* text)
 {
-    return apply(root, parse(text)) != nullptr;
+    const Line line = parse(text);
+    const bool taken = apply(root, line) != nullptr;
+    showProgress(line);
+    return taken;
+}
+
+void AnalyzeLineParser::showProgress(const Line& line)
+{
+    // 31 ticks of 1/60 s between two texts of one kind.
+    constexpr qint64 intervalMs = 31 * 1000 / 60;
+    QString text;
+    qint64* shown = nullptr;
+    if (line.kind == Line::FileCount) {
+        text = QStringLiteral("%1... %2")
+                   .arg(QCoreApplication::translate("Localizable", "Building file list"))
+                   .arg(line.count);
+        shown = &m_fileListShownMs;
+    } else if (line.kind == Line::Item) {
+        text = QStringLiteral("%1... %2")
+                   .arg(QCoreApplication::translate("Localizable", "Building copy list"))
+                   .arg(double(m_processed), 10, 'f', 0);
+        shown = &m_copyListShownMs;
+    } else {
+        return;
+    }
+    const qint64 now = Clock::current().monotonicMs();
+    if (*shown >= 0 && now - *shown < intervalMs)
+        return;
+    *shown = now;
+    // The pane takes texts only while its text info is on; the analysis keeps it off otherwise.
+    ISynchronizeController& pane = ISynchronizeController::shared();
+    pane.setNoSendTextInfo(false);
+    pane.sendAnalyzeInfo(text, wesClear);
+    pane.setNoSendTextInfo(true);
 }

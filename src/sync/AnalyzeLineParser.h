@@ -35,8 +35,12 @@ public:
     // node. Missing nodes are made only for a path with a "/" (top-level names come from the
     // listing). Returns the node, or null.
     IAnalyzeFileSystemItem* apply(IAnalyzeFileSystemItem* root, const Line& line) const;
-    // parse() then apply(); true when a node took the item.
+    // parse() then apply(), and the pane's progress text; true when a node took the item.
     bool processLine(IAnalyzeFileSystemItem* root, const char* line);
+    // The pane's text while the lists are built: "Building file list... N" for rsync's counts,
+    // "Building copy list... N" (N the items so far) for items, each kind at most once per 31
+    // ticks (1/60 s) of Clock::current().
+    void showProgress(const Line& line);
 
     // The side and action bits of an item by direction and pass.
     static void sideAndAction(int direction, int pass, bool deletion, qint64* side, qint64* action);
@@ -53,4 +57,6 @@ private:
     unsigned long m_lineTotal = 0;
     unsigned long m_processed = 0;
     bool m_statistic = false;
+    qint64 m_fileListShownMs = -1;
+    qint64 m_copyListShownMs = -1;
 };

@@ -235,6 +235,9 @@ bool IQVProc::startEngine(
     bool asRoot, const QString& enginePath, const QString& programPath, const QByteArray& startParams)
 {
     IProcessCard* c = card();
+    // Cleared before the start: the reader may take the engine's first error before start()
+    // returns here.
+    c->set(errorClear);
     c->set(stateRunning);
     QStringList args { programPath };
     if (!startParams.isEmpty())
@@ -281,8 +284,6 @@ bool IQVProc::startEngine(
         }
         group = m_user->processGroup();
     }
-    c->set(errorClear);
-    c->set(stateRunning);
     m_client->engineStarted(QStringList { enginePath } + args, group);
     // The end of the output is waited for on a thread of its own, which keeps the runner alive
     // until the controller was told.

@@ -48,6 +48,12 @@ public:
     // Every command a run starts, on the main thread: its vector and its process group.
     using CommandObserver = std::function<void(const QStringList& args, pid_t group)>;
     void setCommandObserver(CommandObserver observer) { m_commandObserver = std::move(observer); }
+    // A command started on the run's behalf elsewhere (the engine runner's engine).
+    void commandStarted(const QStringList& args, pid_t group)
+    {
+        if (m_commandObserver)
+            m_commandObserver(args, group);
+    }
     // Called on the main thread when a run has ended (after the pane was told), with its result:
     // 0 success, 1 failed, 3 warnings, 4 stopped; and when a start began no run, with -1.
     using EndObserver = std::function<void(int result, const QString& lastText)>;

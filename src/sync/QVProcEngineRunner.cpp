@@ -8,7 +8,10 @@
 #include "sync/IAnalyzeProcController.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronProcController.h"
+#include "sync/ISynchronizeController.h"
+#include "utilities/IPathUtil.h"
 #include "utilities/IProcController.h"
+#include "utilities/IVolumeBase.h"
 #include "utilities/JSONLookup.h"
 
 namespace {
@@ -23,6 +26,33 @@ void setPath(cJSON* object, const char* key, const QString& value)
 {
     if (object)
         setStringToObject(object, key, NameCodec::encode(value).constData());
+}
+
+// A clone's place as the engine reads it: the volume's device, its group partner, its name and
+// its mount point, from the volume table where it knows the volume.
+void fillVolume(cJSON* volume, const ILocation& place, bool source)
+{
+    if (!volume)
+        return;
+    const VolumeItemPtr item = IVolumeBase::shared().itemWithLocation(&place);
+    setPath(volume, "device", item ? item->source : place.getBSDName());
+    if (!source)
+        setPath(volume, "device2", item ? item->partnerDevice : QString());
+    setPath(volume, "name", place.displayName().isEmpty() && item ? item->name : place.displayName());
+    setPath(volume, "mountPoint", place.getUnverifiedFullPath());
+    if (source)
+        setPath(volume, "mountAfterCloning", place.isPresentBySnapshot() ? QString() : QStringLiteral("true"));
+}
+
+// The place of the Data volume of the group that holds place, or place itself.
+std::shared_ptr<ILocation> dataPlace(const std::shared_ptr<ILocation>& place)
+{
+    VolumeItemPtr data;
+    if (!place || !IVolumeBase::shared().findGroupWithLocation(place.get(), nullptr, &data) || !data)
+        return place;
+    std::shared_ptr<ILocation> made(ILocation::create());
+    made->setupFromVBI(*data);
+    return made;
 }
 
 } // namespace
@@ -75,32 +105,65 @@ bool QVProcEngineRunner::terminate()
 
 QString QVProcEngineRunner::QVProcGetParamsTemplateNameForProject(ISynchron& project)
 {
-    return m_controller->QVProcGetParamsTemplateNameForProject(project);
+    m_programKey = m_controller->QVProcGetParamsTemplateNameForProject(project);
+    return m_programKey;
 }
 
 bool QVProcEngineRunner::QVProcInitParamsForProject(ISynchron& project, cJSON* program, cJSON*)
 {
     if (m_analysis || !project.isClone())
         return IAnalyzeProcController::fillSynchronizeProgram(project, m_pass, program, programObserver());
-    // Clones: the two volumes, the tools and the exclude list of the system's own folders.
-    cJSON* data = get_param_item(program, "Phases:InitParams:InterfaceDataList");
-    if (!data)
+    if (!fillCloneProgram(project, program))
         return false;
-    setPath(data, "toolPath", AppPaths::resourcePath(QStringLiteral("rsync3")));
-    setPath(data, "APFSPreparePath", AppPaths::resourcePath(QStringLiteral("qv3_apfs_preparer")));
-    for (const auto& [key, location] : { std::pair { "SourceVolume", project.firstLocation() },
-             std::pair { "DestVolume", project.secondLocation() } }) {
-        cJSON* volume = get_param_item(data, key);
-        if (!volume || !location)
-            continue;
-        setPath(volume, "mountPoint", location->getUnverifiedFullPath());
-    }
     if (programObserver()) {
         char* printed = cJSON_Print(program);
         if (printed)
             programObserver()(QByteArray(printed));
         cJSON_free(printed);
     }
+    return true;
+}
+
+bool QVProcEngineRunner::fillCloneProgram(ISynchron& project, cJSON* program)
+{
+    cJSON* data = get_param_item(program, "Phases:InitParams:InterfaceDataList");
+    if (!data)
+        return false;
+    // The snapshot-based start parameters stay unused: the start parameters stay empty.
+    project.card().remove(taskSnapshots);
+    const bool byCopy = m_programKey == QLatin1String("clone_RSYNC");
+    const bool hybrid = m_programKey == QLatin1String("clone_ASR_RSYNC_gibrid");
+    setPath(data, "APFSPreparePath", AppPaths::resourcePath(QStringLiteral("qv3_apfs_preparer")));
+    if (byCopy || hybrid)
+        setPath(data, "toolPath", AppPaths::resourcePath(QStringLiteral("rsync3")));
+
+    std::shared_ptr<ILocation> source = project.firstLocation();
+    std::shared_ptr<ILocation> dest = project.secondLocation();
+    if (!source || !dest)
+        return false;
+    if (byCopy) {
+        // A copy clone works from the groups' Data volumes; the pane hears of the table first.
+        ISynchronizeController::shared().volumeBaseUpdated();
+        source = dataPlace(source);
+        dest = dataPlace(dest);
+    }
+    fillVolume(get_param_item(data, "SourceVolume"), *source, true);
+    fillVolume(get_param_item(data, "DestVolume"), *dest, false);
+
+    if (byCopy || hybrid) {
+        // The system's own folders are never copied; both files go when the run ends.
+        const std::vector<std::string> lines = IProject::systemExcludeLinesForInner(
+            IPathUtil::systemExcludeListWithType(project.systemExcludeListType()), QByteArray(),
+            source->getMountPoint() == QLatin1String("/"));
+        QString systemFile;
+        if (!lines.empty() && project.writeSystemExcludeFile(lines, &systemFile)) {
+            project.setExcludesTmpFileNameCustom(QString(), systemFile);
+            setPath(data, "exFile1Path", systemFile);
+        }
+    }
+    if (byCopy && project.saveCustomExcludesIntoTmpFileForPass(0))
+        setPath(data, "exFile2Path",
+            QStringLiteral("NOE:: --exclude-from=\"%1\" ").arg(project.customExcludesTmpFileName()));
     return true;
 }
 
@@ -113,6 +176,12 @@ void QVProcEngineRunner::QVProcWorkInfoProcess(const QByteArray& item)
 {
     if (m_analysis)
         m_parser.processLine(IAnalyzeController::shared().treeRoot(), item.constData());
+}
+
+void QVProcEngineRunner::engineStarted(const QStringList& args, pid_t group)
+{
+    if (m_controller)
+        m_controller->commandStarted(args, group);
 }
 
 void QVProcEngineRunner::ITProcessFinished()

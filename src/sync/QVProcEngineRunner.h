@@ -33,12 +33,16 @@ private:
     void QVProcStartInfoToLog(ISynchron& project) override;
     void QVProcWorkInfoProcess(const QByteArray& item) override;
     void ITProcessFinished() override;
+    void engineStarted(const QStringList& args, pid_t group) override;
+    // A volume-group clone's program: both volumes, the tools and the exclude files.
+    bool fillCloneProgram(ISynchron& project, cJSON* program);
 
     std::shared_ptr<ISynchron> m_project;
     ISynchronProcController* m_controller = nullptr;
     std::shared_ptr<IQVProc> m_proc;
     AnalyzeLineParser m_parser;
     EndCallback m_end;
+    QString m_programKey;
     bool m_analysis = false;
     int m_pass = 0; // an analysis in both directions runs the second pass after the first
 };

@@ -1,4 +1,6 @@
 // kv-test: labels=unit timeout=60
+#include "RecordingSynchronizeController.h"
+#include "ScriptedClock.h"
 #include "TempTree.h"
 #include "platform/NameCodec.h"
 #include "sync/AnalyzeLineParser.h"
@@ -41,6 +43,7 @@ private Q_SLOTS:
     void itemLines_data();
     void itemLines();
     void escapesDecodeToTheBytesOnDisk();
+    void progressTextsAreThrottled();
     void listingMatchesBothSides();
     void relistingKeepsResultsAndDropsVanished();
     void includeChecksFollowTheExcludeList();
@@ -138,6 +141,42 @@ void TestAnalyzeTree::itemLines()
     for (const QByteArray& l : lines)
         parser.processLine(&root, l.constData());
     QCOMPARE(dump(&root), expected);
+}
+
+// While rsync counts and the items come, the pane shows how far the lists are, each kind at most
+// once per 31 ticks, with its text info on only for that moment.
+void TestAnalyzeTree::progressTextsAreThrottled()
+{
+    ScriptedClock clock;
+    Clock::setCurrent(&clock);
+    RecordingSynchronizeController pane;
+    ISynchronizeController::setShared(&pane);
+    Item root(QStringLiteral("root"), true);
+    AnalyzeLineParser parser;
+    parser.reset(0, 0);
+    const struct
+    {
+        qint64 atMs;
+        const char* line;
+    } feed[] = { { 0, " 100 files..." }, { 100, " 200 files..." }, { 520, " 300 files..." }, { 530, "a.txt" },
+        { 600, "sub/b.txt" }, { 1000, "c.txt" }, { 1100, "sending incremental file list" }, { 1200, "d.txt" } };
+    for (const auto& f : feed) {
+        clock.setMonotonicMs(f.atMs);
+        parser.processLine(&root, f.line);
+    }
+    Clock::setCurrent(nullptr);
+    ISynchronizeController::setShared(nullptr);
+    QStringList shown;
+    for (qsizetype i = 0; i < pane.calls.size(); ++i) {
+        if (!pane.calls.at(i).startsWith(QLatin1String("sendAnalyzeInfo:")))
+            continue;
+        shown << pane.calls.at(i).mid(16);
+        QCOMPARE(pane.calls.value(i - 1), QStringLiteral("setNoSendTextInfo:0"));
+        QCOMPARE(pane.calls.value(i + 1), QStringLiteral("setNoSendTextInfo:1"));
+    }
+    QCOMPARE(shown,
+        QStringList({ "Building file list... 100", "Building file list... 300",
+            "Building copy list...          1", "Building copy list...          4" }));
 }
 
 void TestAnalyzeTree::escapesDecodeToTheBytesOnDisk()

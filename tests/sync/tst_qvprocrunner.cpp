@@ -48,6 +48,7 @@ private Q_SLOTS:
     void cleanup();
     void protocol_data();
     void protocol();
+    void stopEndsTheEngineGroup_data();
     void stopEndsTheEngineGroup();
 
 private:
@@ -164,16 +165,27 @@ void TestQVProcRunner::protocol()
     QCOMPARE(project->secondFolder(), secondBefore);
 }
 
+void TestQVProcRunner::stopEndsTheEngineGroup_data()
+{
+    QTest::addColumn<bool>("admin");
+    QTest::newRow("as the user") << false;
+    QTest::newRow("as root") << true;
+}
+
 // A user's stop while the engine waits on a child ends the engine's whole group within seconds
 // and reads as a stop, not as an unexpected end.
 void TestQVProcRunner::stopEndsTheEngineGroup()
 {
+    QFETCH(bool, admin);
+    if (admin && ::geteuid() != 0)
+        QSKIP("the root engine runs through sudo here: tst_engineuser covers it");
     QVERIFY(QFile::copy(KvTest::appContentsDir() + "/Resources/TemplateProc.plist",
         m_app->filePath(std::string("Contents/Resources/TemplateProc.plist"))));
     QVERIFY(m_app->writeFile(std::string("Contents/Resources/qv_proc"),
         "#!/bin/sh\necho \"qv_proc_pid $$\"\necho 'ii::command_line sleep 30'\nsleep 30\necho 'ic:: end'\n",
         0755));
     auto project = std::make_shared<ISynchron>();
+    project->setUseAdminPrivileges(admin);
     RecordingClient client;
     client.source = m_app->path();
     client.dest = m_app->path();

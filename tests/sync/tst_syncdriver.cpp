@@ -294,10 +294,19 @@ void TestSyncDriver::analysisWritesItsTree()
     writeWorkspace(left, m_tree->filePath(QStringLiteral("right")));
     const QString treeOut = m_tree->filePath(QStringLiteral("tree.out"));
     const QString programOut = m_tree->filePath(QStringLiteral("program.out"));
+    const QString argvOut = m_tree->filePath(QStringLiteral("argv.out"));
     const Run r = driver({ "--kit", "sync", "--project", "Mirror", "--analyze", "--tree-out", treeOut,
-        "--program-out", programOut });
+        "--program-out", programOut, "--argv-out", argvOut });
     QCOMPARE(r.last, QStringLiteral("0 3 Analyze completed"));
     QCOMPARE(r.code, 0);
+    // The engine's own start vector: the engine and its program file, nothing more.
+    QFile a(argvOut);
+    QVERIFY(a.open(QIODevice::ReadOnly));
+    const QList<QByteArray> argv = a.readAll().split('\0');
+    QVERIFY(argv.size() >= 3);
+    QCOMPARE(argv.at(0), QFile::encodeName(KvTest::appContentsDir() + QStringLiteral("/Resources/qv_proc")));
+    QVERIFY2(argv.at(1).endsWith(".txt") && argv.at(2).isEmpty(), argv.at(1).constData());
+    QVERIFY2(QByteArray(r.out + r.err).contains("pgid: "), r.out.constData());
     QVERIFY2(r.err.contains("timing: engine-eof "), r.err.constData());
     QFile t(treeOut);
     QVERIFY(t.open(QIODevice::ReadOnly));

@@ -1,5 +1,6 @@
 // kv-test: labels=unit,root timeout=600 fixtures=kv_loop_cleanup
 #include "FakeToolDir.h"
+#include "BtrfsTestImage.h"
 #include "KvTest.h"
 #include "LoopImage.h"
 #include "TempTree.h"
@@ -62,53 +63,6 @@ QByteArray mountTable()
     QFile f(QStringLiteral("/proc/self/mountinfo"));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-
-// A btrfs image with named subvolumes, mounted at its top level.
-class BtrfsImage
-{
-public:
-    bool make()
-    {
-        if (!m_image.make(LoopImage::FsType::Btrfs, 300))
-            return false;
-        m_top = m_image.mountPoint();
-        return true;
-    }
-    QString top() const { return m_top; }
-    QString device() const { return m_image.deviceName(); }
-    quint64 create(const QString& name)
-    {
-        if (!BtrfsVolumeModel::createSubvolume(m_top + QLatin1Char('/') + name).ok())
-            return 0;
-        return BtrfsVolumeModel::subvolumeId(m_top + QLatin1Char('/') + name).value_or(0);
-    }
-    QString uuid(quint64 id) const
-    {
-        const auto info = BtrfsVolumeModel::subvolumeInfo(m_top, id);
-        return info ? info->uuid : QString();
-    }
-    bool mountSubvolume(quint64 id, const QString& folder)
-    {
-        QDir().mkpath(folder);
-        return LoopImage::runTool(QStringLiteral("mount"),
-            { QStringLiteral("-o"), QStringLiteral("subvolid=%1").arg(id), m_image.device(), folder });
-    }
-    bool unmountTop() { return ::umount2(QFile::encodeName(m_top).constData(), 0) == 0; }
-    // The subvolume ids mounted, by mount point.
-    QMap<QString, quint64> mounts() const
-    {
-        QMap<QString, quint64> result;
-        for (const MountEntry& m : MountInfo::read()) {
-            if (m.source == m_image.device())
-                result.insert(m.mountPoint, BtrfsVolumeModel::subvolumeIdOfMount(m));
-        }
-        return result;
-    }
-
-private:
-    LoopImage m_image;
-    QString m_top;
-};
 
 BtrfsVolumeRegistry::Entry entry(const QString& name, const QString& role, const QString& group = QString())
 {
@@ -271,7 +225,7 @@ private Q_SLOTS:
         KV_REQUIRE_ROOT();
         LoopImage ext4;
         QVERIFY2(ext4.make(LoopImage::FsType::Ext4), qPrintable(ext4.errorString()));
-        BtrfsImage destination;
+        BtrfsTestImage destination;
         QVERIFY(destination.make());
         const RunResult r = runPreparer({ ext4.mountPoint(), destination.top() });
         QCOMPARE(r.exitCode, 1);
@@ -287,7 +241,7 @@ private Q_SLOTS:
         KV_REQUIRE_ROOT();
         // Trees first: they go last, once the images have released their mounts inside them.
         TempTree tmp(QStringLiteral("apfs-tmp"));
-        BtrfsImage image;
+        BtrfsTestImage image;
         QVERIFY(image.make());
         RunResult r
             = runPreparer({ QStringLiteral("-"), image.top(), QStringLiteral("CleanVolume") }, tmp.path());
@@ -354,7 +308,7 @@ private Q_SLOTS:
         QFETCH(QString, data);
         // Trees first: they go last, once the images have released their mounts inside them.
         TempTree tmp(QStringLiteral("apfs-tmp"));
-        BtrfsImage image;
+        BtrfsTestImage image;
         QVERIFY(image.make());
         const quint64 id = image.create(QStringLiteral("vol"));
         BtrfsVolumeRegistry registry;
@@ -402,7 +356,7 @@ private Q_SLOTS:
         KV_REQUIRE_ROOT();
         // Trees first: they go last, once the images have released their mounts inside them.
         TempTree tmp(QStringLiteral("apfs-tmp"));
-        BtrfsImage image;
+        BtrfsTestImage image;
         QVERIFY(image.make());
         // The top level itself never becomes a group.
         RunResult r = runPreparer(
@@ -437,8 +391,8 @@ private Q_SLOTS:
         KV_REQUIRE_ROOT();
         TempTree tmp(QStringLiteral("apfs-tmp"));
         TempTree work(QStringLiteral("apfs-work"));
-        BtrfsImage source;
-        BtrfsImage destination;
+        BtrfsTestImage source;
+        BtrfsTestImage destination;
         QVERIFY(source.make());
         QVERIFY(destination.make());
 

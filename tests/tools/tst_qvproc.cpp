@@ -127,8 +127,8 @@ void TestQvProc::analysesTwoFoldersWithoutTouchingThem()
     const QStringList leftBefore = snapshotOf(left.path());
 
     work.writeFile(std::string("p.json"),
-        program("/usr/bin/rsync", left.path(), right.path(), "-t -l -v -r --delete-before",
-            { "--exclude=.*" }, work.filePath(std::string("excludes.txt"))),
+        program("/usr/bin/rsync", left.path(), right.path(),
+            "-t -l -v -r --delete-before --progress --no-inc-recursive", { "--exclude=.*" }, work.filePath(std::string("excludes.txt"))),
         0600);
     const EngineRun run = runEngine(work.filePath(std::string("p.json")));
     QCOMPARE(run.exitCode, 0);
@@ -137,7 +137,8 @@ void TestQvProc::analysesTwoFoldersWithoutTouchingThem()
     QVERIFY(run.lines.first().mid(11).trimmed().toLong() > 0);
     QCOMPARE(run.lines.last(), QByteArray("ic:: end"));
     const int commandLine = run.lines.indexOf(
-        "ii::command_line /usr/bin/rsync -n -t -l -v -r --delete-before --exclude=.* --exclude-from="
+        "ii::command_line /usr/bin/rsync -n -t -l -v -r --delete-before --progress --no-inc-recursive --exclude=.* "
+        "--exclude-from="
         + NameCodec::encode(work.filePath(std::string("excludes.txt"))) + " " + NameCodec::encode(left.path())
         + "/ " + NameCodec::encode(right.path()));
     QVERIFY2(commandLine == 1, run.lines.join('\n').constData());
@@ -147,6 +148,10 @@ void TestQvProc::analysesTwoFoldersWithoutTouchingThem()
     QVERIFY(!run.anyStartsWith("wi::changed.txt"));
     QVERIFY(!run.anyStartsWith("wi::.hidden"));
     QVERIFY(!run.anyStartsWith("er::"));
+    // rsync's file-list counts, separated by carriage returns, arrive as items of their own.
+    QVERIFY2(run.anyStartsWith("wi:: 0 files..."), run.lines.join('\n').constData());
+    for (const QByteArray& l : run.lines)
+        QVERIFY2(!l.contains('\r'), l.constData());
     QCOMPARE(snapshotOf(right.path()), before);
     QCOMPARE(snapshotOf(left.path()), leftBefore);
     QVERIFY(!QFileInfo::exists("X"));

@@ -38,9 +38,10 @@ QString RunOptions::usage()
         "drive list of this run.\n"
         "       kv-run-project --workspace DIR --kit sync|clone --project NAME [--scheduled]\n"
         "                      [--timeout S] [--now ISO] [--argv-out FILE] [--password-stdin]\n"
-        "                      [--admin-password-stdin] [--confirm]\n"
+        "                      [--admin-password-stdin] [--confirm] [--asr] [--program-out FILE]\n"
         "Runs one synchronization (or clone) project of DIR/Syncs (DIR/Clones); last line\n"
-        "\"<code> <device or -> <status>\"; --confirm answers a clone's start warning.\n"
+        "\"<code> <device or -> <status>\"; --confirm answers a clone's start warning; --asr\n"
+        "clones the volume group by image, as the menu item does.\n"
         "       kv-run-project --workspace DIR --kit sync|clone (--schedule-check | --mount-check PATH)\n"
         "                      [--now ISO] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
         "Runs what the schedule (or the mount of PATH) makes due in both lists, one line\n"
@@ -277,6 +278,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
             o.passwordStdin = true;
         } else if (name == QLatin1String("--admin-password-stdin")) {
             o.adminPasswordStdin = true;
+        } else if (name == QLatin1String("--asr")) {
+            o.asr = true;
         } else if (name == QLatin1String("--schedule-check")) {
             o.scheduleCheck = true;
         } else if (name == QLatin1String("--mount-check")) {
@@ -325,6 +328,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
     }
     if (syncKit && o.describe)
         return fail(QStringLiteral("--describe needs --kit archive"));
+    if (o.asr && (o.kit != QLatin1String("clone") || o.scheduled))
+        return fail(QStringLiteral("--asr needs --kit clone and a start by hand (no --scheduled)"));
     if (o.kit != QLatin1String("archive") && !archiveOnly.isEmpty())
         return fail(QStringLiteral("%1 needs --kit archive").arg(archiveOnly.first()));
     if (syncKit && !restoreOnly.isEmpty())

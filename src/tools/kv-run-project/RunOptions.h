@@ -46,6 +46,8 @@ struct RunOptions
     bool analyze = false;
     QString treeOut;
     QString programOut;
+    // Clone kit: the volume-group clone by image (the hub's menu item) instead of a plain start.
+    bool asr = false;
     // Snapshot kit restores: the version folder (default the newest) and a project folder
     // outside the list.
     QString restoreVersion;

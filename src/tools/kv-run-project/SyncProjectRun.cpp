@@ -487,6 +487,8 @@ int SyncProjectRun::exec()
         m_project->setProcessingBySchedule(true);
         m_container->addSynchronToProcessingList(m_project);
         m_container->processNext();
+    } else if (m_options.asr) {
+        m_container->processCurrentProjectCloneASR();
     } else {
         m_container->processCurrentProject();
     }

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -131,6 +132,16 @@ QString APFSContainer::volumeUuid(quint64 id) const
     return info ? UuidText::normalized(info->uuid) : QString();
 }
 
+QStringList APFSContainer::mountPointsOf(quint64 id) const
+{
+    QStringList points;
+    for (const MountEntry& m : BtrfsVolumeModel::mountsOfFileSystem(m_anyMount, MountInfo::read())) {
+        if (BtrfsVolumeModel::subvolumeIdOfMount(m) == id && m.mountPoint != m_ownTopMount)
+            points.append(m.mountPoint);
+    }
+    return points;
+}
+
 QString APFSContainer::mountPointOf(quint64 id) const
 {
     for (const MountEntry& m : BtrfsVolumeModel::mountsOfFileSystem(m_anyMount, MountInfo::read())) {
@@ -140,14 +151,8 @@ QString APFSContainer::mountPointOf(quint64 id) const
     return QString();
 }
 
-std::optional<APFSContainer::Volume> APFSContainer::createVolume(
-    const QString& name, const QString& role, const QString& groupUUID, QString* error)
+QString APFSContainer::freeVolumePath(const QString& name) const
 {
-    if (m_registryStatus == BtrfsVolumeRegistry::Status::Corrupt
-        || m_registryStatus == BtrfsVolumeRegistry::Status::Unreadable) {
-        *error = QStringLiteral("the volume registry cannot be read");
-        return std::nullopt;
-    }
     bool refused = false;
     QString folder = NameSanitizer::sanitize(name, &refused);
     if (refused || folder.isEmpty())
@@ -155,7 +160,26 @@ std::optional<APFSContainer::Volume> APFSContainer::createVolume(
     QString path = m_topPath + QLatin1Char('/') + folder;
     for (int i = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++i)
         path = m_topPath + QLatin1Char('/') + folder + QLatin1Char(' ') + QString::number(i);
-    const BtrfsStatus made = BtrfsVolumeModel::createSubvolume(path);
+    return path;
+}
+
+std::optional<APFSContainer::Volume> APFSContainer::createVolume(
+    const QString& name, const QString& role, const QString& groupUUID, QString* error)
+{
+    return makeVolume(QString(), name, role, groupUUID, error);
+}
+
+std::optional<APFSContainer::Volume> APFSContainer::makeVolume(const QString& snapshotOf,
+    const QString& name, const QString& role, const QString& groupUUID, QString* error)
+{
+    if (m_registryStatus == BtrfsVolumeRegistry::Status::Corrupt
+        || m_registryStatus == BtrfsVolumeRegistry::Status::Unreadable) {
+        *error = QStringLiteral("the volume registry cannot be read");
+        return std::nullopt;
+    }
+    const QString path = freeVolumePath(name);
+    const BtrfsStatus made = snapshotOf.isEmpty() ? BtrfsVolumeModel::createSubvolume(path)
+                                                  : BtrfsVolumeModel::createWritableSnapshot(snapshotOf, path);
     if (!made.ok()) {
         *error = made.message;
         return std::nullopt;
@@ -163,6 +187,7 @@ std::optional<APFSContainer::Volume> APFSContainer::createVolume(
     const auto info = BtrfsVolumeModel::subvolumeInfo(path);
     if (!info) {
         *error = QStringLiteral("the new volume cannot be examined");
+        BtrfsVolumeModel::deleteSubvolume(path);
         return std::nullopt;
     }
     m_registry.setEntry(info->id, { name, role, groupUUID, info->uuid });
@@ -198,5 +223,78 @@ bool APFSContainer::deleteVolume(quint64 id, QString* error)
         return false;
     }
     m_registry.removeEntry(id);
+    return saveRegistry(error);
+}
+
+std::optional<APFSContainer::Volume> APFSContainer::addVolumeFromSnapshot(const QString& source,
+    const QString& name, const QString& role, const QString& groupUUID, QString* error)
+{
+    return makeVolume(source, name, role, groupUUID, error);
+}
+
+std::optional<quint64> APFSContainer::replaceVolume(quint64 id, const QString& replacement, QString* error)
+{
+    if (!m_registry.contains(id) || id == BtrfsVolumeModel::topLevelId) {
+        *error = QStringLiteral("not a registered volume");
+        return std::nullopt;
+    }
+    const QString path = subvolumePath(id);
+    if (path.isEmpty()) {
+        *error = QStringLiteral("volume not found");
+        return std::nullopt;
+    }
+    // The new volume exists before anything of the old one goes.
+    QString beside = path + QStringLiteral(".qvnew");
+    for (int i = 2; QFileInfo::exists(beside) || QFileInfo(beside).isSymLink(); ++i)
+        beside = path + QStringLiteral(".qvnew") + QString::number(i);
+    const BtrfsStatus made = BtrfsVolumeModel::createWritableSnapshot(replacement, beside);
+    if (!made.ok()) {
+        *error = made.message;
+        return std::nullopt;
+    }
+    auto dropNew = [&] { BtrfsVolumeModel::deleteSubvolume(beside); };
+    const auto info = BtrfsVolumeModel::subvolumeInfo(beside);
+    if (!info) {
+        *error = QStringLiteral("the new volume cannot be examined");
+        dropNew();
+        return std::nullopt;
+    }
+    if (!IAPFSUtil::unmountSubvolume(m_anyMount, id)) {
+        *error = IAPFSUtil::lastMountError();
+        dropNew();
+        return std::nullopt;
+    }
+    const BtrfsStatus deleted = BtrfsVolumeModel::deleteSubvolume(path);
+    if (!deleted.ok()) {
+        *error = deleted.message;
+        dropNew();
+        return std::nullopt;
+    }
+    if (::rename(NameCodec::encode(beside).constData(), NameCodec::encode(path).constData()) != 0) {
+        // The new volume stays beside the old folder name: still a whole volume, registered below.
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    BtrfsVolumeRegistry::Entry entry = m_registry.entry(id);
+    entry.uuid = info->uuid;
+    m_registry.removeEntry(id);
+    m_registry.setEntry(info->id, entry);
+    QString saveError;
+    if (!saveRegistry(&saveError)) {
+        *error = saveError;
+        return std::nullopt;
+    }
+    return info->id;
+}
+
+bool APFSContainer::setGroupMember(quint64 id, const QString& groupUUID, const QString& role, QString* error)
+{
+    if (!m_registry.contains(id)) {
+        *error = QStringLiteral("not a registered volume");
+        return false;
+    }
+    BtrfsVolumeRegistry::Entry entry = m_registry.entry(id);
+    entry.groupUUID = groupUUID;
+    entry.role = role;
+    m_registry.setEntry(id, entry);
     return saveRegistry(error);
 }

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // One container of the volume preparer: a btrfs file system, with its subvolumes as volumes and
@@ -59,10 +60,31 @@ public:
     // volume that is not registered and one that stays mounted.
     bool deleteVolume(quint64 id, QString* error);
 
+    // The folder of a volume under the top-level mount; empty when it is not found.
+    QString volumePath(quint64 id) const { return subvolumePath(id); }
+    // A new registered volume made as a writable snapshot of the subvolume at `source` (a
+    // received copy), named as createVolume names it.
+    std::optional<Volume> addVolumeFromSnapshot(const QString& source, const QString& name,
+        const QString& role, const QString& groupUUID, QString* error);
+    // Puts a writable snapshot of the subvolume at `replacement` in the place of the registered
+    // volume id. The new volume is made beside the old one first; only then is the old one
+    // unmounted everywhere and deleted, and the new one takes its folder and its registry entry.
+    // Returns the new id; on failure the old volume keeps its place (unmounted when the failure
+    // came after the unmount) and *error says why.
+    std::optional<quint64> replaceVolume(quint64 id, const QString& replacement, QString* error);
+    // Writes a group and a role into a volume's registry entry.
+    bool setGroupMember(quint64 id, const QString& groupUUID, const QString& role, QString* error);
+    // Every mount point of the volume, except this object's own top-level mount.
+    QStringList mountPointsOf(quint64 id) const;
+
 private:
     bool reloadRegistry();
     bool saveRegistry(QString* error);
     QString subvolumePath(quint64 id) const; // absolute, under the top-level mount
+    QString freeVolumePath(const QString& name) const; // a new folder under the top level
+    // A new registered volume: an empty subvolume, or a writable snapshot of snapshotOf.
+    std::optional<Volume> makeVolume(const QString& snapshotOf, const QString& name, const QString& role,
+        const QString& groupUUID, QString* error);
 
     MountEntry m_anyMount;
     QString m_blockDevice;

@@ -108,8 +108,10 @@ int roleType(const QString& role)
     return -1;
 }
 
-// A folder for a new mount beside the destination's own mount point, named after the volume.
-QString freeFolderBeside(const QString& mountPoint, const QString& name)
+
+} // namespace
+
+QString APFSPreparer::freeFolderBeside(const QString& mountPoint, const QString& name)
 {
     const QString parent = QFileInfo(mountPoint).path();
     bool refused = false;
@@ -121,8 +123,6 @@ QString freeFolderBeside(const QString& mountPoint, const QString& name)
         folder = parent + QLatin1Char('/') + base + QLatin1Char(' ') + QString::number(n);
     return makeDir(folder, 0755) ? folder : QString();
 }
-
-} // namespace
 
 QString APFSPreparer::version()
 {

@@ -28,6 +28,10 @@ public:
 
     static QString version(); // "4.2"
 
+    // A new empty folder beside a volume's mount point, named after another volume (with a
+    // number when taken), for mounting that volume; empty when none could be made.
+    static QString freeFolderBeside(const QString& mountPoint, const QString& name);
+
 private:
     struct Side
     {

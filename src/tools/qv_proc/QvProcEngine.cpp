@@ -2,6 +2,7 @@
 
 #include "EngineOutput.h"
 #include "ProgramFile.h"
+#include "VolumeGroupClone.h"
 #include "platform/NameCodec.h"
 #include "platform/Subprocess.h"
 #include "sync/SyncOutputParser.h"
@@ -10,6 +11,7 @@
 #include "utilities/RsyncRoleTag.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -58,38 +60,11 @@ private:
     IUTF8Tool m_tool;
 };
 
-std::string joinWords(const QStringList& words)
-{
-    std::string out;
-    for (const QString& w : words) {
-        if (!out.empty())
-            out.push_back(' ');
-        out += NameCodec::encodeStd(w);
-    }
-    return out;
-}
-
 QString fromBytes(const char* text)
 {
     return NameCodec::decode(text, qsizetype(std::strlen(text)));
 }
 
-// rsync's messages by the classifier of synchronization runs: errors, warnings, the rest.
-void rsyncErrorLine(const char* line)
-{
-    if (!*line)
-        return;
-    SyncOutputParser parser;
-    parser.prepare(1);
-    parser.processLine(line);
-    const quint32 status = parser.processStatus();
-    if (status & (wesErrors | wesFatalErrors))
-        EngineOutput::line("er::", line);
-    else if (status & wesWarnings)
-        EngineOutput::line("wg::", line);
-    else
-        EngineOutput::line("st::", line);
-}
 
 bool endsWith(const char* line, const char* suffix)
 {
@@ -104,6 +79,33 @@ bool phaseFailed(const std::string& phase)
 }
 
 } // namespace
+
+std::string QvProcEngine::joinWords(const QStringList& words)
+{
+    std::string out;
+    for (const QString& w : words) {
+        if (!out.empty())
+            out.push_back(' ');
+        out += NameCodec::encodeStd(w);
+    }
+    return out;
+}
+
+void QvProcEngine::rsyncErrorLine(const char* line)
+{
+    if (!*line)
+        return;
+    SyncOutputParser parser;
+    parser.prepare(1);
+    parser.processLine(line);
+    const quint32 status = parser.processStatus();
+    if (status & (wesErrors | wesFatalErrors))
+        EngineOutput::line("er::", line);
+    else if (status & wesWarnings)
+        EngineOutput::line("wg::", line);
+    else
+        EngineOutput::line("st::", line);
+}
 
 QStringList QvProcEngine::splitParams(const std::string& params)
 {
@@ -144,55 +146,139 @@ QString QvProcEngine::excludeWord(const std::string& value)
     return QStringLiteral("--exclude-from=") + NameCodec::decode(s);
 }
 
+QStringList QvProcEngine::excludeArguments(cJSON* data)
+{
+    QStringList words;
+    if (cJSON* ex = get_param_item(data, "exArgs"); ex && cJSON_IsArray(ex)) {
+        cJSON* item = nullptr;
+        cJSON_ArrayForEach(item, ex)
+        {
+            if (const char* s = cJSON_GetStringValue(item); s && *s)
+                words << fromBytes(s);
+        }
+    }
+    for (const char* key : { "exFile1Path", "exFile2Path" })
+        if (const QString w = excludeWord(paramString(data, key, "")); !w.isEmpty())
+            words << w;
+    return words;
+}
+
 QvProcEngine::ChildEnd QvProcEngine::runCommand(
     const QStringList& argv, const LineHandler& out, const LineHandler& err)
 {
-    ChildEnd end;
-    if (argv.isEmpty() || stopRequested())
-        return end;
-    EngineOutput::line("ii::command_line ", joinWords(argv));
+    const std::vector<ChildEnd> ends = runPipeline({ argv }, out, { err });
+    return ends.empty() ? ChildEnd() : ends.front();
+}
 
-    auto outCut = std::make_shared<LineCutter>(out);
-    auto errCut = std::make_shared<LineCutter>(err);
-    Subprocess child;
-    child.setStdoutHandler([outCut](const char* d, size_t n) { outCut->feed(d, n); });
-    child.setStderrHandler([errCut](const char* d, size_t n) { errCut->feed(d, n); });
-    child.setStdoutEndHandler([outCut] { outCut->finish(); });
-    child.setStderrEndHandler([errCut] { errCut->finish(); });
+std::vector<QvProcEngine::ChildEnd> QvProcEngine::runPipeline(
+    const QList<QStringList>& commands, const LineHandler& out, const QList<LineHandler>& errors)
+{
+    const qsizetype n = commands.size();
+    std::vector<ChildEnd> ends(static_cast<size_t>(n));
+    if (n == 0 || stopRequested())
+        return ends;
+    for (const QStringList& argv : commands)
+        if (argv.isEmpty())
+            return ends;
+    std::string shown;
+    for (const QStringList& argv : commands)
+        shown += (shown.empty() ? "" : " | ") + joinWords(argv);
+    EngineOutput::line("ii::command_line ", shown);
 
-    Subprocess::Options o;
-    o.program = argv.first();
-    o.arguments = argv.mid(1);
-    o.toolLocale = true;
-    // The child stays in the engine's group: every stop of the group reaches it too.
-    o.joinProcessGroup = ::getpgrp();
-    QString why;
-    if (!child.start(o, &why)) {
-        EngineOutput::line(
-            "er::", "Cannot start " + NameCodec::encodeStd(argv.first()) + ": " + why.toStdString());
-        return end;
-    }
-    end.started = true;
-    while (!child.waitForFinished(50)) {
-        if (stopRequested()) {
-            ::kill(child.pid(), SIGTERM);
-            // The child's own children share the group: when the engine leads it, they are
-            // stopped too (the engine's handler only notes the stop it already knows of).
-            if (::getpgrp() == ::getpid())
-                ::kill(-::getpgrp(), SIGTERM);
-            if (!child.waitForFinished(StopGraceMs)) {
-                ::kill(child.pid(), SIGKILL);
-                child.waitForFinished();
+    std::vector<std::unique_ptr<Subprocess>> children;
+    std::vector<std::shared_ptr<LineCutter>> cutters;
+    int previousRead = -1;
+    bool startFailed = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const QStringList& argv = commands.at(i);
+        auto child = std::make_unique<Subprocess>();
+        auto errCut = std::make_shared<LineCutter>(errors.value(i, LineHandler(rsyncErrorLine)));
+        cutters.push_back(errCut);
+        child->setStderrHandler([errCut](const char* d, size_t s) { errCut->feed(d, s); });
+        child->setStderrEndHandler([errCut] { errCut->finish(); });
+        Subprocess::Options o;
+        o.program = argv.first();
+        o.arguments = argv.mid(1);
+        o.toolLocale = true;
+        // Every member stays in the engine's group: every stop of the group reaches it too.
+        o.joinProcessGroup = ::getpgrp();
+        o.stdinFd = previousRead;
+        int pipeEnds[2] = { -1, -1 };
+        if (i + 1 < n) {
+            if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+                EngineOutput::line("er::", std::string("Cannot make a pipe: ") + std::strerror(errno));
+                startFailed = true;
             }
-            end.stopped = true;
+            o.stdoutFd = pipeEnds[1];
+        } else {
+            auto outCut = std::make_shared<LineCutter>(out);
+            cutters.push_back(outCut);
+            child->setStdoutHandler([outCut](const char* d, size_t s) { outCut->feed(d, s); });
+            child->setStdoutEndHandler([outCut] { outCut->finish(); });
+        }
+        QString why;
+        if (!startFailed && !child->start(o, &why)) {
+            EngineOutput::line(
+                "er::", "Cannot start " + NameCodec::encodeStd(argv.first()) + ": " + why.toStdString());
+            startFailed = true;
+        }
+        // The children hold their own copies of the pipe now.
+        if (previousRead >= 0)
+            ::close(previousRead);
+        if (pipeEnds[1] >= 0)
+            ::close(pipeEnds[1]);
+        previousRead = pipeEnds[0];
+        if (startFailed) {
+            if (previousRead >= 0)
+                ::close(previousRead);
             break;
         }
+        ends[size_t(i)].started = true;
+        children.push_back(std::move(child));
     }
-    end.exitCode = child.exitCode();
-    end.signal = child.exitSignal();
-    if (stopRequested())
-        end.stopped = true;
-    return end;
+
+    // Waits for every member; a stop (or a member that could not start) ends them all.
+    auto stopAll = [&] {
+        for (auto& c : children)
+            if (c->isRunning())
+                ::kill(c->pid(), SIGTERM);
+        // Their own children share the group: when the engine leads it, they are stopped too
+        // (the engine's handler only notes the stop it already knows of).
+        if (stopRequested() && ::getpgrp() == ::getpid())
+            ::kill(-::getpgrp(), SIGTERM);
+        for (auto& c : children) {
+            if (!c->waitForFinished(StopGraceMs)) {
+                ::kill(c->pid(), SIGKILL);
+                c->waitForFinished();
+            }
+        }
+    };
+    bool stopped = false;
+    if (startFailed) {
+        stopAll();
+    } else {
+        for (;;) {
+            Subprocess* running = nullptr;
+            for (auto& c : children)
+                if (!running && c->isRunning())
+                    running = c.get();
+            if (!running)
+                break;
+            if (stopRequested()) {
+                stopAll();
+                stopped = true;
+                break;
+            }
+            running->waitForFinished(50);
+        }
+    }
+    for (size_t i = 0; i < children.size(); ++i) {
+        children[i]->waitForFinished();
+        ends[i].exitCode = children[i]->exitCode();
+        ends[i].signal = children[i]->exitSignal();
+        ends[i].stopped = stopped || stopRequested();
+    }
+    return ends;
 }
 
 int QvProcEngine::run(int argc, char** argv)
@@ -270,17 +356,7 @@ bool QvProcEngine::phaseSynchronize(cJSON* data)
     // A dry run, whatever the options say: "-n" first.
     QStringList args { fromBytes(tool.c_str()), QStringLiteral("-n") };
     args << splitParams(paramString(data, "Params", ""));
-    if (cJSON* ex = get_param_item(data, "exArgs"); ex && cJSON_IsArray(ex)) {
-        cJSON* item = nullptr;
-        cJSON_ArrayForEach(item, ex)
-        {
-            if (const char* s = cJSON_GetStringValue(item); s && *s)
-                args << fromBytes(s);
-        }
-    }
-    for (const char* key : { "exFile1Path", "exFile2Path" })
-        if (const QString w = excludeWord(paramString(data, key, "")); !w.isEmpty())
-            args << w;
+    args << excludeArguments(data);
     args << fromBytes((source.back() == '/' ? source : source + "/").c_str()) << fromBytes(dest.c_str());
 
     // Progress: the items after rsync's "N files to consider" against N.
@@ -292,7 +368,7 @@ bool QvProcEngine::phaseSynchronize(cJSON* data)
         int shown = -1;
     };
     auto progress = std::make_shared<Progress>();
-    auto out = [progress](const char* line) {
+    auto item = [progress](const char* line) {
         if (!*line)
             return;
         EngineOutput::line("wi::", line);
@@ -310,31 +386,53 @@ bool QvProcEngine::phaseSynchronize(cJSON* data)
             EngineOutput::line("pi::", std::to_string(percent));
         }
     };
-    const ChildEnd end = runCommand(args, out, rsyncErrorLine);
+    // The file-list counts ("N files...") come separated by carriage returns: each is a line of
+    // its own. Names never hold a raw one (rsync writes it as "\#015").
+    auto out = [item](const char* line) {
+        if (!std::strchr(line, '\r')) {
+            item(line);
+            return;
+        }
+        std::string segment;
+        for (const char* p = line;; ++p) {
+            if (*p == '\r' || *p == '\0') {
+                item(segment.c_str());
+                segment.clear();
+                if (!*p)
+                    break;
+            } else {
+                segment.push_back(*p);
+            }
+        }
+    };
+    return rsyncEnded(runCommand(args, out, rsyncErrorLine), "some files were not compared", "");
+}
+
+bool QvProcEngine::rsyncEnded(const ChildEnd& end, const std::string& skipped, const std::string& failed)
+{
     if (!end.started || end.stopped)
         return false;
     if (end.signal == 0 && end.exitCode == 0)
         return true;
     if (end.signal == 0 && (end.exitCode == 23 || end.exitCode == 24)) {
-        EngineOutput::line("wg::",
-            "rsync ended with code " + std::to_string(end.exitCode) + ": some files were not compared");
+        EngineOutput::line("wg::", "rsync ended with code " + std::to_string(end.exitCode) + ": " + skipped);
         return true;
     }
     if (end.signal != 0)
-        EngineOutput::line("er::", "rsync was ended by signal " + std::to_string(end.signal));
+        EngineOutput::line("er::", failed + "rsync was ended by signal " + std::to_string(end.signal));
     else
-        EngineOutput::line("er::", "rsync failed with code " + std::to_string(end.exitCode));
+        EngineOutput::line("er::", failed + "rsync failed with code " + std::to_string(end.exitCode));
     return false;
 }
 
-bool QvProcEngine::phaseCloneRsync(cJSON*)
+bool QvProcEngine::phaseCloneRsync(cJSON* data)
 {
-    EngineOutput::line("er::", "Volume-group clones by copy are not available in this build");
-    return false;
+    VolumeGroupClone clone(data);
+    return clone.byCopy();
 }
 
-bool QvProcEngine::phaseCloneAsr(cJSON*)
+bool QvProcEngine::phaseCloneAsr(cJSON* data)
 {
-    EngineOutput::line("er::", "Volume-group clones by send and receive are not available in this build");
-    return false;
+    VolumeGroupClone clone(data);
+    return clone.byImage();
 }

@@ -4,6 +4,7 @@
 #include <cjson/cJSON.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The outside engine: runs the phases of a JSON program and reports them as protocol lines
 //   qv_proc_pid <pid>            first, before anything else
@@ -37,6 +38,22 @@ public:
     using LineHandler = std::function<void(const char* line)>;
     // Runs one command in the engine's group, its two streams cut into lines.
     static ChildEnd runCommand(const QStringList& argv, const LineHandler& out, const LineHandler& err);
+    // Runs commands as a pipe chain (each one's output the next one's input), all in the engine's
+    // group; the last one's output and every error stream cut into lines. One end per command,
+    // each read on its own: a chain succeeds only when every member does.
+    static std::vector<ChildEnd> runPipeline(
+        const QList<QStringList>& commands, const LineHandler& out, const QList<LineHandler>& errors);
+
+    // The program's extra exclude words ("exArgs") and its two exclude files, as rsync words.
+    static QStringList excludeArguments(cJSON* data);
+    // The end of an rsync run: success; code 23 or 24 a warning ("wg::", with `skipped`) and
+    // success; anything else an error ("er::", `failed` in front) and false. A stopped or
+    // unstarted rsync fails without a line.
+    static bool rsyncEnded(const ChildEnd& end, const std::string& skipped, const std::string& failed);
+    // The words of a command as the log shows them.
+    static std::string joinWords(const QStringList& words);
+    // rsync's messages by the classifier of synchronization runs: errors, warnings, the rest.
+    static void rsyncErrorLine(const char* line);
 
 private:
     bool runPhase(const std::string& phase, cJSON* data);
