@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QThread>
 #include <dirent.h>
 #include <fnmatch.h>
@@ -51,9 +52,15 @@ bool isUnderSystemPlaces(const QString& path)
 // Lets pending interface events run every 30 refreshed items (on the main thread only).
 void maybeProcessEvents()
 {
+    // Long walks keep the interface alive, a few times a second: events are not free.
     static int calls = 0;
-    if (++calls % 30 == 0)
-        QVProcessEvents();
+    static QElapsedTimer since;
+    if (++calls % 30 != 0)
+        return;
+    if (since.isValid() && since.elapsed() < 40)
+        return;
+    QVProcessEvents();
+    since.start();
 }
 
 } // namespace

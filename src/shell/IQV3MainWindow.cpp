@@ -8,6 +8,7 @@
 #include "shell/ILogDrawerController.h"
 #include "shell/KitProjectListModel.h"
 #include "shell/MainWndController.h"
+#include "shell/dialogs/IKitPane.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
 #include "snapshot/IBackup3.h"
@@ -178,6 +179,26 @@ void IQV3MainWindow::setKitPages(int kit, QWidget* projectList, QWidget* content
     replace(m_statuses, status);
     if (projectList)
         m_lists.remove(kit);
+    showKit(m_hub->currentKit());
+}
+
+void IQV3MainWindow::setKitPane(int kit, QWidget* pane)
+{
+    auto* parts = dynamic_cast<IKitPane*>(pane);
+    if (kit < 1 || kit > 4 || !parts)
+        return;
+    pane->setParent(this);
+    pane->hide();
+    QWidget* list = parts->kitProjectListPart();
+    QWidget* content = parts->kitContentPart();
+    // The window's clamps hold for the pane's parts as for its own pages.
+    list->setMinimumWidth(kLeftMin);
+    content->setMinimumWidth(kRightMin - m_splitter->handleWidth());
+    setKitPages(kit, list, content, parts->kitStatusPart());
+    if (IQV3ProjectListView* view = parts->kitListView()) {
+        m_lists.insert(kit, view);
+        list->setFocusProxy(view);
+    }
     showKit(m_hub->currentKit());
 }
 

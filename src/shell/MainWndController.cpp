@@ -19,6 +19,7 @@
 #include "shell/QVDockIconView.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
 #include "snapshot/IBackup3Container.h"
+#include "snapshot/IBackup3Controller.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronizeController.h"
@@ -938,6 +939,8 @@ void MainWndController::volumeBaseUpdated()
 {
     if (g_appClosing)
         return;
+    // The snapshot pane refills an open settings sheet's destination menu.
+    IBackup3Controller::shared().eventDeviceListChanged();
     Q_EMIT controlsChanged();
 }
 
@@ -1066,6 +1069,8 @@ void MainWndController::quitSequence()
     m_scheduleTimer.stop();
     m_readyTimer.stop();
     m_dockTimer.stop();
+    if (m_archiveKit)
+        m_archiveKit->appClosing();
     textLog(QStringLiteral("..."), tpFullLog);
     textLog(QStringLiteral("Closing...\n"), tpFullLog);
     prepareDataForNextScheduleProcess();
