@@ -26,6 +26,7 @@
 #include "utilities/HelpAnchor.h"
 #include "utilities/ICommon.h"
 #include "utilities/IPathUtil.h"
+#include "utilities/IVolumeBase.h"
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/QVExecutor.h"
@@ -494,7 +495,7 @@ void MainWndController::connectMessageProcess(const QVConnectMessage& message)
                     if (e.mountPoint == MountInfo::cleanPath(path))
                         mounted = true;
             if (mounted)
-                startProjectsWithProcessOnMount(path);
+                startOnMountWhenVolumesKnown(path, 100);
             else if (!path.isNull())
                 log129(QStringLiteral("Mount start ignored: %1 is no mount point").arg(path));
         } else if (reason == 1) {
@@ -713,7 +714,7 @@ void MainWndController::scheduleEvent(const QDateTime& now)
 
 void MainWndController::closeQVWhenHiddenStart(const QDateTime& now)
 {
-    if (!g_startedByLauncher || g_startedByMount)
+    if (!g_startedByLauncher || g_startedByMount || m_mountStartsPending > 0)
         return;
     const QDateTime next = nextGlobalProcessDate();
     const qint64 minutes = next.isValid() ? now.secsTo(next) / 60 : 1000;
@@ -858,6 +859,22 @@ void MainWndController::validateDeviceMount(const QString& devicePath)
     if (g_appClosing)
         return;
     startProjectsWithProcessOnMount(devicePath);
+}
+
+void MainWndController::startOnMountWhenVolumesKnown(const QString& path, int triesLeft)
+{
+    // The projects find their volumes through the volume table, whose first fill runs on a thread
+    // during the start-up, when the agent's answer with the mount may already be here: the start
+    // waits for it (at most ten seconds), and the idle exit waits for the start.
+    if (!IVolumeBase::shared().isBaseFilled() && triesLeft > 0) {
+        ++m_mountStartsPending;
+        QTimer::singleShot(100, this, [this, path, triesLeft] {
+            --m_mountStartsPending;
+            startOnMountWhenVolumesKnown(path, triesLeft - 1);
+        });
+        return;
+    }
+    startProjectsWithProcessOnMount(path);
 }
 
 void MainWndController::startProjectsWithProcessOnMount(const QString& path)

@@ -163,6 +163,8 @@ public:
     // The archive queue has work or an archive tool job runs.
     bool isArchiveRunning() const;
     void startProjectsWithProcessOnMount(const QString& path);
+    // The same once the volume table's first fill is done (or after triesLeft tenths of a second).
+    void startOnMountWhenVolumesKnown(const QString& path, int triesLeft);
 
     // ---- Sleep ---------------------------------------------------------------------------------
     // The sleep control (not owned); null keeps none.
@@ -277,5 +279,6 @@ private:
     QMap<QString, int> _processIndicatorPositions;
     int m_dockPosition = -1;
     int m_preferencesShown = 0;
+    int m_mountStartsPending = 0;
     SleepInhibitor* m_sleep = nullptr;
 };

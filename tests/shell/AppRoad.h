@@ -3,7 +3,9 @@
 // The real application started by the real agent: the agent harness's bus and home, a workspace
 // in the home's default place, the application's and the agent's preferences, and a bundle in a
 // folder with a blank whose program runs the built application and writes down its arguments and
-// exit status (the agent starts it detached, so nobody else sees how it ended).
+// exit status (the agent starts it detached, so nobody else sees how it ended). The bundle's
+// other parts are links into the build tree, and KV_APP_CONTENTS names it, so the application
+// tells the agent this bundle as its place and later launches come here too.
 
 #include "../agent/AgentHarness.h"
 #include "projects/QVAgentState.h"
@@ -27,8 +29,19 @@ public:
                                    "echo $? >> \"$KV_ROAD_DIR/status\"\n";
         qputenv("KV_ROAD_DIR", h.tree->path().toUtf8());
         qputenv("KV_ROAD_APP", realProgram().toUtf8());
-        return h.tree->writeFile(QStringLiteral("road bundle/K Pro.app/Contents/MacOS/Kelvane Pro 3"), wrapper, 0755)
-            && QDir().mkpath(workspace()) && QDir().mkpath(workspace() + QStringLiteral("/Logs"));
+        const QString built = KvTest::appContentsDir();
+        const QString contents = bundle() + QStringLiteral("/Contents");
+        if (!h.tree->writeFile(QStringLiteral("road bundle/K Pro.app/Contents/MacOS/Kelvane Pro 3"), wrapper, 0755))
+            return false;
+        for (const QString& part : QDir(built).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+            if (part != QLatin1String("MacOS") && !QFile::link(built + u'/' + part, contents + u'/' + part))
+                return false;
+        for (const QString& program : QDir(built + QStringLiteral("/MacOS")).entryList(QDir::Files))
+            if (program != QLatin1String("Kelvane Pro 3")
+                && !QFile::link(built + QStringLiteral("/MacOS/") + program, contents + QStringLiteral("/MacOS/") + program))
+                return false;
+        qputenv("KV_APP_CONTENTS", contents.toUtf8());
+        return QDir().mkpath(workspace()) && QDir().mkpath(workspace() + QStringLiteral("/Logs"));
     }
 
     static QString realProgram() { return KvTest::appContentsDir() + QStringLiteral("/MacOS/Kelvane Pro 3"); }
@@ -96,9 +109,19 @@ public:
     QByteArray runLogs() const
     {
         QByteArray all;
-        QDirIterator it(workspace() + QStringLiteral("/Logs"), { QStringLiteral("log_*.txt") }, QDir::Files);
+        // The quit packs the logs: a packed one is read through tar.
+        QDirIterator it(workspace() + QStringLiteral("/Logs"), { QStringLiteral("log_*.txt"), QStringLiteral("log_*.tgz") },
+            QDir::Files);
         while (it.hasNext()) {
-            QFile f(it.next());
+            const QString path = it.next();
+            if (path.endsWith(QLatin1String(".tgz"))) {
+                QProcess tar;
+                tar.start(QStringLiteral("/usr/bin/tar"), { QStringLiteral("-xzOf"), path });
+                tar.waitForFinished(30000);
+                all += tar.readAllStandardOutput();
+                continue;
+            }
+            QFile f(path);
             if (f.open(QIODevice::ReadOnly))
                 all += f.readAll();
         }

@@ -11,6 +11,7 @@
 #include "shell/MainWndController.h"
 #include "snapshot/IBackup3Container.h"
 #include "utilities/ICommon.h"
+#include "utilities/IVolumeBase.h"
 #include "utilities/MainPreferences.h"
 
 #include <QtTest>
@@ -413,6 +414,30 @@ private Q_SLOTS:
         m_hub->scheduleEvent(now);
         QCOMPARE(m_exits, QList<int>({ 0 }));
         QVERIFY(g_appClosing);
+    }
+
+    void mountStartWaitsForTheVolumeTable()
+    {
+        // The agent's mount answer comes before the volume table's first fill: the start waits
+        // for the table, and the idle exit for the start.
+        IVolumeBase::resetShared();
+        QVERIFY(!IVolumeBase::shared().isBaseFilled());
+        const QDateTime now = QDateTime::currentDateTime();
+        m_hub->agentState().setOn(QVAgentState::ScheduleOn);
+        g_startedByLauncher = true;
+        QVConnectMessage seven = fromAgent(QVConnectMessage::TypeStartParameters);
+        seven.setInt(2, QStringLiteral("LaunchingReason"));
+        seven.setString(QStringLiteral("/"), QStringLiteral("LastMountedVolume"));
+        m_hub->connectMessageProcess(seven);
+        for (int tick = 0; tick < 3; ++tick)
+            m_hub->scheduleEvent(now);
+        QVERIFY(m_exits.isEmpty());
+        IVolumeBase::shared().baseFill();
+        QTest::qWait(300);
+        m_hub->scheduleEvent(now);
+        m_hub->scheduleEvent(now);
+        QCOMPARE(m_exits, QList<int>({ 0 }));
+        IVolumeBase::resetShared();
     }
 
     void dockProgress()

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <csignal>
+#include <sys/prctl.h>
 #include <sys/types.h>
 
 namespace {
@@ -44,6 +45,9 @@ PrivateBus::PrivateBus(Kind kind, bool exportAddress)
         args.prepend(QStringLiteral("--config-file=") + config);
     }
     m_daemon.setProcessChannelMode(QProcess::SeparateChannels);
+    // The daemon ends with the test even when the test is killed (a timeout): an orphaned daemon
+    // would keep every descriptor it inherited, the root tests' lock among them.
+    m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_daemon.start(QStringLiteral("dbus-daemon"), args);
     if (!m_daemon.waitForStarted(5000)) {
         m_error = QStringLiteral("dbus-daemon did not start: ") + m_daemon.errorString();
