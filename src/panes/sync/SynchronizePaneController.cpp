@@ -227,6 +227,17 @@ void SynchronizePaneController::eventAppClosing(int)
     stopSchedule();
 }
 
+void SynchronizePaneController::eventFunctionKitChanged(int kit)
+{
+    if (!m_container)
+        return;
+    m_container->setCurrentSyncType(kit == 3 ? 1 : kit == 4 ? 0 : -1);
+    if (kit == 3 || kit == 4) {
+        eventProjectChanged(2);
+        validateStatusString();
+    }
+}
+
 void SynchronizePaneController::volumeBaseUpdated()
 {
     fillActiveDiskArray();
