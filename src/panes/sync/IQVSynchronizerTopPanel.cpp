@@ -326,6 +326,7 @@ void IQVSynchronizerTopPanel::dragLeaveEvent(QDragLeaveEvent*)
 
 void IQVSynchronizerTopPanel::dropEvent(QDropEvent* event)
 {
+    QToolTip::hideText();
     m_highlight = -1;
     update();
     const QString path = draggedPath(event->mimeData());
