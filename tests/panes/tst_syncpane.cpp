@@ -32,6 +32,13 @@
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronProcController.h"
 #include "sync/QVProcEngineRunner.h"
+#include "archive/IArchiveContainer.h"
+#include "FakeBackup3Engine.h"
+#include "FakeSyncRunController.h"
+#include "shell/IQV3MainWindow.h"
+#include "shell/MainWndController.h"
+#include "snapshot/IBackup3Container.h"
+#include "utilities/ICommon.h"
 #include "utilities/HelpAnchor.h"
 #include "utilities/IRunLog.h"
 #include "utilities/IVolumeBase.h"
@@ -42,6 +49,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QtTest>
 
 namespace {
@@ -93,6 +101,7 @@ private slots:
     void initTestCase();
     void synchronizeTour();
     void cloneTour();
+    void kitPages();
 };
 
 void TestSyncPane::initTestCase()
@@ -372,6 +381,61 @@ void TestSyncPane::cloneTour()
     ILocationServices::setShared(nullptr);
     IShellServices::setShared(nullptr);
     UiPrompts::setShared(nullptr);
+}
+
+// Both panes on the main window's pages: kit 4 shows the synchronizations, kit 3 the clones,
+// and a kit change makes the container's current kind follow.
+void TestSyncPane::kitPages()
+{
+    g_startedByLauncher = g_startedMinimize = g_startedByMount = g_appClosing = false;
+    ICommon::setCurrentFunctionKit(4);
+    WorkspaceFixture ws;
+    QDir().mkpath(ws.workspace() + QStringLiteral("/Logs"));
+    ScriptedUiPrompts prompts;
+    UiPrompts::setShared(&prompts);
+    {
+        MainWndController hub;
+        hub.setExitHook([](int) {});
+        IBackup3Container backups(std::make_unique<FakeBackup3Engine>(),
+            ws.workspace() + QStringLiteral("/Backups/Projects.plist"));
+        ISynchronContainer synchrons(std::make_unique<FakeSyncRunController>(), ws.workspace());
+        SynchronizePaneController controller(&synchrons);
+        ISynchronizeController::setShared(&controller);
+        synchrons.reInit();
+        synchrons.createNewSynchron(QStringLiteral("Docs"), 0);
+        synchrons.createNewSynchron(QStringLiteral("Disk"), 1);
+        HeadlessArchiveContainer archives;
+        IArchiveContainer::setShared(&archives);
+        hub.setContainers(&backups, &synchrons);
+        hub.showMainWindow3();
+        IQV3MainWindow* window = hub.mainWindow3();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        auto* clones = SynchronizePane::create(&controller, 1, window);
+        auto* syncs = SynchronizePane::create(&controller, 0, window);
+        window->setKitPane(3, clones);
+        window->setKitPane(4, syncs);
+        connect(&hub, &MainWndController::kitChanged, &controller, &SynchronizePaneController::eventFunctionKitChanged);
+        window->resize(980, 600);
+        hub.toggleFunctionKit(4);
+        QCOMPARE(synchrons.currentSyncType(), 0);
+        QCOMPARE(window->projectsStack()->currentWidget(), syncs->kitProjectListPart());
+        QCOMPARE(window->contentsStack()->currentWidget(), syncs->kitContentPart());
+        QCOMPARE(window->listView(4), syncs->listView());
+        QVERIFY(syncs->topPanel()->isVisible());
+        Screenshot::save(window, QStringLiteral("sync"), QStringLiteral("main-window-sync"),
+            QStringLiteral("The main window on the Synchronize kit"));
+        hub.toggleFunctionKit(3);
+        QCOMPARE(synchrons.currentSyncType(), 1);
+        QCOMPARE(window->contentsStack()->currentWidget(), clones->kitContentPart());
+        QVERIFY(clones->sourcePicker()->isVisible());
+        QCOMPARE(controller.current()->name(), QStringLiteral("Disk"));
+        IArchiveContainer::setShared(nullptr);
+        hub.setContainers(nullptr, nullptr);
+        ISynchronizeController::setShared(nullptr);
+    }
+    UiPrompts::setShared(nullptr);
+    QCOMPARE(prompts.unexpected, QStringList());
+    g_appClosing = false;
 }
 
 QTEST_MAIN(TestSyncPane)
