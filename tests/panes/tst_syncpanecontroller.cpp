@@ -44,6 +44,7 @@ private slots:
     void textRouter();
     void analysisTextsFromReaderThread();
     void hostVersionFromSystemRoot();
+    void diskChoices();
 
 private:
     std::shared_ptr<ISynchron> newClone(const QString& a, const QString& b);
@@ -346,6 +347,40 @@ void TestSyncPaneController::hostVersionFromSystemRoot()
     }
     qunsetenv("KV_SYSTEM_ROOT");
     IDiskUtil::resetSystemVersionCache();
+}
+
+// The pickers' choices: a disk becomes the place; an internal destination switches run-on-mount
+// and USB automount off; "Select a ..." clears the place; the list is saved each time.
+void TestSyncPaneController::diskChoices()
+{
+    QVERIFY(m_tree->mkdir("one") && m_tree->mkdir("two"));
+    m_volumes->add("One", m_tree->filePath(QStringLiteral("one")), "1111");
+    m_volumes->add("Two", m_tree->filePath(QStringLiteral("two")), "2222");
+    auto clone = newClone(QString(), QString());
+    clone->setProcessOnMount(true);
+    clone->setUSBAutomountForProcess(true);
+    m_pane->fillActiveDiskArray();
+    auto indexOf = [this](const QString& name) {
+        for (int i = 0; i < m_pane->diskArray().size(); ++i)
+            if (m_pane->diskArray().at(i)->getDisplayName() == name)
+                return i;
+        return -1;
+    };
+    QVERIFY(indexOf("One") >= 0 && indexOf("Two") >= 0);
+    m_pane->chooseDisk(true, indexOf("One"));
+    m_pane->chooseDisk(false, indexOf("Two"));
+    QCOMPARE(clone->firstLocation()->getMountPoint(), m_tree->filePath(QStringLiteral("one")));
+    QCOMPARE(clone->secondLocation()->getMountPoint(), m_tree->filePath(QStringLiteral("two")));
+    QVERIFY(!clone->isProcessOnMount());
+    QVERIFY(!clone->isUSBAutomountForProcess());
+    QVERIFY(QFile::exists(m_list->clonesFilePath()));
+    QCOMPARE(m_pane->verdict().text, QStringLiteral("Clone will not be bootable (Source is not bootable)"));
+    m_pane->chooseDisk(true, 1005);
+    QVERIFY(!clone->firstLocation() || clone->firstLocation()->getUnverifiedFullPath().isEmpty());
+    QCOMPARE(m_pane->verdict().text, QStringLiteral("Select source and destination"));
+    // The remembered place stays the project's.
+    m_pane->chooseDisk(false, 1001);
+    QCOMPARE(clone->secondLocation()->getMountPoint(), m_tree->filePath(QStringLiteral("two")));
 }
 
 QTEST_MAIN(TestSyncPaneController)
