@@ -47,6 +47,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -118,6 +119,7 @@ void TestSyncPane::synchronizeTour()
     for (const char* f : { "L", "L/docs", "L/skip", "L/skip/deep", "R", "R/old" })
         QVERIFY(tree.mkdir(f));
     tree.writeFile(std::string("L/a.txt"), "alpha");
+    tree.writeFile(std::string("L/docs/scratch.tmp"), "tmp");
     tree.writeFile(std::string("L/docs/b.txt"), "beta");
     tree.writeFile(std::string("L/skip/c.txt"), "gamma");
     tree.writeFile(std::string("L/skip/deep/d.txt"), "delta");
@@ -220,6 +222,19 @@ void TestSyncPane::synchronizeTour()
         Screenshot::save(&pane, QStringLiteral("sync"), QStringLiteral("sync-analysis"),
             QStringLiteral("After the analysis: copy marks, \"skip\" unchecked"));
 
+        // The settings sheet excludes "*.tmp"; its OK drops the analysis results.
+        whenOpen<SyncPropertiesDialog>([](SyncPropertiesDialog* d) {
+            d->patternBox()->setChecked(true);
+            d->patternField()->setText(QStringLiteral("*.tmp"));
+            d->okButton()->click();
+        });
+        QTest::mouseClick(pane.propertiesButton(), Qt::LeftButton);
+        QVERIFY(P->isExcludeByPattern());
+        QCOMPARE(P->getExcludePattern(), QStringLiteral("*.tmp"));
+        QVERIFY(!model->showArrowsAndColors());
+        QVERIFY(!model->treeRoot() || !(model->treeRoot()->flags() & IAnalyzeFileSystemItem::ResultMask));
+        QCOMPARE(*P->excludePathList(), QStringList { "skip" });
+
         // The indicator starts the run; its bar never shrinks and ends at 100.
         IQVProcessIndicatorView* ind = pane.indicator();
         QTRY_COMPARE(ind->buttonState(), 1);
@@ -246,7 +261,9 @@ void TestSyncPane::synchronizeTour()
 
         QStringList expected = treeOf(L);
         expected.erase(std::remove_if(expected.begin(), expected.end(),
-                           [](const QString& l) { return l.startsWith(QLatin1String("skip")); }),
+                           [](const QString& l) {
+                               return l.startsWith(QLatin1String("skip")) || l.contains(QLatin1String(".tmp"));
+                           }),
             expected.end());
         QCOMPARE(treeOf(R), expected);
         const auto msgs = shell.messages();
