@@ -152,6 +152,15 @@ void TestClonePaneRoot::pickJudgeAndClone()
         QFile copy(dest.mountPoint() + QStringLiteral("/Users/me/notes.txt"));
         QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(P->lastStatusString()));
         QCOMPARE(copy.readAll(), QByteArray("cloned"));
+        copy.close();
+
+        // The destination goes away: once the volume list is updated the picker keeps it as the
+        // remembered destination (tag 1001), selected, by its name.
+        QVERIFY(dest.unmount());
+        IVolumeBase::shared().fill();
+        controller.volumeBaseUpdated();
+        QCOMPARE(pane.destinationPicker()->currentData(Qt::UserRole).toInt(), 1001);
+        QVERIFY(!pane.destinationPicker()->currentText().isEmpty());
         ICloneStartWarner::setShared(nullptr);
     }
     ISynchronizeController::setShared(nullptr);

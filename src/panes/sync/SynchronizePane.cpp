@@ -505,7 +505,7 @@ void SynchronizePane::fillPicker(QComboBox* picker, bool source)
             selectRow = model->rowCount() - 1;
     }
     // A chosen volume that is not here now stays as the remembered item.
-    if (own && !own->getDisplayName().isEmpty() && selectRow == 0 && !own->isActive()) {
+    if (own && !own->getDisplayName().isEmpty() && selectRow == 0 && !own->correctActive()) {
         auto* sep = new QStandardItem(QString());
         sep->setData(SyncPaneRules::TagSeparator, Qt::UserRole);
         sep->setFlags(Qt::NoItemFlags);
