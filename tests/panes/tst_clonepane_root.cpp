@@ -161,6 +161,13 @@ void TestClonePaneRoot::pickJudgeAndClone()
         controller.volumeBaseUpdated();
         QCOMPARE(pane.destinationPicker()->currentData(Qt::UserRole).toInt(), 1001);
         QVERIFY(!pane.destinationPicker()->currentText().isEmpty());
+        // Mounted again: it is the selected destination again.
+        QVERIFY(dest.mount());
+        IVolumeBase::shared().fill();
+        controller.volumeBaseUpdated();
+        const int back = pane.destinationPicker()->currentData(Qt::UserRole).toInt();
+        QVERIFY(back >= 0 && back < controller.diskArray().size());
+        QCOMPARE(controller.diskArray().at(back)->getMountPoint(), dest.mountPoint());
         ICloneStartWarner::setShared(nullptr);
     }
     ISynchronizeController::setShared(nullptr);

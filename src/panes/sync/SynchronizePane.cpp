@@ -487,6 +487,7 @@ void SynchronizePane::fillPicker(QComboBox* picker, bool source)
     int selectRow = 0;
     const std::shared_ptr<ILocation> own = P ? (source ? P->firstLocation() : P->secondLocation()) : nullptr;
     const QString ownMount = own ? own->getMountPoint() : QString();
+    const QString ownUuid = own ? own->getVolumeUUID() : QString();
     for (const SyncPaneRules::PickerItem& it : SyncPaneRules::pickerItems(facts, source, int(IDiskUtil::systemVersion()))) {
         auto* item = new QStandardItem(it.title);
         item->setData(it.tag, Qt::UserRole);
@@ -500,9 +501,14 @@ void SynchronizePane::fillPicker(QComboBox* picker, bool source)
         if (!it.enabled)
             item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
         model->appendRow(item);
-        if (it.tag >= 0 && it.tag < disks.size() && !ownMount.isEmpty()
-            && disks.at(it.tag)->getMountPoint() == ownMount)
-            selectRow = model->rowCount() - 1;
+        // The project's volume: by its UUID (a volume mounted again may sit elsewhere), else by
+        // its mount point.
+        if (it.tag >= 0 && it.tag < disks.size() && own) {
+            const ILocation& d = *disks.at(it.tag);
+            const bool sameUuid = !ownUuid.isEmpty() && d.getVolumeUUID() == ownUuid;
+            if (sameUuid || (!ownMount.isEmpty() && d.getMountPoint() == ownMount))
+                selectRow = model->rowCount() - 1;
+        }
     }
     // A chosen volume that is not here now stays as the remembered item.
     if (own && !own->getDisplayName().isEmpty() && selectRow == 0 && !own->correctActive()) {
