@@ -1,11 +1,14 @@
-// kv-test: labels=unit timeout=60
+// kv-test: labels=unit timeout=60 env=DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/kv-no-bus
 
 // The synchronization and clone settings sheets' forms: what a project shows and what OK stores
 // (names, delete options by direction, week days without a day, a kept interval, start if late,
 // a clone's old interval type, the clone boxes of an internal destination), and "mount now" over a
 // fake mounter: a failed first place is reported with both texts and the second image waits.
 
+#include "../utilities/WorkspaceFixture.h"
 #include "FakePlaceMounter.h"
+#include "platform/LoginItem.h"
+#include "projects/IAgentTool.h"
 #include "RecordingShellServices.h"
 #include "panes/sync/SyncPropertiesDialogs.h"
 #include "panes/sync/SyncPropertiesForm.h"
@@ -24,6 +27,7 @@ private slots:
     void syncRoundTrip();
     void cloneRoundTrip();
     void mountNowReportsFailures();
+    void agentAtSheetEnd();
 };
 
 namespace {
@@ -130,6 +134,33 @@ void TestSyncSheets::mountNowReportsFailures()
     QCOMPARE(msgs.at(1).options, LogWord::RunLogPrefixedNow);
     IPlaceMounter::setShared(nullptr);
     IShellServices::setShared(nullptr);
+}
+
+// A project that becomes scheduled in its sheet while the agent is not needed: scheduled starts
+// go on and the agent is set to start at login (its autostart file in XDG_CONFIG_HOME). Cancel
+// changes nothing.
+void TestSyncSheets::agentAtSheetEnd()
+{
+    WorkspaceFixture ws;
+    QTemporaryDir runtime;
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    RecordingShellServices shell;
+    IShellServices::setShared(&shell);
+    PrefsAgentState& state = MainPreferences::shared().agentState();
+    state.setOff(0xf);
+    ISynchron P;
+    P.setName(QStringLiteral("Nightly"));
+    P.setScheduled(true);
+    const QString file = LoginItem::autostartFilePath(QString::fromLatin1(IAgentTool::agentBundleIdentifier));
+    endSynchronProperties(nullptr, false, P, false);
+    QCOMPARE(state.getInt(), 0);
+    QVERIFY(!QFile::exists(file));
+    endSynchronProperties(nullptr, true, P, false);
+    QCOMPARE(state.getInt() & (1 | 8), 1 | 8);
+    QVERIFY(QFile::exists(file));
+    IShellServices::setShared(nullptr);
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
 }
 
 QTEST_MAIN(TestSyncSheets)
