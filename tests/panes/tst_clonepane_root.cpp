@@ -12,6 +12,7 @@
 #include "ScriptedUiPrompts.h"
 #include "WhenOpen.h"
 #include "panes/sync/CloneStartWarner.h"
+#include "panes/sync/SyncPropertiesDialogs.h"
 #include "panes/sync/SynchronizePane.h"
 #include "panes/sync/SynchronizePaneController.h"
 #include "projects/ILocation.h"
@@ -22,6 +23,7 @@
 #include "sync/ISynchronProcController.h"
 #include "utilities/IVolumeBase.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QtTest>
@@ -153,6 +155,19 @@ void TestClonePaneRoot::pickJudgeAndClone()
         QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(P->lastStatusString()));
         QCOMPARE(copy.readAll(), QByteArray("cloned"));
         copy.close();
+
+        // The warning unticked in the settings sheet: the next start by hand shows no sheet (the
+        // modal watchdog would fail the test) and clones at once.
+        whenOpen<ClonePropertiesDialog>([](ClonePropertiesDialog* d) {
+            d->startWarningBox()->setChecked(false);
+            d->okButton()->click();
+        });
+        QTest::mouseClick(pane.propertiesButton(), Qt::LeftButton);
+        QVERIFY(!P->isStartCloningWarnDialog());
+        QTRY_COMPARE(pane.indicator()->buttonState(), 1);
+        controller.toggleCurrentProjectProcessState();
+        QVERIFY(P->isInProcess());
+        QTRY_VERIFY_WITH_TIMEOUT(!P->isInProcess(), 300000);
 
         // The destination goes away: once the volume list is updated the picker keeps it as the
         // remembered destination (tag 1001), selected, by its name.
