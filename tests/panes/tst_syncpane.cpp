@@ -285,8 +285,14 @@ void TestSyncPane::synchronizeTour()
         }
         Screenshot::save(&pane, QStringLiteral("sync"), QStringLiteral("sync-list-three"),
             QStringLiteral("Three synchronizations in the list"));
+        // A drop of the row below the last one, as the list view hands it over.
+        SyncListModel* list = pane.listModel();
         const int first = int(container.indexByTypeOfSynchron(P.get()));
-        QVERIFY(pane.listModel()->moveRowTo(first, pane.listModel()->rowCount()));
+        std::unique_ptr<QMimeData> dragged(list->mimeData({ list->index(first, ProjectListModel::NameColumn) }));
+        QVERIFY(!list->canDropMimeData(dragged.get(), Qt::MoveAction, -1, -1, list->index(0, 0))); // onto a row
+        QVERIFY(list->canDropMimeData(dragged.get(), Qt::MoveAction, -1, -1, QModelIndex()));
+        list->dropMimeData(dragged.get(), Qt::MoveAction, -1, -1, QModelIndex()); // false: the move is done
+        QCOMPARE(list->projectRow(list->rowCount() - 1).name, QStringLiteral("Sync"));
     }
     ISynchronizeController::setShared(nullptr);
     {
