@@ -2,6 +2,9 @@
 #include "panes/archive/ArchivePane.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
+#include "panes/sync/CloneStartWarner.h"
+#include "panes/sync/SynchronizePane.h"
+#include "panes/sync/SynchronizePaneController.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/QuitSignals.h"
 #include "platform/SleepInhibitor.h"
@@ -97,6 +100,10 @@ int main(int argc, char** argv)
     IBackup3Controller::setShared(&backupPaneController);
     backups.initFirstBackup3();
     ISynchronContainer synchrons(std::make_unique<ISynchronProcController>());
+    // The synchronization and clone panes' controller answers the sync engine in place of the
+    // headless one (the analysis outline, the pre-flight verdict, the text router).
+    SynchronizePaneController syncPaneController(&synchrons);
+    ISynchronizeController::setShared(&syncPaneController);
     synchrons.reInit();
     hub.setArchiveContainer(&archives);
     hub.setContainers(&backups, &synchrons);
@@ -123,6 +130,18 @@ int main(int argc, char** argv)
         window->setKitPane(2, archivePane);
     }
     backupPaneController.startSchedule();
+    CloneStartWarner cloneStartWarner(hub.mainWindow3());
+    ICloneStartWarner::setShared(&cloneStartWarner);
+    if (IQV3MainWindow* window = hub.mainWindow3()) {
+        window->setKitPane(3, SynchronizePane::create(&syncPaneController, 1, window));
+        window->setKitPane(4, SynchronizePane::create(&syncPaneController, 0, window));
+    }
+    syncPaneController.eventFunctionKitChanged(hub.currentKit());
+    QObject::connect(&hub, &MainWndController::kitChanged, &syncPaneController,
+        &SynchronizePaneController::eventFunctionKitChanged);
+    syncPaneController.startSchedule();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &syncPaneController,
+        &SynchronizePaneController::stopSchedule);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &backupPaneController,
         &Backup3PaneController::stopSchedule);
     prompts.setParentWidget(hub.mainWindow3());
@@ -136,6 +155,8 @@ int main(int argc, char** argv)
     hub.setArchiveKit(nullptr);
     ICoordinator::setShared(nullptr);
     delete archivePane.data();
+    ICloneStartWarner::setShared(nullptr);
+    ISynchronizeController::setShared(nullptr);
     hub.setContainers(nullptr, nullptr);
     hub.setArchiveContainer(nullptr);
     hub.setSleepControl(nullptr);

@@ -441,6 +441,9 @@ qint64 IDiskUtil::systemVersion()
         const QString root = AppPaths::systemRoot();
         // Without the file the system behaves as 10.15.7, never as the distribution's version.
         g_systemVersion = plistExistsAt(root) ? versionFromText(productVersionAt(root), true) : 101507;
+        // A file that does not parse (or names no version) counts as no file.
+        if (g_systemVersion <= 0)
+            g_systemVersion = 101507;
     }
     return g_systemVersion;
 }

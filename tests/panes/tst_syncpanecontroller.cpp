@@ -13,7 +13,9 @@
 #include "ScriptedUiPrompts.h"
 #include "TempTree.h"
 #include "panes/sync/AnalyzeOutlineModel.h"
+#include "panes/sync/SynchronizePane.h"
 #include "panes/sync/SynchronizePaneController.h"
+#include "utilities/IDiskUtil.h"
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
 #include "projects/IProcessCard.h"
@@ -23,6 +25,8 @@
 #include "utilities/LogOptions.h"
 #include "../utilities/WorkspaceFixture.h"
 
+#include <QComboBox>
+#include <QStandardItemModel>
 #include <QtTest>
 #include <thread>
 
@@ -39,6 +43,8 @@ private slots:
     void fullCloneStopAsksFirst();
     void textRouter();
     void analysisTextsFromReaderThread();
+    void hostVersionFromSystemRoot();
+    void diskChoices();
 
 private:
     std::shared_ptr<ISynchron> newClone(const QString& a, const QString& b);
@@ -294,6 +300,87 @@ void TestSyncPaneController::analysisTextsFromReaderThread()
     });
     reader.join();
     QTRY_COMPARE(m_pane->analyzeLabel(), QStringLiteral("item 1999"));
+}
+
+// The host's version comes from SystemVersion.plist under KV_SYSTEM_ROOT: a file that does not
+// parse leaves a macOS 11 system source listed but disabled and the verdicts working; an 11.x
+// file enables it.
+void TestSyncPaneController::hostVersionFromSystemRoot()
+{
+    QVERIFY(m_tree->mkdir("one") && m_tree->mkdir("two"));
+    m_volumes->add("Big Sur", m_tree->filePath(QStringLiteral("one")), "1111", QStringLiteral("ext4"),
+        VolumeBaseItem::ConnectionInternal, VolumeBaseItem::FlagBigSurGroup);
+    m_volumes->add("Backup", m_tree->filePath(QStringLiteral("two")), "2222");
+    QVERIFY(m_tree->mkdir("root") && m_tree->mkdir("root/System") && m_tree->mkdir("root/System/Library")
+        && m_tree->mkdir("root/System/Library/CoreServices"));
+    const std::string plist = "root/System/Library/CoreServices/SystemVersion.plist";
+    qputenv("KV_SYSTEM_ROOT", m_tree->filePath(QStringLiteral("root")).toUtf8());
+    auto sourceEnabled = [this] {
+        auto clone = newClone(QString(), QString());
+        SynchronizePane pane(m_pane.get(), 1);
+        auto* model = qobject_cast<QStandardItemModel*>(pane.sourcePicker()->model());
+        for (int i = 0; i < model->rowCount(); ++i)
+            if (model->item(i)->text().startsWith(QLatin1String("Big Sur")))
+                return model->item(i)->isEnabled();
+        return true;
+    };
+    struct Row
+    {
+        QByteArray file;
+        bool enabled;
+    };
+    const Row rows[] = {
+        { "<plist><dict><key>ProductVersion</key", false },
+        { "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>ProductVersion</key><string>11.6</string>"
+          "</dict></plist>",
+            true },
+    };
+    for (const Row& r : rows) {
+        QVERIFY(m_tree->writeFile(plist, r.file));
+        IDiskUtil::resetSystemVersionCache();
+        QCOMPARE(IDiskUtil::systemVersion(), r.enabled ? 110600 : 101507);
+        QCOMPARE(sourceEnabled(), r.enabled);
+        auto clone = newClone(m_tree->filePath(QStringLiteral("one")), m_tree->filePath(QStringLiteral("two")));
+        QString text;
+        m_pane->analyzeClone(clone.get(), true, &text);
+        QVERIFY(!text.isEmpty());
+    }
+    qunsetenv("KV_SYSTEM_ROOT");
+    IDiskUtil::resetSystemVersionCache();
+}
+
+// The pickers' choices: a disk becomes the place; an internal destination switches run-on-mount
+// and USB automount off; "Select a ..." clears the place; the list is saved each time.
+void TestSyncPaneController::diskChoices()
+{
+    QVERIFY(m_tree->mkdir("one") && m_tree->mkdir("two"));
+    m_volumes->add("One", m_tree->filePath(QStringLiteral("one")), "1111");
+    m_volumes->add("Two", m_tree->filePath(QStringLiteral("two")), "2222");
+    auto clone = newClone(QString(), QString());
+    clone->setProcessOnMount(true);
+    clone->setUSBAutomountForProcess(true);
+    m_pane->fillActiveDiskArray();
+    auto indexOf = [this](const QString& name) {
+        for (int i = 0; i < m_pane->diskArray().size(); ++i)
+            if (m_pane->diskArray().at(i)->getDisplayName() == name)
+                return i;
+        return -1;
+    };
+    QVERIFY(indexOf("One") >= 0 && indexOf("Two") >= 0);
+    m_pane->chooseDisk(true, indexOf("One"));
+    m_pane->chooseDisk(false, indexOf("Two"));
+    QCOMPARE(clone->firstLocation()->getMountPoint(), m_tree->filePath(QStringLiteral("one")));
+    QCOMPARE(clone->secondLocation()->getMountPoint(), m_tree->filePath(QStringLiteral("two")));
+    QVERIFY(!clone->isProcessOnMount());
+    QVERIFY(!clone->isUSBAutomountForProcess());
+    QVERIFY(QFile::exists(m_list->clonesFilePath()));
+    QCOMPARE(m_pane->verdict().text, QStringLiteral("Clone will not be bootable (Source is not bootable)"));
+    m_pane->chooseDisk(true, 1005);
+    QVERIFY(!clone->firstLocation() || clone->firstLocation()->getUnverifiedFullPath().isEmpty());
+    QCOMPARE(m_pane->verdict().text, QStringLiteral("Select source and destination"));
+    // The remembered place stays the project's.
+    m_pane->chooseDisk(false, 1001);
+    QCOMPARE(clone->secondLocation()->getMountPoint(), m_tree->filePath(QStringLiteral("two")));
 }
 
 QTEST_MAIN(TestSyncPaneController)

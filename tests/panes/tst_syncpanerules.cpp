@@ -328,16 +328,6 @@ void TestSyncPaneRules::pickers()
 void TestSyncPaneRules::sheetRules()
 {
     using namespace SyncPropertiesForm;
-    QCOMPARE(capturePattern("*.tmp", 0, "/a/x.pdf", true), QStringLiteral("*.tmp|*.pdf"));
-    QCOMPARE(capturePattern("*.pdf", 0, "/a/x.pdf", true), QStringLiteral("*.pdf"));
-    QCOMPARE(capturePattern("", 1, "/a/x.tar.gz", true), QStringLiteral("x.tar.*"));
-    QCOMPARE(capturePattern("*.tmp", 2, "/a/x.pdf", false), QStringLiteral("x.pdf"));
-    QCOMPARE(capturePattern("*.tmp", 7, "/a/x.pdf", true), QStringLiteral("*.tmp"));
-    // A disabled start-if-late box shows and stores checked.
-    QVERIFY(!startIfLateBox(true, 4, false).enabled);
-    QVERIFY(startIfLateBox(true, 4, false).checked);
-    QVERIFY(startIfLateBox(false, 1, false).checked);
-    QVERIFY(!startIfLateBox(true, 1, false).checked);
     // Automount: enabled and checked by the place types.
     QVERIFY(!automountControls({}).boxEnabled);
     AutomountInput net;

@@ -192,6 +192,8 @@ void IQVSyncAnalyzeView::paintEvent(QPaintEvent* event)
 {
     const SyncPaneRules::EmptyState state = m_emptyState ? m_emptyState() : SyncPaneRules::EmptyState();
     if (!state.empty) {
+        // A change of appearance leaves the rows' layout pending; lay them out before painting.
+        executeDelayedItemsLayout();
         QTreeView::paintEvent(event);
         return;
     }

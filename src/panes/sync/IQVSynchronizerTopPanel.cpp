@@ -277,30 +277,38 @@ QString IQVSynchronizerTopPanel::draggedPath(const QMimeData* mime) const
     return paths.isEmpty() ? QString() : paths.first();
 }
 
+QString IQVSynchronizerTopPanel::refusalFor(const QMimeData* mime, int side) const
+{
+    const QString path = draggedPath(mime);
+    if (path.isNull())
+        return loc("Choose а folder to synchronize");
+    if (!m_enable || !isEnabled())
+        return loc("The project is running: its folders cannot change now");
+    return m_dropCheck ? m_dropCheck(side, path) : QString();
+}
+
 void IQVSynchronizerTopPanel::dragEnterEvent(QDragEnterEvent* event)
 {
-    const QString path = draggedPath(event->mimeData());
-    const int side = SyncPaneRules::dropSide(int(event->position().x()), width());
-    if (path.isNull() || !m_enable || !isEnabled() || (m_dropCheck && !m_dropCheck(side, path).isNull())) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    dragMoveEvent(event);
 }
 
 void IQVSynchronizerTopPanel::dragMoveEvent(QDragMoveEvent* event)
 {
-    const QString path = draggedPath(event->mimeData());
     const int side = SyncPaneRules::dropSide(int(event->position().x()), width());
-    if (path.isNull() || !m_enable || !isEnabled() || (m_dropCheck && !m_dropCheck(side, path).isNull())) {
+    const QString why = refusalFor(event->mimeData(), side);
+    if (!why.isNull()) {
+        // Refused: the pointer shows it, and the reason stays under it while the drag goes on.
         event->ignore();
+        if (why != m_dragRefusal)
+            QToolTip::showText(mapToGlobal(event->position().toPoint()), why, this);
+        m_dragRefusal = why;
         if (m_highlight != -1) {
             m_highlight = -1;
             update();
         }
         return;
     }
+    m_dragRefusal.clear();
     event->setDropAction(Qt::CopyAction);
     event->accept();
     if (m_highlight != side) {
@@ -312,11 +320,13 @@ void IQVSynchronizerTopPanel::dragMoveEvent(QDragMoveEvent* event)
 void IQVSynchronizerTopPanel::dragLeaveEvent(QDragLeaveEvent*)
 {
     m_highlight = -1;
+    QToolTip::hideText();
     update();
 }
 
 void IQVSynchronizerTopPanel::dropEvent(QDropEvent* event)
 {
+    QToolTip::hideText();
     m_highlight = -1;
     update();
     const QString path = draggedPath(event->mimeData());
@@ -326,9 +336,8 @@ void IQVSynchronizerTopPanel::dropEvent(QDropEvent* event)
         return;
     }
     // Checked again: the state may have changed while the drag went on.
-    const QString why = !m_enable || !isEnabled() ? loc("The project is running: its folders cannot change now")
-        : m_dropCheck                             ? m_dropCheck(side, path)
-                                                  : QString();
+    const QString why = refusalFor(event->mimeData(), side);
+    m_dragRefusal = why;
     if (!why.isNull()) {
         event->ignore();
         emit dropRefused(why);

@@ -52,6 +52,8 @@ public:
     // Whether a dropped path may become the folder of a side; null answer = accepted, else why not.
     using DropCheck = std::function<QString(int side, const QString& path)>;
     void setDropCheck(DropCheck check) { m_dropCheck = std::move(check); }
+    // Why the last drag over the panel was refused (null when it was accepted).
+    QString dragRefusal() const { return m_dragRefusal; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -79,6 +81,7 @@ private:
     int placeAt(const QPoint& p) const;
     // The dragged folder and the side it would land on; null path when the drag carries none.
     QString draggedPath(const class QMimeData* mime) const;
+    QString refusalFor(const class QMimeData* mime, int side) const;
     void drawBox(class QPainter& p, const QRect& box, bool highlighted);
     void drawFolderText(class QPainter& p, const QRect& box, int side);
 
@@ -94,4 +97,5 @@ private:
     QAction* m_items[3] = { nullptr, nullptr, nullptr };
     bool m_directionChangeEnabled = true;
     DropCheck m_dropCheck;
+    QString m_dragRefusal;
 };

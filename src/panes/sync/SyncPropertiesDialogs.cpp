@@ -5,6 +5,7 @@
 #include "projects/IAgentTool.h"
 #include "projects/ILocation.h"
 #include "projects/IPlaceMounter.h"
+#include "projects/CapturePattern.h"
 #include "projects/ProjectNames.h"
 #include "projects/QVAgentStatePrefs.h"
 #include "sync/ISynchron.h"
@@ -13,11 +14,13 @@
 #include "utilities/HelpAnchor.h"
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
+#include "shell/dialogs/ScheduleControls.h"
 #include "utilities/UiPrompts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -101,6 +104,9 @@ SyncPropertiesDialog::SyncPropertiesDialog(
     m_mount = new QPushButton(loc("Mount Now"), this);
     m_mount->setToolTip(loc("Mount remote device(s)"));
     m_startIfLate = box("Start a missed scheduled run", nullptr, this);
+    m_schedule = new ScheduleControls(this);
+    m_schedule->useScheduledCheck()->setToolTip(loc("Enable/Disable scheduling for synchronization"));
+    m_schedule->typePopup()->setToolTip(loc("Choose time interval for regular synchronization"));
 
     auto* pattern = new QHBoxLayout;
     pattern->addWidget(m_useePattern);
@@ -119,10 +125,11 @@ SyncPropertiesDialog::SyncPropertiesDialog(
         all->addWidget(w);
     all->addLayout(pattern);
     all->addWidget(m_xattrs);
+    all->addWidget(m_schedule);
+    all->addWidget(m_startIfLate);
     all->addWidget(m_onMount);
     all->addWidget(m_admin);
     all->addLayout(mount);
-    all->addWidget(m_startIfLate);
     all->addStretch(1);
     all->addLayout(buttonRow(this, &m_ok, &m_help, QStringLiteral("synchro_settings_html")));
 
@@ -132,6 +139,12 @@ SyncPropertiesDialog::SyncPropertiesDialog(
         m_capture->setEnabled(on);
     });
     connect(m_capture, &QPushButton::clicked, this, &SyncPropertiesDialog::captureExcludePattern);
+    connect(m_schedule, &ScheduleControls::scheduleChanged, this, [this] {
+        const ScheduleFormRules::ScheduleForm f = m_schedule->form();
+        m_startIfLate->setEnabled(ScheduleFormRules::startIfLateEnabled(f));
+        if (!m_startIfLate->isEnabled())
+            m_startIfLate->setChecked(true);
+    });
     connect(m_mount, &QPushButton::clicked, this, [this] {
         if (m_project)
             mountNow(*m_project);
@@ -164,9 +177,9 @@ void SyncPropertiesDialog::apply(const SyncPropertiesForm::SyncForm& f)
     m_automount->setEnabled(f.automountEnabled);
     m_automount->setChecked(f.automount);
     m_mount->setEnabled(f.mountButtonEnabled);
-    const auto late = SyncPropertiesForm::startIfLateBox(f.schedule.scheduled, f.schedule.type, f.schedule.startIfLate);
-    m_startIfLate->setEnabled(late.enabled);
-    m_startIfLate->setChecked(late.checked);
+    m_schedule->setForm(f.schedule.form);
+    m_startIfLate->setEnabled(ScheduleFormRules::startIfLateEnabled(f.schedule.form));
+    m_startIfLate->setChecked(ScheduleFormRules::startIfLateShown(f.schedule.form, f.schedule.startIfLate));
 }
 
 SyncPropertiesForm::SyncForm SyncPropertiesDialog::form() const
@@ -185,6 +198,7 @@ SyncPropertiesForm::SyncForm SyncPropertiesDialog::form() const
     f.processOnMount = m_onMount->isChecked();
     f.admin = m_admin->isChecked();
     f.automount = m_automount->isChecked();
+    f.schedule.form = m_schedule->form();
     f.schedule.startIfLate = m_startIfLate->isChecked();
     return f;
 }
@@ -222,7 +236,9 @@ void SyncPropertiesDialog::captureExcludePattern()
     }
     if (paths.isEmpty())
         return;
-    m_pattern->setText(SyncPropertiesForm::capturePattern(m_pattern->text(), m_captureRule, paths.first(), true));
+    const QString added = CapturePattern::patternForItem(m_captureRule, QFileInfo(paths.first()).fileName());
+    if (!added.isNull())
+        m_pattern->setText(CapturePattern::combined(m_pattern->text(), added, true));
 }
 
 void SyncPropertiesDialog::updateAutoMountControls()
@@ -246,7 +262,7 @@ void SyncPropertiesDialog::mountNow(ISynchron& P)
     };
     bool firstFailed = false;
     if (const auto L = P.firstLocation()) {
-        if (L->getDeviceType() == 6 && !L->isActive()) {
+        if (L->getDeviceType() == 6) {
             if (!IPlaceMounter::shared().mountLocation(L.get(), 0)) {
                 failed(loc("Left Target automount error"), true);
                 firstFailed = true;
@@ -257,7 +273,7 @@ void SyncPropertiesDialog::mountNow(ISynchron& P)
         }
     }
     if (const auto L = P.secondLocation()) {
-        if (L->getDeviceType() == 6 && !L->isActive()) {
+        if (L->getDeviceType() == 6) {
             if (!IPlaceMounter::shared().mountLocation(L.get(), 0))
                 failed(loc("Right Target automount error"), true);
         } else if (L->isBDI() && !L->isBDIActive() && !firstFailed && !L->mountBDI()) {
@@ -295,11 +311,19 @@ ClonePropertiesDialog::ClonePropertiesDialog(
     m_usb = box("Mount the USB destination automatically", "Mount USB volume(s) automatically before cloning", this);
     m_warning = box("Warn before a clone starts", nullptr, this);
     m_startIfLate = box("Start a missed scheduled run", nullptr, this);
+    m_schedule = new ScheduleControls(this);
+    m_schedule->useScheduledCheck()->setToolTip(loc("Enable/Disable scheduling for cloning"));
+    m_schedule->typePopup()->setToolTip(loc("Choose time interval for regular cloning"));
+    // Clones have no interval schedule.
+    if (const int i = m_schedule->typePopup()->findData(4); i >= 0)
+        m_schedule->typePopup()->removeItem(i);
     auto* form = new QFormLayout;
     form->addRow(loc("Name:"), m_name);
     auto* all = new QVBoxLayout(this);
     all->addLayout(form);
-    for (QCheckBox* b : { m_noDelete, m_onMount, m_usb, m_warning, m_startIfLate })
+    all->addWidget(m_noDelete);
+    all->addWidget(m_schedule);
+    for (QCheckBox* b : { m_startIfLate, m_onMount, m_usb, m_warning })
         all->addWidget(b);
     all->addStretch(1);
     all->addLayout(buttonRow(this, &m_ok, &m_help, QStringLiteral("cloning_settings_html")));
@@ -312,10 +336,14 @@ ClonePropertiesDialog::ClonePropertiesDialog(
     m_onMount->setEnabled(m_loaded.usbRemovableDestination);
     m_usb->setEnabled(m_loaded.usbRemovableDestination);
     m_warning->setChecked(m_loaded.startWarning);
-    const auto late = SyncPropertiesForm::startIfLateBox(
-        m_loaded.schedule.scheduled, m_loaded.schedule.type, m_loaded.schedule.startIfLate);
-    m_startIfLate->setEnabled(late.enabled);
-    m_startIfLate->setChecked(late.checked);
+    m_schedule->setForm(m_loaded.schedule.form);
+    m_startIfLate->setEnabled(ScheduleFormRules::startIfLateEnabled(m_loaded.schedule.form));
+    m_startIfLate->setChecked(ScheduleFormRules::startIfLateShown(m_loaded.schedule.form, m_loaded.schedule.startIfLate));
+    connect(m_schedule, &ScheduleControls::scheduleChanged, this, [this] {
+        m_startIfLate->setEnabled(ScheduleFormRules::startIfLateEnabled(m_schedule->form()));
+        if (!m_startIfLate->isEnabled())
+            m_startIfLate->setChecked(true);
+    });
 }
 
 SyncPropertiesForm::CloneForm ClonePropertiesDialog::form() const
@@ -326,6 +354,7 @@ SyncPropertiesForm::CloneForm ClonePropertiesDialog::form() const
     f.processOnMount = m_onMount->isChecked();
     f.usbAutomount = m_usb->isChecked();
     f.startWarning = m_warning->isChecked();
+    f.schedule.form = m_schedule->form();
     f.schedule.startIfLate = m_startIfLate->isChecked();
     return f;
 }

@@ -10,6 +10,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class ScheduleControls;
 class SynchronizePaneController;
 
 // The settings sheet of a synchronization: name, delete and date options, excludes and the name
@@ -31,6 +32,7 @@ public:
     QPushButton* mountButton() const { return m_mount; }
     QPushButton* okButton() const { return m_ok; }
     QCheckBox* automountBox() const { return m_automount; }
+    ScheduleControls* scheduleControls() const { return m_schedule; }
     // "Mount now": each network place through the volume mounter, each disk image that is not
     // mounted through its image; a failure is reported through the project with its options.
     static void mountNow(ISynchron& project);
@@ -62,6 +64,7 @@ private:
     QCheckBox* m_automount = nullptr;
     QPushButton* m_mount = nullptr;
     QCheckBox* m_startIfLate = nullptr;
+    ScheduleControls* m_schedule = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_help = nullptr;
     int m_captureRule = 0;
@@ -81,6 +84,7 @@ public:
     QCheckBox* usbAutomountBox() const { return m_usb; }
     QCheckBox* startWarningBox() const { return m_warning; }
     QPushButton* okButton() const { return m_ok; }
+    ScheduleControls* scheduleControls() const { return m_schedule; }
 
 private:
     void accept() override;
@@ -94,6 +98,7 @@ private:
     QCheckBox* m_usb = nullptr;
     QCheckBox* m_warning = nullptr;
     QCheckBox* m_startIfLate = nullptr;
+    ScheduleControls* m_schedule = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_help = nullptr;
 };

@@ -3,10 +3,8 @@
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
 #include "projects/ProjectNames.h"
-#include "projects/ScheduleDates.h"
 #include "sync/ISynchron.h"
 
-#include <QFileInfo>
 
 namespace SyncPropertiesForm {
 
@@ -15,33 +13,29 @@ namespace {
 Schedule scheduleFrom(ISynchron& P)
 {
     Schedule s;
-    s.scheduled = P.isScheduled();
-    s.type = P.getScheduleIntervalType();
-    s.weekDayMask = P.getScheduleWeekDay();
-    s.monthDay = qBound(1, P.getScheduleMonthDay(), 31);
-    s.hour = qBound(0, P.getScheduleTimeHH(), 23);
-    s.minute = qBound(0, P.getScheduleTimeMM(), 59);
-    s.interval = P.getScheduleTimeInterval();
+    s.form.scheduled = P.isScheduled();
+    s.form.type = P.getScheduleIntervalType();
+    s.form.weekDays = P.getScheduleWeekDay() & 0x7f;
+    s.form.monthDay = qBound(1, P.getScheduleMonthDay(), 31);
+    s.form.hour = qBound(0, P.getScheduleTimeHH(), 23);
+    s.form.minute = qBound(0, P.getScheduleTimeMM(), 59);
+    s.form.interval = P.getScheduleTimeInterval();
     s.startIfLate = P.isScheduleProcessStartIfLate();
     return s;
 }
 
 void storeSchedule(const Schedule& in, ISynchron& P, const QDateTime& now)
 {
-    Schedule s = in;
     // A week-days schedule with no day set would never run: it is switched off.
-    if (s.scheduled && s.type == 2 && (s.weekDayMask & 0x7f) == 0)
-        s.scheduled = false;
+    const ScheduleFormRules::ScheduleForm s = ScheduleFormRules::stored(in.form);
     P.setScheduled(s.scheduled);
     P.setScheduleIntervalType(s.type);
-    P.setScheduleWeekDay(qint16(s.weekDayMask & 0x7f));
+    P.setScheduleWeekDay(qint16(s.weekDays));
     P.setScheduleMonthDay(qint16(s.monthDay));
     P.setScheduleTimeHHMM(qint16(s.hour), qint16(s.minute));
     P.setScheduleTimeInterval(qint16(s.interval));
-    P.setScheduleProcessStartIfLate(startIfLateBox(s.scheduled, s.type, s.startIfLate).checked);
-    P.setNextProcessDate(s.scheduled ? nextProcessDate(now, CBSchedIntervalType(s.type), unsigned(s.monthDay),
-                                           s.weekDayMask, unsigned(s.hour), unsigned(s.minute), unsigned(s.interval))
-                                     : QDateTime());
+    P.setScheduleProcessStartIfLate(ScheduleFormRules::startIfLateShown(s, in.startIfLate));
+    P.setNextProcessDate(s.scheduled ? ScheduleFormRules::nextDate(s, now) : QDateTime());
 }
 
 QString storedName(const QString& text, ISynchron& P, const std::function<bool(const QString&)>& isUnique)
@@ -53,14 +47,6 @@ QString storedName(const QString& text, ISynchron& P, const std::function<bool(c
 }
 
 } // namespace
-
-StartIfLateBox startIfLateBox(bool scheduled, int type, bool stored)
-{
-    StartIfLateBox b;
-    b.enabled = scheduled && type != 4;
-    b.checked = b.enabled ? stored : true;
-    return b;
-}
 
 SyncForm fromSynchron(ISynchron& P)
 {
@@ -129,8 +115,8 @@ CloneForm fromClone(ISynchron& P)
     f.color = P.color();
     f.schedule = scheduleFrom(P);
     // No intervals here: an older file or a hand edit may hold another type, shown as daily.
-    if (f.schedule.type < 1 || f.schedule.type > 3)
-        f.schedule.type = 1;
+    if (f.schedule.form.type < 1 || f.schedule.form.type > 3)
+        f.schedule.form.type = 1;
     if (const auto D = P.secondLocation()) {
         D->correctRemovable();
         f.usbRemovableDestination = D->getDeviceType() == 1 && D->isRemovable();
@@ -148,39 +134,13 @@ void store(const CloneForm& f, ISynchron& P, const std::function<bool(const QStr
     if (f.color.isValid())
         P.setColor(f.color);
     Schedule s = f.schedule;
-    if (s.type < 1 || s.type > 3)
-        s.type = 1;
+    if (s.form.type < 1 || s.form.type > 3)
+        s.form.type = 1;
     storeSchedule(s, P, now);
     P.setProcessOnMount(f.processOnMount && f.usbRemovableDestination);
     P.setUSBAutomountForProcess(f.usbAutomount && f.usbRemovableDestination);
     P.setStartCloningWarnDialog(f.startWarning);
     P.setModified(true);
-}
-
-QString capturePattern(const QString& current, int rule, const QString& chosenPath, bool combine)
-{
-    const QFileInfo info(chosenPath);
-    QString added;
-    switch (rule) {
-    case 0:
-        added = QStringLiteral("*.%1").arg(info.suffix());
-        break;
-    case 1:
-        added = QStringLiteral("%1.*").arg(info.completeBaseName());
-        break;
-    case 2:
-        added = info.fileName();
-        break;
-    default:
-        return current;
-    }
-    if (combine && !current.isEmpty() && current != added) {
-        // The same pattern is not listed twice.
-        if (current.split(QLatin1Char('|')).contains(added))
-            return current;
-        return current + QLatin1Char('|') + added;
-    }
-    return added;
 }
 
 AutomountControls automountControls(const AutomountInput& in)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "projects/ScheduleFormRules.h"
+
 #include <QColor>
 #include <QDateTime>
 #include <QString>
@@ -12,26 +14,12 @@ class ISynchron;
 // dialogs only bind widgets to the fields.
 namespace SyncPropertiesForm {
 
+// The schedule of a sheet: the shared schedule form and the start-if-late box.
 struct Schedule
 {
-    bool scheduled = false;
-    int type = 1; // 1 daily, 2 week days, 3 monthly, 4 intervals
-    int weekDayMask = 0; // bit 0 Monday .. bit 6 Sunday
-    int monthDay = 1;
-    int hour = 0;
-    int minute = 0;
-    int interval = 60; // minutes; a value not in the list is kept
+    ScheduleFormRules::ScheduleForm form;
     bool startIfLate = true;
 };
-
-// The start-if-late box: enabled only for a schedule that is on and not of intervals; a disabled
-// box shows (and stores) checked.
-struct StartIfLateBox
-{
-    bool enabled = false;
-    bool checked = true;
-};
-StartIfLateBox startIfLateBox(bool scheduled, int type, bool stored);
 
 struct SyncForm
 {
@@ -72,10 +60,6 @@ struct CloneForm
 CloneForm fromClone(ISynchron& project);
 void store(const CloneForm& form, ISynchron& project, const std::function<bool(const QString&)>& isUnique,
     const QDateTime& now);
-
-// The pattern a capture leaves in the field: rule 0 "*.ext", 1 "name.*", 2 the whole name; with
-// combine on, a different non-empty pattern gets the new one appended after "|".
-QString capturePattern(const QString& current, int rule, const QString& chosenPath, bool combine);
 
 // The places of a synchronization as the automount controls see them.
 struct AutomountInput

@@ -6,6 +6,7 @@
 #include "panes/sync/SyncPropertiesDialogs.h"
 #include "panes/sync/SynchronizePaneController.h"
 #include "platform/DesktopServices.h"
+#include "platform/MainThread.h"
 #include "projects/ILocation.h"
 #include "projects/SourceOutlineModel.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
@@ -106,10 +107,16 @@ ProjectListRow SyncListModel::projectRow(int row) const
 bool SyncListModel::moveProject(int from, int to)
 {
     ISynchronContainer* c = m_controller->container();
-    if (!c || !c->moveSynchronFrom(from, to, m_kind))
+    if (!c)
         return false;
-    c->save();
-    return true;
+    // The container announces the new order; the rows are being moved already, so that
+    // announcement must not reset this model in the middle of the move.
+    m_moving = true;
+    const bool moved = c->moveSynchronFrom(from, to, m_kind);
+    m_moving = false;
+    if (moved)
+        c->save();
+    return moved;
 }
 
 // ---- SynchronizePane ---------------------------------------------------------------------------
@@ -124,12 +131,12 @@ SynchronizePane::SynchronizePane(SynchronizePaneController* controller, int kind
     m_list->setModel(m_listModel.get());
 
     m_indicator = new IQVProcessIndicatorView(this);
+    m_status = new QLabel(this);
     m_indicator->setOwner(controller);
     m_indicator->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_indicator->setMinimumWidth(240);
     m_indicator->setToolTip(loc("Synchronize Now"));
     controller->setIndicator(m_kind, m_indicator);
-    m_status = new QLabel(this);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_add = new QPushButton(QIcon(QStringLiteral(":/icons/plus_n.svg")), QString(), this);
@@ -147,13 +154,15 @@ SynchronizePane::SynchronizePane(SynchronizePaneController* controller, int kind
     listButtons->addWidget(m_properties);
     listButtons->addStretch();
     listButtons->addWidget(m_log);
-    auto* left = new QWidget(this);
-    auto* leftLayout = new QVBoxLayout(left);
+    m_listPart = new QWidget(this);
+    auto* leftLayout = new QVBoxLayout(m_listPart);
     leftLayout->setContentsMargins(0, 0, 0, 0);
     leftLayout->addWidget(m_list);
     leftLayout->addLayout(listButtons);
+    m_listPart->setFocusProxy(m_list);
 
-    auto* right = new QWidget(this);
+    m_contentPart = new QWidget(this);
+    QWidget* right = m_contentPart;
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     if (m_kind == 0) {
@@ -204,8 +213,14 @@ SynchronizePane::SynchronizePane(SynchronizePaneController* controller, int kind
             [this](int side) { m_controller->chooseFolder(side); });
         connect(m_topPanel, &IQVSynchronizerTopPanel::folderDropped, this,
             [this](int side, const QString& path) { m_controller->setFolder(side, path); });
-        connect(m_topPanel, &IQVSynchronizerTopPanel::dropRefused, this, [this](const QString& why) {
-            m_controller->sendTextInfo(why, 1, 1 /* status */, nullptr);
+        connect(m_topPanel, &IQVSynchronizerTopPanel::dropRefused, this, [](const QString& why) {
+            // As the folder choosers refuse: a critical alert with the reason.
+            UiPrompts::Alert a;
+            a.style = UiPrompts::AlertStyle::Critical;
+            a.title = why;
+            a.buttons = { loc("OK") };
+            ModalDepthGuard modal;
+            UiPrompts::shared().showAlert(a);
         });
         connect(m_topPanel, &IQVSynchronizerTopPanel::directionChosen, this,
             [this](int d) { m_controller->setDirectionFromPanel(d); });
@@ -293,18 +308,22 @@ SynchronizePane::SynchronizePane(SynchronizePaneController* controller, int kind
             reloadCloneOutline();
         });
     }
-    auto* bottom = new QHBoxLayout;
+    m_statusPart = new QWidget(this);
+    auto* bottom = new QHBoxLayout(m_statusPart);
+    bottom->setContentsMargins(0, 0, 0, 0);
     bottom->addWidget(m_indicator);
     bottom->addWidget(m_status, 1);
-    rightLayout->addLayout(bottom);
+    bottom->setAlignment(m_indicator, Qt::AlignBottom);
 
+    // Standing alone the pane lays out its own parts; the main window takes them apart.
     auto* splitter = new QSplitter(this);
-    splitter->addWidget(left);
-    splitter->addWidget(right);
+    splitter->addWidget(m_listPart);
+    splitter->addWidget(m_contentPart);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({ 240, 660 });
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(splitter);
+    layout->addWidget(splitter, 1);
+    layout->addWidget(m_statusPart);
 
     connect(m_add, &QPushButton::clicked, this, [this] {
         if (m_controller->addProject())
@@ -347,11 +366,18 @@ SynchronizePane::SynchronizePane(SynchronizePaneController* controller, int kind
 
 SynchronizePane::~SynchronizePane()
 {
-    m_controller->setIndicator(m_kind, nullptr);
-    // The views go before the models they show.
-    delete m_analyzeView;
-    delete m_cloneView;
-    delete m_list;
+    if (m_controller)
+        m_controller->setIndicator(m_kind, nullptr);
+    // The views go before the models they show; in the main window the window may have deleted
+    // the parts already.
+    delete m_listPart.data();
+    delete m_contentPart.data();
+    delete m_statusPart.data();
+}
+
+SynchronizePane* SynchronizePane::create(SynchronizePaneController* controller, int kind, QWidget* parent)
+{
+    return new SynchronizePane(controller, kind, parent);
 }
 
 std::shared_ptr<ISynchron> SynchronizePane::current() const
@@ -361,6 +387,8 @@ std::shared_ptr<ISynchron> SynchronizePane::current() const
 
 void SynchronizePane::reloadList()
 {
+    if (m_listModel->isMoving())
+        return;
     m_selectingByCode = true;
     m_listModel->reloadProjects();
     ISynchronContainer* c = m_controller->container();
@@ -459,6 +487,7 @@ void SynchronizePane::fillPicker(QComboBox* picker, bool source)
     int selectRow = 0;
     const std::shared_ptr<ILocation> own = P ? (source ? P->firstLocation() : P->secondLocation()) : nullptr;
     const QString ownMount = own ? own->getMountPoint() : QString();
+    const QString ownUuid = own ? own->getVolumeUUID() : QString();
     for (const SyncPaneRules::PickerItem& it : SyncPaneRules::pickerItems(facts, source, int(IDiskUtil::systemVersion()))) {
         auto* item = new QStandardItem(it.title);
         item->setData(it.tag, Qt::UserRole);
@@ -472,12 +501,17 @@ void SynchronizePane::fillPicker(QComboBox* picker, bool source)
         if (!it.enabled)
             item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
         model->appendRow(item);
-        if (it.tag >= 0 && it.tag < disks.size() && !ownMount.isEmpty()
-            && disks.at(it.tag)->getMountPoint() == ownMount)
-            selectRow = model->rowCount() - 1;
+        // The project's volume: by its UUID (a volume mounted again may sit elsewhere), else by
+        // its mount point.
+        if (it.tag >= 0 && it.tag < disks.size() && own) {
+            const ILocation& d = *disks.at(it.tag);
+            const bool sameUuid = !ownUuid.isEmpty() && d.getVolumeUUID() == ownUuid;
+            if (sameUuid || (!ownMount.isEmpty() && d.getMountPoint() == ownMount))
+                selectRow = model->rowCount() - 1;
+        }
     }
     // A chosen volume that is not here now stays as the remembered item.
-    if (own && !own->getDisplayName().isEmpty() && selectRow == 0 && !own->isActive()) {
+    if (own && !own->getDisplayName().isEmpty() && selectRow == 0 && !own->correctActive()) {
         auto* sep = new QStandardItem(QString());
         sep->setData(SyncPaneRules::TagSeparator, Qt::UserRole);
         sep->setFlags(Qt::NoItemFlags);

@@ -3,8 +3,10 @@
 #include "projects/ExcludeToggler.h"
 #include "projects/IProcessIndicator.h"
 #include "projects/OutlineLister.h"
+#include "shell/dialogs/IKitPane.h"
 #include "shell/dialogs/ProjectListModel.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -31,22 +33,32 @@ public:
     int projectCount() const override;
     ProjectListRow projectRow(int row) const override;
     bool moveProject(int from, int to) override;
+    bool isMoving() const { return m_moving; }
 
 private:
     SynchronizePaneController* m_controller;
     int m_kind;
+    bool m_moving = false;
 };
 
 // The synchronization pane (kind 0: the project list, the top panel with the two folders and the
 // direction, the analysis outline) or the clone pane (kind 1: the project list, the disk pickers
 // with the verdict line, the source's content outline), each with the start/stop control, the
 // status line and the buttons. The controller decides; the pane binds its widgets.
-class SynchronizePane : public QWidget
+class SynchronizePane : public QWidget, public IKitPane
 {
     Q_OBJECT
 public:
     SynchronizePane(SynchronizePaneController* controller, int kind, QWidget* parent = nullptr);
     ~SynchronizePane() override;
+    // The pane for the main window's kit-4 (kind 0) or kit-3 (kind 1) page.
+    static SynchronizePane* create(SynchronizePaneController* controller, int kind, QWidget* parent);
+
+    // IKitPane
+    QWidget* kitProjectListPart() override { return m_listPart; }
+    QWidget* kitContentPart() override { return m_contentPart; }
+    QWidget* kitStatusPart() override { return m_statusPart; }
+    IQV3ProjectListView* kitListView() override { return m_list; }
 
     int kind() const { return m_kind; }
     SyncListModel* listModel() const { return m_listModel.get(); }
@@ -85,7 +97,7 @@ private:
     void fillPicker(QComboBox* picker, bool source);
     void showPropertiesSheet();
 
-    SynchronizePaneController* m_controller;
+    QPointer<SynchronizePaneController> m_controller; // the application may end it first
     int m_kind;
     std::unique_ptr<SyncListModel> m_listModel;
     IQV3ProjectListView* m_list = nullptr;
@@ -109,6 +121,7 @@ private:
     StringExcludeList m_cloneExcludes;
     std::unique_ptr<SourceOutlineModel> m_cloneModel;
     QString m_cloneSourceShown;
+    QPointer<QWidget> m_listPart, m_contentPart, m_statusPart;
     bool m_selectingByCode = false;
     bool m_fillingPickers = false;
     bool m_cloneCheckToAll = false;

@@ -227,6 +227,17 @@ void SynchronizePaneController::eventAppClosing(int)
     stopSchedule();
 }
 
+void SynchronizePaneController::eventFunctionKitChanged(int kit)
+{
+    if (!m_container)
+        return;
+    m_container->setCurrentSyncType(kit == 3 ? 1 : kit == 4 ? 0 : -1);
+    if (kit == 3 || kit == 4) {
+        eventProjectChanged(2);
+        validateStatusString();
+    }
+}
+
 void SynchronizePaneController::volumeBaseUpdated()
 {
     fillActiveDiskArray();
@@ -708,11 +719,11 @@ void SynchronizePaneController::chooseDisk(bool source, int tag)
             }
         }
     } else if (tag == 1005) {
-        std::shared_ptr<ILocation> none(ILocation::create());
+        // No place at all: an empty record would be judged as a chosen volume.
         if (source) {
-            P->setFirstLocation(none);
+            P->setFirstLocation(nullptr);
         } else {
-            P->setSecondLocation(none);
+            P->setSecondLocation(nullptr);
             P->setProcessOnMount(false);
         }
     } // 1000 / 1001: the remembered place stays the project's

@@ -73,6 +73,9 @@ public:
     // ---- IMainButtonOwner ----
     void mainButtonClickedOn(IProcessIndicator* indicator) override;
 
+    // The main window shows another kit: 3 clones, 4 synchronizations, else none of this pane's.
+    void eventFunctionKitChanged(int kit);
+
     // ---- Pane actions ----
     // Starts the current project, or stops it (a full clone asks first).
     void toggleCurrentProjectProcessState();
