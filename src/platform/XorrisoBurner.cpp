@@ -32,6 +32,15 @@ int addSize(const char*, const struct stat* st, int type, struct FTW*)
     return 0;
 }
 
+// "<label> : Ns" of xorriso's report, in sectors; -1 when absent.
+qint64 sectorsOfLine(const QByteArray& output, const QString& label)
+{
+    const QRegularExpression re(QStringLiteral("^%1\\s*:\\s*(\\d+)s\\s*$").arg(QRegularExpression::escape(label)),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = re.match(QString::fromUtf8(output));
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
 QString megabytes(qint64 bytes)
 {
     return QString::number(double(bytes) / 1e6, 'f', 1);
@@ -52,18 +61,12 @@ void XorrisoBurner::addFile(const QString& source, const QString& discPath)
 
 qint64 XorrisoBurner::parseMediaSpace(const QByteArray& output)
 {
-    static const QRegularExpression re(
-        QStringLiteral("^Media space\\s*:\\s*(\\d+)s\\s*$"), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch m = re.match(QString::fromUtf8(output));
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    return sectorsOfLine(output, QStringLiteral("Media space"));
 }
 
 qint64 XorrisoBurner::parseImageSize(const QByteArray& output)
 {
-    static const QRegularExpression re(
-        QStringLiteral("^Image size\\s*:\\s*(\\d+)s\\s*$"), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch m = re.match(QString::fromUtf8(output));
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    return sectorsOfLine(output, QStringLiteral("Image size"));
 }
 
 XorrisoBurner::Media XorrisoBurner::parseMedia(const QByteArray& output)
