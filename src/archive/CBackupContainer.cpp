@@ -11,6 +11,7 @@
 #include "projects/ILocation.h"
 #include "projects/ScheduleDates.h"
 #include "utilities/FileOps.h"
+#include "utilities/IIconPack.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
@@ -19,7 +20,12 @@
 #include "utilities/RunLog.h"
 #include "utilities/UiPrompts.h"
 
+#include <QAbstractFileIconProvider>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMimeDatabase>
+#include <QPainter>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
@@ -892,4 +898,51 @@ int CBackupContainer::checkFileExisting(const QString& path, bool ask)
 QString CBackupContainer::getMainApplicationID()
 {
     return MainPreferences::getMainApplicationID();
+}
+
+QImage CBackupContainer::getIconImageOfSize(const QString& path, int size, const QString& defaultName, bool alias)
+{
+    if (size <= 0 || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return QImage();
+    const QString key = QStringLiteral("%1\n%2\n%3").arg(path).arg(size).arg(alias ? 1 : 0);
+    if (const auto it = m_iconCache.constFind(key); it != m_iconCache.constEnd())
+        return *it;
+    const QSize wanted(size, size);
+    auto render = [&wanted](const QIcon& icon) {
+        return icon.isNull() ? QImage() : icon.pixmap(wanted).toImage().scaled(wanted);
+    };
+    QImage image;
+    if (!path.isNull()) {
+        const QFileInfo info(path);
+        if (info.exists() || info.isSymLink()) {
+            QAbstractFileIconProvider provider;
+            image = render(provider.icon(info));
+        }
+        if (image.isNull()) {
+            const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+            QIcon icon = QIcon::fromTheme(type.iconName());
+            if (icon.isNull())
+                icon = QIcon::fromTheme(type.genericIconName());
+            image = render(icon);
+        }
+    }
+    const QImage fallback = render(IIconPack::loadWithName(defaultName));
+    if (image.isNull())
+        image = fallback;
+    if (alias && !image.isNull()) {
+        QImage badged(wanted, QImage::Format_ARGB32_Premultiplied);
+        badged.fill(Qt::transparent);
+        QPainter painter(&badged);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QPoint(0, 0), image);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setOpacity(1.0);
+        painter.drawImage(QRect(QPoint(0, 0), wanted), render(IIconPack::loadWithName(QStringLiteral("AliasBadgeIcon"))));
+        painter.end();
+        image = badged;
+    }
+    if (image.isNull())
+        image = fallback;
+    m_iconCache.insert(key, image);
+    return image;
 }

@@ -5,6 +5,8 @@
 #include "projects/QVAgentStatePrefs.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -157,6 +159,11 @@ public:
     bool checkCreateAppSupportPath(bool* created = nullptr);
     int checkFileExisting(const QString& path, bool ask);
     static QString getMainApplicationID();
+    // The icon of a file at size x size: the desktop's icon for the path, else the icon of its
+    // type, else the named default image (also for a null path); with alias set the link badge
+    // is drawn over it. Results are cached by path, size and flag (GUI programs only: without a
+    // QGuiApplication the answer is a null image).
+    QImage getIconImageOfSize(const QString& path, int size, const QString& defaultName, bool alias);
 
     // For the driver and tests: called whenever the queue has nothing more to start and no
     // tool job or burn runs.
@@ -196,6 +203,7 @@ private:
     void reportEntryEnded();
     bool m_restoreRegistered = false;
     CBackup* m_firstSelected = nullptr;
+    QHash<QString, QImage> m_iconCache;
     QVAgentState m_agentState;
     QVAgentStatePrefs m_agentStatePrefs { m_agentState };
 };

@@ -1,5 +1,6 @@
 #include "platform/XorrisoBurner.h"
 
+#include "platform/BurnDrives.h"
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "platform/Subprocess.h"
@@ -31,6 +32,15 @@ int addSize(const char*, const struct stat* st, int type, struct FTW*)
     return 0;
 }
 
+// "<label> : Ns" of xorriso's report, in sectors; -1 when absent.
+qint64 sectorsOfLine(const QByteArray& output, const QString& label)
+{
+    const QRegularExpression re(QStringLiteral("^%1\\s*:\\s*(\\d+)s\\s*$").arg(QRegularExpression::escape(label)),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = re.match(QString::fromUtf8(output));
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
 QString megabytes(qint64 bytes)
 {
     return QString::number(double(bytes) / 1e6, 'f', 1);
@@ -39,7 +49,7 @@ QString megabytes(qint64 bytes)
 } // namespace
 
 XorrisoBurner::XorrisoBurner(const QString& drive)
-    : m_drive(drive)
+    : m_drive(drive.isEmpty() ? BurnDrives::list().value(0) : drive)
 { }
 
 XorrisoBurner::~XorrisoBurner() = default;
@@ -51,27 +61,141 @@ void XorrisoBurner::addFile(const QString& source, const QString& discPath)
 
 qint64 XorrisoBurner::parseMediaSpace(const QByteArray& output)
 {
-    static const QRegularExpression re(
-        QStringLiteral("^Media space\\s*:\\s*(\\d+)s\\s*$"), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch m = re.match(QString::fromUtf8(output));
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    return sectorsOfLine(output, QStringLiteral("Media space"));
+}
+
+qint64 XorrisoBurner::parseImageSize(const QByteArray& output)
+{
+    return sectorsOfLine(output, QStringLiteral("Image size"));
+}
+
+XorrisoBurner::Media XorrisoBurner::parseMedia(const QByteArray& output)
+{
+    Media media;
+    static const QRegularExpression current(
+        QStringLiteral("^Media current:\\s*(.*?)\\s*$"), QRegularExpression::MultilineOption);
+    static const QRegularExpression status(
+        QStringLiteral("^Media status :\\s*(.*?)\\s*$"), QRegularExpression::MultilineOption);
+    const QString text = QString::fromUtf8(output);
+    if (const QRegularExpressionMatch m = current.match(text); m.hasMatch()) {
+        media.profile = m.captured(1);
+        // "stdio file, overwriteable": the profile is the part before the comma.
+        if (media.profile.startsWith(QLatin1String("stdio file")))
+            media.profile = QStringLiteral("stdio file");
+    }
+    if (const QRegularExpressionMatch m = status.match(text); m.hasMatch())
+        media.status = m.captured(1);
+    const qint64 sectors = parseMediaSpace(output);
+    media.freeBytes = sectors < 0 ? -1 : sectors * 2048;
+    media.read = !media.profile.isEmpty() && !media.status.isEmpty() && media.freeBytes >= 0;
+    return media;
+}
+
+double XorrisoBurner::parseProgress(const QString& line)
+{
+    static const QRegularExpression re(QStringLiteral("UPDATE : Writing:\\s+\\d+s\\s+([0-9.]+)%"));
+    const QRegularExpressionMatch m = re.match(line);
+    return m.hasMatch() ? m.captured(1).toDouble() : -1.0;
+}
+
+QString XorrisoBurner::parseFailure(const QString& line)
+{
+    static const QRegularExpression re(QStringLiteral("^(?:[^:]*: )?(?:FAILURE|SORRY|FATAL) : (.*)$"));
+    const QRegularExpressionMatch m = re.match(line);
+    return m.hasMatch() ? m.captured(1).trimmed() : QString();
+}
+
+bool XorrisoBurner::Media::isRewritable() const
+{
+    return profile.contains(QLatin1String("RW")) || profile == QLatin1String("BD-RE")
+        || profile == QLatin1String("stdio file");
+}
+
+bool XorrisoBurner::isSuitable(const Media& media, bool configuredDrive)
+{
+    static const QStringList writable { QStringLiteral("CD-R"), QStringLiteral("CD-RW"),
+        QStringLiteral("DVD-R sequential recording"), QStringLiteral("DVD-RW sequential recording"),
+        QStringLiteral("DVD-RW restricted overwrite"), QStringLiteral("DVD-R/DL sequential recording"),
+        QStringLiteral("DVD+R"), QStringLiteral("DVD+RW"), QStringLiteral("DVD+R/DL"), QStringLiteral("DVD+RW/DL"),
+        QStringLiteral("BD-R sequential recording"), QStringLiteral("BD-R random recording"),
+        QStringLiteral("BD-RE") };
+    if (!media.read || media.isClosed())
+        return false;
+    if (media.profile == QLatin1String("stdio file"))
+        return configuredDrive;
+    return writable.contains(media.profile);
 }
 
 std::optional<qint64> XorrisoBurner::mediaFreeBytes(QString* error) const
 {
+    const Media media = readMedia();
+    if (!media.read) {
+        if (error)
+            *error = media.error;
+        return std::nullopt;
+    }
+    return media.freeBytes;
+}
+
+XorrisoBurner::Media XorrisoBurner::readMedia() const
+{
     Subprocess::Options o;
     o.program = QString::fromLatin1(kXorriso);
     // The free space is told only for an output drive.
-    o.arguments = { QStringLiteral("-outdev"), m_drive, QStringLiteral("-tell_media_space") };
+    o.arguments = { QStringLiteral("-outdev"), m_drive, QStringLiteral("-toc"), QStringLiteral("-tell_media_space") };
     o.mergeStderr = true;
     const Subprocess::Result r = Subprocess::run(o, 120000);
-    const qint64 sectors = parseMediaSpace(r.out);
+    Media media = parseMedia(r.out);
+    if (!r.succeeded() || !media.read) {
+        media.read = false;
+        QString why = QString::fromUtf8(r.out).trimmed();
+        const qsizetype at = why.lastIndexOf(QLatin1Char('\n'));
+        why = r.started ? why.mid(at + 1) : r.error;
+        media.error = tr("The disc in \"%1\" cannot be read: %2").arg(m_drive, why);
+    }
+    return media;
+}
+
+QStringList XorrisoBurner::driveArguments() const
+{
+    QStringList a { m_mode.append ? QStringLiteral("-dev") : QStringLiteral("-outdev"), m_drive };
+    if (m_mode.blank && !m_mode.append)
+        a << QStringLiteral("-blank") << QStringLiteral("as_needed");
+    return a;
+}
+
+QStringList XorrisoBurner::imageArguments(const std::vector<std::pair<QString, QString>>& files) const
+{
+    QStringList a { QStringLiteral("-volid"), m_mode.volumeId, QStringLiteral("-joliet"), QStringLiteral("on"),
+        QStringLiteral("-rockridge"), QStringLiteral("on") };
+    if (m_mode.close)
+        a << QStringLiteral("-close") << (*m_mode.close ? QStringLiteral("on") : QStringLiteral("off"));
+    for (const auto& f : files)
+        a << QStringLiteral("-map") << f.first << f.second;
+    return a;
+}
+
+std::optional<qint64> XorrisoBurner::measureImageBytes(
+    const std::vector<std::pair<QString, QString>>& files, QString* error) const
+{
+    Subprocess::Options o;
+    o.program = QString::fromLatin1(kXorriso);
+    // A new session is measured on the disc it extends; a fresh image needs no drive (a disc
+    // that is blanked first must not be blanked by the measuring run).
+    o.arguments = QStringList { QStringLiteral("-abort_on"), QStringLiteral("FAILURE") }
+        + (m_mode.append ? QStringList { QStringLiteral("-dev"), m_drive }
+                         : QStringList { QStringLiteral("-outdev"), QStringLiteral("stdio:/dev/null") })
+        + imageArguments(files) + QStringList { QStringLiteral("-print_size"), QStringLiteral("-rollback_end") };
+    o.mergeStderr = true;
+    const Subprocess::Result r = Subprocess::run(o, 600000);
+    const qint64 sectors = parseImageSize(r.out);
     if (!r.succeeded() || sectors < 0) {
         if (error) {
-            QString why = QString::fromUtf8(r.out).trimmed();
-            const qsizetype at = why.lastIndexOf(QLatin1Char('\n'));
-            why = r.started ? why.mid(at + 1) : r.error;
-            *error = tr("The free space of the disc in \"%1\" cannot be read: %2").arg(m_drive, why);
+            QString why;
+            for (const QByteArray& line : r.out.split('\n'))
+                if (const QString f = parseFailure(NameCodec::decode(line)); !f.isEmpty())
+                    why = f;
+            *error = tr("The size of the disc image cannot be measured: %1").arg(why.isEmpty() ? r.error : why);
         }
         return std::nullopt;
     }
@@ -88,12 +212,12 @@ qint64 XorrisoBurner::payloadBytes() const
 
 QStringList XorrisoBurner::burnArguments() const
 {
-    QStringList a { QString::fromLatin1(kXorriso), QStringLiteral("-abort_on"), QStringLiteral("FAILURE"),
-        QStringLiteral("-outdev"), m_drive, QStringLiteral("-volid"), QString::fromLatin1(kVolumeId),
-        QStringLiteral("-joliet"), QStringLiteral("on"), QStringLiteral("-rockridge"), QStringLiteral("on") };
-    for (const auto& f : m_files)
-        a << QStringLiteral("-map") << f.first << f.second;
+    QStringList a { QString::fromLatin1(kXorriso), QStringLiteral("-abort_on"), QStringLiteral("FAILURE") };
+    a += driveArguments();
+    a += imageArguments(m_files);
     a << QStringLiteral("-commit");
+    if (m_mode.eject)
+        a << QStringLiteral("-eject") << QStringLiteral("all");
     return a;
 }
 
@@ -107,16 +231,20 @@ bool XorrisoBurner::burn(QString* message)
     m_stopped = false;
     if (m_files.empty())
         return fail(tr("There is nothing to burn"));
+    if (m_drive.isEmpty())
+        return fail(tr("No disc burner was found"));
     QString error;
-    const std::optional<qint64> space = mediaFreeBytes(&error);
-    if (!space)
+    const Media media = readMedia();
+    if (!media.read)
+        return fail(media.error);
+    // A disc that is blanked first offers its whole size, which -tell_media_space of a
+    // written rewritable medium already reports.
+    const std::optional<qint64> needed = measureImageBytes(m_files, &error);
+    if (!needed)
         return fail(error);
-    const qint64 payload = payloadBytes();
-    // The file system's own tables take some room besides the files.
-    const qint64 needed = payload + payload / 50 + 1024 * 1024;
-    if (needed > *space)
+    if (*needed > media.freeBytes)
         return fail(tr("The archives (%1 MB) do not fit on the disc in \"%2\" (%3 MB free)")
-                        .arg(megabytes(payload), m_drive, megabytes(*space)));
+                        .arg(megabytes(*needed), m_drive, megabytes(media.freeBytes)));
 
     const QStringList argv = burnArguments();
     Subprocess::Options o;
@@ -126,8 +254,17 @@ bool XorrisoBurner::burn(QString* message)
     m_process = std::make_unique<Subprocess>();
     // Lines are cut on the reader thread and handed to the main thread in order.
     auto pending = std::make_shared<QByteArray>();
-    auto deliver = [this](const QByteArray& line) {
+    auto completed = std::make_shared<std::atomic<bool>>(false);
+    auto lastFailure = std::make_shared<QString>();
+    auto failureMutex = std::make_shared<std::mutex>();
+    auto deliver = [this, completed, lastFailure, failureMutex](const QByteArray& line) {
         const QString text = NameCodec::decode(line);
+        if (text.contains(QLatin1String("completed successfully")))
+            *completed = true;
+        if (const QString f = parseFailure(text); !f.isEmpty()) {
+            std::lock_guard<std::mutex> lock(*failureMutex);
+            *lastFailure = f;
+        }
         runOnMain([self = this, text] {
             if (self->onLine)
                 self->onLine(text);
@@ -149,6 +286,7 @@ bool XorrisoBurner::burn(QString* message)
     QString startError;
     if (!m_process->start(o, &startError))
         return fail(tr("xorriso cannot be started: %1").arg(startError));
+    m_pgid = m_process->processGroup();
     if (onStarted)
         onStarted(m_process->processGroup(), argv);
 
@@ -173,12 +311,20 @@ bool XorrisoBurner::burn(QString* message)
     const int code = m_process->exitCode();
     const int signal = m_process->exitSignal();
     m_process.reset();
+    m_pgid = 0;
+    QString failure;
+    {
+        std::lock_guard<std::mutex> lock(*failureMutex);
+        failure = *lastFailure;
+    }
     if (m_stopped)
         return fail(tr("The burn was stopped"));
     if (signal != 0)
         return fail(tr("xorriso was ended by signal %1").arg(signal));
     if (code != 0)
-        return fail(tr("xorriso failed with exit status %1").arg(code));
+        return fail(failure.isEmpty() ? tr("xorriso failed with exit status %1").arg(code) : failure);
+    if (!*completed)
+        return fail(tr("xorriso did not report a completed write"));
     if (message)
         message->clear();
     return true;

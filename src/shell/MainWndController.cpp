@@ -1,6 +1,8 @@
 #include "MainWndController.h"
 
 #include "archive/CBackupContainer.h"
+#include "archive/CToastTool.h"
+#include "archive/DiscBurnFlow.h"
 #include "archive/IArchiveContainer.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
@@ -14,9 +16,13 @@
 #include "projects/IAgentTool.h"
 #include "projects/IProject.h"
 #include "projects/QVConnectMessage.h"
+#include "shell/IBPreferencesController.h"
 #include "shell/ILogDrawerController.h"
+#include "shell/IPreferencesHub.h"
 #include "shell/IQV3MainWindow.h"
 #include "shell/QVDockIconView.h"
+
+#include "shell/dialogs/BurnProgressPanel.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IBackup3Controller.h"
@@ -536,10 +542,54 @@ void MainWndController::sendFeedback()
     log129(QStringLiteral("Feedback: please write to the address on the product's web site"));
 }
 
+namespace {
+
+// The preferences dialog's view of the hub. The updater keeps its two settings in the
+// application settings; updates come from the package manager, so nothing else is done.
+class HubPreferences : public IPreferencesHub
+{
+public:
+    explicit HubPreferences(MainWndController& hub)
+        : m_hub(hub)
+    { }
+    bool removeAgentIfNeed() override { return m_hub.removeAgentIfNeed(); }
+    bool isAgentWorking() override { return IAgentTool::shared().isAgentWorking(); }
+    // The login item's autostart file, then the agent.
+    void startAgent() override { IAgentTool::shared().setAgentAutostart(true); }
+    void sendCMWithActiveDatas() override { m_hub.sendCMWithActiveDatas(); }
+    bool automaticallyChecksForUpdates() override
+    {
+        return AppPaths::appSettings()->value(QStringLiteral("SUEnableAutomaticChecks")).toBool();
+    }
+    void setAutomaticallyChecksForUpdates(bool on) override
+    {
+        AppPaths::appSettings()->setValue(QStringLiteral("SUEnableAutomaticChecks"), on);
+        AppPaths::appSettings()->sync();
+    }
+    double updateCheckInterval() override
+    {
+        bool ok = false;
+        const double s = AppPaths::appSettings()->value(QStringLiteral("SUScheduledCheckInterval")).toDouble(&ok);
+        return ok && s > 0 ? s : 86400;
+    }
+    void setUpdateCheckInterval(double seconds) override
+    {
+        AppPaths::appSettings()->setValue(QStringLiteral("SUScheduledCheckInterval"), seconds);
+        AppPaths::appSettings()->sync();
+    }
+
+private:
+    MainWndController& m_hub;
+};
+
+} // namespace
+
 void MainWndController::showPreferences()
 {
     ++m_preferencesShown;
-    log129(QStringLiteral("Preferences: no preferences dialog in this build"));
+    HubPreferences hub(*this);
+    IBPreferencesController dialog(hub, m_window);
+    dialog.runDialog();
 }
 
 void MainWndController::menuSuspendStartSchedule(bool fromMenu)
@@ -1004,14 +1054,28 @@ void MainWndController::registerStopRestore()
 
 bool MainWndController::burnDisc(int)
 {
-    textLog(QStringLiteral("Burning failed!"), tpLog);
-    return false;
+    CBackupContainer* container = CBackupContainer::global();
+    if (!container)
+        return false;
+    // The flow's setup panels are UiPrompts questions; its progress panel sits over the window.
+    DiscBurnFlow flow;
+    BurnProgressPanel panel(&flow, m_window);
+    flow.onFinishedClean = [this] { startReady(); };
+    return flow.burnDisc(container->addArchivesToDRFolder());
 }
 
 bool MainWndController::toastDisc(int)
 {
-    textLog(QStringLiteral("Burning failed!"), tpLog);
-    return false;
+    // The outside burning application does not exist on Linux: its stand-in never burns.
+    CToastTool tool;
+    if (CBackupContainer* container = CBackupContainer::global())
+        container->addArchivesToToast(&tool);
+    sendTextInfo(QCoreApplication::translate("Localizable", "Burning..."), 1, quint8(tpStatus | tpLog | tpTime), nullptr);
+    const bool burnt = tool.execute();
+    sendTextInfo(burnt ? QCoreApplication::translate("Localizable", "Burning succeeded")
+                       : QCoreApplication::translate("Localizable", "Burning failed!"),
+        1, quint8(tpStatus | tpLog | tpTime | tpMessage), nullptr);
+    return burnt;
 }
 
 // ---- Quit ----------------------------------------------------------------------------------

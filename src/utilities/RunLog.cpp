@@ -189,48 +189,73 @@ QString RunLog::logPath() const
     return m_path;
 }
 
+bool RunLog::isRunLogName(const std::string& name)
+{
+    auto endsWith = [&name](const char* suffix) {
+        const std::string x(suffix);
+        return name.size() >= x.size() && name.compare(name.size() - x.size(), x.size(), x) == 0;
+    };
+    return name.rfind("log_", 0) == 0 && (endsWith(".txt") || endsWith(".tgz"));
+}
+
+namespace {
+
+// The run logs of the logs folder that may be deleted: regular files with a run log's name,
+// the current log left out; later names first (dated names sort by date).
+std::vector<std::string> deletableRunLogs(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir))
+        names.emplace_back(entry->d_name);
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(), std::greater<>());
+    const QString current = IPathUtil::logFileName();
+    const std::string currentName = current.isEmpty()
+        ? std::string()
+        : NameCodec::encodeStd(current.mid(current.lastIndexOf(QLatin1Char('/')) + 1));
+    std::vector<std::string> out;
+    for (const std::string& name : names) {
+        if (!RunLog::isRunLogName(name) || (!currentName.empty() && name == currentName))
+            continue;
+        // Only regular files are logs: a link or a folder with a log's name in a folder the
+        // user chose is neither counted nor deleted.
+        struct stat st;
+        if (::lstat((folder + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        out.push_back(name);
+    }
+    return out;
+}
+
+} // namespace
+
 int RunLog::removeExcessLogging(int keepCount)
 {
     if (keepCount <= 0)
         return 0;
     const std::string folder = NameCodec::encodeStd(shared().getLogsPath());
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return 0;
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir))
-        names.emplace_back(entry->d_name);
-    ::closedir(dir);
-    // The later name first: dated names sort by date.
-    std::sort(names.begin(), names.end(), std::greater<>());
-
-    const QString current = IPathUtil::logFileName();
-    const std::string currentName = current.isEmpty()
-        ? std::string()
-        : NameCodec::encodeStd(current.mid(current.lastIndexOf(QLatin1Char('/')) + 1));
-    auto endsWith = [](const std::string& s, const char* suffix) {
-        const std::string x(suffix);
-        return s.size() >= x.size() && s.compare(s.size() - x.size(), x.size(), x) == 0;
-    };
     int places = keepCount - 1; // the current log takes one place
     int removed = 0;
-    for (const std::string& name : names) {
-        if (name.rfind("log_", 0) != 0 || !(endsWith(name, ".txt") || endsWith(name, ".tgz")))
-            continue;
-        if (!currentName.empty() && name == currentName)
-            continue;
-        // Only regular files are logs: a link or a folder with a log's name in a folder the
-        // user chose is neither counted nor deleted.
-        const std::string path = folder + "/" + name;
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
+    for (const std::string& name : deletableRunLogs(folder)) {
         if (places > 0) {
             --places;
             continue;
         }
-        if (::unlink(path.c_str()) == 0)
+        if (::unlink((folder + "/" + name).c_str()) == 0)
             ++removed;
     }
+    return removed;
+}
+
+int RunLog::clearRunLogs()
+{
+    const std::string folder = NameCodec::encodeStd(shared().getLogsPath());
+    int removed = 0;
+    for (const std::string& name : deletableRunLogs(folder))
+        if (::unlink((folder + "/" + name).c_str()) == 0)
+            ++removed;
     return removed;
 }

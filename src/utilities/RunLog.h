@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <mutex>
+#include <string>
 
 // The run log of one start of the application: "<logs folder>/log_<yyyy-MM-dd_HH-mm-ss>.txt",
 // written only while the main preference "CollectLogs" is on. Every write goes straight to the
@@ -37,6 +38,12 @@ public:
     // Deletes the oldest run logs ("log_*.txt" and "log_*.tgz") of the logs folder so that the
     // newest keepCount - 1 remain besides the current one; 0 keeps all. Returns the number deleted.
     static int removeExcessLogging(int keepCount);
+    // Whether a name in the logs folder is a run log's ("log_*.txt", "log_*.tgz").
+    static bool isRunLogName(const std::string& name);
+    // Deletes every run log of the logs folder but the current one: only regular files with a
+    // run log's name, never following a link, never descending into a folder. Returns the
+    // number deleted.
+    static int clearRunLogs();
 
 private:
     RunLog() = default;

@@ -91,3 +91,9 @@ std::optional<double> UiPrompts::askNumber(const NumberRequest& request)
     qInfo().noquote() << "No user interface: the number input was answered Cancel:" << request.title;
     return std::nullopt;
 }
+
+UiPrompts::BurnSetupAnswer UiPrompts::askBurnSetup(const BurnSetupRequest& request)
+{
+    qInfo().noquote() << "No user interface: the burn setup was answered Cancel for disc" << request.discNumber;
+    return {};
+}

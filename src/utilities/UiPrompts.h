@@ -214,6 +214,31 @@ public:
     };
     // The number, or nothing on Cancel.
     virtual std::optional<double> askNumber(const NumberRequest& request);
+
+    // The disc burner's setup: a drive of the list, the status of the medium in it and the
+    // "appendable" box. inspect() reads a drive's medium (the panel calls it whenever a drive is
+    // chosen); a medium that is not suitable keeps OK disabled and shows prompt.
+    struct BurnMedia
+    {
+        bool suitable = false;
+        QString status; // the medium as the panel shows it ("DVD+RW: is blank, 4.7 GB free")
+    };
+    struct BurnSetupRequest
+    {
+        int discNumber = 1; // the disc being asked for (1, 2, ...)
+        QStringList drives;
+        std::function<BurnMedia(const QString& drive)> inspect;
+        QString prompt; // shown above the drive; "That is not a writable CD, DVD or BD!" after a refusal
+        bool appendable = true; // initial state of the box
+        QString selectedDrive; // preselected drive, empty for the first
+    };
+    struct BurnSetupAnswer
+    {
+        bool ok = false;
+        QString drive;
+        bool appendable = true;
+    };
+    virtual BurnSetupAnswer askBurnSetup(const BurnSetupRequest& request);
 };
 
 // Answers every prompt with Cancel and logs one line; for test drivers and unattended programs.

@@ -7,6 +7,7 @@
 #include "archive/IBackup.h"
 #include "platform/AppPaths.h"
 #include "platform/BurnDrives.h"
+#include "platform/XorrisoBurner.h"
 #include "projects/ILocation.h"
 
 #include <QtTest>
@@ -72,6 +73,24 @@ private slots:
             QStringList { "stdio:/x/disc.iso" });
         BurnDrives::setRunDrives({});
         QCOMPARE(BurnDrives::list(), QStringList { "stdio:/x/disc.iso" });
+    }
+
+    // A burner given no drive takes the first of the list; with none it refuses with a clear
+    // message before starting anything.
+    void burnerTakesTheListsFirstDrive()
+    {
+        m_tree->writeFile(std::string("a.tar"), "a");
+        XorrisoBurner none;
+        none.addFile(m_tree->filePath(QStringLiteral("a.tar")), QStringLiteral("/a.tar"));
+        bool started = false;
+        none.onStarted = [&started](qint64, const QStringList&) { started = true; };
+        QString why;
+        QVERIFY(!none.burn(&why));
+        QCOMPARE(why, QStringLiteral("No disc burner was found"));
+        QVERIFY(!started);
+        AppPaths::appSettings()->setValue(QStringLiteral("BurnDrives"), QStringList { "stdio:/x/1.iso", "stdio:/x/2.iso" });
+        QCOMPARE(XorrisoBurner().drive(), QStringLiteral("stdio:/x/1.iso"));
+        QCOMPARE(XorrisoBurner(QStringLiteral("stdio:/z.iso")).drive(), QStringLiteral("stdio:/z.iso"));
     }
 
     void discProjectReadyOnlyWithDrive()

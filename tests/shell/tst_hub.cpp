@@ -6,6 +6,8 @@
 #include "archive/CBackupContainer.h"
 #include "platform/MainThread.h"
 #include "projects/QVConnectMessage.h"
+#include "WhenOpen.h"
+#include "shell/IBPreferencesController.h"
 #include "shell/ILogDrawerController.h"
 #include "shell/IQV3MainWindow.h"
 #include "shell/MainWndController.h"
@@ -301,6 +303,7 @@ private Q_SLOTS:
         QVERIFY(!g_startedByLauncher);
         QVERIFY(m_hub->mainWindow3()->isVisible());
         // Tag 4: the preferences, after the handler returned.
+        whenOpen<IBPreferencesController>([](IBPreferencesController* d) { d->cancelPressed(); });
         open.setInt(4, QStringLiteral("StatusMenuSelectedItemTag"));
         m_hub->connectMessageProcess(open);
         QCOMPARE(m_hub->preferencesShown(), 0);

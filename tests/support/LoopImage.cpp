@@ -131,6 +131,8 @@ QString LoopImage::fsTypeName() const
         return QStringLiteral("btrfs");
     case FsType::Xfs:
         return QStringLiteral("xfs");
+    case FsType::Raw:
+        return QStringLiteral("raw");
     case FsType::Ext4:
         break;
     }
@@ -153,7 +155,7 @@ bool LoopImage::createImage(FsType type, qint64 sizeMiB, const QString& label)
         return fail(QStringLiteral("the image is already made"));
     m_type = type;
     if (sizeMiB <= 0)
-        sizeMiB = type == FsType::Ext4 ? 32 : (type == FsType::Btrfs ? 128 : 320);
+        sizeMiB = type == FsType::Ext4 || type == FsType::Raw ? 32 : (type == FsType::Btrfs ? 128 : 320);
     std::string root = NameCodec::encodeStd(loopRoot());
     std::error_code ec;
     std::filesystem::create_directories(root, ec);
@@ -172,6 +174,8 @@ bool LoopImage::createImage(FsType type, qint64 sizeMiB, const QString& label)
     ::close(fd);
     if (!sized)
         return fail(QStringLiteral("cannot size the image file"));
+    if (type == FsType::Raw)
+        return true;
 
     QStringList args;
     QString program;
@@ -193,6 +197,8 @@ bool LoopImage::createImage(FsType type, qint64 sizeMiB, const QString& label)
     case FsType::Xfs:
         program = QStringLiteral("mkfs.xfs");
         args = { QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-L"), name.left(12), m_image };
+        break;
+    case FsType::Raw:
         break;
     }
     QString out;
@@ -222,6 +228,8 @@ bool LoopImage::attach()
 
 bool LoopImage::mount(const QStringList& options)
 {
+    if (m_type == FsType::Raw)
+        return fail(QStringLiteral("a raw image has no file system to mount"));
     if (m_device.isEmpty())
         return fail(QStringLiteral("no device to mount"));
     if (!m_mountPoint.isEmpty())

@@ -14,7 +14,8 @@ public:
     {
         Ext4,
         Btrfs,
-        Xfs
+        Xfs,
+        Raw // no file system: a zeroed image, a blank disc for burn tests
     };
 
     LoopImage() = default;
@@ -42,7 +43,7 @@ public:
     QString device() const { return m_device; } // "/dev/loop3"
     QString deviceName() const; // "loop3"
     QString mountPoint() const { return m_mountPoint; }
-    QString fsTypeName() const; // "ext4", "btrfs", "xfs"
+    QString fsTypeName() const; // "ext4", "btrfs", "xfs", "raw"
     QString errorString() const { return m_error; }
 
     static QString loopRoot(); // <build>/tests/loop

@@ -303,3 +303,38 @@ UiPrompts::LocateFileAnswer ScriptedUiPrompts::locateFile(const LocateFileReques
         answer.folder = step.folder;
     return answer;
 }
+
+void ScriptedUiPrompts::expectBurnSetup(const QString& drive, bool appendable)
+{
+    Step step;
+    step.kind = Kind::BurnSetup;
+    step.folder = drive;
+    step.button = appendable ? 1 : 0;
+    m_script.append(step);
+}
+
+UiPrompts::BurnSetupAnswer ScriptedUiPrompts::askBurnSetup(const BurnSetupRequest& request)
+{
+    burnSetupRequests.append(request);
+    // The panel stays open while the chosen drive's medium is refused.
+    while (nextIs(Kind::BurnSetup)) {
+        const Step step = m_script.takeFirst();
+        if (step.folder.isNull())
+            return {};
+        if (!request.drives.contains(step.folder)) {
+            fail(QStringLiteral("burn setup without the drive \"%1\"").arg(step.folder));
+            return {};
+        }
+        if (request.inspect && !request.inspect(step.folder).suitable) {
+            burnRefusals << step.folder;
+            continue;
+        }
+        BurnSetupAnswer answer;
+        answer.ok = true;
+        answer.drive = step.folder;
+        answer.appendable = step.button == 1;
+        return answer;
+    }
+    fail(QStringLiteral("burn setup for disc %1").arg(request.discNumber));
+    return {};
+}

@@ -39,6 +39,11 @@ public:
     // The search for a missing file answers Chosen with this folder, Skipped or Cancelled.
     void expectLocateFile(LocateResult result, const QString& folder = QString());
 
+    // The burn setup answers OK with this drive and box after checking, through the request's
+    // inspect(), that the drive's medium is suitable (an unsuitable one is kept in
+    // burnRefusals and the panel "stays": the next expectation answers); a null drive cancels.
+    void expectBurnSetup(const QString& drive, bool appendable = true);
+
     int pending() const { return int(m_script.size()); }
     QList<CredentialsRequest> credentialRequests;
     QList<Alert> alerts;
@@ -54,6 +59,8 @@ public:
     QList<SavePathRequest> savePathRequests;
     QList<NumberRequest> numberRequests;
     QList<LocateFileRequest> locateRequests;
+    QList<BurnSetupRequest> burnSetupRequests;
+    QStringList burnRefusals;
     QStringList unexpected;
 
     CredentialsAnswer askAdminCredentials(const CredentialsRequest& request) override;
@@ -68,6 +75,7 @@ public:
     QString chooseSavePath(const SavePathRequest& request) override;
     std::optional<double> askNumber(const NumberRequest& request) override;
     LocateFileAnswer locateFile(const LocateFileRequest& request) override;
+    BurnSetupAnswer askBurnSetup(const BurnSetupRequest& request) override;
 
 private:
     enum class Kind
@@ -83,7 +91,8 @@ private:
         Items,
         SavePath,
         Number,
-        Locate
+        Locate,
+        BurnSetup
     };
     struct Step
     {

@@ -1,5 +1,6 @@
 #include "WidgetUiPrompts.h"
 
+#include "BurnSetupPanel.h"
 #include "AuthorizerDialog.h"
 #include "IInputDialog.h"
 #include "ILocationDialog.h"
@@ -98,6 +99,12 @@ QString WidgetUiPrompts::askText(const TextRequest& request)
 QString WidgetUiPrompts::chooseSavePath(const SavePathRequest& request)
 {
     return ISaveDialog::run(request, parentWidget());
+}
+
+UiPrompts::BurnSetupAnswer WidgetUiPrompts::askBurnSetup(const BurnSetupRequest& request)
+{
+    BurnSetupPanel panel(parentWidget());
+    return panel.execute(request);
 }
 
 int WidgetUiPrompts::waitForVolume(const VolumeWaitRequest& request)

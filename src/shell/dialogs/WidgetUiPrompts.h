@@ -27,6 +27,7 @@ public:
     ImageCreationAnswer askNewImage(const ImageCreationRequest& request) override;
     std::optional<double> askNumber(const NumberRequest& request) override;
     LocateFileAnswer locateFile(const LocateFileRequest& request) override;
+    BurnSetupAnswer askBurnSetup(const BurnSetupRequest& request) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -11,12 +11,13 @@
 #include "archive/CBackup.h"
 #include "archive/CBackupContainer.h"
 #include "archive/CToastTool.h"
+#include "archive/DiscBurnFlow.h"
 #include "archive/IBackup.h"
 #include "platform/AppPaths.h"
+#include "platform/BurnDrives.h"
 #include "platform/Clock.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/NameCodec.h"
-#include "platform/XorrisoBurner.h"
 #include "projects/IAgentTool.h"
 #include "projects/ILocation.h"
 #include "projects/ScheduleDates.h"
@@ -67,14 +68,15 @@ quint32 cipherMethod(const QString& cipher)
     return CBCryptNone;
 }
 
-// The shell's burning commands as the driver has them: the archives of the burn list burned
-// with xorriso onto the first drive of --burn-drive; the burning application is never there.
+// The shell's burning commands as the driver has them: the archives of the burn list burned by
+// the disc flow onto the --burn-drive drives (each disc takes the next drive); the burning
+// application is never there.
 class BurningShellServices : public DriverShellServices
 {
 public:
     QStringList drives;
     ArgvOutFile* argvOut = nullptr;
-    XorrisoBurner* active = nullptr;
+    DiscBurnFlow* active = nullptr;
 
     bool burnDisc(int) override
     {
@@ -83,23 +85,42 @@ public:
             err(QStringLiteral("kv-run-project: no burn drive was given (--burn-drive): nothing is burned"));
             return false;
         }
-        XorrisoBurner burner(drives.first());
-        for (const auto& [source, onDisc] : container->addArchivesToDRFolder())
-            burner.addFile(source, onDisc);
-        burner.onLine = [this](const QString& line) { processMessage(line, 0x4741, nullptr); };
-        burner.onStarted = [this](qint64 pgid, const QStringList& argv) {
+        DiscBurnFlow flow;
+        flow.setDrives(drives);
+        flow.setConfiguredDrives(drives);
+        QObject::connect(&flow, &DiscBurnFlow::lineReceived,
+            [this](const QString& line) { processMessage(line, 0x4741, nullptr); });
+        QObject::connect(&flow, &DiscBurnFlow::burnerStarted, [this](qint64 pgid, const QStringList& argv) {
             err(QStringLiteral("pgid: %1").arg(pgid));
             if (argvOut && argvOut->isOpen()) {
                 argvOut->append(argv);
                 argvOut->append(QStringList());
             }
+        });
+        struct Disc
+        {
+            QString drive;
+            int files = 0;
+            qint64 bytes = 0;
         };
-        active = &burner;
-        QString why;
-        const bool burnt = burner.burn(&why);
+        auto current = std::make_shared<Disc>();
+        QObject::connect(&flow, &DiscBurnFlow::discStarted,
+            [current](int, const QString& drive, int files, qint64 bytes) { *current = { drive, files, bytes }; });
+        QObject::connect(&flow, &DiscBurnFlow::discFinished, [this, current](int disc, bool burnt, const QString& text) {
+            processMessage(text, 0x4741, nullptr);
+            if (burnt)
+                err(QStringLiteral("burn: disc %1 %2 %3 %4")
+                        .arg(disc)
+                        .arg(current->drive)
+                        .arg(current->files)
+                        .arg(current->bytes));
+        });
+        active = &flow;
+        const bool burnt = flow.burnDisc(container->addArchivesToDRFolder());
         active = nullptr;
-        if (!burnt)
-            processMessage(why, 0x4741, nullptr);
+        for (const QString& name : flow.leftArchives())
+            err(QStringLiteral("burn: left ") + name);
+        err(QStringLiteral("timing: burn %1").arg(flow.burnSeconds(), 0, 'f', 3));
         return burnt;
     }
     bool toastDisc(int) override
@@ -148,6 +169,7 @@ bool readInputs(const RunOptions& options, DriverServices& services, ArgvOutFile
         }
         services.prompts.setProjectPassword(QByteArray::fromStdString(line));
     }
+    services.prompts.setBurnDrives(options.burnDrives);
     QString error;
     if (!options.argvOut.isNull() && !argvOut.open(options.argvOut, &error)) {
         *why = QStringLiteral("--argv-out: ") + error;
@@ -201,6 +223,8 @@ public:
         , m_shell(shell)
     {
         shell.drives = options.burnDrives;
+        // The run's drives are the drive list while it lasts (the ready check reads it).
+        BurnDrives::setRunDrives(options.burnDrives);
         shell.argvOut = &argvOut;
         container.setCreatesWorkspaceFolders(false);
         container.onIdle = [this] {
@@ -228,6 +252,7 @@ public:
         container.onIdle = nullptr;
         container.onEntryEnded = nullptr;
         CBackupContainer::resetShared();
+        BurnDrives::setRunDrives({});
     }
 
     // Every project's jobs report their process group and vectors.
@@ -250,7 +275,7 @@ public:
             stopWhy = why;
         err(QStringLiteral("kv-run-project: stop requested (%1)").arg(why));
         if (m_shell.active)
-            m_shell.active->stop();
+            m_shell.active->cancel();
         container.stopTar();
     }
     // Waits until the queue is idle (at once when it already is).

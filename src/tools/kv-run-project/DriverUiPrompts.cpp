@@ -36,6 +36,17 @@ UiPrompts::CredentialsAnswer DriverUiPrompts::askAdminCredentials(const Credenti
 
 int DriverUiPrompts::showAlert(const Alert& alert)
 {
+    const QString title = alert.title.isEmpty() ? alert.text : alert.title;
+    // The burn flow's alerts: another disc while a drive is left; the too-large alert has OK only.
+    if (alert.title == QLatin1String("The burn to the last media failed!")) {
+        const bool again = m_nextBurnDrive < m_burnDrives.size();
+        logPrompt(title, again ? QStringLiteral("Yes") : QStringLiteral("No"));
+        return again ? 0 : 1;
+    }
+    if (alert.title.startsWith(QLatin1String("There is a too large archive"))) {
+        logPrompt(title, QStringLiteral("OK"));
+        return 0;
+    }
     const int go = alert.buttons.indexOf(QStringLiteral("Continue"));
     if (m_continueInPlace && go >= 0) {
         logPrompt(alert.title.isEmpty() ? alert.text : alert.title, QStringLiteral("Continue"));
@@ -129,4 +140,25 @@ UiPrompts::LocateFileAnswer DriverUiPrompts::locateFile(const LocateFileRequest&
     }
     logPrompt(title, QStringLiteral("Cancel"));
     return answer;
+}
+
+UiPrompts::BurnSetupAnswer DriverUiPrompts::askBurnSetup(const BurnSetupRequest& request)
+{
+    const QString title = QStringLiteral("Burn setup for disc %1").arg(request.discNumber);
+    while (m_nextBurnDrive < m_burnDrives.size()) {
+        const QString drive = m_burnDrives.at(m_nextBurnDrive++);
+        const BurnMedia media = request.inspect ? request.inspect(drive) : BurnMedia { true, QString() };
+        if (!media.suitable) {
+            logPrompt(title, QStringLiteral("skipped %1: %2").arg(drive, media.status));
+            continue;
+        }
+        logPrompt(title, drive);
+        BurnSetupAnswer answer;
+        answer.ok = true;
+        answer.drive = drive;
+        answer.appendable = request.appendable;
+        return answer;
+    }
+    logPrompt(title, QStringLiteral("Cancel"));
+    return {};
 }

@@ -40,6 +40,11 @@ public:
         m_skipMissing = skipMissing;
     }
     LocateFileAnswer locateFile(const LocateFileRequest& request) override;
+    // --burn-drive: each burn setup takes the next unused drive whose medium is suitable (the
+    // others are skipped with a line, as a user would insert another disc); with none left it
+    // answers Cancel. The retry alert answers "Yes" while a drive is left, the too-large alert OK.
+    void setBurnDrives(const QStringList& drives) { m_burnDrives = drives; }
+    BurnSetupAnswer askBurnSetup(const BurnSetupRequest& request) override;
 
 private:
     QByteArray m_imagePassword; // null: not given
@@ -48,4 +53,6 @@ private:
     QByteArray m_adminPassword; // null: not given, or already offered
     QStringList m_volumeDirs;
     bool m_skipMissing = false;
+    QStringList m_burnDrives;
+    int m_nextBurnDrive = 0;
 };
