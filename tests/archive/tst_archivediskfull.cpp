@@ -140,7 +140,7 @@ private slots:
     }
 
     // A 1 MiB ext4 destination: the first small archive fits; a build that fills the disk (in
-    // tar's own output, and in split's) fails with exit 1, leaves no piece of itself and keeps
+    // tar's own output, and in split's) fails with exit 1, leaves nothing of itself behind and keeps
     // the older archive registered and in place.
     void fullDestination_data()
     {
