@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
+#include <QVariantMap>
 #include <mutex>
 
 #include <QCoreApplication>
@@ -101,8 +102,9 @@ CloneBootTools::Outcome CloneBootTools::run(const QStringList& argv)
 
 bool CloneBootTools::keepsOwners(const QString& destination)
 {
-    IDiskUtil& disk = IDiskUtil::shared();
-    return disk.getDiskInfo(destination) && disk.isOwnersEnabled();
+    QVariantMap facts;
+    return IDiskUtil::shared().loadAdvancedDiskInfoToDictionary(facts, destination)
+        && facts.value(QStringLiteral("Owners")).toBool();
 }
 
 bool CloneBootTools::bothBtrfs(const QString& source, const QString& destination)
