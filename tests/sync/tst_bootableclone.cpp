@@ -114,9 +114,8 @@ void TestBootableClone::systemVolumeOntoAPartitionOfAGptDisk()
         qPrintable(destinationTop.errorString()));
     QVERIFY2(registerVolume(destinationTop.dir(), QStringLiteral("Clone"), QString(), destination, partition, &error),
         qPrintable(error));
-    // Registered without a role: a System volume needs its Data partner, and a volume group is
-    // cloned by the copy engine, not by rsync.
-    QVERIFY2(registerVolume(sourceImage.mountPoint(), QStringLiteral("Mac"), QString(), source,
+    // First registered as a System volume without its Data partner: the check refuses the clone.
+    QVERIFY2(registerVolume(sourceImage.mountPoint(), QStringLiteral("Mac"), QStringLiteral("System"), source,
                  sourceImage.device(), &error),
         qPrintable(error));
 
@@ -148,6 +147,30 @@ void TestBootableClone::systemVolumeOntoAPartitionOfAGptDisk()
         // a destination volume the computer can start from.
         QVERIFY(!p->isDoubleVolumeClone());
         QVERIFY(list.isCloneWillBeBootable(p.get()));
+    }
+    auto runClone = [&tree](const QStringList& extra) {
+        QProcess p;
+        p.setWorkingDirectory(tree.path());
+        p.start(E2e::driverPath(),
+            QStringList { "--workspace", tree.path(), "--kit", "clone", "--project", "System copy", "--confirm",
+                "--timeout", "240" }
+                + extra);
+        p.waitForFinished(300000);
+        return qMakePair(p.exitCode(), p.readAllStandardOutput());
+    };
+    const auto refused = runClone({});
+    QVERIFY2(refused.second.contains("verdict: Source data volume is inaccessible\n"), refused.second.constData());
+    QVERIFY2(refused.second.trimmed().endsWith("\n1 - Cloning failed."), refused.second.constData());
+    QCOMPARE(refused.first, 1);
+    QVERIFY(QDir(D).isEmpty());
+
+    // Registered without a role (a volume group would be cloned by the copy engine, not by rsync).
+    {
+        BtrfsVolumeRegistry registry;
+        QCOMPARE(registry.load(sourceImage.mountPoint()), BtrfsVolumeRegistry::Status::Ok);
+        const quint64 id = registry.entries().firstKey();
+        registry.setEntry(id, { QStringLiteral("Mac"), QString(), QString(), QString() });
+        QVERIFY(registry.save(sourceImage.mountPoint()));
     }
     const QString argv = tree.filePath(QStringLiteral("argv"));
     QProcess p;

@@ -498,7 +498,10 @@ int SyncProjectRun::exec()
         if (g_warner && g_warner->asked && !m_options.confirm) {
             m_result = 4;
             m_endText = QStringLiteral("Not confirmed");
-        } else if (!m_project->lastStatusString().isEmpty() && m_project->isLastProcessFailed()) {
+        } else if (!m_project->lastStatusString().isEmpty()
+            && (m_project->isLastProcessFailed()
+                // A clone refused by its check before the start: the list posted its end text.
+                || (m_type == 1 && m_project->lastStatusString() == QLatin1String("Cloning failed.")))) {
             m_result = 1;
             m_endText = m_project->lastStatusString();
         } else {
