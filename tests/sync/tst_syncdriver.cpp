@@ -290,6 +290,9 @@ void TestSyncDriver::bothWaysRunsTwoPasses()
     second.removeLast();
     QVERIFY2(!second.isEmpty() && *std::min_element(second.begin(), second.end()) >= 50, r.err.constData());
     QVERIFY2(second.contains(100), r.err.constData());
+    // It never moves back while the run goes on.
+    const QList<int> shown = first + second;
+    QVERIFY2(std::is_sorted(shown.begin(), shown.end()), r.err.constData());
 }
 
 // The application's rsync missing, or killed from outside after a few lines: a clear failure,
@@ -333,13 +336,13 @@ void TestSyncDriver::stopLeavesNothingOfTheRun()
 {
     const QString left = m_tree->filePath(QStringLiteral("left")), right = m_tree->filePath(QStringLiteral("right"));
     QVERIFY(QDir().mkpath(left) && QDir().mkpath(right));
-    {
-        // A large sparse file keeps rsync busy for a while.
-        QFile big(left + QStringLiteral("/big"));
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(64) << 30));
-    }
     writeWorkspace(left, right);
+    // An rsync that works on in a child of its own.
+    const QString contents = contentsWithTool("echo 'building file list ... done'\nsleep 60 &\nwait\n");
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KV_APP_CONTENTS"), contents);
+    p.setProcessEnvironment(env);
     p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
         { "--workspace", m_ws, "--kit", "sync", "--project", "Mirror" });
     QByteArray err;
