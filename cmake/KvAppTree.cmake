@@ -34,4 +34,7 @@ file(GLOB KV_PLAIN_RESOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/resources/*.
 foreach(res IN LISTS KV_PLAIN_RESOURCES)
   configure_file("${res}" "${KV_RESOURCES_DIR}/" COPYONLY)
 endforeach()
+# The help book, named by CFBundleHelpBookName; anchors are the ids of its sections.
+configure_file("${CMAKE_SOURCE_DIR}/resources/help/index.html" "${KV_RESOURCES_DIR}/Kelvane Pro 3 Help/index.html"
+               COPYONLY)
 configure_file("${CMAKE_SOURCE_DIR}/resources/ParamProc.plist.in" "${KV_RESOURCES_DIR}/ParamProc.plist" @ONLY)

@@ -2,7 +2,7 @@
 # and one test executable per tests/**/tst_*.cpp, configured by "// kv-test:" lines.
 
 set(KV_ENGINE_LIBS kv_platform kv_utilities kv_projects kv_archive kv_snapshot kv_sync)
-set(KV_ALL_LIBS ${KV_ENGINE_LIBS} kv_dialogs kv_shell kv_panes_backup kv_panes_sync)
+set(KV_ALL_LIBS ${KV_ENGINE_LIBS} kv_dialogs kv_shell kv_panes_backup kv_panes_archive kv_panes_sync)
 # Tests and their helper programs also reach the agent's library.
 set(KV_TEST_LIBS ${KV_ALL_LIBS} kv_agent)
 

@@ -1,11 +1,15 @@
 #include "archive/CBackup.h"
 
+#include "archive/IArchiveContainer.h"
+#include "platform/MainThread.h"
+
 #include "archive/CBackupItem.h"
 #include "archive/IArchiveContainer.h"
 #include "archive/IBackup.h"
 #include "archive/ICoordinator.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
+#include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "platform/NameSanitizer.h"
 #include "platform/PlistBridge.h"
@@ -500,17 +504,30 @@ bool CBackup::lessFunc(const CBackup* a, const CBackup* b)
     return m_nSortOrder == 1 ? *b < *a : *a < *b;
 }
 
-void CBackup::stopTar(bool deleteTmp, bool stopEngine, const QString& archivePath, int operation, bool, bool)
+void CBackup::stopTar(bool deleteTmp, bool stopEngine, const QString& archivePath, int operation,
+    quint8 endStatus, bool discard)
 {
     if (stopEngine && m_iBackup)
         m_iBackup->stopTar();
     if (!m_folderForRestore.isEmpty())
         IPathUtil::fixOwnerForDirectory(m_folderForRestore);
     m_nTarRunning = std::max(0, m_nTarRunning - 1);
-    Q_UNUSED(archivePath);
-    Q_UNUSED(operation);
-    // The post-processing of a finished build or restore comes with those runs.
-    if (deleteTmp)
+    if (archivePath.isEmpty()) {
+        if (deleteTmp)
+            deleteTmpFiles();
+        return;
+    }
+    bool removeTmp = deleteTmp;
+    if (operation == CBackupTaskDesc::OpBuild) {
+        postBuildProcessing(archivePath, endStatus, discard);
+        removeTmp = true;
+    } else if (operation == CBackupTaskDesc::OpRestore) {
+        removeTmp = postRestoreProcessing(m_iBackup->finishedTask()) && deleteTmp;
+    }
+    // The archive queue goes on with its next project once this end has unwound.
+    if (m_nTarRunning == 0 && (!m_iBackup || m_iBackup->cmdVectorSize() == 0))
+        runOnMain([] { IArchiveContainer::shared().processNext(); });
+    if (removeTmp)
         deleteTmpFiles();
 }
 

@@ -188,9 +188,12 @@ public:
     void setRsrcForkFolder(const QString& path);
 
     bool isNeedToProcessOnMount(const QString& mountedPath);
-    // Ends a tool job of the project (the post-processing of builds and restores comes with them).
-    void stopTar(
-        bool deleteTmp, bool stopEngine, const QString& archivePath, int operation, bool flagA, bool flagB);
+    // Ends a tool job of the project: with an archive path, the post-processing of the job's
+    // operation (endStatus its work-end bits; discard: the job failed, its files go); then the
+    // archive queue goes on when nothing of this project is left to run. Without an archive
+    // path (nothing ran) only the temporary files go, when asked.
+    void stopTar(bool deleteTmp, bool stopEngine, const QString& archivePath, int operation, quint8 endStatus,
+        bool discard);
     static int m_nTarRunning;
 
     // ---- runs ----
@@ -214,10 +217,25 @@ public:
     int locateRestoreArchive(CBackupTaskDesc& task);
     // The file that must exist for the job: the archive, or the first volume of a split one.
     static QString restoreArchiveFile(const CBackupTaskDesc& task);
-    // The run control's end of one job: the post-processing of its operation.
-    void finishJob(const CBackupTaskDesc& task);
     int addArchNameWithCompletedBackup(const QString& path);
     void workMessage(int code, const QString& text);
+    // The tree walk found something to warn about (a source that is gone): the next job of the
+    // run starts with the warning bit, and the summary counts it.
+    void raiseWarning()
+    {
+        m_warnBits |= 0x1;
+        ++m_warnCount;
+    }
+    quint8 warningBits() const { return m_warnBits; }
+    quint64 warningCount() const { return m_warnCount; }
+    // Automount of a network destination (mode 1: only when the project mounts automatically);
+    // true only when it mounted the volume.
+    bool _doMount(int mode);
+    // Unmounts the destination when the run's mount asked for it (location flag 2).
+    void doAutoUnmount();
+    // The volume size handed to split for a size limit and a project-file reserve, both in
+    // units of 1000 bytes.
+    static quint64 splitVolumeSize(quint64 limit, quint64 reserve);
     // The end-status bits of the last finished job (0x2 also when nothing was produced).
     quint8 lastEndStatus() const { return m_lastEndStatus; }
     QString lastBuiltArchive() const { return m_lastBuiltArchive; }
@@ -296,8 +314,18 @@ private:
             m_propertiesChanged = true;
     }
     bool loadFiles(const QString& path, bool relocate, bool topOnly);
+    // The destination of a build: mounted, waited for or chosen as the run allows.
+    enum class DestState
+    {
+        GoOn,
+        Failed, // a work message was sent
+        Cancelled,
+        NotAuthorized,
+    };
+    DestState prepareBuildDestination();
+    void startPause();
     void sendRunText(const QString& text, quint64 options);
-    void postBuildProcessing(const CBackupTaskDesc& task);
+    void postBuildProcessing(const QString& archivePath, quint8 endStatus, bool discard);
     void discardBurnWorkFolder();
     CBArchivePath discArchivePath(const QString& path) const;
     bool postRestoreProcessing(const CBackupTaskDesc& task);
@@ -374,6 +402,10 @@ private:
     int m_restoreRun = 0;
     QString m_burnWorkFolder;
     bool m_containerBurns = false;
+    // Warnings of the tree walk (a source that is gone) for the run that writes the list.
+    quint8 m_warnBits = 0;
+    quint64 m_warnCount = 0;
+    bool m_mountTried = false;
 };
 
 // Counts a tree walk for CBackup::isTreeBusy while it lives.

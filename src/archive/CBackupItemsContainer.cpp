@@ -64,6 +64,8 @@ int collectIncluded(CBackupItemsContainer* c, FILE* file, bool incremental, doub
             } else if (item->isIncluded()) {
                 CBackup* project = item->owningProject();
                 if (project)
+                    project->raiseWarning();
+                if (project)
                     project->getIBackup()->processMessage(
                         QCoreApplication::translate(
                             "Localizable", "Warning: Source file/folder \"%1\" was not found!")

@@ -5,12 +5,17 @@
 #include "archive/CBackup.h"
 #include "archive/CBackupItem.h"
 #include "archive/IBackup.h"
+#include "archive/ICoordinator.h"
 #include "archive/TarListPaths.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
+#include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
+#include "projects/IPlaceMounter.h"
+#include "utilities/CommonFunctions.h"
 #include "utilities/FileOps.h"
+#include "utilities/IProcController.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
@@ -18,7 +23,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,6 +127,133 @@ QString CBackup::makeBurnWorkFolder(const QString& folder)
     return NameCodec::decode(path);
 }
 
+bool CBackup::_doMount(int mode)
+{
+    ILocation* L = m_location.get();
+    if (!L)
+        return false;
+    if (L->isAutomount())
+        m_mountAuto = true;
+    if (mode == 1 && !m_mountAuto)
+        return false;
+    if (L->isActiveForce() || L->getDeviceType() != ILocation::DeviceNetworkVolume)
+        return false;
+    m_mountTried = true;
+    const qint64 mark = mode == 1 ? qint64(ILocation::FlagUnmountAfterRun) : qint64(0);
+    if (IPlaceMounter::shared().mountLocation(L, mark))
+        return true;
+    sendRunText(tr("Target automount error"), 0x4741);
+    sendRunText(QVFuncStatus(QStringLiteral("CVolumeMounter::mountLocation")), 0x4781);
+    return false;
+}
+
+void CBackup::doAutoUnmount()
+{
+    ILocation* L = m_location.get();
+    if (!L || !L->isFlag(ILocation::FlagUnmountAfterRun))
+        return;
+    sendRunText(tr("Unmounting Target volume..."), kStatusWindowLog);
+    IPlaceMounter::shared().unmountLocation(L, 0);
+}
+
+quint64 CBackup::splitVolumeSize(quint64 limit, quint64 reserve)
+{
+    // The project file goes on the last medium beside the volumes, unless it would take more
+    // than an eighth of one.
+    if (double(reserve) > double(limit) * 0.125)
+        reserve = 0;
+    if (limit <= reserve + 1024)
+        return limit;
+    return limit - reserve - 4;
+}
+
+CBackup::DestState CBackup::prepareBuildDestination()
+{
+    const bool S = m_bySchedule;
+    ILocation* L = m_location.get();
+    if (!L)
+        return DestState::Failed;
+    // Mounts a network destination set to mount automatically; refused administrator rights
+    // end the run.
+    auto mount = [this]() {
+        m_mountTried = false;
+        const bool mounted = _doMount(1);
+        m_iBackup->setInProcess(true, 1);
+        return mounted || !m_mountTried || IProcController::lastProcessResult() != 6;
+    };
+    auto choose = [L]() { return ICoordinator::shared().chooseDestPathByUser(L); };
+    auto wait = [L]() {
+        UiPrompts::VolumeWaitRequest request;
+        request.volumeName = L->displayName();
+        request.deviceType = L->getDeviceType();
+        request.isActive = [L] { return L->isActiveForce(); };
+        ModalDepthGuard modal;
+        return UiPrompts::shared().waitForVolume(request);
+    };
+    if (!mount())
+        return DestState::NotAuthorized;
+    bool waitedUnplaced = false;
+    for (;;) {
+        const bool active = L->isActiveForce();
+        const int type = L->getDeviceType();
+        const QString full = L->getFullPath();
+        const bool unplaced = type == ILocation::DeviceNone || full == QLatin1String("/") || waitedUnplaced;
+        int waited = 1;
+        if (unplaced) {
+            if (S) {
+                workMessage(8, QString());
+                return DestState::Failed;
+            }
+            if (L->getURLStr().isEmpty() && L->getUnverifiedFullPath().isEmpty()) {
+                if (!choose())
+                    return DestState::Cancelled;
+                L->prepare();
+                return DestState::GoOn;
+            }
+            if (active) {
+                if (type == ILocation::DeviceNone || full == QLatin1String("/"))
+                    return choose() ? DestState::GoOn : DestState::Cancelled;
+                return DestState::GoOn;
+            }
+            waited = wait();
+            waitedUnplaced = true;
+        } else if (active) {
+            if (!full.isEmpty())
+                return DestState::GoOn;
+            if (S) {
+                workMessage(2, L->getUnverifiedFullPath());
+                return DestState::Failed;
+            }
+            return choose() ? DestState::GoOn : DestState::Cancelled;
+        } else {
+            if (S) {
+                workMessage(1, L->displayName());
+                return DestState::Failed;
+            }
+            waited = wait();
+        }
+        if (waited == -1 || waited == 0)
+            return DestState::Cancelled;
+        if (!mount())
+            return DestState::NotAuthorized;
+    }
+}
+
+void CBackup::startPause()
+{
+    // The run's start is shown for a moment before the work begins; a stop ends the pause.
+    const qint64 until = Clock::current().monotonicMs() + 1000;
+    ModalDepthGuard modal;
+    while (!m_iBackup->userStopped()) {
+        const qint64 left = until - Clock::current().monotonicMs();
+        if (left <= 0)
+            break;
+        QEventLoop loop;
+        QTimer::singleShot(int(std::min<qint64>(left, 50)), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
 int CBackup::build(bool containerBurns)
 {
     if (m_lastRunFailed) {
@@ -132,9 +266,23 @@ int CBackup::build(bool containerBurns)
     m_iBackup->setInProcess(true, 1);
     m_iBackup->clearUserStop();
     sendRunText(tr("Backup Archive has started"), kStatusWindowLog);
+    QVProcessEvents();
+    m_iBackup->clearAnalitics();
+    m_iBackup->setBeginningDateToNow();
+    startPause();
 
+    // A stop, a cancelled choice or wait: the run ends without counting as failed.
+    auto terminated = [this]() {
+        discardBurnWorkFolder();
+        doAutoUnmount();
+        sendRunText(m_iBackup->userStopped() ? tr("Terminated by user") : tr("Terminated"), kStatusWindowLog);
+        m_lastEndStatus = 0x4;
+        m_iBackup->setInProcess(false, 0);
+        return 0;
+    };
     auto failure = [this](const QString& text) {
         discardBurnWorkFolder();
+        doAutoUnmount();
         sendRunText(text, kStatusWindowLog);
         m_lastRunFailed = true;
         m_propertiesChanged = true;
@@ -143,6 +291,9 @@ int CBackup::build(bool containerBurns)
         return 0;
     };
     const QString failedText = tr("Failed to start building of backup \"%1\"").arg(m_name);
+    const QString destinationText = tr("Failed back up \"%1\" into destionation folder").arg(m_name);
+    if (m_iBackup->userStopped())
+        return terminated();
 
     m_containerBurns = containerBurns;
     if (isLocationDeviceCDRWType()) {
@@ -152,23 +303,56 @@ int CBackup::build(bool containerBurns)
             sendRunText(
                 tr("Failed to create folder \"%1\"").arg(MainPreferences::shared().getTmpFolderPath()),
                 0x4741);
-            return failure(tr("Failed back up \"%1\" into destionation folder").arg(m_name));
+            return failure(destinationText);
         }
         m_destPath = work;
         m_burnWorkFolder = work;
+    } else {
+        switch (prepareBuildDestination()) {
+        case DestState::GoOn:
+            break;
+        case DestState::Failed:
+            return failure(destinationText);
+        case DestState::Cancelled:
+            return terminated();
+        case DestState::NotAuthorized:
+            // Refused rights: no next date either, the run never began.
+            sendRunText(tr("Terminated"), kStatusWindowLog);
+            m_lastEndStatus = 0x4;
+            m_iBackup->setInProcess(false, 0);
+            return 0;
+        }
     }
     const QString dest = getDestPath();
     if (dest.isEmpty()) {
         workMessage(8, QString());
-        return failure(tr("Failed back up \"%1\" into destionation folder").arg(m_name));
+        return failure(destinationText);
     }
     if (!isDirectory(dest) || ::access(NameCodec::encode(dest).constData(), W_OK) != 0) {
         workMessage(2, dest);
-        return failure(tr("Failed back up \"%1\" into destionation folder").arg(m_name));
+        return failure(destinationText);
     }
+    // A project read only to its top level is read whole first: its deeper choices count.
+    if (m_loadState == 1 && reload() < 0)
+        return failure(failedText);
 
     sendRunText(tr("Preparing file list..."), kStatusWindowLog);
+    m_iBackup->setProgressFormat(tr("Preparing file list: %1 items processed"));
+    m_progressCounter = 0;
+    m_iBackup->setIndicatorPosition(0.1, true);
     refreshFromDisk(this, true, true, m_backupMethod != BackupMethodIncremental);
+    m_iBackup->setProgressFormat(QString());
+
+    // A split archive leaves room for the project file on its media.
+    quint64 reserve = 0;
+    if (m_backupSizeLimit > 0) {
+        getAbsolutePathName(true, m_useAdmin);
+        if (save()) {
+            const qint64 size = QFileInfo(makeBifFileName()).size();
+            if (size > 0)
+                reserve = quint64((size + 999) / 1000);
+        }
+    }
 
     const std::string tmp = NameCodec::encodeStd(MainPreferences::shared().getTmpFolderPath());
     const QString listPath = NameCodec::decode(MainPreferences::tempName(tmp));
@@ -188,9 +372,15 @@ int CBackup::build(bool containerBurns)
         return failure(failedText);
     m_iBackup->setInProcess(true, 3);
     clearIncludedToStreamFlag();
+    m_warnBits = 0;
+    m_warnCount = 0;
+    m_iBackup->setProgressFormat(tr("Preparing file list: %1 items processed"));
+    m_progressCounter = 0;
     double totalSize = 0;
     const int entries
         = collectIncludedFilesToStream(list, m_backupMethod == BackupMethodIncremental, totalSize);
+    m_iBackup->setProgressFormat(QString());
+    m_iBackup->setWarnCount(m_warnCount);
     const bool listOk = std::fflush(list) == 0;
     std::fclose(list);
     m_iBackup->setInProcess(true, 1);
@@ -200,6 +390,8 @@ int CBackup::build(bool containerBurns)
     if (!listOk)
         return failure(failedText);
     setFilesFrom(listPath);
+    if (m_iBackup->userStopped())
+        return terminated();
 
     if (entries <= 0) {
         sendRunText(m_backupMethod == BackupMethodIncremental
@@ -207,10 +399,10 @@ int CBackup::build(bool containerBurns)
                 : tr("Files to back up are not found"),
             kStatusRunLog);
         discardBurnWorkFolder();
+        doAutoUnmount();
         m_iBackup->setInProcess(false, 0);
         return 0;
     }
-
     const QString folder = getAbsolutePathName(true, false);
     if (folder.isEmpty() || !isDirectory(folder)) {
         if (!folder.isEmpty())
@@ -229,8 +421,7 @@ int CBackup::build(bool containerBurns)
     task.password = password;
     QStringList split;
     if (m_backupSizeLimit > 0) {
-        const quint64 limit = m_backupSizeLimit;
-        const quint64 volume = limit <= 1024 ? limit : limit - 4;
+        const quint64 volume = splitVolumeSize(m_backupSizeLimit, reserve);
         split = QStringList { QStringLiteral("/usr/bin/split"), QStringLiteral("-b"),
             QString::number(volume) + QStringLiteral("000"), QStringLiteral("-a"), QStringLiteral("3"),
             QStringLiteral("-"), archive + QLatin1Char('.') };
@@ -242,8 +433,10 @@ int CBackup::build(bool containerBurns)
         task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), archive }
             + tarTail);
     } else {
-        task.stages << (QStringList {
-                            tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"), QStringLiteral("-") }
+        // The archive goes to the pipe, so tar lists to its unbuffered standard error, a write
+        // per field; as an index file on the same descriptor the listing is a write per line.
+        task.stages << (QStringList { tar, z ? QStringLiteral("-czvvf") : QStringLiteral("-cvvf"),
+                            QStringLiteral("-"), QStringLiteral("--index-file=/dev/stderr") }
             + tarTail);
         if (m_cryptMethod != CBCryptNone) {
             QStringList ossl { QStringLiteral("/usr/bin/openssl"), cipher, QStringLiteral("-salt") };
@@ -256,6 +449,7 @@ int CBackup::build(bool containerBurns)
     }
     task.asRoot = m_useAdmin;
     m_iBackup->setFullSize(entries);
+    m_iBackup->setWarnErrorsBeforeStartUtils(m_warnBits);
     if (!m_iBackup->startTar(task)) {
         if (m_iBackup->authorizationRefused()) {
             // Refused administrator rights stop the run; the project itself did not fail.
@@ -332,33 +526,35 @@ int CBackup::addArchNameWithCompletedBackup(const QString& path)
     return index;
 }
 
-void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
+void CBackup::postBuildProcessing(const QString& archivePath, quint8 endStatus, bool discard)
 {
-    quint8 status = task.endStatus;
-    const bool split = task.archivePath.endsWith(QLatin1Char('.'));
+    quint8 status = endStatus;
+    const bool split = archivePath.endsWith(QLatin1Char('.'));
     QString produced;
     bool pastLast = false;
     if (split) {
-        const QString base = task.archivePath.chopped(1);
+        const QString base = archivePath.chopped(1);
         const quint32 n = getExistentArchiveFilesNumber(
             QFileInfo(base).fileName(), QFileInfo(base).path(), true, &pastLast);
         if (n > 0)
             produced = base + QStringLiteral(".cnt%1").arg(n);
-    } else if (QFileInfo::exists(task.archivePath)) {
-        produced = task.archivePath;
-    } else if (QFileInfo(task.archivePath).isSymLink()) {
-        produced = task.archivePath;
+    } else if (QFileInfo::exists(archivePath)) {
+        produced = archivePath;
+    } else if (QFileInfo(archivePath).isSymLink()) {
+        produced = archivePath;
     }
     // Files the job made as root go back to the user.
     if (!produced.isEmpty() && m_useAdmin)
         MainPreferences::setNormalOwnerToFiles(produced, true);
+    if (!produced.isEmpty())
+        m_iBackup->setResultSize(getSizeOfFiles(produced));
     if (pastLast) {
         // More volumes than the suffixes can name: the archive could never be restored.
         sendRunText(tr("The archive needs more volumes than can be named"), 0x4741);
         status |= 0x2;
     }
     // Any error, a stop, or nothing produced: the run failed; its files go, older archives stay.
-    bool success = !produced.isEmpty() && !(status & (0x2 | 0x4 | 0x8));
+    bool success = !discard && !produced.isEmpty() && !(status & (0x2 | 0x4 | 0x8));
     const bool disc = isLocationDeviceCDRWType() && !m_burnWorkFolder.isEmpty();
     bool burnFailed = false;
     CBArchivePath discEntry;
@@ -376,7 +572,7 @@ void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
             }
         }
     }
-    QString display = QFileInfo(produced.isEmpty() ? task.archivePath : produced).fileName();
+    QString display = QFileInfo(produced.isEmpty() ? archivePath : produced).fileName();
     if (split && !produced.isEmpty())
         display = QFileInfo(splitVolumeBase(produced)).fileName() + QStringLiteral(".*");
     QString text;
@@ -416,8 +612,8 @@ void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
     } else {
         if (!produced.isEmpty())
             deleteArcFiles(produced);
-        else if (!split && QFileInfo::exists(task.archivePath))
-            ::unlink(NameCodec::encode(task.archivePath).constData());
+        else if (!split && QFileInfo::exists(archivePath))
+            ::unlink(NameCodec::encode(archivePath).constData());
         if (disc)
             discardBurnWorkFolder();
         text = tr("Building of backup archive \"%1\" has failed").arg(display) + QLatin1Char('\n');
@@ -429,23 +625,16 @@ void CBackup::postBuildProcessing(const CBackupTaskDesc& task)
             sendRunText(tr("Terminated by user"), kStatusWindowLog);
     }
     m_lastEndStatus = success ? status : quint8(status | ((status & 0x4) ? 0 : 0x2));
+    if (!(status & 0x4)) {
+        m_iBackup->setIndicatorPosition(100, true);
+        QVProcessEvents();
+        if (success)
+            m_iBackup->printAnalitics();
+    }
     m_iBackup->setInProcess(false, 0);
+    doAutoUnmount();
     if (!(status & 0x4))
         sendRunText(text, kStatusWindowLog);
-}
-
-void CBackup::finishJob(const CBackupTaskDesc& task)
-{
-    if (task.operation == CBackupTaskDesc::OpBuild) {
-        postBuildProcessing(task);
-        m_nTarRunning = std::max(0, m_nTarRunning - 1);
-        deleteTmpFiles();
-        return;
-    }
-    const bool ok = postRestoreProcessing(task);
-    m_nTarRunning = std::max(0, m_nTarRunning - 1);
-    if (ok && m_iBackup->cmdVectorSize() == 0)
-        deleteTmpFiles();
 }
 
 int CBackup::restoreBegining(const QString& folder, const QStringList& items, bool single)
@@ -566,10 +755,16 @@ int CBackup::restore(
     bool anyChosen = false;
     for (const QString& item : items)
         anyChosen = anyChosen || (!item.isNull() && item != QLatin1String("-C"));
-    if (!chosen && !anyChosen)
-        // A job of a chain lists only what that archive stored: the later archives bring the rest,
-        // and members it never held would each end in "Not found in archive".
-        count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, attr != 0, longPath);
+    if (!chosen && !anyChosen) {
+        // An archive's job lists only what that archive stored (in a chain the later archives
+        // bring the rest): items added to the tree since, even by a build that failed, would
+        // each end in "Not found in archive". A tree that knows nothing of the archive (its
+        // list was rebuilt from the folder) lists everything.
+        bool known = false;
+        for (int i = 0; i < this->count() && !known; ++i)
+            known = itemAt(i)->isInsertedInArchive(index);
+        count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, known, longPath);
+    }
     const bool listOk = std::fflush(list) == 0;
     std::fclose(list);
     if (!listOk)

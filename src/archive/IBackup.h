@@ -52,9 +52,14 @@ public:
     int lastExternalChange() const { return m_lastExternalChange; }
     int externalChangeCount() const { return m_externalChanges; }
 
-    double indicatorPosition() const override { return m_indicator; }
-    void setIndicatorPosition(double position) override { m_indicator = position; }
+    // Progress of the running job, 0-100. It never moves back during a run: a lower value than
+    // a current non-zero one is ignored; setIndicatorPositionInZero, setFullSize and the end of
+    // a run reset it.
+    double indicatorPosition() const override { return m_indicator.load(); }
+    double indicatorPositionForGlobal() const override;
+    void setIndicatorPosition(double position) override;
     void setIndicatorPosition(double position, bool showNow) override;
+    void setIndicatorPositionInZero();
 
     // Folders the user keeps out of every build.
     QStringList excludePathList() const { return m_excludePathList; }
@@ -76,7 +81,39 @@ public:
     // Ends the run control's part of a run (called by CBackup::stopTar).
     void stopTar();
     bool isJobRunning() const { return bool(m_runner); }
-    void setFullSize(double size) { m_fullSize = size; }
+    // The job that ended last, for its post-processing.
+    const CBackupTaskDesc& finishedTask() const { return m_finished; }
+    // The units (list entries) the job will report; clears the processed count and indicator.
+    void setFullSize(double size);
+
+    // Warnings found before the tools start (a source that is gone): the bits every new job
+    // starts with, and their count for the summary.
+    void setWarnErrorsBeforeStartUtils(quint8 bits) { m_warnErrorsBeforeStartUtils = bits; }
+    quint8 warnErrorsBeforeStartUtils() const { return m_warnErrorsBeforeStartUtils; }
+    void setWarnCount(quint64 count) { m_analitics.warningCount = count; }
+
+    // The figures of a run for its summary in the log.
+    struct Analitics
+    {
+        quint64 warningCount = 0;
+        QDateTime beginingDate;
+        QDateTime endingDate;
+        quint64 totalFileCount = 0;
+        quint64 procFolderCount = 0;
+        quint64 procFileCount = 0;
+        quint64 procSize = 0;
+        quint64 resultSize = 0;
+    };
+    void clearAnalitics();
+    void setBeginningDateToNow();
+    void setEndingDateToNow();
+    void setResultSize(quint64 size) { m_analitics.resultSize = size; }
+    Analitics processAnalitics() const;
+    // The run's summary (after a build): warnings, duration, items, sizes.
+    void printAnalitics();
+    // At each job's start, to the run log: who started it, the sources' and the destination's
+    // volumes.
+    void printStartStatisticToLog();
 
     // Classification of one output line of a job (any thread); public for tests.
     void classifyLine(const QByteArray& line);
@@ -130,13 +167,16 @@ private:
     QString m_lastStatus;
     int m_lastExternalChange = 0;
     int m_externalChanges = 0;
-    double m_indicator = 0;
+    std::atomic<double> m_indicator { 0 };
     QStringList m_excludePathList;
     QString m_progressFormat;
 
     void logFromReader(const QByteArray& line);
     void syncKeychainBox(bool box);
     void jobEnded(const CBackupTaskDesc& task, const ArchiveJobEnd& end);
+    // Hands a finished (or never started) job to the project's run end.
+    void endTask(const CBackupTaskDesc& task);
+    CBackupTaskDesc m_finished;
     std::deque<CBackupTaskDesc> m_tasks;
     std::shared_ptr<ITaskWrapperARCH> m_runner;
     std::atomic<quint64> m_members { 0 };
@@ -154,4 +194,14 @@ private:
     int m_volumeIndex = 0;
     bool m_volumeFailed = false; // a volume could not be found or read: the job fails
     double m_fullSize = 0;
+    // Progress and figures of the running job, counted on the reader thread.
+    std::atomic<quint64> m_processedUnits { 0 };
+    std::atomic<int> m_postedPercent { 0 };
+    std::atomic<qint64> m_lastProgressTextMs { 0 };
+    std::atomic<quint64> m_procFolders { 0 };
+    std::atomic<quint64> m_procFiles { 0 };
+    std::atomic<quint64> m_procSize { 0 };
+    quint8 m_warnErrorsBeforeStartUtils = 0;
+    Analitics m_analitics;
+    void countMember(const QByteArray& line);
 };

@@ -1,12 +1,17 @@
 // The run control of an archive project: one tool job at a time, its output classified line by
 // line on the reader thread, its end turned into work-end status bits on the main thread.
 #include "archive/CBackup.h"
+#include "archive/CBackupItem.h"
 #include "archive/IArchiveContainer.h"
 #include "archive/IBackup.h"
 #include "archive/ITaskWrapperARCH.h"
+#include "platform/Clock.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
+#include "projects/ILocation.h"
+#include "utilities/CommonFunctions.h"
+#include "utilities/ICommon.h"
 #include "utilities/LogOptions.h"
 #include "utilities/MainPreferences.h"
 #include "utilities/ProjectKeychain.h"
@@ -33,6 +38,7 @@ const char* const kErrorTexts[] = {
     "Error setting cipher",
     "error writing output file",
     "No space left on device",
+    ": Wrote only ",
     "unexpected end of file",
     "Child returned status",
     "Cannot write: Broken pipe",
@@ -107,6 +113,8 @@ QString localized(const char* text)
 void IBackup::resetJobCounters()
 {
     m_members = 0;
+    m_processedUnits = 0;
+    m_postedPercent = 0;
     m_warnLines = 0;
     m_errorLines = 0;
     m_notFoundLines = 0;
@@ -174,16 +182,103 @@ void IBackup::classifyLine(const QByteArray& line)
         return;
     }
     // Anything else is a member line of tar's listing.
+    countMember(line);
+}
+
+namespace {
+
+// Splits "mode owner size date time name" (blank runs between the first five fields); false
+// when the line has fewer fields.
+bool splitMemberLine(const QByteArray& line, QByteArray fields[5], QByteArray* name)
+{
+    qsizetype at = 0;
+    for (int i = 0; i < 5; ++i) {
+        while (at < line.size() && line.at(at) == ' ')
+            ++at;
+        const qsizetype end = line.indexOf(' ', at);
+        if (at >= line.size() || end < 0)
+            return false;
+        fields[i] = line.mid(at, end - at);
+        at = end;
+    }
+    while (at < line.size() && line.at(at) == ' ')
+        ++at;
+    *name = line.mid(at);
+    return !name->isEmpty();
+}
+
+bool isMemberMode(const QByteArray& mode)
+{
+    if (mode.size() < 3 || !QByteArray("-dlh").contains(mode.at(0)))
+        return false;
+    const QByteArray rw = mode.mid(1, 2);
+    return rw == "rw" || rw == "-w" || rw == "r-" || rw == "--";
+}
+
+bool isValidDate(const QByteArray& date)
+{
+    const QList<QByteArray> parts = date.split('-');
+    if (parts.size() != 3)
+        return false;
+    bool y = false, m = false, d = false;
+    const ulong year = parts[0].toULong(&y), month = parts[1].toULong(&m), day = parts[2].toULong(&d);
+    return y && m && d && year != 0 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+} // namespace
+
+void IBackup::countMember(const QByteArray& line)
+{
     ++m_members;
+    QByteArray f[5];
+    QByteArray name;
+    const bool member = splitMemberLine(line, f, &name) && isMemberMode(f[0]);
+    if (member && isValidDate(f[3])) {
+        if (name.endsWith('/')) {
+            ++m_procFolders;
+        } else {
+            ++m_procFiles;
+            m_procSize += f[2].toULongLong();
+            // The file being archived on the status line, about twice a second at most.
+            const qint64 now = Clock::current().monotonicMs();
+            qint64 last = m_lastProgressTextMs.load();
+            if (now - last >= 31 * 1000 / 60 && m_lastProgressTextMs.compare_exchange_strong(last, now)) {
+                QPointer<IBackup> self(this);
+                const QString text = NameCodec::decode(name);
+                runOnMain([self, text] {
+                    if (self && self->isJobRunning())
+                        self->processMessage(text, LogOption::String | LogOption::Status, self.data());
+                });
+            }
+        }
+    } else if (line.startsWith('d')) {
+        ++m_procFolders;
+    } else {
+        ++m_procFiles;
+    }
+    // The indicator follows the listed entries, posted once per whole percent.
+    const quint64 done = ++m_processedUnits;
+    if (m_fullSize <= 0)
+        return;
+    const double position = std::min(100.0, double(done) * 100.0 / m_fullSize);
+    int posted = m_postedPercent.load();
+    if (int(position) > posted && m_postedPercent.compare_exchange_strong(posted, int(position))) {
+        QPointer<IBackup> self(this);
+        runOnMain([self, position] {
+            if (self && self->isJobRunning())
+                self->setIndicatorPosition(position);
+        });
+    }
 }
 
 quint8 IBackup::endStatusFor(const CBackupTaskDesc& task, const ArchiveJobEnd& end) const
 {
-    quint8 bits = 0;
+    // The job starts with what was found before the tools ran (a source that is gone).
+    quint8 bits = task.endStatus & 0x1;
     if (end.stopped)
         return 0x4; // wesTerminateByUser
     if (!end.endLineSeen)
-        return 0x2;
+        return bits | 0x2;
     for (int i = 0; i < end.statuses.size(); ++i) {
         const int s = end.statuses.at(i);
         if (s == 0)
@@ -203,12 +298,44 @@ quint8 IBackup::endStatusFor(const CBackupTaskDesc& task, const ArchiveJobEnd& e
     return bits;
 }
 
+void IBackup::printStartStatisticToLog()
+{
+    if (!m_backup)
+        return;
+    processMessage(m_backup->isProcessingBySchedule() ? localized("Started by scheduler") : localized("Started by user"),
+        0x4781, this);
+    for (int i = 0; i < m_backup->count(); ++i) {
+        const CBackupItem* item = m_backup->itemAt(i);
+        if (!item || !item->isIncluded() || !item->exists())
+            continue;
+        ILocation where;
+        if (!where.setupWithPath(item->getAbsolutePath()))
+            continue;
+        const QString mount = where.getMountPoint();
+        const QString volume = mount.isEmpty() || mount == QLatin1String("/")
+            ? where.getDisplayName()
+            : mount.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+        processMessage(localized("Source \"%1\" Info: %2").arg(volume, infoTextForLocation(&where)), 0x4781, this);
+    }
+    if (m_backup->location())
+        processMessage(localized("Destination Volume Info: %1").arg(infoTextForLocation(m_backup->location())),
+            0x4781, this);
+}
+
 bool IBackup::startTar(const CBackupTaskDesc& task)
 {
     if (m_runner)
         return false;
     resetJobCounters();
     CBackupTaskDesc job = task;
+    job.endStatus |= m_warnErrorsBeforeStartUtils;
+    printStartStatisticToLog();
+    // The pipeline as the run log shows it: the password never appears (openssl reads it from
+    // the environment).
+    QString command;
+    for (const QStringList& stage : job.stages)
+        command += (command.isEmpty() ? QString() : QStringLiteral(" | ")) + ICommon::commandLineFromArgsArray(stage);
+    processMessage(localized("command line: %1").arg(command), 0x781, this);
     auto runner = std::make_shared<ITaskWrapperARCH>(job.stages, job.password);
     runner->setAsRoot(job.asRoot);
     QString error;
@@ -235,6 +362,7 @@ bool IBackup::startTar(const CBackupTaskDesc& task)
 void IBackup::prepareForTar(const CBackupTaskDesc& task)
 {
     m_tasks.push_back(task);
+    m_tasks.back().endStatus |= m_warnErrorsBeforeStartUtils;
 }
 
 bool IBackup::run()
@@ -259,7 +387,7 @@ bool IBackup::run()
                             break;
                     }
                 }
-                m_backup->finishJob(task);
+                endTask(task);
                 continue;
             }
         }
@@ -277,8 +405,7 @@ bool IBackup::run()
             m_chainFailed = true;
             task.endStatus = 0x2;
         }
-        if (m_backup)
-            m_backup->finishJob(task);
+        endTask(task);
     }
     return bool(m_runner);
 }
@@ -315,19 +442,27 @@ void IBackup::jobEnded(const CBackupTaskDesc& task, const ArchiveJobEnd& end)
     if (!result.endLineSeen && !result.stopped)
         processMessage(result.error, LogOption::Window | LogOption::RunLog, this);
     m_runner.reset();
-    if (m_backup)
-        m_backup->finishJob(done);
+    endTask(done);
+    setIndicatorPositionInZero();
     if (!m_tasks.empty() && !m_userStopped) {
         run();
         if (m_runner)
             return;
     }
-    if (!m_runner && m_tasks.empty()) {
-        if (onRunEnded)
-            onRunEnded();
-        // The archive queue goes on with its next project once this end has unwound.
-        runOnMain([] { IArchiveContainer::shared().processNext(); });
-    }
+    if (!m_runner && m_tasks.empty() && onRunEnded)
+        onRunEnded();
+}
+
+void IBackup::endTask(const CBackupTaskDesc& task)
+{
+    m_finished = task;
+    if (!m_backup)
+        return;
+    // A disc build is not over with its job: the burn step follows.
+    const bool last = m_tasks.empty()
+        && !(task.operation == CBackupTaskDesc::OpBuild && m_backup->isLocationDeviceCDRWType());
+    // Any error discards what the job made, not only a job whose every stage failed.
+    m_backup->stopTar(last, false, task.archivePath, task.operation, task.endStatus, task.endStatus & 0x2);
 }
 
 QString IBackup::getBackupPasswordByUser()

@@ -2,6 +2,11 @@
 
 #include "archive/CBackup.h"
 #include "archive/IArchiveContainer.h"
+#include "platform/MainThread.h"
+#include "projects/ILocation.h"
+#include "utilities/UiPrompts.h"
+
+#include <QCoreApplication>
 
 namespace {
 ICoordinator* g_coordinator = nullptr;
@@ -27,4 +32,18 @@ bool HeadlessCoordinator::isUniqueName(const QString& name, const CBackup* exclu
             return false;
     }
     return true;
+}
+
+bool HeadlessCoordinator::chooseDestPathByUser(ILocation* location)
+{
+    if (!location)
+        return false;
+    UiPrompts::FolderChoiceRequest request;
+    request.prompt = QCoreApplication::translate("Localizable", "Choose the destination folder");
+    QString folder;
+    {
+        ModalDepthGuard modal;
+        folder = UiPrompts::shared().chooseFolder(request);
+    }
+    return !folder.isEmpty() && location->setupWithPath(folder);
 }

@@ -8,7 +8,8 @@ class IProcessIndicator;
 
 // The archive kit's coordinator in the application shell, as the project record calls it. The
 // shell registers its implementation; the headless default applies the name rule over the
-// archive container's list, answers No to the folder choice and draws nothing.
+// archive container's list, asks for the folder through UiPrompts (whose headless answer is
+// Cancel) and draws nothing.
 class ICoordinator
 {
 public:
@@ -33,7 +34,7 @@ class HeadlessCoordinator : public ICoordinator
 public:
     bool isUniqueName(const QString& name, const CBackup* excluded) override;
     void fullReloadBackupData() override { }
-    bool chooseDestPathByUser(ILocation*) override { return false; }
+    bool chooseDestPathByUser(ILocation* location) override;
     int newBackupIndex() override { return -1; }
     IProcessIndicator* processIndicator() override { return nullptr; }
 };

@@ -14,6 +14,8 @@ namespace {
 constexpr qsizetype kMaxLine = 1 << 20;
 // How long a root job's group gets to end after the stop before the backend kills it.
 constexpr int kRootStopGraceMs = 3000;
+// How long the reader lets output gather after it emptied the pipe.
+constexpr int kReadPauseMs = 20;
 } // namespace
 
 bool ArchiveJobEnd::allZero() const
@@ -175,6 +177,8 @@ bool ITaskWrapperARCH::startUser(QString* error)
     o.program = QStringLiteral("/bin/bash");
     o.arguments = QStringList { m_script };
     o.mergeStderr = true;
+    // tar -vv writes its listing a line at a time: read it in batches, not line by line.
+    o.readPauseMs = kReadPauseMs;
     if (!m_password.isEmpty())
         o.environment.insert(QStringLiteral("QV_ARCH_PASS"), m_password);
     m_proc.setStdoutHandler([this](const char* data, size_t size) { onChunk(data, size); });

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -283,6 +284,9 @@ bool Subprocess::start(const Options& options, QString* error)
         return fail(tr("Cannot create a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(e))));
     }
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_readPauseMs = std::max(0, options.readPauseMs);
+    if (m_readPauseMs > 0 && out[0] >= 0)
+        ::fcntl(out[0], F_SETPIPE_SZ, 1 << 20); // best effort: the default size works too
 
     SpawnSetup setup;
     if (stdinFromFd)
@@ -384,6 +388,11 @@ void Subprocess::readerLoop(int fd, ChunkHandler handler, const std::function<vo
             if (got > 0) {
                 if (handler)
                     handler(buffer.data(), size_t(got));
+                if (m_readPauseMs > 0 && size_t(got) < buffer.size() && m_wakeFd >= 0) {
+                    // The pipe is empty: let the child fill it a while (a stop still wakes us).
+                    pollfd wake { m_wakeFd, POLLIN, 0 };
+                    ::poll(&wake, 1, m_readPauseMs);
+                }
                 continue;
             }
             if (got < 0 && (errno == EINTR || errno == EAGAIN))

@@ -41,6 +41,10 @@ public:
         int stdinFd = -1;
         int stdoutFd = -1;
         pid_t joinProcessGroup = 0;
+        // A child that writes many short lines (tar's listing) would wake the reader for each
+        // one: after a read that emptied the pipe the reader waits this long before the next,
+        // and the pipe is made large enough to hold what arrives meanwhile. 0: read at once.
+        int readPauseMs = 0;
     };
 
     // Called on a reader thread with at most 20,000 bytes at a time.
@@ -119,6 +123,7 @@ public:
 private:
     void startReader(int fd, ChunkHandler handler, std::function<void()> endHandler);
     void readerLoop(int fd, ChunkHandler handler, const std::function<void()>& endHandler);
+    int m_readPauseMs = 0;
     bool pollExited(); // waitid(WNOWAIT): records the status, keeps the zombie
     bool waitExited(int timeoutMs);
     bool waitReaders(int timeoutMs);

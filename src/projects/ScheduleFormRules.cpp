@@ -1,5 +1,7 @@
 #include "projects/ScheduleFormRules.h"
 
+#include "projects/ScheduleDates.h"
+
 #include <QCoreApplication>
 
 namespace ScheduleFormRules {
@@ -79,6 +81,61 @@ QList<Item> typeItems()
 {
     return { { loc("Time intervals"), 4 }, { loc("Daily"), 1 }, { loc("Week Days"), 2 },
         { loc("Monthly"), 3 } };
+}
+
+QList<Item> minuteItems()
+{
+    QList<Item> items;
+    for (int m = 0; m < 60; ++m)
+        items.append({ QStringLiteral("%1").arg(m, 2, 10, QLatin1Char('0')), m });
+    return items;
+}
+
+QList<Item> dayItems(bool monthDays)
+{
+    QList<Item> items;
+    if (monthDays) {
+        for (int d = 1; d <= 31; ++d)
+            items.append({ QString::number(d), d });
+        return items;
+    }
+    static const char* const names[]
+        = { "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday" };
+    for (int d = 0; d < 7; ++d)
+        items.append({ loc(names[d]), d });
+    return items;
+}
+
+ScheduleForm stored(ScheduleForm form)
+{
+    form.weekDays &= 0x7f;
+    if (form.type == CBSchedIntervalWeekDays && form.weekDays == 0)
+        form.scheduled = false;
+    return form;
+}
+
+bool dayEnabled(const ScheduleForm& form)
+{
+    return form.scheduled && form.type != CBSchedIntervalDaily;
+}
+
+bool startIfLateEnabled(const ScheduleForm& form)
+{
+    return form.scheduled && form.type != CBSchedIntervalMinutes;
+}
+
+bool startIfLateShown(const ScheduleForm& form, bool stored)
+{
+    return startIfLateEnabled(form) ? stored : true;
+}
+
+QDateTime nextDate(const ScheduleForm& form, const QDateTime& now)
+{
+    if (!form.scheduled)
+        return QDateTime();
+    return nextProcessDate(now, CBSchedIntervalType(form.type), unsigned(qMax(0, form.monthDay)),
+        form.weekDays, unsigned(qMax(0, form.hour)), unsigned(qMax(0, form.minute)),
+        unsigned(qMax(0, form.interval)));
 }
 
 } // namespace ScheduleFormRules

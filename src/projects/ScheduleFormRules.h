@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QString>
 #include <QStringList>
+#include <QTime>
 
 // The rules of the schedule controls the settings sheets share (snapshot, archive,
 // synchronization and clone): the clock the locale uses, the hour, AM/PM and interval items, and
@@ -39,5 +40,33 @@ QList<Item> intervalItems(int storedMinutes, int* selected);
 
 // Schedule types in menu order: 4 "Time intervals", 1 "Daily", 2 "Week Days", 3 "Monthly".
 QList<Item> typeItems();
+// "00".."59" (tags 0..59).
+QList<Item> minuteItems();
+// Month days "1".."31" (tags 1..31), or the week days "Sunday".."Saturday" (tags 0..6).
+QList<Item> dayItems(bool monthDays);
+
+// What a schedule form holds, in the project's terms: the hour is 0..23, weekDays the compact
+// mask (bit 0 Monday ... bit 6 Sunday), interval in minutes.
+struct ScheduleForm
+{
+    bool scheduled = false;
+    int type = 2;
+    int monthDay = 1;
+    int weekDays = 31;
+    int hour = 18;
+    int minute = 30;
+    int interval = 240;
+    bool operator==(const ScheduleForm&) const = default;
+};
+// The form as it is stored: a week-day schedule with no day chosen is switched off.
+ScheduleForm stored(ScheduleForm form);
+// Which controls a form enables: everything follows the schedule check box, the day pop-up only
+// for types other than daily.
+bool dayEnabled(const ScheduleForm& form);
+// Start-if-late applies only to scheduled, non-interval types; a disabled check box shows on.
+bool startIfLateEnabled(const ScheduleForm& form);
+bool startIfLateShown(const ScheduleForm& form, bool stored);
+// The next run of a stored form from now (null when not scheduled or nothing is due).
+QDateTime nextDate(const ScheduleForm& form, const QDateTime& now);
 
 } // namespace ScheduleFormRules

@@ -6,6 +6,9 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdio>
 
 AppActivation::AppActivation(MainWndController* hub)
     : QDBusAbstractAdaptor(hub)
@@ -24,9 +27,25 @@ bool AppActivation::activateRunning(const QStringList& arguments)
     QVariantMap data;
     data.insert(QStringLiteral("arguments"), arguments);
     call << data;
-    const QDBusMessage reply
-        = DistributedNotificationCenter::shared().connection().call(call, QDBus::Block, 5000);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    // The first application claims its name at the top of its start-up and exports the object
+    // only when its hub exists: until then the call finds no object, and is repeated.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const QDBusMessage reply
+            = DistributedNotificationCenter::shared().connection().call(call, QDBus::Block, 25000);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return true;
+        const QString error = reply.errorName();
+        const bool notYet = error == QLatin1String("org.freedesktop.DBus.Error.UnknownObject")
+            || error == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod")
+            || error == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface");
+        if (!notYet || waited.elapsed() > kStartingBoundMs) {
+            std::fprintf(stderr, "The running application did not answer: %s\n", qPrintable(reply.errorMessage()));
+            return false;
+        }
+        QThread::msleep(100);
+    }
 }
 
 void AppActivation::activateWith(MainWndController& hub, const QStringList& arguments)

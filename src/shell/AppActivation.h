@@ -18,6 +18,8 @@ public:
 
     explicit AppActivation(MainWndController* hub);
 
+    // How long a second start waits for a first one that is still starting.
+    static constexpr int kStartingBoundMs = 30000;
     // The second start's side: calls Activate with the arguments under "arguments".
     static bool activateRunning(const QStringList& arguments);
     // What the running application does with a second start's arguments.

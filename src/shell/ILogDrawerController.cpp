@@ -9,6 +9,7 @@
 #include "utilities/RunLog.h"
 
 #include <QCloseEvent>
+#include <QScreen>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QPlainTextEdit>
@@ -118,8 +119,15 @@ void ILogDrawerController::storeVisibility(bool visible)
 void ILogDrawerController::showWindow(QWidget* beside)
 {
     if (beside) {
+        // Beside the main window, but never past the screen's edge.
         const QRect main = beside->geometry();
-        move(main.x() + main.width() + 10, y());
+        QPoint at(main.x() + main.width() + 10, y());
+        if (const QScreen* screen = beside->screen()) {
+            const QRect available = screen->availableGeometry();
+            at.setX(qMax(available.left(), qMin(at.x(), available.right() + 1 - frameGeometry().width())));
+            at.setY(qMax(available.top(), qMin(at.y(), available.bottom() + 1 - frameGeometry().height())));
+        }
+        move(at);
     }
     show();
     raise();

@@ -8,6 +8,7 @@
 #include "shell/ILogDrawerController.h"
 #include "shell/KitProjectListModel.h"
 #include "shell/MainWndController.h"
+#include "shell/dialogs/IKitPane.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
 #include "snapshot/IBackup3.h"
@@ -23,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
@@ -181,6 +183,42 @@ void IQV3MainWindow::setKitPages(int kit, QWidget* projectList, QWidget* content
     showKit(m_hub->currentKit());
 }
 
+void IQV3MainWindow::setKitPane(int kit, QWidget* pane)
+{
+    auto* parts = dynamic_cast<IKitPane*>(pane);
+    if (kit < 1 || kit > 4 || !parts)
+        return;
+    pane->setParent(this);
+    pane->hide();
+    QWidget* list = parts->kitProjectListPart();
+    QWidget* content = parts->kitContentPart();
+    // The window's clamps hold for the pane's parts as for its own pages.
+    list->setMinimumWidth(kLeftMin);
+    content->setMinimumWidth(kRightMin - m_splitter->handleWidth());
+    setKitPages(kit, list, content, parts->kitStatusPart());
+    if (IQV3ProjectListView* view = parts->kitListView()) {
+        m_lists.insert(kit, view);
+        list->setFocusProxy(view);
+    }
+    // The "Process" menu acts on the pane of the kit shown.
+    const std::pair<MenuItem, IKitPane::Action> routes[] = {
+        { MenuAddProject, IKitPane::Action::AddProject },
+        { MenuDeleteProject, IKitPane::Action::DeleteProject },
+        { MenuProjectProperties, IKitPane::Action::ProjectProperties },
+        { MenuProcessProject, IKitPane::Action::ProcessProject },
+        { MenuRestoreProject, IKitPane::Action::RestoreProject },
+    };
+    QPointer<QWidget> guard(pane);
+    for (const auto& [item, act] : routes) {
+        if (QAction* a = action(item))
+            connect(a, &QAction::triggered, pane, [this, guard, parts, kit, act = act] {
+                if (guard && m_hub->currentKit() == kit)
+                    parts->kitAction(act);
+            });
+    }
+    showKit(m_hub->currentKit());
+}
+
 QAction* IQV3MainWindow::addMenuAction(
     QMenu* menu, MenuItem item, const QString& title, const QKeySequence& key)
 {
@@ -230,6 +268,11 @@ void IQV3MainWindow::buildMenus()
     QMenu* help = menuBar()->addMenu(tr("Help"));
     help->setObjectName(QStringLiteral("Help"));
     addMenuAction(help, MenuShowWelcome, tr("Welcome Window"));
+    help->addSeparator();
+    connect(help->addAction(tr("Kelvane Pro 3 Help")), &QAction::triggered, m_hub, &MainWndController::showHelp);
+    connect(help->addAction(tr("Check for Updates...")), &QAction::triggered, m_hub,
+        &MainWndController::onlineUpdate);
+    connect(help->addAction(tr("Send Feedback...")), &QAction::triggered, m_hub, &MainWndController::sendFeedback);
 
     for (QMenu* m : { file, process, windowMenu, help })
         connect(m, &QMenu::aboutToShow, this, &IQV3MainWindow::validateMenus);

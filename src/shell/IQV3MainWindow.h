@@ -90,6 +90,9 @@ public:
     IQV3ProjectListView* listView(int kit) const;
     // A pane's own views for its kit (null keeps that page).
     void setKitPages(int kit, QWidget* projectList, QWidget* content, QWidget* status);
+    // A kit's pane: its parts go onto the kit's pages (setKitPages) and its list becomes the
+    // kit's list; the pane itself is kept, hidden, as a child of the window.
+    void setKitPane(int kit, QWidget* pane);
     QAction* action(MenuItem item) const { return m_actions.value(item); }
     QAction* kitAction(int kit) const { return m_kitActions.value(kit); }
     QToolButton* suspenderButton() const { return m_suspender; }

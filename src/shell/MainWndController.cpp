@@ -8,6 +8,7 @@
 #include "platform/MountInfo.h"
 #include "platform/SleepInhibitor.h"
 #include "platform/Subprocess.h"
+#include "platform/SUUpdater.h"
 #include "platform/TimerScale.h"
 #include "projects/AgentStateMerge.h"
 #include "projects/IAgentTool.h"
@@ -15,11 +16,14 @@
 #include "projects/QVConnectMessage.h"
 #include "shell/ILogDrawerController.h"
 #include "shell/IQV3MainWindow.h"
+#include "shell/QVDockIconView.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
 #include "snapshot/IBackup3Container.h"
+#include "snapshot/IBackup3Controller.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronContainer.h"
 #include "sync/ISynchronizeController.h"
+#include "utilities/HelpAnchor.h"
 #include "utilities/ICommon.h"
 #include "utilities/IPathUtil.h"
 #include "utilities/LogOptions.h"
@@ -154,8 +158,13 @@ QString MainWndController::startedLine(const StartFlags& flags)
 void MainWndController::startByLauncherCheck(const QStringList& arguments)
 {
     const StartFlags flags = parseArguments(arguments);
-    g_startedByLauncher = g_startedByLauncher || flags.launcher;
-    g_startedMinimize = g_startedMinimize || flags.minimize;
+    // The second check of the start-up only logs: a user who opened the application in between
+    // (a second start, the agent's "Open") must stay counted as such.
+    if (!m_startFlagsTaken) {
+        m_startFlagsTaken = true;
+        g_startedByLauncher = g_startedByLauncher || flags.launcher;
+        g_startedMinimize = g_startedMinimize || flags.minimize;
+    }
     log129(startedLine(flags));
 }
 
@@ -320,6 +329,7 @@ void MainWndController::launch(const QStringList& arguments)
         // "Exit": after the start-up steps, through the one quit path.
         QTimer::singleShot(0, this, [this] { requestQuit(true); });
     }
+    QVDockIconView::setup();
     m_dockTimer.start();
 }
 
@@ -330,6 +340,8 @@ void MainWndController::pochatokEvent()
     m_launched = true;
     startByLauncherCheck(QCoreApplication::arguments().mid(1));
     ICommon::setPpochatok();
+    if (SUUpdater::checkAtStartupRequested())
+        SUUpdater::sharedUpdater().setAutomaticallyChecksForUpdates(true);
     invalidateLauncher();
     for (const QString& line : versionLines())
         log129(line);
@@ -504,6 +516,23 @@ void MainWndController::connectMessageProcess(const QVConnectMessage& message)
     default:
         break;
     }
+}
+
+void MainWndController::showHelp()
+{
+    if (MyGotoHelpAnchor(QString()) != 0)
+        log129(QStringLiteral("The help book could not be opened"));
+}
+
+void MainWndController::onlineUpdate()
+{
+    log129(SUUpdater::checkForUpdatesText());
+}
+
+void MainWndController::sendFeedback()
+{
+    // No feedback address is shipped.
+    log129(QStringLiteral("Feedback: please write to the address on the product's web site"));
 }
 
 void MainWndController::showPreferences()
@@ -762,6 +791,12 @@ void MainWndController::DIITEvent()
     m_dockPosition = isAnyProcessNow() ? dockMean(_processIndicatorPositions) : -1;
     if (m_window)
         m_window->setDockProgress(m_dockPosition);
+    // The tile is redrawn only when what it shows changes: the timer ticks while nothing runs.
+    const bool shown = m_dockPosition >= 0;
+    if (shown != QVDockIconView::isIndicatorVisible())
+        QVDockIconView::setIndicatorVisible(shown);
+    if (shown && QVDockIconView::position() != m_dockPosition)
+        QVDockIconView::setPosition(m_dockPosition);
 }
 
 // ---- Run state -----------------------------------------------------------------------------
@@ -887,6 +922,8 @@ void MainWndController::volumeBaseUpdated()
 {
     if (g_appClosing)
         return;
+    // The snapshot pane refills an open settings sheet's destination menu.
+    IBackup3Controller::shared().eventDeviceListChanged();
     Q_EMIT controlsChanged();
 }
 
@@ -1015,6 +1052,8 @@ void MainWndController::quitSequence()
     m_scheduleTimer.stop();
     m_readyTimer.stop();
     m_dockTimer.stop();
+    if (m_archiveKit)
+        m_archiveKit->appClosing();
     textLog(QStringLiteral("..."), tpFullLog);
     textLog(QStringLiteral("Closing...\n"), tpFullLog);
     prepareDataForNextScheduleProcess();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/IArchiveKit.h"
 #include "projects/QVAgentState.h"
 #include "projects/QVAgentStatePrefs.h"
 #include "shell/LogSink.h"
@@ -63,6 +64,9 @@ public:
     // The archive projects and their run queue (not owned; null while absent).
     void setArchiveContainer(CBackupContainer* archives) { m_archives = archives; }
     CBackupContainer* archiveContainer() const { return m_archives; }
+    // The archive pane's side of the hub's archive members (not owned; null while absent).
+    void setArchiveKit(IArchiveKit* kit) { m_archiveKit = kit; }
+    IArchiveKit* archiveKit() const { return m_archiveKit; }
     void setAgentHooks(const AgentHooks& hooks) { m_agent = hooks; }
     AgentHooks& agentHooks() { return m_agent; }
     // The containers the kits show and the timers drive (not owned; null while absent).
@@ -118,6 +122,10 @@ public:
     bool removeAgentIfNeed();
     void menuSuspendStartSchedule(bool fromMenu);
     QString suspenderToolTip() const;
+    // The Help menu: the help book's first page, the updater's check, the feedback item.
+    void showHelp();
+    void onlineUpdate();
+    void sendFeedback();
     // The preferences dialog (a stand-in until the dialog exists: one log line).
     void showPreferences();
     int preferencesShown() const { return m_preferencesShown; }
@@ -187,10 +195,18 @@ public:
     void DIITEvent() override;
     void validateProcessIndicator() override;
     void validateStatusString() override;
-    IBackup* currentBackup() override { return nullptr; }
-    IBackup* getViewIBackup() override { return nullptr; }
-    void reloadContentViewData(IBackup*) override { }
-    void eventChangedCurrentBackup() override { }
+    IBackup* currentBackup() override { return m_archiveKit ? m_archiveKit->currentBackup() : nullptr; }
+    IBackup* getViewIBackup() override { return m_archiveKit ? m_archiveKit->getViewIBackup() : nullptr; }
+    void reloadContentViewData(IBackup* backup) override
+    {
+        if (m_archiveKit)
+            m_archiveKit->reloadContentViewData(backup);
+    }
+    void eventChangedCurrentBackup() override
+    {
+        if (m_archiveKit)
+            m_archiveKit->eventChangedCurrentBackup();
+    }
     void registerStartRestore() override;
     void registerStopRestore() override;
     bool burnDisc(int volume) override;
@@ -205,10 +221,15 @@ public:
     void SSD_OkButton(const std::optional<QDateTime>& resumeDate) override;
     QDateTime nextGlobalProcessDate() override;
     void prepareDataForNextScheduleProcess() override;
-    void saveProjectOrderListToDict(QVariantList&) override { }
+    void saveProjectOrderListToDict(QVariantList& list) override
+    {
+        if (m_archiveKit)
+            m_archiveKit->saveProjectOrderListToDict(list);
+    }
     void setSandboxFirstNotNormalMigration(bool flag) override { m_sandboxFirstNotNormalMigration = flag; }
     void saveMainState() override;
     void showLog() override;
+    void appendToWinLog(const QString& text) override { m_sink.appendToWinLog(text); }
     // The suspend dialog's OK.
     void SSD_OkButton(IScheduleSuspendDialog& dialog) override;
 
@@ -229,6 +250,7 @@ private:
     AgentHooks m_agent;
     IBackup3Container* m_backups = nullptr;
     CBackupContainer* m_archives = nullptr;
+    IArchiveKit* m_archiveKit = nullptr;
     ISynchronContainer* m_synchrons = nullptr;
     std::function<void(int)> m_exit;
 
@@ -246,6 +268,7 @@ private:
     bool m_quitSequenceRan = false;
     bool m_idleChecked = false; // nothing ran at the last idle check
     bool m_launched = false;
+    bool m_startFlagsTaken = false; // the arguments set the start flags once
     bool m_workspaceLogged = false;
     bool m_sandboxFirstNotNormalMigration = false;
     bool m_agentInAutostartOnPoshatoc = false;

@@ -1,4 +1,7 @@
 #include "archive/CBackupContainer.h"
+#include "panes/archive/ArchivePane.h"
+#include "panes/backup/Backup3Pane.h"
+#include "panes/backup/Backup3PaneController.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/QuitSignals.h"
 #include "platform/SleepInhibitor.h"
@@ -23,6 +26,7 @@
 #include "utilities/ThemeWatcher.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <csignal>
@@ -87,6 +91,10 @@ int main(int argc, char** argv)
     TempFolder::removeStale(TempFolder::defaultBase());
 
     IBackup3Container backups(std::make_unique<IBackup3Processor>());
+    // The snapshot-backup pane's controller answers the snapshot engine in place of the
+    // headless one: its prompts, its text router and its schedule timer.
+    Backup3PaneController backupPaneController(&backups);
+    IBackup3Controller::setShared(&backupPaneController);
     backups.initFirstBackup3();
     ISynchronContainer synchrons(std::make_unique<ISynchronProcController>());
     synchrons.reInit();
@@ -102,12 +110,32 @@ int main(int argc, char** argv)
     QObject::connect(&theme, &ThemeWatcher::changed, &hub, &MainWndController::themeChanged);
     IAgentTool::shared().setConnectMessageReceiver();
     hub.launch(QCoreApplication::arguments().mid(1));
+    if (IQV3MainWindow* window = hub.mainWindow3())
+        window->setKitPane(1, Backup3Pane::create(&backupPaneController, window));
+    // The archive pane on the kit-2 page: its coordinator answers in place of the headless one,
+    // and the hub's archive members reach its list and content view.
+    QPointer<ArchivePane> archivePane;
+    if (IQV3MainWindow* window = hub.mainWindow3()) {
+        archivePane = ArchivePane::create(&archives, window);
+        ICoordinator::setShared(archivePane->coordinator());
+        hub.setArchiveKit(archivePane);
+        archivePane->loadBackups(backups.archiveOrderList());
+        window->setKitPane(2, archivePane);
+    }
+    backupPaneController.startSchedule();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &backupPaneController,
+        &Backup3PaneController::stopSchedule);
     prompts.setParentWidget(hub.mainWindow3());
     QTimer::singleShot(0, &hub, &MainWndController::pochatokEvent);
 
     const int status = app.exec();
     volumeFill->wait();
     delete volumeFill;
+    IBackup3Controller::setShared(nullptr);
+    // The archive pane holds nodes of the projects' trees: it goes before the container.
+    hub.setArchiveKit(nullptr);
+    ICoordinator::setShared(nullptr);
+    delete archivePane.data();
     hub.setContainers(nullptr, nullptr);
     hub.setArchiveContainer(nullptr);
     hub.setSleepControl(nullptr);

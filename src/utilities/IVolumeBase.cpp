@@ -137,6 +137,7 @@ void IVolumeBase::install(const Built& built)
         if (!queued.isEmpty())
             sortIndex();
     }
+    Q_EMIT baseFilled();
 }
 
 void IVolumeBase::baseFill()

@@ -117,6 +117,10 @@ public:
     void deviceNotifyRename(const MountEntry& oldEntry, const MountEntry& newEntry);
     void updateDiskList(); // the settle timer
 
+Q_SIGNALS:
+    // The table was (re)filled; menus that wait for it fill themselves now (main thread).
+    void baseFilled();
+
 private:
     struct Built
     {

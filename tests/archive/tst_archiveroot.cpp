@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
+#include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,9 +27,9 @@ const passwd* kvtest()
     return ::getpwnam("kvtest");
 }
 
-Run asUser(const QStringList& args, const QByteArray& input)
+Run asUser(const QStringList& args, const QByteArray& input,
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment())
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), QString::fromLocal8Bit(kvtest()->pw_dir));
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
     env.remove(QStringLiteral("XDG_DATA_HOME"));
@@ -64,6 +65,60 @@ QStringList groupMembers(pid_t pgid)
     }
     return found;
 }
+
+QByteArray noise(int size, int seed)
+{
+    QByteArray data(size, '\0');
+    quint32 x = quint32(seed) * 2654435761u + 1;
+    for (int i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        data[i] = char(x >> 24);
+    }
+    return data;
+}
+
+// A session bus of kvtest's own, as that user's desktop would have it. The daemon gets none of
+// the test's descriptors above 2 (the root-test lock among them), and is ended by its pid.
+class UserBus
+{
+public:
+    UserBus()
+    {
+        m_daemon.start(QStringLiteral("/bin/bash"),
+            { QStringLiteral("-c"),
+                QStringLiteral("for f in /proc/$$/fd/*; do n=${f##*/}; [ \"$n\" -gt 2 ] && eval \"exec $n>&-\"; "
+                               "done; exec /usr/sbin/runuser -u kvtest -- /usr/bin/dbus-daemon --session "
+                               "--nofork --print-address=1 --print-pid=1") });
+        QElapsedTimer t;
+        t.start();
+        while ((m_address.isEmpty() || m_pid <= 0) && t.elapsed() < 10000 && m_daemon.waitForReadyRead(1000)) {
+            while (m_daemon.canReadLine()) {
+                const QByteArray line = m_daemon.readLine().trimmed();
+                bool ok = false;
+                const int pid = line.toInt(&ok);
+                if (ok)
+                    m_pid = pid;
+                else if (!line.isEmpty())
+                    m_address = QString::fromUtf8(line);
+            }
+        }
+    }
+    ~UserBus()
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGTERM);
+        m_daemon.terminate();
+        if (!m_daemon.waitForFinished(5000))
+            m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+    QString address() const { return m_address; }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+    pid_t m_pid = 0;
+};
 
 } // namespace
 
@@ -161,7 +216,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         r = asUser({ "--workspace", ws, "--project", "T", "--admin-password-stdin", "--password-stdin",
-                       "--timeout", "2" },
+                       "--timeout", "3" },
             TestUsers::password(QStringLiteral("kvtest")) + "\nsecret\n");
         QVERIFY2(r.code == 4, QByteArray(r.last + "\n" + r.err).constData());
         QVERIFY(r.last.endsWith("Terminated by user"));
@@ -173,6 +228,61 @@ private slots:
         QDirIterator it(tree.filePath(QStringLiteral("dest")), { QStringLiteral("*.a??") }, QDir::Files,
             QDirIterator::Subdirectories);
         QVERIFY(!it.hasNext()); // no volume left behind
+    }
+
+    // A split, encrypted archive of a project with administrator rights, restored through sudo:
+    // the root job runs the real cat tool as the user on the user's bus, which names each volume
+    // (the later ones from another folder) and the files come back whole.
+    void splitRestoreThroughSudo()
+    {
+        KV_REQUIRE_TEST_USERS();
+        UserBus bus;
+        QVERIFY(!bus.address().isEmpty());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        TempTree tree(QStringLiteral("rootsplit"));
+        QVERIFY(::chmod(tree.pathStd().c_str(), 0755) == 0);
+        tree.writeFile(std::string("src/big.bin"), noise(450000, 2));
+        tree.writeFile(std::string("src/it's $(touch X) q"), "odd\n");
+        tree.mkdir("dest");
+        tree.mkdir("other");
+        tree.mkdir("out");
+        tree.mkdir("ws/Backups");
+        for (const char* d : { "dest", "other", "out", "ws", "src" })
+            QVERIFY(chownTree(tree.filePath(QString::fromLatin1(d))));
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QByteArray admin = TestUsers::password(QStringLiteral("kvtest")) + "\n";
+        Run r = asUser({ "--workspace", ws, "--new", "P", "--source", tree.filePath(QStringLiteral("src")),
+                           "--dest", tree.filePath(QStringLiteral("dest")), "--cipher", "aes256", "--split-kb",
+                           "100", "--admin" },
+            QByteArray(), env);
+        QVERIFY2(r.code == 0, r.err.constData());
+        r = asUser({ "--workspace", ws, "--project", "P", "--admin-password-stdin", "--password-stdin" },
+            admin + "pw\n", env);
+        QVERIFY2(r.code == 0, QByteArray(r.last + "\n" + r.err).constData());
+        QDirIterator it(tree.filePath(QStringLiteral("dest")), { QStringLiteral("*.a??") }, QDir::Files,
+            QDirIterator::Subdirectories);
+        QStringList volumes;
+        while (it.hasNext())
+            volumes << it.next();
+        volumes.sort();
+        QVERIFY(volumes.size() >= 4);
+        for (int i = 2; i < volumes.size(); ++i)
+            QVERIFY(QFile::rename(volumes[i],
+                tree.filePath(QStringLiteral("other/")) + QFileInfo(volumes[i]).fileName()));
+
+        const QString out = tree.filePath(QStringLiteral("out"));
+        r = asUser({ "--workspace", ws, "--project", "P", "--admin-password-stdin", "--password-stdin",
+                       "--restore", "--to", out, "--volume-dir", tree.filePath(QStringLiteral("other")) },
+            admin + "pw\n", env);
+        QVERIFY2(r.code == 0, QByteArray(r.last + "\n" + r.err).constData());
+        // The cat tool asked for every volume, in order.
+        QCOMPARE(int(r.err.count("is restoring...")), int(volumes.size()));
+        QFile big(out + tree.filePath(QStringLiteral("src/big.bin")));
+        QVERIFY(big.open(QIODevice::ReadOnly));
+        QCOMPARE(big.readAll(), noise(450000, 2));
+        QVERIFY(QFileInfo::exists(out + tree.filePath(QStringLiteral("src/it's $(touch X) q"))));
+        QVERIFY(!QFileInfo::exists(tree.filePath(QStringLiteral("X"))));
     }
 };
 

@@ -347,7 +347,7 @@ private slots:
             0);
         const Run r = driver(ws,
             { QStringLiteral("--project"), QStringLiteral("S"), QStringLiteral("--password-stdin"),
-                QStringLiteral("--timeout"), QStringLiteral("0.5") },
+                QStringLiteral("--timeout"), QStringLiteral("2") },
             "pw\n");
         QCOMPARE(r.code, 4);
         QVERIFY2(r.last.endsWith("Terminated by user"), r.last.constData());

@@ -240,6 +240,11 @@ private slots:
                    "error writing output file", "/usr/bin/tar: Child returned status 141",
                    "/usr/bin/tar: Error is not recoverable: exiting now" }
             << QList<int> { 2, 1, 1 } << 2 << 0;
+        QTest::newRow("disk full in tar's own write")
+            << 1
+            << QByteArrayList { "/usr/bin/tar: /d/a.tar: Wrote only 4096 of 10240 bytes",
+                   "/usr/bin/tar: Error is not recoverable: exiting now" }
+            << QList<int> { 2 } << 2 << 0;
         QTest::newRow("first stage SIGPIPE") << 1 << QByteArrayList {} << QList<int> { 141, 1 } << 2 << 0;
         QTest::newRow("last stage fails") << 1 << QByteArrayList {} << QList<int> { 0, 0, 1 } << 2 << 0;
         QTest::newRow("wrong password")

@@ -2,7 +2,8 @@
 
 // Snapshot backups into disk images end to end through the headless driver: a plain ext4 image
 // the project makes itself, a btrfs image and an encrypted image made beforehand. Each run
-// leaves the image detached, and the backup is intact when the image is attached again.
+// leaves the image detached, and the backup is intact when the image is attached again. An
+// encrypted image the project makes itself takes its password from --password-stdin.
 
 #include "E2eWorkspace.h"
 #include "TempTree.h"
@@ -76,13 +77,16 @@ private Q_SLOTS:
         QTest::newRow("ext4 made by the project") << QStringLiteral("ext4");
         QTest::newRow("btrfs made beforehand") << QStringLiteral("btrfs");
         QTest::newRow("encrypted made beforehand") << QStringLiteral("encrypted");
+        // --password-stdin also answers the new-image sheet.
+        QTest::newRow("encrypted made by the project") << QStringLiteral("encrypted-new");
     }
 
     void backupIntoImage()
     {
         KV_REQUIRE_ROOT();
         QFETCH(QString, kind);
-        const bool encrypted = kind == QLatin1String("encrypted");
+        const bool encrypted = kind.startsWith(QLatin1String("encrypted"));
+        const bool madeBeforehand = kind == QLatin1String("btrfs") || kind == QLatin1String("encrypted");
         TestVolume volume;
         QVERIFY2(volume.make(LoopImage::FsType::Ext4, 600), qPrintable(volume.error()));
         TempTree tree(QStringLiteral("images"));
@@ -103,7 +107,7 @@ private Q_SLOTS:
             = plan.destination + QLatin1Char('/') + imageName + QStringLiteral(".sparsebundle");
         AttachedImageGuard guard { bundle };
         const QByteArray password = "image password";
-        if (kind != QLatin1String("ext4")) {
+        if (madeBeforehand) {
             DiskImageTool tool;
             QString comment;
             QVERIFY2(
@@ -113,7 +117,7 @@ private Q_SLOTS:
                      .isEmpty(),
                 qPrintable(comment));
         }
-        if (encrypted)
+        if (encrypted && madeBeforehand)
             project.insert(QStringLiteral("BackupDiskImage"),
                 QVariantMap { { QStringLiteral("PasswordMD5"),
                     IPasswordMD5::createWithPassword(QString::fromUtf8(password))->data() } });

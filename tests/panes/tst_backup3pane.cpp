@@ -1,9 +1,9 @@
 // kv-test: labels=gui timeout=180
 
 // The snapshot-backup pane through its widgets, with the real run engine and rsync: "+" makes a
-// project, "File+" adds two sources, a click in the check column leaves a subfolder out, the
-// indicator starts two runs, and the versions share the unchanged files and lack the folder.
-// Pictures: snapshot/pane-empty, pane-sources and pane-sources-dark.
+// project and the settings sheet sets its destination and schedule, "File+" adds two sources, a click in the
+// check column leaves a subfolder out, the indicator starts two runs, and the versions share the unchanged
+// files and lack the folder. Pictures: snapshot/pane-empty, pane-sources and pane-sources-dark.
 
 #include "../e2e/E2eWorkspace.h"
 #include "RecordingRunLog.h"
@@ -13,25 +13,48 @@
 #include "TempTree.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
+#include "panes/backup/IBackup3PropertiesController.h"
 #include "projects/ILocation.h"
 #include "projects/SourceOutlineModel.h"
-#include "shell/dialogs/IDDOutlineView.h"
+#include "shell/dialogs/DestinationMenu.h"
+#include "shell/dialogs/ISourceOutlineView.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IQVProcessIndicatorView.h"
+#include "shell/dialogs/ScheduleControls.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IBackup3Processor.h"
 #include "utilities/IRunLog.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QtTest>
 #include <sys/stat.h>
 
 using namespace E2e;
 
 namespace {
+
+// Picks the volume of folder in the sheet's destination menu, as a user does; the sheet then
+// asks for the folder on it.
+bool chooseDestination(IBackup3PropertiesController* sheet, const QString& folder)
+{
+    std::unique_ptr<ILocation> probe(ILocation::create());
+    if (!probe->setupWithPath(folder))
+        return false;
+    DestinationMenu* menu = sheet->destinationMenu();
+    const qint64 tag = menu->itemList().tagForLocation(probe.get());
+    const int index = menu->findData(tag);
+    if (tag < 0 || index < 0)
+        return false;
+    menu->setCurrentIndex(index);
+    Q_EMIT menu->activated(index);
+    return menu->selectedTag() == tag;
+}
 
 ino_t inodeOf(const QString& path)
 {
@@ -78,6 +101,15 @@ void TestBackup3Pane::createUncheckAndRunTwice()
     IBackup3Container container(std::move(engine), listPath(ws));
     Backup3PaneController controller(&container);
     IBackup3Controller::setShared(&controller);
+    // The agent is asked for at the end of the sheet; here its login item is only recorded.
+    QList<bool> autostartCalls;
+    bool autostart = false;
+    controller.setAgentHooks({ [&] { return autostart; },
+        [&](bool on) {
+            autostartCalls << on;
+            autostart = on;
+            return true;
+        } });
     {
         Backup3Pane pane(&controller);
         pane.resize(980, 560);
@@ -85,24 +117,45 @@ void TestBackup3Pane::createUncheckAndRunTwice()
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
 
-        // "+": the name prompt answers "Docs"; the outline shows the hint.
+        // "+": the name prompt answers "Docs"; the settings sheet opens for the new project.
         prompts.expectText(QStringLiteral("Docs"));
         QTest::mouseClick(pane.addProjectButton(), Qt::LeftButton);
         QCOMPARE(container.countOfBackups3(), 1);
         const std::shared_ptr<IBackup3> p = container.currentBackup3();
         QCOMPARE(p->name(), QStringLiteral("Docs"));
+        IBackup3PropertiesController* sheet = pane.propertiesSheet();
+        QVERIFY(sheet);
+        QTRY_VERIFY(sheet->isVisible());
+
+        // In the sheet: the destination folder through its chooser, the user's own rights, a
+        // daily schedule; then OK.
+        QTRY_VERIFY(sheet->destinationMenu()->isFilled());
+        prompts.expectFolder(tree.filePath(QStringLiteral("dest")));
+        QVERIFY(chooseDestination(sheet, tree.filePath(QStringLiteral("dest"))));
+        if (sheet->adminCheck()->isChecked())
+            QTest::mouseClick(sheet->adminCheck(), Qt::LeftButton);
+        QCOMPARE(sheet->destinationStatusLabel()->text(),
+            QStringLiteral("Incremental backup is available for the selected destination"));
+        sheet->tabs()->setCurrentIndex(2);
+        ScheduleControls* schedule = sheet->scheduleControls();
+        QTest::mouseClick(schedule->useScheduledCheck(), Qt::LeftButton);
+        schedule->typePopup()->setCurrentIndex(schedule->typePopup()->findData(1));
+        Q_EMIT schedule->typePopup()->activated(schedule->typePopup()->currentIndex());
+        QTest::mouseClick(sheet->okButton(), Qt::LeftButton);
+        QTRY_VERIFY(!pane.propertiesSheet());
+        QCOMPARE(p->destinationFullPath(), tree.filePath(QStringLiteral("dest")));
+        QVERIFY(p->isScheduled());
+        QCOMPARE(p->getScheduleIntervalType(), 1);
+        QVERIFY(p->getNextProcessDate().isValid());
+        QVERIFY(!p->isUseAdminPrivilegesForPass(-1));
+        QCOMPARE(autostartCalls, QList<bool>({ true }));
+
         QString hint;
         QVERIFY(pane.isEmptyContentAndString(&hint));
         QVERIFY(hint.contains(QLatin1String("File+")));
         QVERIFY(!pane.removeFileButton()->isEnabled());
         Screenshot::save(&pane, QStringLiteral("snapshot"), QStringLiteral("pane-empty"),
             QStringLiteral("A new project without sources: the outline shows the hint"));
-
-        // The destination as the settings sheet sets it; the run uses the user's rights.
-        std::shared_ptr<ILocation> dest(ILocation::create());
-        QVERIFY(dest->setupWithPath(tree.filePath(QStringLiteral("dest"))));
-        p->setDestLocation(dest);
-        p->setUseAdminPrivileges(false);
 
         // "File+": two folders at once.
         prompts.expectItems({ tree.filePath(QStringLiteral("src1")), tree.filePath(QStringLiteral("src2")) });

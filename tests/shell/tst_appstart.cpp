@@ -19,6 +19,12 @@ const char* kPrefs = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                      "key><real>1</real></dict>\n"
                      "<key>SelectedFunctionKit</key><string>3</string>\n"
                      "</dict></plist>\n";
+
+QByteArray prefsWithState(int state)
+{
+    const QByteArray word = "<integer>" + QByteArray::number(state) + "</integer>";
+    return QByteArray(kPrefs).replace("<integer>0</integer>", word);
+}
 } // namespace
 
 // The application as a process: it starts offscreen on its own bus, shows its window, hands a
@@ -68,6 +74,77 @@ private Q_SLOTS:
             m_home->path() + QStringLiteral("/config/autostart/com.brisoltica.QVP3Launcher.desktop")));
     }
 
+    // Started by the agent with nothing to do, the application quits by itself at its second
+    // idle check. A second start that comes while the first is still starting makes the first
+    // the user's: it exits 0 and the first stays.
+    void secondStartDuringStartUp_data()
+    {
+        QTest::addColumn<bool>("second");
+        QTest::newRow("alone") << false;
+        QTest::newRow("second start") << true;
+    }
+    void secondStartDuringStartUp()
+    {
+        QFETCH(bool, second);
+        writePrefs(prefsWithState(1));
+        // The agent's login item is on, so the scheduler stays on; no agent runs.
+        QDir().mkpath(m_home->path() + QStringLiteral("/config/autostart"));
+        QFile item(m_home->path() + QStringLiteral("/config/autostart/com.brisoltica.QVP3Launcher.desktop"));
+        QVERIFY(item.open(QIODevice::WriteOnly));
+        item.write("[Desktop Entry]\nType=Application\nName=Agent\nExec=/bin/false\n");
+        item.close();
+        PrivateBus bus(PrivateBus::Kind::Session, false);
+        QVERIFY2(bus.isValid(), qPrintable(bus.errorString()));
+        QDBusConnection connection = bus.connect(QStringLiteral("appstart-second"));
+        QProcess app;
+        start(app, bus, { QStringLiteral("launcher"), QStringLiteral("minimize") }, { { "KV_TIMER_SCALE", "100" } });
+        if (!second) {
+            QVERIFY(app.waitForFinished(30000));
+            QCOMPARE(app.exitCode(), 0);
+            return;
+        }
+        // As soon as the first owns its name, before it has exported its object.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            connection.interface()->isServiceRegistered(QStringLiteral("com.brisoltica.KelvanePro3")), 20000);
+        QProcess other;
+        start(other, bus, {}, { { "KV_TIMER_SCALE", "100" } });
+        QVERIFY(other.waitForFinished(40000));
+        QCOMPARE(other.exitCode(), 0);
+        // Many idle checks later the first still runs.
+        QTest::qWait(4000);
+        QCOMPARE(app.state(), QProcess::Running);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
+    }
+
+    // SIGTERM at any moment of the start-up ends the application through its quit: exit 0 and
+    // the preferences saved.
+    void sigtermDuringStartUp_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        for (int ms : { 0, 20, 100, 400 })
+            QTest::addRow("%d ms", ms) << ms;
+    }
+    void sigtermDuringStartUp()
+    {
+        QFETCH(int, delayMs);
+        PrivateBus bus(PrivateBus::Kind::Session, false);
+        QVERIFY2(bus.isValid(), qPrintable(bus.errorString()));
+        QProcess app;
+        start(app, bus, {});
+        const pid_t pid = static_cast<pid_t>(app.processId());
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSigterm(pid), 30000);
+        if (delayMs)
+            QThread::msleep(delayMs);
+        ::kill(pid, SIGTERM);
+        QVERIFY(app.waitForFinished(30000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        const QByteArray prefs = readAll(m_home->path() + QStringLiteral("/data/Kelvane 3/QVPrefs.plist"));
+        QVERIFY2(prefs.contains("<key>SelectedFunctionKit</key>\n\t<integer>1</integer>"), prefs.constData());
+    }
+
     void noBus()
     {
         QProcess app;
@@ -102,9 +179,18 @@ private:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->path() + QStringLiteral("/run"));
         return env;
     }
-    void start(QProcess& process, const PrivateBus& bus, const QStringList& args)
+    void writePrefs(const QByteArray& content)
+    {
+        QFile prefs(m_home->path() + QStringLiteral("/data/Kelvane 3/QVPrefs.plist"));
+        QVERIFY(prefs.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        prefs.write(content);
+    }
+    void start(QProcess& process, const PrivateBus& bus, const QStringList& args,
+        const QList<QPair<const char*, const char*>>& more = {})
     {
         QProcessEnvironment env = environment();
+        for (const auto& [name, value] : more)
+            env.insert(QString::fromLatin1(name), QString::fromLatin1(value));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
         process.setProcessEnvironment(env);
         process.start(program(), args);

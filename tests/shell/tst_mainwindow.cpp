@@ -1,8 +1,11 @@
 // kv-test: labels=gui timeout=120 env=DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+// kv-test: xvfb
 
 #include "../utilities/WorkspaceFixture.h"
 #include "FakeBackup3Engine.h"
 #include "FakeSyncRunController.h"
+#include "KvTest.h"
+#include "PrivateBus.h"
 #include "Screenshot.h"
 #include "archive/IArchiveContainer.h"
 #include "shell/ILogDrawerController.h"
@@ -18,6 +21,7 @@
 
 #include <QtTest>
 #include <QtWidgets>
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -74,6 +78,8 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        // A failed test may leave its archive list registered.
+        IArchiveContainer::setShared(nullptr);
         m_ws.reset();
         resetFlags();
     }
@@ -246,6 +252,7 @@ private Q_SLOTS:
         // Shortcuts: a hidden item does not fire, the kit items fire while the log window is active.
         hub.showLog();
         hub.logWindow()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(hub.logWindow()));
         QTest::keyClick(hub.logWindow(), Qt::Key_2, Qt::ControlModifier);
         QCOMPARE(hub.currentKit(), 2);
 
@@ -282,6 +289,16 @@ private Q_SLOTS:
         Screenshot::save(hub.mainWindow3(), QStringLiteral("shell"), QStringLiteral("main-small-screen"),
             QStringLiteral("The main window at its minimum height, empty lists"));
         QCOMPARE(hub.mainWindow3()->minimumSize(), QSize(740, 500));
+        // The log window opened beside a wide main window stays on the screen.
+        hub.logWindow()->showWindow(hub.mainWindow3());
+        QVERIFY(QTest::qWaitForWindowExposed(hub.logWindow()));
+        const QRect available = hub.mainWindow3()->screen()->availableGeometry();
+        QVERIFY2(available.contains(hub.logWindow()->frameGeometry()),
+            qPrintable(QStringLiteral("%1 %2 %3 %4")
+                           .arg(hub.logWindow()->frameGeometry().x())
+                           .arg(hub.logWindow()->frameGeometry().y())
+                           .arg(hub.logWindow()->frameGeometry().width())
+                           .arg(hub.logWindow()->frameGeometry().height())));
     }
 
     void logWindow()
@@ -366,7 +383,77 @@ private Q_SLOTS:
         QVERIFY(!ILogDrawerController::truncLogFile(m_ws->home() + QStringLiteral("/missing.txt")));
     }
 
+    // The real executable on the same X server, grabbed from the screen by another process.
+    void realApplicationOnTheServer()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs the X server of the xvfb directive");
+        PrivateBus bus(PrivateBus::Kind::Session, false);
+        QVERIFY2(bus.isValid(), qPrintable(bus.errorString()));
+        const QString home = m_ws->home() + QStringLiteral("/app");
+        QDir().mkpath(home + QStringLiteral("/data/Kelvane 3"));
+        QDir().mkpath(home + QStringLiteral("/run"));
+        QFile::setPermissions(home + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // An earlier start's preferences with the scheduler off: no agent is registered or started.
+        QVERIFY(writeFile(home + QStringLiteral("/data/Kelvane 3/QVPrefs.plist"),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+            "<key>GeneralPreferencesScheme</key><integer>2</integer>"
+            "<key>LastWorkingVersionID</key><string>QV3_NORMAL_PRO</string>"
+            "<key>AgentState</key><dict><key>State</key><integer>0</integer><key>ModifyInterval</key>"
+            "<real>1</real></dict><key>SelectedFunctionKit</key><integer>2</integer>"
+            "<key>MainWindowFrame</key><array><integer>60</integer><integer>40</integer>"
+            "<integer>900</integer><integer>600</integer></array></dict></plist>\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/state"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/run"));
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/Kelvane Pro 3"), {});
+        QVERIFY(app.waitForStarted(10000));
+        // The version lines are written once the window is up.
+        QTRY_VERIFY_WITH_TIMEOUT(logsHold(home + QStringLiteral("/data/Kelvane 3/Logs"), "Qt version"), 30000);
+        QTest::qWait(1000);
+
+        const QString png = Screenshot::externalPath(QStringLiteral("shell"), QStringLiteral("app-xvfb"),
+            QStringLiteral("The application on an X server, grabbed by another process"));
+        QProcess grab;
+        grab.start(KvTest::testBinDir() + QStringLiteral("/kv-screen-grab"), { png });
+        QVERIFY(grab.waitForFinished(30000));
+        QVERIFY2(grab.exitCode() == 0, grab.readAllStandardError().constData());
+        const QImage shot(png);
+        QCOMPARE(shot.size(), QSize(1440, 900));
+        // The window drew where its stored frame says: a plain area there, unlike the server's
+        // patterned root window outside it.
+        const auto plain = [&](int x, int y) {
+            QSet<QRgb> colours;
+            for (int dy = 0; dy < 4; ++dy)
+                for (int dx = 0; dx < 4; ++dx)
+                    colours << shot.pixel(x + dx, y + dy);
+            return colours.size() == 1;
+        };
+        QVERIFY(plain(60 + 880, 40 + 580));
+        QVERIFY(shot.pixel(60 + 880, 40 + 580) != shot.pixel(1400, 880) || !plain(1400, 880));
+
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
+    }
+
 private:
+    static bool logsHold(const QString& folder, const char* text)
+    {
+        for (const QFileInfo& f : QDir(folder).entryInfoList({ QStringLiteral("log_*.txt") }, QDir::Files))
+            if (readAll(f.filePath()).contains(text))
+                return true;
+        return false;
+    }
+
     std::unique_ptr<WorkspaceFixture> m_ws;
 };
 

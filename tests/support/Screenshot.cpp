@@ -123,17 +123,22 @@ QString save(QWidget* window, const QString& folder, const QString& name, const 
         QCoreApplication::processEvents();
     }
 
-    const QString dir = outputDir() + QLatin1Char('/') + folder;
-    QDir().mkpath(dir);
-    const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+    const QString path = externalPath(folder, name, caption);
     if (!picture.save(path, "PNG")) {
         qWarning().noquote() << "The picture could not be written:" << path;
         return {};
     }
+    return path;
+}
+
+QString externalPath(const QString& folder, const QString& name, const QString& caption)
+{
+    const QString dir = outputDir() + QLatin1Char('/') + folder;
+    QDir().mkpath(dir);
     QFile index(dir + QStringLiteral("/INDEX.md"));
     if (index.open(QIODevice::WriteOnly | QIODevice::Append))
         index.write(QStringLiteral("%1: %2\n").arg(name, caption).toUtf8());
-    return path;
+    return dir + QLatin1Char('/') + name + QStringLiteral(".png");
 }
 
 } // namespace Screenshot

@@ -18,6 +18,10 @@ void fixConditions();
 // window and the boxes over it. Answers the file's path (empty when it could not be written).
 QString save(QWidget* window, const QString& folder, const QString& name, const QString& caption);
 
+// Where a picture made by another process goes (kv-screen-grab): the folder is made and the
+// caption indexed as save() does.
+QString externalPath(const QString& folder, const QString& name, const QString& caption);
+
 // The light or the dark palette of the pictures (applied to the application, with a colour
 // mode change announced to IColorUtil).
 void setDarkPalette(bool dark);

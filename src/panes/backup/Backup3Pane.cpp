@@ -2,14 +2,24 @@
 
 #include "panes/backup/Backup3PaneController.h"
 #include "panes/backup/Backup3PaneRules.h"
+#include "panes/backup/IB3RestoreController.h"
+#include "panes/backup/IBackup3PropertiesController.h"
+#include "panes/backup/IDiskImageCreater.h"
+#include "panes/backup/IExternalRestoreWindow.h"
+#include "platform/DesktopServices.h"
+#include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
+#include "projects/ITemplateTool.h"
+#include "projects/ProjectColor.h"
 #include "projects/SourceOutlineModel.h"
-#include "shell/dialogs/IDDOutlineView.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IQVProcessIndicatorView.h"
+#include "shell/dialogs/ISourceOutlineView.h"
+#include "snapshot/B3RestoreRequest.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
+#include "utilities/ICommon.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
 #include "utilities/UiPrompts.h"
@@ -21,6 +31,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -116,7 +127,8 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
 
     m_list = new IQV3ProjectListView(this);
     m_list->setModel(m_listModel.get());
-    m_outline = new IDDOutlineView(this);
+    m_outline = new ISourceOutlineView(this);
+    m_outline->setCheckColumn(SourceOutlineModel::ColIncluded);
     m_outline->setController(this);
     m_outline->setModel(m_outlineModel.get());
     m_outline->setUniformRowHeights(true);
@@ -149,51 +161,99 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
     m_restore = new QPushButton(loc("Restore"), this);
     m_restore->setToolTip(loc("Choose one of the previous backups to restore"));
 
+    m_properties = new QPushButton(QStringLiteral("\u2699"), this);
+    m_properties->setToolTip(loc("Setup project Properties"));
+    m_template = new QPushButton(loc("Apps Data+"), this);
+    m_template->setToolTip(loc("Add app data to the project"));
+    m_templateMenu = new QMenu(m_template);
+    m_template->setMenu(m_templateMenu);
+    prepareTemplatesMenu();
+
+    m_projectMenu = new QMenu(this);
+    connect(m_projectMenu->addAction(loc("Properties...")), &QAction::triggered, this,
+        &Backup3Pane::showProperties);
+    connect(m_projectMenu->addAction(loc("Restore from Folder...")), &QAction::triggered, this,
+        &Backup3Pane::restoreExternal);
+    connect(m_projectMenu->addAction(loc("Create Disk Image...")), &QAction::triggered, this, [this] {
+        auto* creater = new IDiskImageCreater(window());
+        creater->setAttribute(Qt::WA_DeleteOnClose);
+        creater->open();
+    });
+    connect(m_projectMenu->addAction(loc("Duplicate")), &QAction::triggered, this,
+        [this] { m_controller->duplicateCurrentProject(); });
+    connect(m_projectMenu->addAction(loc("Delete Project")), &QAction::triggered, this,
+        [this] { m_controller->deleteCurrentProject(); });
+    m_list->setDelegate(this);
+    m_list->setMenu(m_projectMenu);
+
+    m_outlineMenu = new QMenu(this);
+    connect(m_outlineMenu->addAction(loc("Show in File Manager")), &QAction::triggered, this,
+        &Backup3Pane::revealSelected);
+    connect(m_outlineMenu->addAction(loc("Remove from Backup")), &QAction::triggered, this,
+        &Backup3Pane::removeSelectedSources);
+    m_outline->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_outline, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (current() && m_outline->indexAt(pos).isValid())
+            m_outlineMenu->popup(m_outline->viewport()->mapToGlobal(pos));
+    });
+
     auto* listButtons = new QHBoxLayout;
     listButtons->addWidget(m_add);
     listButtons->addWidget(m_delete);
+    listButtons->addWidget(m_properties);
     listButtons->addStretch();
-    auto* left = new QWidget(this);
-    auto* leftLayout = new QVBoxLayout(left);
+    m_listPart = new QWidget(this);
+    auto* leftLayout = new QVBoxLayout(m_listPart);
     leftLayout->setContentsMargins(0, 0, 0, 0);
     leftLayout->addWidget(m_list);
     leftLayout->addLayout(listButtons);
+    m_listPart->setFocusProxy(m_list);
 
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addWidget(m_addFile);
     fileButtons->addWidget(m_removeFile);
+    fileButtons->addWidget(m_template);
     fileButtons->addStretch();
     fileButtons->addWidget(m_restore);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(m_indicator);
-    bottom->addWidget(m_status, 1);
-    bottom->setAlignment(m_indicator, Qt::AlignBottom);
-    auto* right = new QWidget(this);
-    auto* rightLayout = new QVBoxLayout(right);
+    m_contentPart = new QWidget(this);
+    auto* rightLayout = new QVBoxLayout(m_contentPart);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->addWidget(m_outline, 1);
     rightLayout->addLayout(fileButtons);
-    rightLayout->addLayout(bottom);
 
+    m_statusPart = new QWidget(this);
+    auto* bottom = new QHBoxLayout(m_statusPart);
+    bottom->setContentsMargins(0, 0, 0, 0);
+    bottom->addWidget(m_indicator);
+    bottom->addWidget(m_status, 1);
+    bottom->setAlignment(m_indicator, Qt::AlignBottom);
+
+    // Standing alone the pane lays out its own parts; the main window takes them apart.
     auto* splitter = new QSplitter(this);
-    splitter->addWidget(left);
-    splitter->addWidget(right);
+    splitter->addWidget(m_listPart);
+    splitter->addWidget(m_contentPart);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({ 260, 640 });
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(splitter);
+    layout->addWidget(splitter, 1);
+    layout->addWidget(m_statusPart);
 
     connect(m_add, &QPushButton::clicked, this, [this] { m_controller->addProject(); });
+    connect(m_properties, &QPushButton::clicked, this, &Backup3Pane::showProperties);
+    connect(m_restore, &QPushButton::clicked, this, &Backup3Pane::showRestore);
+    connect(controller, &Backup3PaneController::propertiesRequested, this, &Backup3Pane::showProperties);
+    connect(controller, &Backup3PaneController::deviceListChanged, this, [this] {
+        if (m_sheet)
+            m_sheet->volumeBaseUpdated();
+    });
     connect(m_delete, &QPushButton::clicked, this, [this] { m_controller->deleteCurrentProject(); });
     connect(m_addFile, &QPushButton::clicked, this, &Backup3Pane::addFilesByUser);
     connect(m_removeFile, &QPushButton::clicked, this, &Backup3Pane::removeSelectedSources);
     connect(m_outlineModel.get(), &SourceOutlineModel::excludesEdited, this, &Backup3Pane::storeExcludes);
-    connect(m_outline->header(), &QHeaderView::sectionClicked, this, [this](int section) {
-        // The check column's header toggles every row: check all, then uncheck all.
-        if (section != SourceOutlineModel::ColIncluded || !current() || current()->isInProcess())
-            return;
-        m_outlineModel->setAllIncluded(m_checkToAll);
-        m_checkToAll = !m_checkToAll;
+    connect(m_outline, &ISourceOutlineView::checkAllToggled, this, [this](bool checkAll) {
+        // The check column's header toggles every row.
+        if (current() && !current()->isInProcess())
+            m_outlineModel->setAllIncluded(checkAll);
     });
     connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& index) {
@@ -219,9 +279,11 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
 
 Backup3Pane::~Backup3Pane()
 {
-    // The views go before the models they show.
-    delete m_outline;
-    delete m_list;
+    // The views go before the models they show; in the main window the window may have
+    // deleted the parts already.
+    delete m_listPart.data();
+    delete m_contentPart.data();
+    delete m_statusPart.data();
 }
 
 std::shared_ptr<IBackup3> Backup3Pane::current() const
@@ -294,6 +356,8 @@ void Backup3Pane::validateButtons()
     if (!b.apply)
         return;
     m_delete->setEnabled(b.deleteProject);
+    m_properties->setEnabled(b.deleteProject);
+    m_template->setEnabled(b.addFile);
     m_addFile->setEnabled(b.addFile);
     m_removeFile->setEnabled(b.removeFile);
     m_restore->setEnabled(b.restore);
@@ -379,7 +443,132 @@ bool Backup3Pane::isDragAndDrop()
     return current() && c && !c->isProcessing();
 }
 
-void Backup3Pane::addTemplateToContent(const QString&, const QImage&) { }
+void Backup3Pane::prepareTemplatesMenu()
+{
+    m_templateMenu->clear();
+    ITemplateTool* tool = ITemplateTool::shared();
+    if (!tool)
+        return;
+    const bool photos = ICommon::isPhotosInstalled();
+    for (int i = 0; i < tool->count(); ++i) {
+        const QString name = tool->templateName(i);
+        if ((name == QLatin1String("Photos") && !photos) || (name == QLatin1String("iPhoto") && photos))
+            continue;
+        QAction* a = m_templateMenu->addAction(tool->templateIcon(name), loc(name.toUtf8().constData()));
+        connect(a, &QAction::triggered, this, [this, name] { addTemplateByName(name); });
+    }
+}
+
+void Backup3Pane::addTemplateByName(const QString& name)
+{
+    addTemplateToContent(name, QImage());
+}
+
+void Backup3Pane::addTemplateToContent(const QString& description, const QImage&)
+{
+    ITemplateTool* tool = ITemplateTool::shared();
+    if (!tool || !current())
+        return;
+    const std::optional<QStringList> paths = tool->templateContent(description);
+    if (paths && !paths->isEmpty())
+        addFilesToContent(*paths);
+}
+
+void Backup3Pane::showProperties()
+{
+    const std::shared_ptr<IBackup3> p = current();
+    if (!p || p->isInProcess() || m_sheet)
+        return;
+    const bool wasScheduled = p->isScheduled();
+    m_sheet = new IBackup3PropertiesController(m_controller, p, window());
+    connect(m_sheet, &QDialog::finished, this, [this, p, wasScheduled](int result) {
+        m_controller->endBackup3Properties(p.get(), result == QDialog::Accepted, wasScheduled);
+        if (m_sheet)
+            m_sheet->deleteLater();
+    });
+    m_sheet->open();
+}
+
+bool Backup3Pane::showRestore()
+{
+    const std::shared_ptr<IBackup3> p = current();
+    if (!p || p->isInProcess() || (m_restoreSheet && m_restoreSheet->isVisible()))
+        return false;
+    if (!m_restoreSheet)
+        m_restoreSheet = new IB3RestoreController(m_controller, window());
+    return m_restoreSheet->showForBackup(p);
+}
+
+bool Backup3Pane::restoreExternal()
+{
+    if (m_restoreSheet && m_restoreSheet->isVisible())
+        return false;
+    const QString folder = m_controller->chooseExternalRestoreFolder();
+    if (folder.isEmpty())
+        return false;
+    if (!m_restoreSheet)
+        m_restoreSheet = new IB3RestoreController(m_controller, window());
+    if (!m_externalWindow) {
+        m_externalWindow = new IExternalRestoreWindow(m_controller, window());
+        connect(m_restoreSheet, &IB3RestoreController::externalRestoreStarted, m_externalWindow,
+            &IExternalRestoreWindow::start);
+    }
+    const QString name = folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
+    return m_restoreSheet->showForFolder(folder, B3RestoreRequest::externalRestoreName(name));
+}
+
+void Backup3Pane::revealSelected()
+{
+    const QModelIndex index = m_outline->currentIndex();
+    const OutlineNode* node = index.isValid() ? m_outlineModel->nodeAt(index) : nullptr;
+    struct stat st = {};
+    if (node && ::lstat(NameCodec::encode(node->path()).constData(), &st) == 0
+        && DesktopServices::reveal(node->path()))
+        return;
+    UiPrompts::Alert a;
+    a.style = UiPrompts::AlertStyle::Critical;
+    a.title = loc("File or folder not found");
+    a.buttons = { loc("OK") };
+    ModalDepthGuard modal;
+    UiPrompts::shared().showAlert(a);
+}
+
+void Backup3Pane::kitAction(Action action)
+{
+    switch (action) {
+    case Action::AddProject:
+        m_controller->addProject();
+        break;
+    case Action::DeleteProject:
+        m_controller->deleteCurrentProject();
+        break;
+    case Action::ProjectProperties:
+        showProperties();
+        break;
+    case Action::ProcessProject:
+        mainButtonClickedOn(m_indicator);
+        break;
+    case Action::RestoreProject:
+        showRestore();
+        break;
+    }
+}
+
+void Backup3Pane::actAddProject(QObject*)
+{
+    m_controller->addProject();
+}
+
+void Backup3Pane::actShowProjectProperties(QObject*)
+{
+    showProperties();
+}
+
+void Backup3Pane::menuColorLabelSelect(int tag)
+{
+    if (tag >= 0 && tag < ProjectColor::kLabelCount)
+        m_controller->setCurrentProjectColor(ProjectColor::kLabels[tag].color());
+}
 
 void Backup3Pane::reloadViewData()
 {

@@ -4,6 +4,7 @@
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "platform/TimerScale.h"
+#include "projects/IAgentTool.h"
 #include "projects/ILocation.h"
 #include "projects/ProjectNames.h"
 #include "snapshot/B3RestoreRequest.h"
@@ -57,6 +58,7 @@ void Backup3PaneController::eventDeviceListChanged()
 {
     if (m_container)
         m_container->diskWasUnmount();
+    emit deviceListChanged();
     emit projectChanged();
 }
 
@@ -141,6 +143,7 @@ void Backup3PaneController::eventChangedProjectStatus(IBackup3* project)
 {
     if (!project)
         return;
+    emit projectStatusChanged(project);
     const std::shared_ptr<IBackup3> current = m_container ? m_container->currentBackup3() : nullptr;
     const int change = project->lastStateChange();
     if (m_noSendTextInfo) {
@@ -255,7 +258,75 @@ bool Backup3PaneController::addProject()
         loc("Backup project \"%1\" was created").arg(unique), LogWord::WindowWithTime, nullptr);
     m_container->save();
     eventProjectChanged();
+    emit propertiesRequested();
     return true;
+}
+
+bool Backup3PaneController::duplicateCurrentProject()
+{
+    const std::shared_ptr<IBackup3> p = m_container ? m_container->currentBackup3() : nullptr;
+    if (!p)
+        return false;
+    const QString oldName = p->name();
+    const std::shared_ptr<IBackup3> copy = p->duplicateProject();
+    if (!copy)
+        return false;
+    m_container->save();
+    emit projectListChanged();
+    eventProjectChanged();
+    IShellServices::shared().processMessage(
+        loc("Backup project \"%1\" (a duplicate of project \"%2\") was created").arg(copy->name(), oldName),
+        LogWord::WindowWithTime, nullptr);
+    emit propertiesRequested();
+    return true;
+}
+
+void Backup3PaneController::setCurrentProjectColor(const QColor& color)
+{
+    const std::shared_ptr<IBackup3> p = m_container ? m_container->currentBackup3() : nullptr;
+    if (!p)
+        return;
+    p->setColor(color);
+    m_container->save();
+    eventProjectPropertyChanged();
+}
+
+void Backup3PaneController::endBackup3Properties(IBackup3* project, bool ok, bool wasScheduled)
+{
+    if (!project)
+        return;
+    if (ok) {
+        if (!project->isScheduled())
+            project->setNextProcessDate(QDateTime());
+        eventProjectPropertyChanged();
+        emit projectListChanged();
+        if (m_container)
+            m_container->save();
+    }
+    PrefsAgentState& state = MainPreferences::shared().agentState();
+    AgentBitsInput in;
+    in.bits = state.getInt();
+    in.wasScheduled = wasScheduled;
+    in.isScheduled = project->isScheduled();
+    in.processOnMount = project->isProcessOnMount();
+    // A project the user has just scheduled asks for the agent.
+    in.userWantsAgent = true;
+    const auto getAutostart = m_agentHooks.getAutostart ? m_agentHooks.getAutostart
+                                                        : [] { return IAgentTool::shared().getAutostart(); };
+    const auto setAutostart = m_agentHooks.setAgentAutostart ? m_agentHooks.setAgentAutostart : [](bool on) {
+        return IAgentTool::shared().setAgentAutostart(on);
+    };
+    in.agentAutostart = getAutostart();
+    const AgentBitsResult r = agentBitsAfterProperties(in);
+    if (r.setAutostart) {
+        setAutostart(true);
+        in.agentAutostart = getAutostart();
+        const AgentBitsResult again = agentBitsAfterProperties(in);
+        if (again.bits != in.bits)
+            state.set(again.bits, state.modifyInterval(), state.scheduleResumeDate());
+    } else if (r.bits != in.bits) {
+        state.set(r.bits, state.modifyInterval(), state.scheduleResumeDate());
+    }
 }
 
 bool Backup3PaneController::renameCurrentProject(const QString& text)

@@ -2,9 +2,11 @@
 
 #include "snapshot/IBackup3Controller.h"
 
+#include <QColor>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 class IBackup3Container;
@@ -52,6 +54,22 @@ public:
     // Asks, then removes the current project; logs and saves only when the container removed it
     // (a running project is refused).
     bool deleteCurrentProject();
+    // The end of the settings sheet: on OK the next date and the list are saved; then the agent
+    // bits (the agent is made to start at login when a project needs it).
+    void endBackup3Properties(IBackup3* project, bool ok, bool wasScheduled);
+    // The agent's login item as endBackup3Properties reads and sets it (IAgentTool by default;
+    // tests record instead of starting an agent).
+    struct AgentHooks
+    {
+        std::function<bool()> getAutostart;
+        std::function<bool(bool)> setAgentAutostart;
+    };
+    void setAgentHooks(AgentHooks hooks) { m_agentHooks = std::move(hooks); }
+    // A copy of the current project ("... copy"), made current; false when it failed.
+    bool duplicateCurrentProject();
+    // The current project's colour label (an invalid colour clears it).
+    void setCurrentProjectColor(const QColor& color);
+
     // The restore-from-folder chooser: a folder holding "qv3info.plist"; null on Cancel.
     QString chooseExternalRestoreFolder();
 
@@ -65,6 +83,12 @@ public:
     void eventAppClosing();
 
 signals:
+    // The pane opens the settings sheet for the current project (after "+" and duplicate).
+    void propertiesRequested();
+    // A project's state changed (the external-restore sheet follows its project).
+    void projectStatusChanged(IBackup3* project);
+    // The volume table changed: an open settings sheet refills its destination menu.
+    void deviceListChanged();
     void statusLineChanged(const QString& text);
     void projectListChanged();
     void projectChanged();
@@ -76,4 +100,5 @@ private:
     bool m_noSendTextInfo = false;
     QString m_status;
     QTimer m_scheduleTimer;
+    AgentHooks m_agentHooks;
 };

@@ -8,6 +8,7 @@
 #include "IQVNumberField.h"
 #include "ISaveDialog.h"
 #include "platform/MainThread.h"
+#include "platform/NameCodec.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -15,6 +16,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 QString tr(const char* text)
@@ -56,7 +59,10 @@ int WidgetUiPrompts::showAlert(const Alert& alert)
     QList<QAbstractButton*> buttons;
     const QStringList titles = alert.buttons.isEmpty() ? QStringList { tr("OK") } : alert.buttons;
     for (int i = 0; i < titles.size(); ++i) {
-        QPushButton* b = box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        // A button title is text: "Save & Remove" must not turn "&" into a shortcut mark.
+        QString title = titles[i];
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QPushButton* b = box.addButton(title, i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
         if (i == 0)
             box.setDefaultButton(b);
         buttons.append(b);
@@ -176,9 +182,10 @@ UiPrompts::LocateFileAnswer WidgetUiPrompts::locateFile(const LocateFileRequest&
     if (!request.message.isEmpty())
         dialog.setFileNotFoundMessage(request.message);
     if (request.canSkip) {
-        // Skip leaves this file out and lets the run go on without it.
+        // "Skip file" leaves this file out and lets the run go on without it.
         if (auto* buttons = dialog.findChild<QDialogButtonBox*>()) {
-            QPushButton* skip = buttons->addButton(tr("Skip"), QDialogButtonBox::RejectRole);
+            QPushButton* skip = buttons->addButton(tr("Skip file"), QDialogButtonBox::RejectRole);
+            skip->setObjectName(QStringLiteral("skipFileButton"));
             QObject::connect(skip, &QPushButton::clicked, &dialog, [&dialog] {
                 dialog.setSkipped(true);
                 dialog.reject();
@@ -186,10 +193,15 @@ UiPrompts::LocateFileAnswer WidgetUiPrompts::locateFile(const LocateFileRequest&
         }
     }
     LocateFileAnswer answer;
+    // The file itself or the folder that holds it may be chosen.
     if (dialog.executePrompt(request.prompt, request.button.isEmpty() ? tr("Choose") : request.button,
-            request.startFolder, true, false, false)) {
+            request.startFolder, true, true, false)) {
         answer.result = LocateResult::Chosen;
-        answer.folder = dialog.filename();
+        QString chosen = dialog.filename();
+        struct stat st = {};
+        if (::stat(NameCodec::encode(chosen).constData(), &st) == 0 && !S_ISDIR(st.st_mode))
+            chosen = chosen.left(std::max<qsizetype>(1, chosen.lastIndexOf(QLatin1Char('/'))));
+        answer.folder = chosen;
     } else if (request.canSkip && dialog.isSkipped()) {
         answer.result = LocateResult::Skipped;
     }

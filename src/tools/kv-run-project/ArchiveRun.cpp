@@ -5,6 +5,9 @@
 #include "DriverText.h"
 #include "DriverUiPrompts.h"
 #include "ProjectRun.h"
+#include "archive/ArchiveNames.h"
+#include "archive/ArchiveProjectCreate.h"
+#include "archive/ArchiveRestoreMembers.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupContainer.h"
 #include "archive/CToastTool.h"
@@ -50,26 +53,6 @@ void err(const QString& text)
 }
 
 using DriverText::oneLine;
-
-struct StoredProject
-{
-    QString file; // the .bif file name
-    QString name;
-    QString uuid;
-};
-
-std::vector<StoredProject> storedProjects(const QString& backups)
-{
-    const std::vector<QByteArray> files = DriverText::bifFiles(backups);
-    std::vector<StoredProject> out;
-    for (const QByteArray& f : files) {
-        const QString file = NameCodec::decode(f);
-        CBackup probe(file.left(file.size() - 4));
-        if (probe.loadTopContentLevel(backups + QLatin1Char('/') + file, false))
-            out.push_back({ file, probe.name(), probe.getUUID() });
-    }
-    return out;
-}
 
 quint32 cipherMethod(const QString& cipher)
 {
@@ -360,21 +343,27 @@ int ArchiveRun::exec()
 int ArchiveRun::createProject()
 {
     DriverServices services;
-    for (const QString& source : m_options.sources)
-        if (!QFileInfo::exists(source) && !QFileInfo(source).isSymLink())
+    for (const QString& source : m_options.sources) {
+        struct stat sourceStat = {};
+        // Through the byte-exact names: QFileInfo loses names that are not UTF-8.
+        if (::lstat(NameCodec::encode(source).constData(), &sourceStat) != 0)
             return notStarted(QStringLiteral("the source \"%1\" does not exist").arg(source));
+    }
     if (!m_options.destDisc && !QFileInfo(m_options.dest).isDir())
         return notStarted(QStringLiteral("the destination \"%1\" is not a folder").arg(m_options.dest));
 
-    const QString backups = m_options.workspace + QStringLiteral("/Backups");
-    QStringList names;
-    for (const StoredProject& p : storedProjects(backups))
-        names << p.name;
-    QString name = m_options.newName;
-    for (int n = 1; names.contains(name, Qt::CaseInsensitive); ++n)
-        name = m_options.newName + QString::number(n);
-
-    auto project = std::make_unique<CBackup>(name);
+    // Named and made as the projects pane makes a project: the name function, then unique
+    // among the workspace's projects.
+    CBackupContainer container;
+    container.setCreatesWorkspaceFolders(false);
+    container.loadRecentBackups();
+    QStringList refused;
+    CBackup* project = ArchiveProjectCreate::createBackup(container, m_options.sources, &refused, m_options.newName);
+    if (!project)
+        return notStarted(QStringLiteral("no source can be added"));
+    if (!refused.isEmpty())
+        return notStarted(QStringLiteral("the source \"%1\" cannot be added").arg(refused.first()));
+    const QString name = project->name();
     std::unique_ptr<ILocation> location(ILocation::create());
     if (m_options.destDisc) {
         // An optical disc: the archives are built in a work folder and burned from there.
@@ -406,9 +395,7 @@ int ArchiveRun::createProject()
                 project->scheduleWeekDays(), quint16(at.hour()), quint16(at.minute()), 0));
     }
     project->setStartOnMount(m_options.startOnMount);
-    for (const QString& source : m_options.sources)
-        if (!project->addItemFromDisk(source))
-            return notStarted(QStringLiteral("the source \"%1\" cannot be added").arg(source));
+    project->createUUID();
     if (!project->save())
         return notStarted(QStringLiteral("the project cannot be saved: %1").arg(project->lastFileError()));
     m_last = QStringLiteral("0 %1.bif Project \"%2\" created").arg(project->fileName(), name);
@@ -489,7 +476,14 @@ int ArchiveRun::runProject()
         }
         services.shell.setArchiveInProcess(project.getIBackup());
         services.prompts.setVolumeDirs(m_options.volumeDirs, m_options.skipMissing);
-        container.restoreSelectedBackups(m_options.restoreTo, m_options.restoreItems, m_options.single);
+        // The members as the restore view hands them over, typed, then in the engine's list.
+        const RestoreMembers members = ArchiveRestoreMembers::forPathsInTree(
+            project, m_options.restoreItems, m_options.restoreTo.isEmpty(), isArchiveFileLongPath(object));
+        if (ArchiveRestoreMembers::hasAmbiguousName(members))
+            return notStarted(QStringLiteral("an item named \"-C\" cannot be restored alone from an archive of "
+                                             "the relative form"));
+        container.restoreSelectedBackups(
+            m_options.restoreTo, ArchiveRestoreMembers::toFileList(members), m_options.single);
     } else if (m_options.scheduled) {
         project.setProcessingBySchedule(true);
         container.queueBackup({ &project, CBackupContainer::OpBuild, {}, {}, false });

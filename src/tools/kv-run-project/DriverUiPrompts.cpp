@@ -63,8 +63,20 @@ UiPrompts::ImagePasswordAnswer DriverUiPrompts::askImagePassword(const ImagePass
 
 UiPrompts::ImageCreationAnswer DriverUiPrompts::askNewImage(const ImageCreationRequest& request)
 {
-    logPrompt(QStringLiteral("New disk image for \"%1\"").arg(request.title), QStringLiteral("Cancel"));
-    return {};
+    const QString title = QStringLiteral("New disk image for \"%1\"").arg(request.title);
+    // --password-stdin also answers the new-image sheet: that password, not in the keychain,
+    // no size limit, so an encrypted image can be made without a window.
+    if (m_imagePassword.isEmpty()) {
+        logPrompt(title, QStringLiteral("Cancel"));
+        return {};
+    }
+    logPrompt(title, QStringLiteral("password from standard input, no size limit"));
+    ImageCreationAnswer answer;
+    answer.ok = true;
+    answer.password = QString::fromUtf8(m_imagePassword);
+    answer.passwordInKeychain = false;
+    answer.sizeLimitGB = 0;
+    return answer;
 }
 
 QString DriverUiPrompts::chooseFolder(const FolderChoiceRequest& request)

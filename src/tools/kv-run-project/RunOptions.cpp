@@ -49,6 +49,9 @@ QString RunOptions::usage()
         "       kv-run-project --workspace DIR --kit sync --project NAME --analyze [--tree-out FILE]\n"
         "                      [--program-out FILE] [--timeout S] [--argv-out FILE] [--admin-password-stdin]\n"
         "Analyses one synchronization project; last line \"<code> <nodes with results> <status>\".\n"
+        "       kv-run-project --workspace DIR --kit clone --project NAME --check\n"
+        "Judges the stored places of a clone as the pane does and starts nothing; \"verdict:\" and\n"
+        "\"anchor:\" lines on stderr, last line \"0 - <verdict>\" (may start) or \"1 - <verdict>\".\n"
         "       kv-run-project --workspace DIR [--kit snapshot] (--project NAME | --uuid UUID)\n"
         "                      --restore [--version FOLDER] [--item PATH]... (--to DIR | --in-place)\n"
         "                      [--password-stdin] [--argv-out FILE] [--timeout S]\n"
@@ -266,6 +269,8 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
                 return fail(QStringLiteral("--program-out needs a file"));
         } else if (name == QLatin1String("--confirm")) {
             o.confirm = true;
+        } else if (name == QLatin1String("--check")) {
+            o.check = true;
         } else if (name == QLatin1String("--scheduled")) {
             o.scheduled = true;
         } else if (name == QLatin1String("--password-stdin")) {
@@ -300,6 +305,10 @@ bool RunOptions::parse(const QStringList& arguments, RunOptions* options, QStrin
         return fail(QStringLiteral("--tree-out needs --analyze"));
     if (o.confirm && o.kit != QLatin1String("clone"))
         return fail(QStringLiteral("--confirm needs --kit clone"));
+    if (o.check && (o.kit != QLatin1String("clone") || o.projectName.isNull()))
+        return fail(QStringLiteral("--check needs --kit clone and --project"));
+    if (o.check && (o.scheduled || o.confirm || o.scheduleCheck || !o.mountCheck.isNull()))
+        return fail(QStringLiteral("--check takes no --scheduled, --confirm, --schedule-check or --mount-check"));
     const bool triggerCheck = o.scheduleCheck || !o.mountCheck.isNull();
     if ((triggerCheck || o.now.isValid()) && o.kit == QLatin1String("snapshot"))
         return fail(QStringLiteral("--schedule-check, --mount-check and --now need --kit archive, sync or clone"));

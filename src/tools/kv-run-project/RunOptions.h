@@ -36,6 +36,7 @@ struct RunOptions
     QStringList volumeDirs; // restores: folders searched for a missing archive or volume
     bool skipMissing = false; // restores: a missing archive is skipped where that is offered
     bool confirm = false; // clone kit: the start warning is confirmed
+    bool check = false; // clone kit: the pre-flight verdict of the stored places, nothing started
     // Archive, synchronization and clone kits: one pass of the schedule check, or of the check
     // after the volume at mountCheck was mounted, at the time now (invalid: the real clock).
     bool scheduleCheck = false;

@@ -270,6 +270,8 @@ bool SyncProjectRun::prepare(QString* reason)
     m_container->setCurrentSynchronByIndex(found.first(), m_type);
     m_project = list.at(found.first());
     static_cast<DriverSynchronizeController*>(m_pane.get())->indicatorOf = m_project;
+    if (m_options.check)
+        return true; // the verdict says whether the places allow a start
     if (m_project->isInProcess()) {
         *reason = QStringLiteral("the project \"%1\" is already running").arg(m_project->name());
         return false;
@@ -347,6 +349,16 @@ void SyncProjectRun::pumpQueue()
     }
     if (!m_container->isProcessing())
         QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+}
+
+int SyncProjectRun::execCloneCheck()
+{
+    // As the pane shows it, for display only: the card keeps its flags and nothing is saved.
+    const CloneVerdict::Result r = CloneVerdict::judge(CloneVerdict::factsForProject(*m_project));
+    printToStderr(QStringLiteral("verdict: ") + oneLine(r.text));
+    printToStderr(QStringLiteral("anchor: ") + r.anchor);
+    m_lastLine = QStringLiteral("%1 - %2").arg(r.allowed ? 0 : 1).arg(oneLine(r.text));
+    return r.allowed ? 0 : 1;
 }
 
 int SyncProjectRun::execCheck()
@@ -481,6 +493,8 @@ int SyncProjectRun::exec()
     }
     if (m_options.scheduleCheck || !m_options.mountCheck.isNull())
         return execCheck();
+    if (m_options.check)
+        return execCloneCheck();
     if (m_options.analyze)
         return execAnalyze();
     if (m_options.scheduled) {

@@ -34,6 +34,8 @@ private:
     bool prepare(QString* reason);
     bool readStdin(QString* reason);
     int execCheck();
+    // --check: the clone's pre-flight verdict over its stored places; nothing starts.
+    int execCloneCheck();
     // Starts queued projects until one runs or the queue is empty; a start that began no run
     // gets its line at once.
     void pumpQueue();

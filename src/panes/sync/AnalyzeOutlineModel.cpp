@@ -1,0 +1,612 @@
+#include "panes/sync/AnalyzeOutlineModel.h"
+
+#include "panes/sync/SyncPaneRules.h"
+#include "projects/IProcessCard.h"
+#include "sync/IAnalyzeProcController.h"
+#include "sync/ISynchron.h"
+#include "sync/ISynchronizeController.h"
+#include "utilities/IColorUtil.h"
+
+#include <QAbstractFileIconProvider>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QIcon>
+#include <QPalette>
+#include <QGuiApplication>
+
+using Item = IAnalyzeFileSystemItem;
+
+namespace {
+
+QString loc(const char* text)
+{
+    return QCoreApplication::translate("Localizable", text);
+}
+
+Qt::CheckState checkState(int check)
+{
+    return check == 1 ? Qt::Checked : check == 0 ? Qt::Unchecked : Qt::PartiallyChecked;
+}
+
+// The image of a direction mark; the coloured marks have dark forms.
+QIcon directionIcon(const QString& name)
+{
+    const bool dark = IColorUtil::isDarkPalette(QGuiApplication::palette()) && !name.contains(QLatin1String("white"));
+    return QIcon(QStringLiteral(":/icons/%1%2.svg").arg(name, dark ? QStringLiteral("_drk") : QString()));
+}
+
+} // namespace
+
+AnalyzeOutlineModel::AnalyzeOutlineModel(QObject* parent)
+    : QAbstractItemModel(parent)
+    , m_processor(std::make_unique<IAnalyzeProcController>())
+{
+    auto provider = std::make_shared<QAbstractFileIconProvider>();
+    setIconProvider([provider](const QString& path) {
+        bool dir = false;
+        AnalyzeTreeModel::fileIsDirIsLink(path, &dir, nullptr);
+        return provider->icon(dir ? QAbstractFileIconProvider::Folder : QAbstractFileIconProvider::File);
+    });
+    m_processor->setEndObserver([this](int result, const QString&) {
+        if (result == 0)
+            emit analyzeFinished();
+    });
+}
+
+AnalyzeOutlineModel::~AnalyzeOutlineModel()
+{
+    if (m_processor->isProcessing())
+        m_processor->terminateProcess();
+}
+
+void AnalyzeOutlineModel::setProject(const std::shared_ptr<ISynchron>& project)
+{
+    const std::shared_ptr<ISynchron> P = project && !project->isClone() ? project : nullptr;
+    if (P == synchron())
+        return;
+    if (synchron() && synchron()->isInState(ISynchron::OpAnalysing))
+        stopAnalyze();
+    m_expanded.clear();
+    setSynchron(P);
+}
+
+// ---- The run's calls ---------------------------------------------------------------------------
+
+void AnalyzeOutlineModel::beginReset()
+{
+    if (m_resetDepth++ == 0)
+        beginResetModel();
+    m_fresh.clear();
+}
+
+void AnalyzeOutlineModel::endReset()
+{
+    if (--m_resetDepth == 0)
+        endResetModel();
+}
+
+void AnalyzeOutlineModel::prepareFileTree()
+{
+    beginReset();
+    AnalyzeTreeModel::prepareFileTree();
+    endReset();
+}
+
+void AnalyzeOutlineModel::reloadData()
+{
+    m_fresh.clear();
+    beginReset();
+    endReset();
+    if (m_resetDepth == 0)
+        emit reloaded();
+}
+
+void AnalyzeOutlineModel::finalAnalyze()
+{
+    AnalyzeTreeModel::finalAnalyze();
+    if (treeRoot())
+        emitSubtreeChanged(treeRoot());
+}
+
+void AnalyzeOutlineModel::setFileTreeFlagOn(qint64 mask)
+{
+    AnalyzeTreeModel::setFileTreeFlagOn(mask);
+    if (treeRoot())
+        emitSubtreeChanged(treeRoot());
+}
+
+void AnalyzeOutlineModel::setFileTreeFlagOff(qint64 mask)
+{
+    AnalyzeTreeModel::setFileTreeFlagOff(mask);
+    if (treeRoot())
+        emitSubtreeChanged(treeRoot());
+}
+
+void AnalyzeOutlineModel::clearTree()
+{
+    if (m_processor->isProcessing())
+        m_processor->terminateProcess();
+    beginReset();
+    AnalyzeTreeModel::clearTree();
+    endReset();
+}
+
+void AnalyzeOutlineModel::setArrows(bool show)
+{
+    const bool dropsTree = !show && showArrowsAndColors();
+    if (dropsTree)
+        beginReset();
+    setShowArrowsAndColors(show);
+    if (dropsTree)
+        endReset();
+}
+
+// ---- Starting and stopping ---------------------------------------------------------------------
+
+bool AnalyzeOutlineModel::isAnalyzing() const
+{
+    return m_processor->isProcessing();
+}
+
+bool AnalyzeOutlineModel::analyzeCurrentSync()
+{
+    const std::shared_ptr<ISynchron> P = synchron();
+    if (!P)
+        return false;
+    if (m_processor->isProcessing() || P->isInState(ISynchron::OpAnalysing)) {
+        stopAnalyze();
+        return true;
+    }
+    if (P->isInProcess())
+        return false;
+    if (m_pane) {
+        m_pane->sendAnalyzeInfo(loc("Analyze"), 0);
+        m_pane->setNoSendTextInfo(true);
+    }
+    setArrows(false);
+    m_processor->processProject(P);
+    return true;
+}
+
+void AnalyzeOutlineModel::stopAnalyze()
+{
+    if (m_pane) {
+        m_pane->sendAnalyzeInfo(loc("Terminating..."), 0);
+        m_pane->setSyncAnalyzeEnabled(true);
+    }
+    if (m_processor->isProcessing())
+        m_processor->terminateProcess();
+}
+
+void AnalyzeOutlineModel::eventSyncParamsChanged(int code)
+{
+    if (code == 1 || code == 2)
+        return;
+    const std::shared_ptr<ISynchron> P = synchron();
+    if (m_processor->isProcessing())
+        stopAnalyze();
+    setArrows(false);
+    if (code == 4 || code == 6)
+        clearTree();
+    if (P && (P->getReady() & ISynchron::ReadyLoadContent)) {
+        if (direct() != P->direction())
+            setSynchron(nullptr), setSynchron(P); // remembers the direction, builds anew
+        else
+            prepareFileTree();
+        setFileTreeFlagOff(Item::ResultMask);
+    } else {
+        clearTree();
+    }
+    reloadData();
+}
+
+void AnalyzeOutlineModel::clearAnalyze()
+{
+    setFileTreeFlagOff(Item::ResultMask);
+    setArrows(false);
+    if (m_pane)
+        m_pane->sendAnalyzeInfo(QString(), 0);
+    reloadData();
+}
+
+// ---- Check boxes -------------------------------------------------------------------------------
+
+void AnalyzeOutlineModel::removeAtOrBelow(const QString& path)
+{
+    ISynchron* P = synchron().get();
+    if (!P || !P->excludePathList())
+        return;
+    QStringList list = *P->excludePathList();
+    const QString below = path + QLatin1Char('/');
+    const qsizetype before = list.size();
+    list.removeIf([&](const QString& e) { return e == path || e.startsWith(below); });
+    if (list.size() != before) {
+        P->setExcludePathList(list);
+        P->setModified(true);
+    }
+}
+
+void AnalyzeOutlineModel::setSubtree(IAnalyzeFileSystemItem* item, int check)
+{
+    item->setCheck(check);
+    for (const auto& c : item->childrenArray())
+        setSubtree(c.get(), check);
+}
+
+int AnalyzeOutlineModel::stateOfAllBrothers(const IAnalyzeFileSystemItem* item)
+{
+    const Item* parent = item->parent();
+    if (!parent || parent->childCount() == 0)
+        return -2;
+    bool any1 = false, any0 = false;
+    for (const auto& c : parent->childrenArray()) {
+        if (c->check() == -1)
+            return -1;
+        (c->check() == 1 ? any1 : any0) = true;
+    }
+    return any1 && any0 ? -1 : any1 ? 1 : 0;
+}
+
+void AnalyzeOutlineModel::addUncheckedBrothers(IAnalyzeFileSystemItem* item)
+{
+    ISynchron* P = synchron().get();
+    if (!P || !item->parent())
+        return;
+    for (const auto& c : item->parent()->childrenArray())
+        if (c.get() != item && c->check() == 0)
+            P->addPathToExcludePathList(c->localPath());
+}
+
+void AnalyzeOutlineModel::refreshParents(IAnalyzeFileSystemItem* item)
+{
+    ISynchron* P = synchron().get();
+    for (Item* child = item; child->parent() && child->parent()->parent(); child = child->parent()) {
+        Item* parent = child->parent();
+        switch (stateOfAllBrothers(child)) {
+        case -1:
+            P->removePathFromExcludePathList(parent->localPath());
+            parent->setCheck(-1);
+            addUncheckedBrothers(child);
+            break;
+        case 1:
+            P->removePathFromExcludePathList(parent->localPath());
+            parent->setCheck(1);
+            break;
+        case 0:
+            for (const auto& c : parent->childrenArray())
+                P->removePathFromExcludePathList(c->localPath());
+            P->addPathToExcludePathList(parent->localPath());
+            parent->setCheck(0);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void AnalyzeOutlineModel::setItemIncluded(IAnalyzeFileSystemItem* item, bool include)
+{
+    ISynchron* P = synchron().get();
+    if (!P || !item || !item->parent())
+        return;
+    const QString path = item->localPath();
+    if (!include) {
+        // Every entry at or below the item goes, then the item alone is listed.
+        removeAtOrBelow(path);
+        setSubtree(item, 0);
+        P->addPathToExcludePathList(path);
+    } else {
+        const bool listed = P->isPathInExcludePathList(path);
+        removeAtOrBelow(path);
+        setSubtree(item, 1);
+        if (!listed)
+            addUncheckedBrothers(item); // it was excluded through a parent
+    }
+    refreshParents(item);
+    emitChecksChanged(item);
+}
+
+void AnalyzeOutlineModel::checkAll()
+{
+    ISynchron* P = synchron().get();
+    Item* root = treeRoot();
+    if (!P || !root)
+        return;
+    P->setExcludePathList(QStringList());
+    P->setModified(true);
+    setSubtree(root, 1);
+    emitSubtreeChanged(root);
+}
+
+void AnalyzeOutlineModel::uncheckAll()
+{
+    ISynchron* P = synchron().get();
+    Item* root = treeRoot();
+    if (!P || !root)
+        return;
+    QStringList list;
+    list.reserve(root->childCount());
+    for (const auto& c : root->childrenArray())
+        list.append(c->localPath());
+    P->setExcludePathList(list);
+    P->setModified(true);
+    setSubtree(root, 0);
+    root->setCheck(1);
+    emitSubtreeChanged(root);
+}
+
+void AnalyzeOutlineModel::toggleAllChecks()
+{
+    m_checkToAllState ? checkAll() : uncheckAll();
+    m_checkToAllState = !m_checkToAllState;
+}
+
+void AnalyzeOutlineModel::setSelectedIncluded(const QModelIndexList& rows, bool include)
+{
+    QList<Item*> items;
+    for (const QModelIndex& i : rows)
+        if (Item* it = nodeOf(i); it && !items.contains(it))
+            items << it;
+    for (Item* it : items)
+        setItemIncluded(it, include);
+}
+
+void AnalyzeOutlineModel::emitChecksChanged(IAnalyzeFileSystemItem* from)
+{
+    if (m_resetDepth > 0)
+        return;
+    for (Item* a = from; a && a->parent(); a = a->parent()) {
+        const QModelIndex i = indexOfItem(a);
+        emit dataChanged(i, i.siblingAtColumn(ColumnCount - 1));
+    }
+    if (from->isFolder())
+        emitSubtreeChanged(from);
+    if (from->parent())
+        emitSubtreeChanged(from->parent());
+}
+
+void AnalyzeOutlineModel::emitSubtreeChanged(IAnalyzeFileSystemItem* folder)
+{
+    if (m_resetDepth > 0 || !folder->isFlagOn(Item::ChildrenLoaded) || folder->childCount() == 0)
+        return;
+    const QModelIndex parent = folder->parent() ? indexOfItem(folder) : QModelIndex();
+    emit dataChanged(index(0, 0, parent), index(folder->childCount() - 1, ColumnCount - 1, parent));
+    for (const auto& c : folder->childrenArray())
+        if (c->isFolder())
+            emitSubtreeChanged(c.get());
+}
+
+// ---- Opened folders ----------------------------------------------------------------------------
+
+void AnalyzeOutlineModel::folderExpanded(const QModelIndex& index)
+{
+    if (Item* it = nodeOf(index); it && !m_expanded.contains(it->localPath()))
+        m_expanded.append(it->localPath());
+}
+
+void AnalyzeOutlineModel::folderCollapsed(const QModelIndex& index)
+{
+    if (Item* it = nodeOf(index))
+        m_expanded.removeAll(it->localPath());
+}
+
+void AnalyzeOutlineModel::relistFolder(const QModelIndex& index, bool afterOpening)
+{
+    Item* it = nodeOf(index);
+    if (!it || !it->isFolder() || !it->isFlagOn(Item::ChildrenLoaded) || m_processor->isProcessing())
+        return;
+    if (m_fresh.remove(it) && afterOpening)
+        return; // read just now by the same opening
+    // The rows leave and come back: kept nodes keep their result bits and checks.
+    if (const int n = it->childCount(); n > 0) {
+        m_inserting = it;
+        beginRemoveRows(index, 0, n - 1);
+        it->setFlagOff(Item::ChildrenLoaded);
+        endRemoveRows();
+        m_inserting = nullptr;
+    }
+    synchronizeChildrenForFileTreeItem(it);
+    if (const int m = it->childCount(); m > 0) {
+        it->setFlagOff(Item::ChildrenLoaded);
+        m_inserting = it;
+        beginInsertRows(index, 0, m - 1);
+        it->setFlagOn(Item::ChildrenLoaded);
+        endInsertRows();
+        m_inserting = nullptr;
+    }
+}
+
+// ---- Model -------------------------------------------------------------------------------------
+
+IAnalyzeFileSystemItem* AnalyzeOutlineModel::nodeOf(const QModelIndex& index) const
+{
+    return index.isValid() ? static_cast<Item*>(index.internalPointer()) : treeRoot();
+}
+
+IAnalyzeFileSystemItem* AnalyzeOutlineModel::itemAt(const QModelIndex& index) const
+{
+    return index.isValid() ? static_cast<Item*>(index.internalPointer()) : nullptr;
+}
+
+QModelIndex AnalyzeOutlineModel::indexOfItem(const IAnalyzeFileSystemItem* item, int column) const
+{
+    if (!item || !item->parent())
+        return QModelIndex();
+    return createIndex(item->parent()->indexOfChild(item), column, const_cast<Item*>(item));
+}
+
+QModelIndex AnalyzeOutlineModel::indexOfLocalPath(const QString& localPath) const
+{
+    Item* root = treeRoot();
+    if (!root)
+        return QModelIndex();
+    const Item* found = root->treeItemWithPath(localPath, false, false, 0, false);
+    if (!found) {
+        // treeItemWithPath wants a folder for inner components; find by name instead.
+        const Item* at = root;
+        for (const QString& part : localPath.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            at = at ? at->childWithNameEqualToString(part) : nullptr;
+        }
+        found = at != root ? at : nullptr;
+    }
+    return indexOfItem(found);
+}
+
+QModelIndex AnalyzeOutlineModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (column < 0 || column >= ColumnCount || (parent.isValid() && parent.column() != 0))
+        return QModelIndex();
+    Item* p = nodeOf(parent);
+    if (!p || !p->isFlagOn(Item::ChildrenLoaded))
+        return QModelIndex();
+    Item* c = p->childAtIndex(row);
+    return c ? createIndex(row, column, c) : QModelIndex();
+}
+
+QModelIndex AnalyzeOutlineModel::parent(const QModelIndex& child) const
+{
+    Item* c = itemAt(child);
+    if (!c || !c->parent() || !c->parent()->parent())
+        return QModelIndex();
+    return indexOfItem(c->parent());
+}
+
+int AnalyzeOutlineModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid() && parent.column() != 0)
+        return 0;
+    const Item* p = nodeOf(parent);
+    return p && p->isFlagOn(Item::ChildrenLoaded) ? p->childCount() : 0;
+}
+
+int AnalyzeOutlineModel::columnCount(const QModelIndex&) const
+{
+    return ColumnCount;
+}
+
+bool AnalyzeOutlineModel::hasChildren(const QModelIndex& parent) const
+{
+    if (parent.isValid() && parent.column() != 0)
+        return false;
+    const Item* p = nodeOf(parent);
+    if (!p)
+        return false;
+    if (p->isFlagOn(Item::ChildrenLoaded))
+        return p->childCount() > 0;
+    return p->isFolder() && !p->isLink();
+}
+
+bool AnalyzeOutlineModel::canFetchMore(const QModelIndex& parent) const
+{
+    const Item* p = itemAt(parent);
+    return p && parent.column() == 0 && p->isFolder() && !p->isLink() && !p->isFlagOn(Item::ChildrenLoaded)
+        && p != m_inserting;
+}
+
+void AnalyzeOutlineModel::fetchMore(const QModelIndex& parent)
+{
+    Item* p = itemAt(parent);
+    if (!canFetchMore(parent))
+        return;
+    loadChildrenForFileTreeItem(p);
+    m_fresh.insert(p);
+    const int n = p->childCount();
+    // The rows are announced with the folder still unread, so the count grows at the end.
+    p->setFlagOff(Item::ChildrenLoaded);
+    m_inserting = p;
+    if (n > 0)
+        beginInsertRows(parent, 0, n - 1);
+    p->setFlagOn(Item::ChildrenLoaded);
+    if (n > 0)
+        endInsertRows();
+    m_inserting = nullptr;
+}
+
+QVariant AnalyzeOutlineModel::data(const QModelIndex& index, int role) const
+{
+    const Item* it = itemAt(index);
+    if (!it)
+        return QVariant();
+    const bool arrows = showArrowsAndColors();
+    switch (index.column()) {
+    case ColIncluded:
+        if (role == Qt::CheckStateRole)
+            return checkState(it->check());
+        break;
+    case ColSource:
+    case ColDestination: {
+        const bool right = index.column() == ColDestination;
+        if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+            return it->name();
+        if (role == Qt::DecorationRole)
+            return right ? it->rightImage() : it->leftImage();
+        if (role == Qt::ForegroundRole) {
+            const QPalette pal = QGuiApplication::palette();
+            switch (SyncPaneRules::cellStyle(it->flags(), it->isFolder(), right, false, arrows)) {
+            case SyncPaneRules::CellStyle::Dimmed:
+                return pal.color(QPalette::Disabled, QPalette::Text);
+            case SyncPaneRules::CellStyle::Copied:
+                return QColor(0x1f, 0x7a, 0x1f);
+            case SyncPaneRules::CellStyle::Deleted:
+                return QColor(0xc0, 0x20, 0x20);
+            case SyncPaneRules::CellStyle::Changed:
+                return QColor(0x20, 0x5a, 0xc0);
+            case SyncPaneRules::CellStyle::Normal:
+                return QVariant();
+            }
+        }
+        break;
+    }
+    case ColDirection: {
+        const QString name = SyncPaneRules::directionImageName(
+            SyncPaneRules::directionImage(it->flags(), it->isFolder(), arrows), false);
+        if (role == DirectionNameRole)
+            return name;
+        if (role == Qt::DecorationRole && !name.isEmpty())
+            return directionIcon(name);
+        break;
+    }
+    default:
+        break;
+    }
+    if (role == FlagsRole)
+        return it->flags();
+    return QVariant();
+}
+
+bool AnalyzeOutlineModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    Item* it = itemAt(index);
+    if (!it || index.column() != ColIncluded || role != Qt::CheckStateRole)
+        return false;
+    setItemIncluded(it, value.toInt() != Qt::Unchecked);
+    return true;
+}
+
+Qt::ItemFlags AnalyzeOutlineModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (index.column() == ColIncluded && !m_processor->isProcessing())
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant AnalyzeOutlineModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    switch (section) {
+    case ColIncluded:
+        return QString();
+    case ColSource:
+        return loc("Source");
+    case ColDirection:
+        return QString();
+    case ColDestination:
+        return loc("Destination");
+    default:
+        return QVariant();
+    }
+}

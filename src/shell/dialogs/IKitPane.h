@@ -1,0 +1,34 @@
+#pragma once
+
+class IQV3ProjectListView;
+class QWidget;
+
+// A kit's pane as the main window hosts it. A pane is one widget that lays out its parts itself
+// when it stands alone (tests, screenshots); in the main window its three parts go into the
+// window's own split view (the project list on the left, the content on the right) and status
+// row, so the window's splitter limits and stored divider hold for every kit. The pane object
+// stays alive, hidden, as the owner of the parts' models.
+class IKitPane
+{
+public:
+    virtual ~IKitPane() = default;
+    // The project list with its buttons (left of the divider).
+    virtual QWidget* kitProjectListPart() = 0;
+    // The current project's content (right of the divider).
+    virtual QWidget* kitContentPart() = 0;
+    // The start/stop indicator and status text (the window's status row); may be null.
+    virtual QWidget* kitStatusPart() = 0;
+    // The list the window reloads and focuses.
+    virtual IQV3ProjectListView* kitListView() = 0;
+
+    // The window's "Process" menu items, sent to the pane of the current kit.
+    enum class Action
+    {
+        AddProject,
+        DeleteProject,
+        ProjectProperties,
+        ProcessProject,
+        RestoreProject
+    };
+    virtual void kitAction(Action action) { }
+};

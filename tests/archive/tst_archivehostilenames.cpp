@@ -1,0 +1,131 @@
+// kv-test: labels=unit timeout=240
+
+// Top-level items whose names read as tar options or list markers ("-rf", "-C",
+// "--checkpoint-action=exec=touch pwned"), with a line feed, a backslash, a space and bytes that
+// are not UTF-8, made into a project with the driver's --new (the pane's project creation),
+// archived plain and with AES-256, then restored two items into a folder through --item (the
+// restore view's member list) and everything to the original places: the bytes come back, tar
+// succeeds, and nothing runs.
+
+#include "ArchiveDriverRun.h"
+#include "TempTree.h"
+#include "platform/NameCodec.h"
+
+#include <QDirIterator>
+#include <QtTest>
+
+namespace {
+
+const std::vector<std::string> kNames = { "-rf", "-C", "--checkpoint-action=exec=touch pwned", "line\nfeed",
+    "back\\slash", "a space", std::string("bytes\xff\xfe") };
+
+QByteArray contentOf(const std::string& name)
+{
+    return QByteArray("content of ") + QByteArray::fromStdString(name);
+}
+
+// The driver with arguments as bytes (a name that is not UTF-8 cannot pass through QString):
+// xargs hands them over as they are.
+ArchiveDriverRun runWithBytes(const QList<QByteArray>& args, const QByteArray& input, const TempTree& tree)
+{
+    const QString argFile = tree.filePath(std::string("args"));
+    QFile f(argFile);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    for (const QByteArray& a : args)
+        f.write(a + '\0');
+    f.close();
+    const QString driver = KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project");
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/xargs"), { "-0", "-a", argFile, driver, "--kit", "archive" });
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(180000);
+    ArchiveDriverRun r;
+    r.code = p.exitCode();
+    const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
+    r.last = lines.isEmpty() ? QByteArray() : lines.last();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+bool nothingNamedPwned(const QString& root)
+{
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        if (it.next().endsWith(QLatin1String("/pwned")))
+            return false;
+    return true;
+}
+
+} // namespace
+
+class TestArchiveHostileNames : public QObject
+{
+    Q_OBJECT
+private slots:
+    void hostileTopLevelNames_data();
+    void hostileTopLevelNames();
+};
+
+void TestArchiveHostileNames::hostileTopLevelNames_data()
+{
+    QTest::addColumn<QString>("cipher");
+    QTest::newRow("plain") << QString();
+    QTest::newRow("aes256") << QStringLiteral("aes256");
+}
+
+void TestArchiveHostileNames::hostileTopLevelNames()
+{
+    QFETCH(QString, cipher);
+    TempTree tree;
+    QVERIFY(tree.mkdir(std::string("src")));
+    QVERIFY(tree.mkdir(std::string("ws/Backups")));
+    QVERIFY(tree.mkdir(std::string("dest")));
+    QVERIFY(tree.mkdir(std::string("out")));
+    QList<QByteArray> create { "--workspace", tree.filePathStd("ws").c_str(), "--new", "H", "--dest",
+        tree.filePathStd("dest").c_str() };
+    for (const std::string& n : kNames) {
+        // "-C" is a folder holding a file; the rest are files.
+        if (n == "-C") {
+            QVERIFY(tree.mkdir("src/" + n));
+            QVERIFY(tree.writeFile("src/" + n + "/inner", contentOf(n)));
+        } else {
+            QVERIFY(tree.writeFile("src/" + n, contentOf(n)));
+        }
+        create << "--source" << QByteArray::fromStdString(tree.filePathStd("src/" + n));
+    }
+    if (!cipher.isEmpty())
+        create << "--cipher" << cipher.toUtf8();
+    const QByteArray password = "pass word\n";
+    ArchiveDriverRun r = runWithBytes(create, QByteArray(), tree);
+    QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+    const QStringList project { "--workspace", tree.filePath(std::string("ws")), "--project", "H", "--password-stdin" };
+    r = runArchiveDriver(project, password);
+    QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+
+    // Two items into a folder: "-rf" and the option-like name.
+    r = runArchiveDriver(project
+            + QStringList { "--restore", "--item", tree.filePath(std::string("src/-rf")), "--item",
+                tree.filePath(std::string("src/--checkpoint-action=exec=touch pwned")), "--to",
+                tree.filePath(std::string("out")) },
+        password);
+    QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+    const std::string out = "out" + tree.filePathStd("src");
+    QCOMPARE(tree.readFile(out + "/-rf"), contentOf("-rf"));
+    QCOMPARE(tree.readFile(out + "/--checkpoint-action=exec=touch pwned"), contentOf("--checkpoint-action=exec=touch pwned"));
+    QVERIFY(!tree.exists(out + "/a space"));
+
+    // Everything to the original places, after every source changed.
+    for (const std::string& n : kNames)
+        QVERIFY(tree.writeFile("src/" + n + (n == "-C" ? "/inner" : ""), "changed"));
+    r = runArchiveDriver(project + QStringList { "--restore", "--in-place" }, password);
+    QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+    for (const std::string& n : kNames)
+        QCOMPARE(tree.readFile("src/" + n + (n == "-C" ? "/inner" : "")), contentOf(n));
+    QVERIFY(nothingNamedPwned(tree.path()));
+    QVERIFY(nothingNamedPwned(QDir::currentPath()));
+}
+
+QTEST_GUILESS_MAIN(TestArchiveHostileNames)
+#include "tst_archivehostilenames.moc"

@@ -1,0 +1,281 @@
+// kv-test: labels=gui timeout=120
+
+// The snapshot-backup settings sheet: what OK writes into the project (names, schedule,
+// thinning, target type, image size), the sheet's own checks, and its pictures:
+// snapshot/settings-folder, settings-image, settings-schedule-en_US and settings-schedule-de_DE.
+
+#include "FakeBackup3Engine.h"
+#include "RecordingShellServices.h"
+#include "Screenshot.h"
+#include "ScriptedUiPrompts.h"
+#include "TempTree.h"
+#include "panes/backup/Backup3PaneController.h"
+#include "panes/backup/Backup3SettingsForm.h"
+#include "panes/backup/IBackup3PropertiesController.h"
+#include "platform/MainThread.h"
+#include "projects/ILocation.h"
+#include "projects/ScheduleDates.h"
+#include "shell/dialogs/Beep.h"
+#include "shell/dialogs/DestinationMenu.h"
+#include "shell/dialogs/IQVNumberField.h"
+#include "shell/dialogs/ScheduleControls.h"
+#include "snapshot/IBackup3.h"
+#include "snapshot/IBackup3Container.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+// Picks the volume of folder in the sheet's destination menu, as a user does; the sheet then
+// asks for the folder on it.
+bool chooseDestination(IBackup3PropertiesController* sheet, const QString& folder)
+{
+    std::unique_ptr<ILocation> probe(ILocation::create());
+    if (!probe->setupWithPath(folder))
+        return false;
+    DestinationMenu* menu = sheet->destinationMenu();
+    const qint64 tag = menu->itemList().tagForLocation(probe.get());
+    const int index = menu->findData(tag);
+    if (tag < 0 || index < 0)
+        return false;
+    menu->setCurrentIndex(index);
+    Q_EMIT menu->activated(index);
+    return menu->selectedTag() == tag;
+}
+} // namespace
+
+class TestBackup3Settings : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void applyRules();
+    void targetType();
+    void sheetFolderAndImage();
+    void sheetSchedule_data();
+    void sheetSchedule();
+
+private:
+    std::shared_ptr<IBackup3> project(const QString& name);
+
+    std::unique_ptr<TempTree> m_tree;
+    RecordingShellServices m_shell;
+    ScriptedUiPrompts m_prompts;
+    std::unique_ptr<IBackup3Container> m_container;
+    std::unique_ptr<Backup3PaneController> m_controller;
+};
+
+void TestBackup3Settings::initTestCase()
+{
+    Screenshot::fixConditions();
+    IShellServices::setShared(&m_shell);
+    UiPrompts::setShared(&m_prompts);
+    m_tree = std::make_unique<TempTree>(QStringLiteral("b3settings"));
+    m_tree->mkdir("dest");
+}
+
+void TestBackup3Settings::cleanupTestCase()
+{
+    m_controller.reset();
+    m_container.reset();
+    IShellServices::setShared(nullptr);
+    UiPrompts::setShared(nullptr);
+    QCOMPARE(m_prompts.unexpected, QStringList());
+}
+
+void TestBackup3Settings::init()
+{
+    m_controller.reset();
+    m_container = std::make_unique<IBackup3Container>(std::make_unique<FakeBackup3Engine>(),
+        m_tree->filePath(QStringLiteral("Projects-%1.plist").arg(QTest::currentTestFunction())));
+    m_controller = std::make_unique<Backup3PaneController>(m_container.get());
+    m_controller->setAgentHooks({ [] { return true; }, [](bool) { return true; } });
+}
+
+std::shared_ptr<IBackup3> TestBackup3Settings::project(const QString& name)
+{
+    return m_container->createNewBackup3(name);
+}
+
+void TestBackup3Settings::applyRules()
+{
+    const std::shared_ptr<IBackup3> other = project(QStringLiteral("Docs"));
+    project(QStringLiteral("Docs1"));
+    const std::shared_ptr<IBackup3> p = project(QStringLiteral("Mine"));
+    const QDateTime now(QDate(2026, 1, 15), QTime(10, 0));
+
+    // Names: another's name gets the first free number; its own name, "", ".." keep it.
+    struct NameCase
+    {
+        QString typed, stored;
+    };
+    for (const NameCase& c : { NameCase { "Docs", "Docs2" }, NameCase { "Mine", "Mine" },
+             NameCase { "", "Mine" }, NameCase { "..", "Mine" }, NameCase { "a/b", "a|b" } }) {
+        Backup3SettingsForm f = formFromProject(*p);
+        f.name = c.typed;
+        applyForm(f, *p, m_container.get(), now);
+        QCOMPARE(p->name(), c.stored);
+    }
+
+    // A week-day schedule with no day is stored off; a count of 0 stores no thinning.
+    Backup3SettingsForm f = formFromProject(*p);
+    f.schedule = { true, CBSchedIntervalWeekDays, 1, 0, 9, 30, 60 };
+    f.cuttingType = 2;
+    f.cuttingCount = 0;
+    applyForm(f, *p, m_container.get(), now);
+    QVERIFY(!p->isScheduled());
+    QCOMPARE(p->backupCuttingType(), 0);
+
+    // A daily schedule gets its next date; the include pattern survives a round trip.
+    f = formFromProject(*p);
+    f.schedule = { true, CBSchedIntervalDaily, 1, 0, 9, 30, 60 };
+    f.useIncludePattern = true;
+    f.includePattern = QStringLiteral("*.txt");
+    f.cuttingType = 1;
+    f.cuttingCount = 3;
+    f.cuttingUnit = 2;
+    applyForm(f, *p, m_container.get(), now);
+    QCOMPARE(p->getNextProcessDate(), QDateTime(QDate(2026, 1, 16), QTime(9, 30)));
+    QCOMPARE(p->backupCuttingType(), 1);
+    QCOMPARE(p->backupCuttingCountItem(), 2);
+    const Backup3SettingsForm again = formFromProject(*p);
+    QVERIFY(again.useIncludePattern);
+    QCOMPARE(again.includePattern, QStringLiteral("*.txt"));
+
+    // A stored custom size below 0.1 shows 0.
+    p->setDIMaxSizeCustomValue(0.05);
+    QCOMPARE(formFromProject(*p).diCustomSizeGB, 0.0);
+    Q_UNUSED(other);
+}
+
+void TestBackup3Settings::targetType()
+{
+    const std::shared_ptr<IBackup3> p = project(QStringLiteral("Img"));
+    const QDateTime now = QDateTime::currentDateTime();
+    Backup3SettingsForm f = formFromProject(*p);
+    QCOMPARE(f.targetType, 0);
+    f.targetType = 1;
+    applyForm(f, *p, m_container.get(), now);
+    QCOMPARE(p->backupTargetType(), 1);
+    QVERIFY(p->BDI());
+    QVERIFY(p->isTargetChanged());
+
+    // An encrypted image shows as a disk image and stays encrypted through OK.
+    p->setBackupTargetType(2);
+    p->setTargetChanged(false);
+    f = formFromProject(*p);
+    QCOMPARE(f.targetType, 1);
+    f.destination.reset(p->destLocation() ? ILocation::createCopy(*p->destLocation()) : nullptr);
+    applyForm(f, *p, m_container.get(), now);
+    QCOMPARE(p->backupTargetType(), 2);
+
+    // Back to a folder drops the image object.
+    f.targetType = 0;
+    applyForm(f, *p, m_container.get(), now);
+    QCOMPARE(p->backupTargetType(), 0);
+    QVERIFY(!p->BDI());
+}
+
+void TestBackup3Settings::sheetFolderAndImage()
+{
+    const std::shared_ptr<IBackup3> p = project(QStringLiteral("Docs"));
+    p->setUseAdminPrivileges(false);
+    QWidget window;
+    window.resize(900, 640);
+    window.show();
+    auto* sheet = new IBackup3PropertiesController(m_controller.get(), p, &window);
+    sheet->resize(620, 520);
+    sheet->open();
+    QVERIFY(QTest::qWaitForWindowExposed(sheet));
+    QTRY_VERIFY(sheet->destinationMenu()->isFilled());
+    QCOMPARE(sheet->destinationStatusLabel()->text(), QStringLiteral("Select a Destination"));
+
+    // The folder through the chooser: the menu shows its volume, the status the hard links.
+    // The volume in the menu, then its folder through the chooser that opens at once.
+    m_prompts.expectFolder(m_tree->filePath(QStringLiteral("dest")));
+    QVERIFY(chooseDestination(sheet, m_tree->filePath(QStringLiteral("dest"))));
+    QVERIFY(sheet->destinationMenu()->selectedTag() != DestinationItemList::tagSelect);
+    QCOMPARE(sheet->destinationStatusLabel()->text(),
+        QStringLiteral("Incremental backup is available for the selected destination"));
+    QVERIFY(!sheet->sizeTypePopup()->isEnabled());
+    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-folder"),
+        QStringLiteral("The settings sheet with a folder destination that keeps hard links"));
+
+    // A disk image with a custom size: the size field is shown; a size below 0.1 beeps on OK and
+    // the sheet stays open.
+    sheet->targetTypePopup()->setCurrentIndex(1);
+    Q_EMIT sheet->targetTypePopup()->activated(1);
+    sheet->sizeTypePopup()->setCurrentIndex(1);
+    Q_EMIT sheet->sizeTypePopup()->activated(1);
+    QVERIFY(sheet->customSizeField()->isVisible());
+    sheet->customSizeField()->setText(QStringLiteral("0"));
+    int beeps = 0;
+    Beep::setHook([&] { ++beeps; });
+    QTest::mouseClick(sheet->okButton(), Qt::LeftButton);
+    QVERIFY(beeps >= 1);
+    QVERIFY(sheet->isVisible());
+    QCOMPARE(p->backupTargetType(), 0);
+    Beep::setHook({});
+    sheet->customSizeField()->setFocus();
+    sheet->customSizeField()->selectAll();
+    QTest::keyClicks(sheet->customSizeField(), QStringLiteral("25"));
+    QTest::keyClick(sheet->customSizeField(), Qt::Key_Return);
+    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-image"),
+        QStringLiteral("The settings sheet for a disk-image destination with a custom maximum size"));
+    QTest::mouseClick(sheet->okButton(), Qt::LeftButton);
+    QTRY_VERIFY(!sheet->isVisible());
+    QCOMPARE(p->backupTargetType(), 1);
+    QCOMPARE(p->DIMaxSizeType(), 1);
+    QCOMPARE(p->DIMaxSizeCustomValue(), 25.0);
+    QCOMPARE(p->destinationFullPath(), m_tree->filePath(QStringLiteral("dest")));
+    QCOMPARE(ModalDepthGuard::depth(), 0);
+    delete sheet;
+}
+
+void TestBackup3Settings::sheetSchedule_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("twelve");
+    QTest::newRow("en_US") << "en_US" << true;
+    QTest::newRow("de_DE") << "de_DE" << false;
+}
+
+void TestBackup3Settings::sheetSchedule()
+{
+    QFETCH(QString, locale);
+    QFETCH(bool, twelve);
+    const QLocale before;
+    QLocale::setDefault(QLocale(locale));
+    const std::shared_ptr<IBackup3> p = project(QStringLiteral("Timed"));
+    p->setScheduled(true);
+    p->setScheduleIntervalType(CBSchedIntervalWeekDays);
+    p->setScheduleTimeHHMM(21, 15);
+    p->setScheduleWeekDay(0x15);
+    QWidget window;
+    window.resize(900, 640);
+    window.show();
+    auto* sheet = new IBackup3PropertiesController(m_controller.get(), p, &window);
+    sheet->resize(620, 520);
+    sheet->open();
+    QVERIFY(QTest::qWaitForWindowExposed(sheet));
+    sheet->tabs()->setCurrentIndex(2);
+    ScheduleControls* s = sheet->scheduleControls();
+    QCOMPARE(s->isTwelveHour(), twelve);
+    QCOMPARE(s->hourPopup()->currentText(), twelve ? QStringLiteral("9") : QStringLiteral("21"));
+    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-schedule-") + locale,
+        twelve ? QStringLiteral("A week-day schedule at 9:15 PM on a 12-hour clock")
+               : QStringLiteral("The same schedule at 21:15 on a 24-hour clock"));
+    // Cancel writes nothing.
+    s->useScheduledCheck()->setChecked(false);
+    QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
+    QTRY_VERIFY(!sheet->isVisible());
+    QVERIFY(p->isScheduled());
+    QCOMPARE(p->getScheduleTimeHH(), 21);
+    delete sheet;
+    QLocale::setDefault(before);
+}
+
+QTEST_MAIN(TestBackup3Settings)
+#include "tst_backup3settings.moc"
