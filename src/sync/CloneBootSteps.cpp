@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
+#include <QVariantMap>
 #include <mutex>
 
 #include <QCoreApplication>
@@ -22,13 +23,6 @@ namespace {
 QString tr(const char* text)
 {
     return QCoreApplication::translate("CloneBootSteps", text);
-}
-
-CloneBootTools::Outcome runStep(CloneBootTools& tools, const QStringList& argv)
-{
-    if (tools.onRun)
-        tools.onRun(argv);
-    return tools.run(argv);
 }
 
 QString commandLine(const QStringList& argv)
@@ -61,6 +55,8 @@ CloneBootTools::Outcome CloneBootTools::run(const QStringList& argv)
         }))
         return o;
     o.started = true;
+    if (onRun)
+        onRun(argv, step.processGroup());
     QEventLoop loop;
     QPointer<QEventLoop> loopGuard(&loop);
     step.watch([shared, loopGuard](int code, int sig, bool) {
@@ -106,8 +102,9 @@ CloneBootTools::Outcome CloneBootTools::run(const QStringList& argv)
 
 bool CloneBootTools::keepsOwners(const QString& destination)
 {
-    IDiskUtil& disk = IDiskUtil::shared();
-    return disk.getDiskInfo(destination) && disk.isOwnersEnabled();
+    QVariantMap facts;
+    return IDiskUtil::shared().loadAdvancedDiskInfoToDictionary(facts, destination)
+        && facts.value(QStringLiteral("Owners")).toBool();
 }
 
 bool CloneBootTools::bothBtrfs(const QString& source, const QString& destination)
@@ -164,19 +161,24 @@ bool CloneBootSteps::preparerLine(const QByteArray& line, const Message& message
     }
 }
 
-bool CloneBootSteps::prepare(CloneBootTools& tools, const QString& source, const QString& destination,
-    bool bootable, const Message& message)
+CloneBootSteps::Outcome CloneBootSteps::prepare(CloneBootTools& tools, const QString& source,
+    const QString& destination, bool bootable, const Message& message)
 {
     // A destination that is not a folder yet gets no preparation; a plain clone needs none.
     if (!bootable || !QFileInfo(destination).isDir())
-        return false;
+        return Outcome::Bootable;
     bool notBootable = false;
     const QString preparer = tools.preparerPath();
     if (!preparer.isEmpty() && tools.bothBtrfs(source, destination)) {
         message(QStringLiteral("Start APFS_preparer, path = %1").arg(preparer), LogWord::RunLogPrefixed);
         const QStringList argv { preparer, source, destination };
-        const CloneBootTools::Outcome o = runStep(tools, argv);
-        bool failed = !o.started || o.exitCode != 0;
+        const CloneBootTools::Outcome o = tools.run(argv);
+        // Nothing is copied onto a destination whose preparation could not even begin.
+        if (!o.started) {
+            message(tr("qv3_apfs_preparer starting error! "), LogWord::WindowPrefixedNow);
+            return Outcome::StartFailed;
+        }
+        bool failed = o.exitCode != 0;
         for (const QByteArray& line : o.output.split('\n'))
             failed = CloneBootSteps::preparerLine(line.trimmed(), message) || failed;
         if (failed) {
@@ -191,31 +193,36 @@ bool CloneBootSteps::prepare(CloneBootTools& tools, const QString& source, const
     }
     const QString boot = QDir(destination).filePath(QStringLiteral("boot"));
     const QStringList mkdir { QStringLiteral("/bin/mkdir"), QStringLiteral("-p"), QStringLiteral("--"), boot };
-    const CloneBootTools::Outcome made = runStep(tools, mkdir);
+    const CloneBootTools::Outcome made = tools.run(mkdir);
     if (made.started && made.exitCode == 0)
         message(commandLine(mkdir), LogWord::RunLogPrefixed);
     if (!QFileInfo(boot).isDir()) {
         message(tr("Warning: Folder \"%1\" could not be created. Clone will not be bootable.").arg(boot),
             LogWord::RunLogPrefixedNow);
-        return true;
+        return Outcome::NotBootable;
     }
     if (!tools.bless(boot)) {
         message(tr("Warning: Utility bless couldn't start. Clone will not be bootable."), LogWord::RunLogPrefixedNow);
         notBootable = true;
     }
-    return notBootable;
+    return notBootable ? Outcome::NotBootable : Outcome::Bootable;
 }
 
-void CloneBootSteps::finish(CloneBootTools& tools, const QString& destination, const Message& message)
+CloneBootSteps::Outcome CloneBootSteps::finish(
+    CloneBootTools& tools, const QString& destination, const Message& message)
 {
     if (tools.destinationSystemVersion(destination) < 101300 || tools.hostSystemVersion() < 101200)
-        return;
+        return Outcome::Bootable;
     message(tr("Dyld's shared cache updating..."), LogWord::StatusAndWindowUtf8);
     const QStringList argv { QStringLiteral("/sbin/ldconfig"), QStringLiteral("-r"), destination };
-    const CloneBootTools::Outcome o = runStep(tools, argv);
+    const CloneBootTools::Outcome o = tools.run(argv);
+    if (!o.started) {
+        message(tr("update_dyld_shared_cache starting error! "), LogWord::WindowPrefixedNow);
+        return Outcome::StartFailed;
+    }
     for (const QByteArray& line : o.output.split('\n'))
         if (!line.trimmed().isEmpty())
             message(QString::fromUtf8(line), LogWord::RunLogPrefixedUtf8);
-    if (o.started)
-        message(commandLine(argv), LogWord::RunLogPrefixed);
+    message(commandLine(argv), LogWord::RunLogPrefixed);
+    return Outcome::Bootable;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <sys/types.h>
 
 // The steps that make a clone's destination able to start the computer, around the copy: before
 // it the owners check, the boot folder, the boot-loader stand-in and (both volumes btrfs) the
@@ -36,8 +37,9 @@ public:
     virtual qint64 destinationSystemVersion(const QString& destination);
     virtual qint64 hostSystemVersion();
 
-    // Told of every command a step starts, before it runs (the run's command observer).
-    std::function<void(const QStringList& argv)> onRun;
+    // Told of every command a step has started, with its process group, while it runs (the run's
+    // command observer). A command that could not be started is not reported.
+    std::function<void(const QStringList& argv, pid_t group)> onRun;
     // True once the user has asked the run to stop.
     std::function<bool()> stopWanted;
     int stopGraceMs = 30000;
@@ -48,13 +50,20 @@ namespace CloneBootSteps {
 // A text for the project's log with its option word.
 using Message = std::function<void(const QString& text, quint64 options)>;
 
+enum class Outcome
+{
+    Bootable, // every step did its work
+    NotBootable, // a step failed: a warning was logged, the copy goes on
+    StartFailed // a tool could not be started: the run ends as failed, nothing more is copied
+};
+
 // Before the copy. bootable: the container says the clone will be bootable (else only the
-// indexing step, which has no counterpart here, runs: nothing). Answers true when the clone will
-// not be bootable (a warning was logged).
-bool prepare(CloneBootTools& tools, const QString& source, const QString& destination, bool bootable,
+// indexing step, which has no counterpart here, runs: nothing).
+Outcome prepare(CloneBootTools& tools, const QString& source, const QString& destination, bool bootable,
     const Message& message);
 // After a copy without errors: the destination's library cache, when its system is new enough.
-void finish(CloneBootTools& tools, const QString& destination, const Message& message);
+// StartFailed when the refresh could not be started; else Bootable.
+Outcome finish(CloneBootTools& tools, const QString& destination, const Message& message);
 // One line of the preparer; answers true when it reports a failure.
 bool preparerLine(const QByteArray& line, const Message& message);
 

@@ -141,21 +141,26 @@ void ISynchronProcController::processProject(const std::shared_ptr<ISynchron>& p
         // fails leaves a warning and the copy goes on.
         ISynchronContainer* list = ISynchronContainer::shared();
         const bool bootable = list && list->isCloneWillBeBootable(&P);
-        m_bootTools->onRun = [this](const QStringList& argv) {
+        m_bootTools->onRun = [this](const QStringList& argv, pid_t group) {
             if (m_commandObserver)
-                m_commandObserver(argv, 0);
+                m_commandObserver(argv, group);
         };
         m_bootTools->stopWanted = [this] { return m_userStopped; };
         // The steps wait in a nested event loop: the project must outlive a stop or a quit there.
         const auto keep = project;
-        if (CloneBootSteps::prepare(*m_bootTools, P.firstFolder(), P.secondFolder(), bootable,
-                [this](const QString& text, quint64 options) { message(text, options); }))
-            m_parser.addProcessStatus(wesWarnings);
+        const CloneBootSteps::Outcome prepared = CloneBootSteps::prepare(*m_bootTools, P.firstFolder(),
+            P.secondFolder(), bootable, [this](const QString& text, quint64 options) { message(text, options); });
         // A stop during the preparation ends the run before anything is copied.
         if (m_userStopped) {
             finishTerminated();
             return;
         }
+        if (prepared == CloneBootSteps::Outcome::StartFailed) {
+            failureEnd();
+            return;
+        }
+        if (prepared == CloneBootSteps::Outcome::NotBootable)
+            m_parser.addProcessStatus(wesWarnings);
     }
     if (!startPass()) {
         failureEnd();
@@ -580,10 +585,17 @@ void ISynchronProcController::finishRun()
             message(m_lastText, successWord);
         }
     } else if (m_processStatus == wesClear || m_processStatus == wesWarnings) {
-        CloneBootSteps::finish(*m_bootTools, P.secondFolder(),
+        const CloneBootSteps::Outcome finished = CloneBootSteps::finish(*m_bootTools, P.secondFolder(),
             [this](const QString& text, quint64 options) { message(text, options); });
-        m_lastText = tr("Cloning was successful.");
-        message(m_lastText, successWord);
+        if (finished == CloneBootSteps::Outcome::StartFailed) {
+            m_lastText = tr("Cloning failed");
+            message(m_lastText, LogWord::StatusWindowNotify);
+            P.setLastProcessFailed(true);
+            result = 1;
+        } else {
+            m_lastText = tr("Cloning was successful.");
+            message(m_lastText, successWord);
+        }
     } else {
         summary();
         if (m_processStatus & wesErrors) {

@@ -203,7 +203,11 @@ void SyncOutputParser::updateIndicator()
     const double span = 100.0 / double(m_passCount);
     // Folder lines may count past the total: a pass never goes beyond its own share.
     const double done = std::min(1.0, _processedLineCount / _lineCount);
-    m_sink->parserSetIndicator(double(m_pass) * span + done * span);
+    // The indicator only moves forward within a run: the first counted line would otherwise
+    // take it back from the 1 shown at the first output to 0.
+    const double position = double(m_pass) * span + done * span;
+    if (position > m_sink->parserIndicator())
+        m_sink->parserSetIndicator(position);
 }
 
 void SyncOutputParser::processLineLocked(const char* line)

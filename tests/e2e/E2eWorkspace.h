@@ -25,8 +25,32 @@
 #include <algorithm>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace E2e {
+
+// The vectors of an --argv-out file and how many job ends it holds (a job end: an empty vector).
+struct ArgvJobs
+{
+    QList<QStringList> vectors;
+    int jobEnds = 0;
+};
+inline ArgvJobs readArgvJobs(const QByteArray& bytes)
+{
+    ArgvJobs jobs;
+    QList<QByteArray> elements = bytes.split('\0');
+    elements.removeLast(); // after the last NUL
+    QStringList current;
+    for (const QByteArray& e : elements) {
+        if (!e.isEmpty())
+            current << QString::fromUtf8(e);
+        else if (!current.isEmpty())
+            jobs.vectors << std::exchange(current, QStringList());
+        else
+            ++jobs.jobEnds;
+    }
+    return jobs;
+}
 
 inline QString driverPath()
 {

@@ -17,6 +17,7 @@ public:
     bool btrfs = false;
     bool blessWorks = false;
     Outcome preparer { true, 0, "v3ap_o: Mount\n" };
+    bool ldconfigStarts = true;
     qint64 destVersion = 0;
     qint64 hostVersion = 101507;
 
@@ -29,6 +30,8 @@ public:
         }
         if (argv.value(0).endsWith(QLatin1String("qv3_apfs_preparer")))
             return preparer;
+        if (argv.value(0).endsWith(QLatin1String("ldconfig")) && !ldconfigStarts)
+            return {};
         return { true, 0, {} };
     }
     bool keepsOwners(const QString&) override { return owners; }
@@ -74,28 +77,34 @@ void TestCloneBoot::steps_data()
     QTest::addColumn<bool>("btrfs");
     QTest::addColumn<bool>("blessWorks");
     QTest::addColumn<QByteArray>("preparerOutput");
-    QTest::addColumn<int>("preparerExit");
+    QTest::addColumn<int>("preparerExit"); // -1: the preparer cannot be started
     QTest::addColumn<QStringList>("programs");
-    QTest::addColumn<bool>("notBootable");
+    QTest::addColumn<int>("outcome");
+    const int bootableClone = int(CloneBootSteps::Outcome::Bootable);
+    const int notBootable = int(CloneBootSteps::Outcome::NotBootable);
     QTest::newRow("destination not a folder") << false << true << true << true << QByteArray() << 0 << QStringList {}
-                                              << false;
-    QTest::newRow("plain clone") << true << false << true << true << QByteArray() << 0 << QStringList {} << false;
+                                              << bootableClone;
+    QTest::newRow("plain clone") << true << false << true << true << QByteArray() << 0 << QStringList {}
+                                 << bootableClone;
     QTest::newRow("ext4 to ext4, boot loader installed")
-        << true << true << false << true << QByteArray() << 0 << QStringList { "mkdir", "bless" } << false;
+        << true << true << false << true << QByteArray() << 0 << QStringList { "mkdir", "bless" } << bootableClone;
     QTest::newRow("ext4 to ext4, the boot-loader stand-in")
-        << true << true << false << false << QByteArray() << 0 << QStringList { "mkdir", "bless" } << true;
+        << true << true << false << false << QByteArray() << 0 << QStringList { "mkdir", "bless" } << notBootable;
     QTest::newRow("btrfs to btrfs: the preparer first")
         << true << true << true << true << QByteArray("v3ap_o: Mount\n") << 0
-        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << false;
+        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << bootableClone;
     QTest::newRow("preparer reports a failure")
         << true << true << true << true << QByteArray("v3ap_e: Mount\n") << 0
-        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << true;
+        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << notBootable;
     QTest::newRow("preparer phase not completed")
         << true << true << true << true << QByteArray("v3ap_o: Copy: Not completed\n") << 0
-        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << true;
+        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << notBootable;
     QTest::newRow("preparer exits 1 printing garbage")
         << true << true << true << true << QByteArray("\xff\xfe garbage\n") << 1
-        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << true;
+        << QStringList { "qv3_apfs_preparer", "mkdir", "bless" } << notBootable;
+    QTest::newRow("preparer cannot be started: nothing more runs")
+        << true << true << true << true << QByteArray() << -1 << QStringList { "qv3_apfs_preparer" }
+        << int(CloneBootSteps::Outcome::StartFailed);
 }
 
 void TestCloneBoot::steps()
@@ -107,7 +116,7 @@ void TestCloneBoot::steps()
     QFETCH(QByteArray, preparerOutput);
     QFETCH(int, preparerExit);
     QFETCH(QStringList, programs);
-    QFETCH(bool, notBootable);
+    QFETCH(int, outcome);
     TempTree tree(QStringLiteral("cloneboot"));
     const QString source = tree.filePath(QStringLiteral("source"));
     const QString dest = tree.filePath(QStringLiteral("dest"));
@@ -117,18 +126,13 @@ void TestCloneBoot::steps()
     FakeTools tools;
     tools.btrfs = btrfs;
     tools.blessWorks = blessWorks;
-    tools.preparer = { true, preparerExit, preparerOutput };
+    tools.preparer = { preparerExit >= 0, preparerExit, preparerOutput };
     m_messages.clear();
-    QList<QStringList> observed;
-    tools.onRun = [&observed](const QStringList& argv) { observed << argv; };
-    const bool result = CloneBootSteps::prepare(tools, source, dest, bootable,
+    const CloneBootSteps::Outcome result = CloneBootSteps::prepare(tools, source, dest, bootable,
         [this](const QString& text, quint64 options) { m_messages << qMakePair(text, options); });
     QCOMPARE(tools.programs(), programs);
-    QCOMPARE(result, notBootable);
-    // Every command a step runs is reported (the stand-in boot loader runs none).
-    QList<QStringList> commands = tools.calls;
-    commands.removeIf([](const QStringList& c) { return c.value(0) == QLatin1String("bless"); });
-    QCOMPARE(observed, commands);
+    QCOMPARE(int(result), outcome);
+    const bool notBootable = result == CloneBootSteps::Outcome::NotBootable;
     if (programs.contains(QStringLiteral("qv3_apfs_preparer")))
         QCOMPARE(tools.calls.first(), QStringList({ "/opt/app/qv3_apfs_preparer", source, dest }));
     if (programs.contains(QStringLiteral("mkdir")))
@@ -150,6 +154,14 @@ void TestCloneBoot::libraryCacheOnlyForANewEnoughSystem()
         else
             QVERIFY2(tools.calls.isEmpty(), qPrintable(QString::number(version)));
     }
+    // A refresh that cannot be started is a failed run, never a quiet success.
+    FakeTools tools;
+    tools.destVersion = 101507;
+    tools.ldconfigStarts = false;
+    QString logged;
+    QCOMPARE(CloneBootSteps::finish(tools, QStringLiteral("/mnt/dest"), [&logged](const QString& t, quint64) { logged = t; }),
+        CloneBootSteps::Outcome::StartFailed);
+    QCOMPARE(logged, QStringLiteral("update_dyld_shared_cache starting error! "));
 }
 
 void TestCloneBoot::preparerLines()
@@ -184,6 +196,8 @@ void TestCloneBoot::realStepKeepsTheEventLoopAndBoundsAStop()
     if (::geteuid() != 0)
         QSKIP("the steps run as root; this process is not");
     CloneBootTools tools;
+    QList<QPair<QStringList, pid_t>> started;
+    tools.onRun = [&started](const QStringList& argv, pid_t group) { started << qMakePair(argv, group); };
     bool eventRan = false;
     QTimer::singleShot(50, [&eventRan] { eventRan = true; });
     const CloneBootTools::Outcome o
@@ -192,6 +206,10 @@ void TestCloneBoot::realStepKeepsTheEventLoopAndBoundsAStop()
     QCOMPARE(o.exitCode, 3);
     QVERIFY(o.output.contains("v3ap_o: X"));
     QVERIFY(eventRan);
+    // The command is reported once started, with the process group that a stop would end.
+    QCOMPARE(started.size(), 1);
+    QCOMPARE(started.first().first.value(0), QStringLiteral("/bin/sh"));
+    QVERIFY(started.first().second > 0);
 
     tools.stopWanted = [] { return true; };
     tools.stopGraceMs = 300;

@@ -29,6 +29,7 @@ private Q_SLOTS:
     void destinationThatCannotTakeTheCopy();
     void cloneBetweenTwoVolumes();
     void treeFromExt4ToBtrfs();
+    void mountCheckRunsTheProjectsOfTheVolume();
 };
 
 void TestSyncDestinations::destinationThatCannotTakeTheCopy_data()
@@ -205,6 +206,80 @@ void TestSyncDestinations::treeFromExt4ToBtrfs()
     QCOMPARE(::getxattr((std::string(dst.constData()) + "/d0/" + names.front()).c_str(), "user.kv", value, sizeof value),
         ssize_t(5));
     QCOMPARE(QByteArray(value), QByteArray("value"));
+}
+
+// --mount-check PATH: the projects bound to the mounted volume that ask to run on its mount are
+// queued, synchronizations first; a clone runs only in a check that queued no synchronization;
+// a volume no project is bound to finds nothing due.
+void TestSyncDestinations::mountCheckRunsTheProjectsOfTheVolume()
+{
+    KV_REQUIRE_ROOT();
+    TestVolume mounted, other;
+    QVERIFY2(mounted.make(LoopImage::FsType::Ext4), qPrintable(mounted.error()));
+    QVERIFY2(other.make(LoopImage::FsType::Ext4), qPrintable(other.error()));
+    const QString V = mounted.path(), O = other.path();
+    for (const QString& folder : QStringList { V + "/left", V + "/right", V + "/a", V + "/b", V + "/src", O + "/dst" })
+        QVERIFY(QDir().mkpath(folder));
+    for (const QString& file : QStringList { V + "/left/l.txt", V + "/a/a.txt", V + "/src/s.txt" }) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
+    }
+    IVolumeBase::shared().fill();
+    QTRY_VERIFY_WITH_TIMEOUT(IVolumeBase::shared().isBaseFilled(), 10000);
+    TempTree tree(QStringLiteral("mountcheck"));
+    auto writeList = [&](bool syncOnMount) {
+        ISynchronContainer list(std::make_unique<FakeSyncRunController>(), tree.path());
+        list.reInit();
+        auto add = [&list](const QString& name, int type, const QString& first, const QString& second, bool onMount) {
+            std::shared_ptr<ISynchron> p;
+            for (const auto& q : list.listByType(type))
+                if (q->name() == name)
+                    p = q;
+            if (!p)
+                p = list.createNewSynchron(name, type);
+            p->setFirstFolder(first);
+            p->setSecondFolder(second);
+            p->setProcessOnMount(onMount);
+        };
+        add(QStringLiteral("On mount"), 0, V + "/left", V + "/right", syncOnMount);
+        add(QStringLiteral("Not asked"), 0, V + "/a", V + "/b", false);
+        add(QStringLiteral("Copy"), 1, V + "/src", O + "/dst", true);
+        return list.save();
+    };
+    QVERIFY(writeList(true));
+    auto check = [&tree](const QString& kit, const QString& path) {
+        QProcess p;
+        p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
+            { "--workspace", tree.path(), "--kit", kit, "--mount-check", path, "--timeout", "120" });
+        p.waitForFinished(180000);
+        const QByteArray out = p.readAllStandardOutput();
+        // The run lines and the last line, with the log behind them for a failure's message.
+        return qMakePair(p.exitCode(), QByteArray(out.trimmed() + "\n---\n" + p.readAllStandardError()));
+    };
+
+    // The synchronization of the volume that asks for it, whichever kit names the container.
+    const auto first = check(QStringLiteral("clone"), V);
+    QVERIFY2(first.second.contains("run\t0\t-\tsync\tOn mount\tSynchronization was successful.\n"),
+        first.second.constData());
+    QVERIFY2(first.second.contains("\n0 1 runs\n---\n"), first.second.constData());
+    QCOMPARE(first.first, 0);
+    QVERIFY(QFileInfo::exists(V + "/right/l.txt"));
+    QVERIFY(!QFileInfo::exists(V + "/b/a.txt"));
+    QVERIFY(!QFileInfo::exists(O + "/dst/s.txt"));
+
+    // No synchronization due: the clone runs (its destination volume was not the one mounted).
+    QVERIFY(writeList(false));
+    const auto second = check(QStringLiteral("sync"), V);
+    QVERIFY2(second.second.contains("run\t0\t-\tclone\tCopy\tCloning was successful.\n"), second.second.constData());
+    QVERIFY2(second.second.contains("\n0 1 runs\n---\n"), second.second.constData());
+    QCOMPARE(second.first, 0);
+    QVERIFY(QFileInfo::exists(O + "/dst/s.txt"));
+    QVERIFY(!QFileInfo::exists(V + "/b/a.txt"));
+
+    // A path on a volume no project is bound to.
+    const auto third = check(QStringLiteral("sync"), tree.path());
+    QVERIFY2(third.second.startsWith("5 0 nothing due\n---\n"), third.second.constData());
+    QCOMPARE(third.first, 5);
 }
 
 QTEST_MAIN(TestSyncDestinations)

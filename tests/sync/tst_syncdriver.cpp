@@ -1,12 +1,15 @@
 // kv-test: labels=unit timeout=180
+#include "../e2e/E2eWorkspace.h"
 #include "FakeSyncRunController.h"
 #include "KvTest.h"
 #include "TempTree.h"
+#include "platform/ProcessTable.h"
 #include "sync/ISynchron.h"
 #include "sync/ISynchronContainer.h"
 #include "utilities/IVolumeBase.h"
 
 #include <QtTest>
+#include <algorithm>
 
 // kv-run-project --kit sync: a synchronization project of a workspace run end to end with real
 // rsync on plain folders.
@@ -23,6 +26,9 @@ private Q_SLOTS:
     void damagedListIsLeftAlone();
     void scheduleChecksRunDueProjectsInTurn();
     void bothWaysRunsTwoPasses();
+    void brokenTool_data();
+    void brokenTool();
+    void stopLeavesNothingOfTheRun();
     void readmeShowsAndRunsTheKits();
     void analysisWritesItsTree();
 
@@ -34,7 +40,10 @@ private:
         QByteArray out;
         QByteArray err;
     };
-    Run driver(const QStringList& arguments, const QString& workspace = QString());
+    Run driver(const QStringList& arguments, const QString& workspace = QString(), const QString& contents = QString());
+    // A copy of the application's tree (links to its files) whose rsync3 is the script, or missing
+    // when the script is empty.
+    QString contentsWithTool(const QByteArray& script);
     void writeWorkspace(const QString& first, const QString& second, int direction = 0);
 
     std::unique_ptr<TempTree> m_tree;
@@ -66,9 +75,14 @@ void TestSyncDriver::writeWorkspace(const QString& first, const QString& second,
     QVERIFY(container.save());
 }
 
-TestSyncDriver::Run TestSyncDriver::driver(const QStringList& arguments, const QString& workspace)
+TestSyncDriver::Run TestSyncDriver::driver(const QStringList& arguments, const QString& workspace, const QString& contents)
 {
     QProcess p;
+    if (!contents.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("KV_APP_CONTENTS"), contents);
+        p.setProcessEnvironment(env);
+    }
     p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
         QStringList { QStringLiteral("--workspace"), workspace.isEmpty() ? m_ws : workspace } + arguments);
     p.waitForFinished(60000);
@@ -79,6 +93,24 @@ TestSyncDriver::Run TestSyncDriver::driver(const QStringList& arguments, const Q
     const QList<QByteArray> lines = r.out.trimmed().split('\n');
     r.last = QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last());
     return r;
+}
+
+QString TestSyncDriver::contentsWithTool(const QByteArray& script)
+{
+    const QDir real(KvTest::appContentsDir());
+    const QString copy = m_tree->filePath(QStringLiteral("Contents"));
+    QDir().mkpath(copy + QStringLiteral("/Resources"));
+    for (const QString& name : real.entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+        if (name != QLatin1String("Resources"))
+            QFile::link(real.filePath(name), copy + QLatin1Char('/') + name);
+    const QDir resources(real.filePath(QStringLiteral("Resources")));
+    for (const QString& name : resources.entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+        if (name != QLatin1String("rsync3"))
+            QFile::link(resources.filePath(name), copy + QStringLiteral("/Resources/") + name);
+    if (!script.isEmpty()) {
+        m_tree->writeFile(QStringLiteral("Contents/Resources/rsync3"), "#!/bin/sh\n" + script, 0755);
+    }
+    return copy;
 }
 
 void TestSyncDriver::runs_data()
@@ -213,30 +245,123 @@ void TestSyncDriver::scheduleChecksRunDueProjectsInTurn()
         QVERIFY(container.synchronByIndex(0, type)->getNextProcessDate() > due);
 }
 
-// Both ways through the driver: two rsync vectors, first to second and then second to first, and
-// each side gets the other's file.
+// Both ways through the driver: two rsync jobs, first to second and then second to first, each
+// side gets the other's files, and the indicator covers 0-50 in the first pass and 50-100 in the
+// second.
 void TestSyncDriver::bothWaysRunsTwoPasses()
 {
     const QString left = m_tree->filePath(QStringLiteral("left")), right = m_tree->filePath(QStringLiteral("right"));
     QVERIFY(QDir().mkpath(left));
     QVERIFY(QDir().mkpath(right));
-    QVERIFY(m_tree->writeFile(QStringLiteral("left/l.txt"), "l"));
-    QVERIFY(m_tree->writeFile(QStringLiteral("right/r.txt"), "r"));
+    for (int i = 0; i < 40; ++i) {
+        QVERIFY(m_tree->writeFile(QStringLiteral("left/l%1.txt").arg(i), "l"));
+        QVERIFY(m_tree->writeFile(QStringLiteral("right/r%1.txt").arg(i), "r"));
+    }
     writeWorkspace(left, right, 2);
     const QString argv = m_tree->filePath(QStringLiteral("argv"));
     const Run r = driver({ "--kit", "sync", "--project", "Mirror", "--argv-out", argv });
     QCOMPARE(r.last, QStringLiteral("0 - Synchronization was successful."));
-    QCOMPARE(r.out.count("pgid: "), 2);
     QFile f(argv);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    const QList<QByteArray> vectors = f.readAll().split('\0');
-    const int firstToSecond = vectors.indexOf(left.toUtf8() + '/');
-    const int secondToFirst = vectors.indexOf(right.toUtf8() + '/');
-    QVERIFY(firstToSecond >= 0 && secondToFirst > firstToSecond);
-    QCOMPARE(vectors.value(firstToSecond + 1), right.toUtf8());
-    QCOMPARE(vectors.value(secondToFirst + 1), left.toUtf8());
-    QVERIFY(QFileInfo::exists(right + QStringLiteral("/l.txt")));
-    QVERIFY(QFileInfo::exists(left + QStringLiteral("/r.txt")));
+    // Each pass a job of its own.
+    const E2e::ArgvJobs jobs = E2e::readArgvJobs(f.readAll());
+    QCOMPARE(jobs.vectors.size(), 2);
+    QCOMPARE(jobs.jobEnds, 2);
+    QCOMPARE(jobs.vectors[0].mid(jobs.vectors[0].size() - 2), QStringList({ left + "/", right }));
+    QCOMPARE(jobs.vectors[1].mid(jobs.vectors[1].size() - 2), QStringList({ right + "/", left }));
+    QVERIFY(QFileInfo::exists(right + QStringLiteral("/l39.txt")));
+    QVERIFY(QFileInfo::exists(left + QStringLiteral("/r39.txt")));
+
+    // The indicator lines, split at the second job's pgid line.
+    QList<int> first, second;
+    int jobsSeen = 0;
+    for (const QByteArray& line : r.err.split('\n')) {
+        if (line.startsWith("pgid: "))
+            ++jobsSeen;
+        else if (line.startsWith("indicator: "))
+            (jobsSeen < 2 ? first : second) << line.mid(11).toInt();
+    }
+    QCOMPARE(jobsSeen, 2);
+    QVERIFY2(!first.isEmpty() && !second.isEmpty(), r.err.constData());
+    QVERIFY2(*std::max_element(first.begin(), first.end()) <= 50, r.err.constData());
+    QVERIFY2(*std::max_element(first.begin(), first.end()) > 0, r.err.constData());
+    // The second pass starts where the first ended, reaches 100, and the run resets it at its end.
+    QCOMPARE(second.last(), 0);
+    second.removeLast();
+    QVERIFY2(!second.isEmpty() && *std::min_element(second.begin(), second.end()) >= 50, r.err.constData());
+    QVERIFY2(second.contains(100), r.err.constData());
+    // It never moves back while the run goes on.
+    const QList<int> shown = first + second;
+    QVERIFY2(std::is_sorted(shown.begin(), shown.end()), r.err.constData());
+}
+
+// The application's rsync missing, or killed from outside after a few lines: a clear failure,
+// never a success.
+void TestSyncDriver::brokenTool_data()
+{
+    QTest::addColumn<QByteArray>("tool"); // empty: missing
+    QTest::addColumn<bool>("scheduled");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<QString>("stderrLine");
+    QTest::newRow("missing, by hand") << QByteArray() << false << "1 - Synchronize failed" << "Tool RSYNC not found";
+    QTest::newRow("missing, scheduled") << QByteArray() << true << "1 - Synchronize failed" << "Tool RSYNC not found";
+    QTest::newRow("killed after a few lines")
+        << QByteArray("echo 'building file list ... done'\necho 'a.txt'\nkill -9 $$\n") << false
+        << "1 - Synchronize failed." << "";
+}
+
+void TestSyncDriver::brokenTool()
+{
+    QFETCH(QByteArray, tool);
+    QFETCH(bool, scheduled);
+    QFETCH(QString, last);
+    QFETCH(QString, stderrLine);
+    const QString left = m_tree->filePath(QStringLiteral("left")), right = m_tree->filePath(QStringLiteral("right"));
+    QVERIFY(QDir().mkpath(left) && QDir().mkpath(right));
+    QVERIFY(m_tree->writeFile(QStringLiteral("left/a.txt"), "a"));
+    writeWorkspace(left, right);
+    QStringList args { "--kit", "sync", "--project", "Mirror" };
+    if (scheduled)
+        args << QStringLiteral("--scheduled");
+    const Run r = driver(args, QString(), contentsWithTool(tool));
+    QVERIFY2(r.last == last, QByteArray(r.out + r.err).constData());
+    QCOMPARE(r.code, 1);
+    if (!stderrLine.isEmpty())
+        QVERIFY2(r.err.contains(stderrLine.toUtf8()), r.err.constData());
+}
+
+// SIGTERM mid-run stops it as the stop button does: "Terminated by user", exit 4, nothing of the
+// recorded process group left.
+void TestSyncDriver::stopLeavesNothingOfTheRun()
+{
+    const QString left = m_tree->filePath(QStringLiteral("left")), right = m_tree->filePath(QStringLiteral("right"));
+    QVERIFY(QDir().mkpath(left) && QDir().mkpath(right));
+    writeWorkspace(left, right);
+    // An rsync that works on in a child of its own.
+    const QString contents = contentsWithTool("echo 'building file list ... done'\nsleep 60 &\nwait\n");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KV_APP_CONTENTS"), contents);
+    p.setProcessEnvironment(env);
+    p.start(KvTest::appContentsDir() + QStringLiteral("/MacOS/kv-run-project"),
+        { "--workspace", m_ws, "--kit", "sync", "--project", "Mirror" });
+    QByteArray err;
+    QElapsedTimer waited;
+    waited.start();
+    while (!err.contains("pgid: ") || !err.mid(err.indexOf("pgid: ")).contains('\n')) {
+        QVERIFY2(waited.elapsed() < 20000, err.constData());
+        QTest::qWait(100);
+        err += p.readAllStandardError();
+    }
+    const pid_t group = pid_t(err.mid(err.indexOf("pgid: ") + 6).split('\n').first().toLong());
+    QVERIFY(group > 0);
+    QTest::qWait(300);
+    p.terminate();
+    QVERIFY(p.waitForFinished(30000));
+    const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(QString::fromUtf8(lines.last()), QStringLiteral("4 - Terminated by user"));
+    QCOMPARE(p.exitCode(), 4);
+    QVERIFY(ProcessTable::groupMembers(group).isEmpty());
 }
 
 // bench/README.md shows both minimal lists byte for byte, and its example lines run.

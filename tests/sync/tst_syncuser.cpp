@@ -1,8 +1,8 @@
 // kv-test: labels=root timeout=300 fixtures=kv_testuser lock=kvtest serial
 
 // Synchronizations run through the driver by the test user: without administrator rights a
-// symbolic link stays a link; with them rsync runs as root through sudo, and a stop leaves
-// nothing of the run's process group.
+// symbolic link stays a link; with them rsync runs as root through sudo, a refused authorization
+// copies nothing, and a stop leaves nothing of the run's process group.
 
 #include "FakeSyncRunController.h"
 #include "KvTest.h"
@@ -103,13 +103,20 @@ void TestSyncUser::stopOfAnAdministratorProjectLeavesNothing()
     }
     const QString ws = tree.filePath(QStringLiteral("ws"));
     QVERIFY(writeProject(ws, tree.filePath(QStringLiteral("left")), tree.filePath(QStringLiteral("right")), true));
+    // The authorization refused (the dialog cancelled): stopped before anything runs.
+    const Run refused = driverAsTestUser(ws, {});
+    QVERIFY2(refused.last() == "4 - Terminated by user", QByteArray(refused.out + refused.err).constData());
+    QCOMPARE(refused.code, 4);
+    QVERIFY2(refused.err.contains("prompt: ") && !refused.err.contains("pgid: "), refused.err.constData());
+    QVERIFY(!QFileInfo::exists(tree.filePath(QStringLiteral("right/big"))));
+
     const Run r = driverAsTestUser(
         ws, { "--admin-password-stdin", "--timeout", "3" }, TestUsers::password(QStringLiteral("kvtest")) + '\n');
     QVERIFY2(r.last() == "4 - Terminated by user", QByteArray(r.out + r.err).constData());
     QCOMPARE(r.code, 4);
     QVERIFY2(r.err.contains("prompt: "), r.err.constData());
     QList<pid_t> groups;
-    for (const QByteArray& line : r.out.split('\n'))
+    for (const QByteArray& line : r.err.split('\n'))
         if (line.startsWith("pgid: "))
             groups << pid_t(line.mid(6).toLong());
     QCOMPARE(groups.size(), 1);

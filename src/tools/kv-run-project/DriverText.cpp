@@ -12,7 +12,12 @@ namespace DriverText {
 
 void printToStderr(const QString& text)
 {
-    const QByteArray bytes = NameCodec::encode(QStringLiteral("kv-run-project: ") + text) + '\n';
+    printLineToStderr(QStringLiteral("kv-run-project: ") + text);
+}
+
+void printLineToStderr(const QString& line)
+{
+    const QByteArray bytes = NameCodec::encode(line) + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }

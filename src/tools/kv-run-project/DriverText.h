@@ -9,6 +9,8 @@ namespace DriverText {
 
 // "kv-run-project: <text>" on standard error, the text's bytes as they are.
 void printToStderr(const QString& text);
+// One machine-read line ("pgid: N", "indicator: N") on standard error, without the prefix.
+void printLineToStderr(const QString& line);
 // The text on one line, for the driver's last line.
 QString oneLine(QString text);
 // A name on one field of a tab-separated line: tab, line feed and backslash written as escapes.

@@ -32,6 +32,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
@@ -60,6 +61,22 @@ public:
             *text = r.text;
         return r.allowed;
     }
+    // The run's indicator as the pane would draw it: "indicator: N" (whole percent) on stderr
+    // whenever the shown value changes.
+    void processIndicator() override
+    {
+        if (!indicatorOf)
+            return;
+        const int percent = int(std::floor(indicatorOf->indicatorPosition()));
+        if (percent == m_shown)
+            return;
+        m_shown = percent;
+        DriverText::printLineToStderr(QStringLiteral("indicator: %1").arg(percent));
+    }
+    std::shared_ptr<ISynchron> indicatorOf;
+
+private:
+    int m_shown = 0;
 };
 
 // The start warning of a clone: confirmed only when the command line says so.
@@ -221,14 +238,12 @@ bool SyncProjectRun::prepare(QString* reason)
 
     auto controller = std::make_unique<ISynchronProcController>();
     m_controller = controller.get();
+    // Every command the run starts is a job of its own: its vector, then the job's end.
     m_controller->setCommandObserver([this](const QStringList& argv, pid_t group) {
-        if (m_argvOut.isOpen() && !m_argvOut.append(argv))
+        if (m_argvOut.isOpen() && (!m_argvOut.append(argv) || !m_argvOut.append(QStringList())))
             printToStderr(QStringLiteral("--argv-out: a vector could not be written"));
-        // Steps run and waited for have no group left to watch.
-        if (group > 0) {
-            std::fprintf(stdout, "pgid: %ld\n", long(group));
-            std::fflush(stdout);
-        }
+        if (group > 0)
+            DriverText::printLineToStderr(QStringLiteral("pgid: %1").arg(long(group)));
     });
     m_controller->setEndObserver([this](int result, const QString& text) { onEnded(result, text); });
     m_container = std::make_unique<ISynchronContainer>(std::move(controller), m_options.workspace);
@@ -254,6 +269,7 @@ bool SyncProjectRun::prepare(QString* reason)
     }
     m_container->setCurrentSynchronByIndex(found.first(), m_type);
     m_project = list.at(found.first());
+    static_cast<DriverSynchronizeController*>(m_pane.get())->indicatorOf = m_project;
     if (m_options.check)
         return true; // the verdict says whether the places allow a start
     if (m_project->isInProcess()) {
@@ -498,7 +514,10 @@ int SyncProjectRun::exec()
         if (g_warner && g_warner->asked && !m_options.confirm) {
             m_result = 4;
             m_endText = QStringLiteral("Not confirmed");
-        } else if (!m_project->lastStatusString().isEmpty() && m_project->isLastProcessFailed()) {
+        } else if (!m_project->lastStatusString().isEmpty()
+            && (m_project->isLastProcessFailed()
+                // A clone refused by its check before the start: the list posted its end text.
+                || (m_type == 1 && m_project->lastStatusString() == QLatin1String("Cloning failed.")))) {
             m_result = 1;
             m_endText = m_project->lastStatusString();
         } else {
