@@ -257,6 +257,8 @@ void TestBackup3Settings::sheetCaptureRows()
         QWidget* rows = d->findChild<QWidget*>(QStringLiteral("capturePatternAccessory"));
         QVERIFY(rows && rows->isVisible());
         d->setDirectory(m_tree->path());
+        if (auto* files = d->findChild<QFileSystemModel*>())
+            QTRY_VERIFY(files->rowCount(files->index(m_tree->path())) > 0);
         Screenshot::save(d, QStringLiteral("snapshot"), QStringLiteral("capture-rows"),
             QStringLiteral("The open dialog of \"Capture...\" with the rule and combine rows"));
         QTest::mouseClick(ICapturePatternController::shared().ruleGroup()->button(1), Qt::LeftButton);
