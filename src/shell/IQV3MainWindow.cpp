@@ -195,6 +195,8 @@ void IQV3MainWindow::setKitPane(int kit, QWidget* pane)
     // The window's clamps hold for the pane's parts as for its own pages.
     list->setMinimumWidth(kLeftMin);
     content->setMinimumWidth(kRightMin - m_splitter->handleWidth());
+    if (parts->kitStatusPart())
+        m_statusPanes.insert(kit, pane);
     setKitPages(kit, list, content, parts->kitStatusPart());
     if (IQV3ProjectListView* view = parts->kitListView()) {
         m_lists.insert(kit, view);
@@ -235,6 +237,10 @@ void IQV3MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("File"));
     file->setObjectName(QStringLiteral("File"));
+    QAction* diskImage = file->addAction(tr("Create Disk Image..."));
+    diskImage->setObjectName(QStringLiteral("CreateDiskImage"));
+    connect(diskImage, &QAction::triggered, this, &IQV3MainWindow::createDiskImageRequested);
+    file->addSeparator();
     connect(addMenuAction(file, MenuQuit, tr("Quit"), QKeySequence::Quit), &QAction::triggered, this,
         [this] { m_hub->requestQuit(); });
 
@@ -418,6 +424,8 @@ void IQV3MainWindow::showKit(int kit)
     m_projects->setCurrentIndex(kit - 1);
     m_contents->setCurrentIndex(kit - 1);
     m_statuses->setCurrentIndex(kit - 1);
+    // A kit whose pane brings its own status field has no second one beside it.
+    m_status->setVisible(!m_statusPanes.value(kit));
     if (m_selector->currentButton() != kit) {
         // Set quietly: the hub already switched.
         m_selector->setController(nullptr);
@@ -463,6 +471,11 @@ void IQV3MainWindow::setDockProgress(int position)
 
 void IQV3MainWindow::setStatusText(const QString& text)
 {
+    if (QWidget* pane = m_statusPanes.value(m_hub->currentKit()))
+        if (auto* parts = dynamic_cast<IKitPane*>(pane)) {
+            parts->setKitStatusText(text);
+            return;
+        }
     m_status->setText(text);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QRect>
 #include <optional>
 
@@ -122,6 +123,10 @@ public:
     void changeCurrentFuncInterface3(int kit) override;
     void eventFunctionKitChanged() override;
 
+signals:
+    // File > "Create Disk Image...": start-up opens the dialog on this window.
+    void createDiskImageRequested();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -142,6 +147,8 @@ private:
     QLabel* m_status = nullptr;
     QToolButton* m_suspender = nullptr;
     QMap<int, IQV3ProjectListView*> m_lists;
+    // The panes whose status part is the kit's status page (setKitPane).
+    QMap<int, QPointer<QWidget>> m_statusPanes;
     QMap<MenuItem, QAction*> m_actions;
     QMap<int, QAction*> m_kitActions;
     QMap<QAction*, bool> m_inProcessMenu;

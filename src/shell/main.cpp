@@ -1,6 +1,7 @@
 #include "archive/CBackupContainer.h"
 #include "panes/archive/ArchivePane.h"
 #include "panes/backup/Backup3Pane.h"
+#include "panes/backup/IDiskImageCreater.h"
 #include "panes/backup/Backup3PaneController.h"
 #include "panes/sync/CloneStartWarner.h"
 #include "panes/sync/SynchronizePane.h"
@@ -117,8 +118,11 @@ int main(int argc, char** argv)
     QObject::connect(&theme, &ThemeWatcher::changed, &hub, &MainWndController::themeChanged);
     IAgentTool::shared().setConnectMessageReceiver();
     hub.launch(QCoreApplication::arguments().mid(1));
-    if (IQV3MainWindow* window = hub.mainWindow3())
+    if (IQV3MainWindow* window = hub.mainWindow3()) {
         window->setKitPane(1, Backup3Pane::create(&backupPaneController, window));
+        QObject::connect(window, &IQV3MainWindow::createDiskImageRequested, window,
+            [window] { IDiskImageCreater::showDialog(window); });
+    }
     // The archive pane on the kit-2 page: its coordinator answers in place of the headless one,
     // and the hub's archive members reach its list and content view.
     QPointer<ArchivePane> archivePane;

@@ -187,6 +187,8 @@ public:
         QString fileNotFoundMessage; // empty = the default text
         std::function<QString(const QStringList& paths)> validator;
         int recentFolderId = -1;
+        // The dialog also shows the capture-pattern rows (the rule, "combine with previous").
+        bool capturePatternRows = false;
     };
     // The chosen paths; empty when the user cancelled.
     virtual QStringList chooseItems(const ItemChoiceRequest& request);

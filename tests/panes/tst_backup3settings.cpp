@@ -5,10 +5,12 @@
 // snapshot/settings-folder, settings-image, settings-schedule-en_US and settings-schedule-de_DE.
 
 #include "FakeBackup3Engine.h"
+#include "FakePlaceMounter.h"
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
 #include "TempTree.h"
+#include "WhenOpen.h"
 #include "panes/backup/Backup3PaneController.h"
 #include "panes/backup/Backup3SettingsForm.h"
 #include "panes/backup/IBackup3PropertiesController.h"
@@ -16,11 +18,16 @@
 #include "projects/ILocation.h"
 #include "projects/ScheduleDates.h"
 #include "shell/dialogs/Beep.h"
+#include "shell/dialogs/ICapturePatternController.h"
+#include "shell/dialogs/IOpenDialog.h"
 #include "shell/dialogs/DestinationMenu.h"
 #include "shell/dialogs/IQVNumberField.h"
 #include "shell/dialogs/ScheduleControls.h"
+#include "shell/dialogs/WidgetUiPrompts.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
+
+#include "utilities/CommonFunctions.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -54,6 +61,8 @@ private slots:
     void applyRules();
     void targetType();
     void sheetFolderAndImage();
+    void sheetMountButton();
+    void sheetCaptureRows();
     void sheetSchedule_data();
     void sheetSchedule();
 
@@ -176,6 +185,93 @@ void TestBackup3Settings::targetType()
     applyForm(f, *p, m_container.get(), now);
     QCOMPARE(p->backupTargetType(), 0);
     QVERIFY(!p->BDI());
+}
+
+void TestBackup3Settings::sheetMountButton()
+{
+    // A share that is not mounted: the mount button asks the volume mounter, and a failure's
+    // reason reaches the project's run log; a success adds no line.
+    const std::shared_ptr<IBackup3> p = project(QStringLiteral("Share"));
+    QVariantMap d;
+    p->saveToDict(d);
+    d.insert(QStringLiteral("Destination"),
+        QVariantMap { { "URL", "sftp://h/share" }, { "PathFromMountPoint", "/x" }, { "DisplayName", "share" },
+            { "VolumeUUID", "-" }, { "MountPoint", "/media/u/share" }, { "DeviceType", 6 },
+            { "Automount", false }, { "Tag", 1 } });
+    p->loadFromDict(d, 1);
+    FakePlaceMounter mounter;
+    IPlaceMounter::setShared(&mounter);
+    QWidget window;
+    window.show();
+    auto* sheet = new IBackup3PropertiesController(m_controller.get(), p, &window);
+    sheet->open();
+    QVERIFY(QTest::qWaitForWindowExposed(sheet));
+    QTRY_VERIFY(sheet->destinationMenu()->isFilled());
+    QVERIFY(sheet->mountButton()->isEnabled());
+
+    m_shell.clear();
+    mounter.mountSucceeds = false;
+    QVSetFuncStatus(QStringLiteral("CVolumeMounter::mountLocation"), QStringLiteral("Host h is unreachable"));
+    QTest::mouseClick(sheet->mountButton(), Qt::LeftButton);
+    QCOMPARE(mounter.calls, QStringList { QStringLiteral("mount share") });
+    const auto failed = m_shell.messages();
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.first().text, QByteArray("Host h is unreachable"));
+    QCOMPARE(failed.first().options, quint64(18305));
+    QCOMPARE(failed.first().sender, p.get());
+
+    mounter.mountSucceeds = true;
+    QTest::mouseClick(sheet->mountButton(), Qt::LeftButton);
+    QCOMPARE(mounter.calls.size(), 2);
+    QCOMPARE(m_shell.messages().size(), 1);
+
+    QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
+    IPlaceMounter::setShared(nullptr);
+}
+
+void TestBackup3Settings::sheetCaptureRows()
+{
+    // "Capture..." opens the real open dialog with the rule and combine rows; the rule chosen
+    // there shapes the pattern added to the field.
+    QVERIFY(m_tree->writeFile(std::string("report.final.pdf"), "r"));
+    const std::shared_ptr<IBackup3> p = project(QStringLiteral("Capture"));
+    p->setExcludeByPattern(true);
+    p->setExcludePattern(QStringLiteral("*.tmp"));
+    QWidget window;
+    window.resize(900, 640);
+    window.show();
+    WidgetUiPrompts widgets;
+    widgets.setParentWidget(&window);
+    UiPrompts::setShared(&widgets);
+    ICapturePatternController::shared().setPatternRule(0);
+    ICapturePatternController::shared().setCombPatWithPrev(true);
+    auto* sheet = new IBackup3PropertiesController(m_controller.get(), p, &window);
+    sheet->open();
+    QVERIFY(QTest::qWaitForWindowExposed(sheet));
+    sheet->tabs()->setCurrentIndex(1);
+    QCOMPARE(sheet->excludeField()->text(), QStringLiteral("*.tmp"));
+    QVERIFY(sheet->captureExcludeButton()->isEnabled());
+
+    bool answered = false;
+    whenOpen<IOpenDialog>([&](IOpenDialog* d) {
+        QWidget* rows = d->findChild<QWidget*>(QStringLiteral("capturePatternAccessory"));
+        QVERIFY(rows && rows->isVisible());
+        d->setDirectory(m_tree->path());
+        if (auto* files = d->findChild<QFileSystemModel*>())
+            QTRY_VERIFY(files->rowCount(files->index(m_tree->path())) > 0);
+        Screenshot::save(d, QStringLiteral("snapshot"), QStringLiteral("capture-rows"),
+            QStringLiteral("The open dialog of \"Capture...\" with the rule and combine rows"));
+        QTest::mouseClick(ICapturePatternController::shared().ruleGroup()->button(1), Qt::LeftButton);
+        d->selectFile(m_tree->filePath(QStringLiteral("report.final.pdf")));
+        answered = true;
+        d->accept();
+    });
+    QTest::mouseClick(sheet->captureExcludeButton(), Qt::LeftButton);
+    QTRY_VERIFY(answered);
+    QCOMPARE(ICapturePatternController::shared().patternRule(), 1);
+    QCOMPARE(sheet->excludeField()->text(), QStringLiteral("*.tmp|report.final.*"));
+    QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
+    UiPrompts::setShared(&m_prompts);
 }
 
 void TestBackup3Settings::sheetFolderAndImage()

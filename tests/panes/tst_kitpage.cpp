@@ -14,6 +14,7 @@
 #include "archive/IArchiveContainer.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
+#include "panes/backup/IDiskImageCreater.h"
 #include "shell/IQV3MainWindow.h"
 #include "shell/MainWndController.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
@@ -99,11 +100,20 @@ void TestKitPage::snapshotPaneOnKitOne()
             QStringLiteral("The same window in the dark palette"));
         Screenshot::setDarkPalette(false);
 
-        // Another kit and back: the pane's pages come back with the kit.
+        // Another kit and back: the pane's pages come back with the kit. The status row holds
+        // one status field: the pane's on kit 1, the window's own on a kit without a pane.
+        QVERIFY(!window->statusLabel()->isVisible());
+        window->setStatusText(QStringLiteral("Copying files..."));
+        QCOMPARE(pane->statusLabel()->text(), QStringLiteral("Copying files..."));
         hub.toggleFunctionKit(2);
         QCOMPARE(window->projectsStack()->currentIndex(), 1);
+        QVERIFY(window->statusLabel()->isVisible());
+        window->setStatusText(QStringLiteral("Ready"));
+        QCOMPARE(window->statusLabel()->text(), QStringLiteral("Ready"));
+        QCOMPARE(pane->statusLabel()->text(), QStringLiteral("Copying files..."));
         hub.toggleFunctionKit(1);
         QCOMPARE(window->projectsStack()->currentWidget(), pane->kitProjectListPart());
+        QVERIFY(!window->statusLabel()->isVisible());
 
         // The window's "Process" menu reaches the pane of the kit shown, and only that one.
         prompts.expectText(QStringLiteral("From the menu"));
@@ -116,6 +126,20 @@ void TestKitPage::snapshotPaneOnKitOne()
         hub.toggleFunctionKit(2);
         window->action(IQV3MainWindow::MenuAddProject)->trigger(); // no prompt for kit 1's pane
         hub.toggleFunctionKit(1);
+
+        // File > "Create Disk Image..." opens the dialog on the window, whichever kit is shown
+        // (start-up makes this connection).
+        connect(window, &IQV3MainWindow::createDiskImageRequested, window,
+            [window] { IDiskImageCreater::showDialog(window); });
+        auto* diskImage = window->findChild<QAction*>(QStringLiteral("CreateDiskImage"));
+        QVERIFY(diskImage);
+        diskImage->trigger();
+        IDiskImageCreater* creater = nullptr;
+        QTRY_VERIFY((creater = window->findChild<IDiskImageCreater*>()) && creater->isVisible());
+        QCOMPARE(creater->windowModality(), Qt::WindowModal);
+        QPointer<IDiskImageCreater> gone(creater);
+        creater->reject();
+        QTRY_VERIFY(!gone);
 
         IArchiveContainer::setShared(nullptr);
         hub.setContainers(nullptr, nullptr);

@@ -683,3 +683,8 @@ void ArchivePane::menuColorLabelSelect(int tag)
         m_listModel->reloadProjects();
     }
 }
+
+void ArchivePane::setKitStatusText(const QString& text)
+{
+    m_status->setText(text);
+}

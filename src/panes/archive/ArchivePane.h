@@ -132,6 +132,7 @@ public:
     QWidget* kitContentPart() override { return m_contentPart; }
     QWidget* kitStatusPart() override { return m_statusPart; }
     IQV3ProjectListView* kitListView() override { return m_list; }
+    void setKitStatusText(const QString& text) override;
 
 signals:
     void currentProjectChanged();

@@ -174,11 +174,8 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
         &Backup3Pane::showProperties);
     connect(m_projectMenu->addAction(loc("Restore from Folder...")), &QAction::triggered, this,
         &Backup3Pane::restoreExternal);
-    connect(m_projectMenu->addAction(loc("Create Disk Image...")), &QAction::triggered, this, [this] {
-        auto* creater = new IDiskImageCreater(window());
-        creater->setAttribute(Qt::WA_DeleteOnClose);
-        creater->open();
-    });
+    connect(m_projectMenu->addAction(loc("Create Disk Image...")), &QAction::triggered, this,
+        [this] { IDiskImageCreater::showDialog(window()); });
     connect(m_projectMenu->addAction(loc("Duplicate")), &QAction::triggered, this,
         [this] { m_controller->duplicateCurrentProject(); });
     connect(m_projectMenu->addAction(loc("Delete Project")), &QAction::triggered, this,
@@ -597,4 +594,9 @@ void Backup3Pane::mainButtonClickedOn(IProcessIndicator* indicator)
     else if (indicator->buttonState() == 2)
         c->abortProcessCurrentProject();
     validateIndicator();
+}
+
+void Backup3Pane::setKitStatusText(const QString& text)
+{
+    m_status->setText(text);
 }

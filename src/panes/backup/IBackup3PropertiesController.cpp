@@ -5,6 +5,7 @@
 #include "projects/CapturePattern.h"
 #include "projects/DestinationItemList.h"
 #include "projects/ILocation.h"
+#include "projects/IPlaceMounter.h"
 #include "shell/dialogs/ATColorButton.h"
 #include "shell/dialogs/Beep.h"
 #include "shell/dialogs/DestinationMenu.h"
@@ -13,7 +14,10 @@
 #include "shell/dialogs/ScheduleControls.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
+#include "utilities/CommonFunctions.h"
 #include "utilities/HelpAnchor.h"
+#include "utilities/LogOptions.h"
+#include "utilities/LogText.h"
 #include "utilities/UiPrompts.h"
 
 #include <QCheckBox>
@@ -270,11 +274,7 @@ void IBackup3PropertiesController::build()
         selectBackupLocationOrReturnToTag(-1);
         validateProcessOnMount();
     });
-    connect(m_mount, &QPushButton::clicked, this, [this] {
-        if (const std::shared_ptr<ILocation> l = m_device->selectedLocation())
-            l->mount();
-        refreshAccess();
-    });
+    connect(m_mount, &QPushButton::clicked, this, &IBackup3PropertiesController::mountDestination);
     connect(m_admin, &QCheckBox::toggled, this, &IBackup3PropertiesController::refreshAccess);
     connect(m_targetType, qOverload<int>(&QComboBox::activated), this, [this] {
         validateDIControls();
@@ -401,6 +401,17 @@ bool IBackup3PropertiesController::selectBackupLocationOrReturnToTag(qint64 tag)
     return true;
 }
 
+void IBackup3PropertiesController::mountDestination()
+{
+    // The volume mounter mounts the chosen destination; why it failed reaches the project's
+    // run log (a success leaves no status of its own, and an older one would mislead).
+    if (const std::shared_ptr<ILocation> l = m_device->selectedLocation())
+        if (!IPlaceMounter::shared().mountLocation(l.get(), 0) && m_project)
+            m_project->processMessage(LogText(QVFuncStatus(QStringLiteral("CVolumeMounter::mountLocation"))),
+                LogWord::RunLogPrefixedNow, m_project.get());
+    refreshAccess();
+}
+
 void IBackup3PropertiesController::refreshAccess()
 {
     const std::shared_ptr<ILocation> l = m_device->selectedLocation();
@@ -478,6 +489,7 @@ void IBackup3PropertiesController::capturePattern(QLineEdit* field, const QStrin
     r.okButton = loc("Capture");
     r.files = true;
     r.folders = true;
+    r.capturePatternRows = true;
     QStringList paths;
     {
         ModalDepthGuard modal;

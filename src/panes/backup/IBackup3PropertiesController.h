@@ -44,6 +44,9 @@ public:
     DestinationMenu* destinationMenu() const { return m_device; }
     QLineEdit* folderField() const { return m_folder; }
     QPushButton* chooseFolderButton() const { return m_chooseFolder; }
+    QPushButton* mountButton() const { return m_mount; }
+    QLineEdit* excludeField() const { return m_exclude; }
+    QPushButton* captureExcludeButton() const { return m_captureExclude; }
     QLabel* destinationStatusLabel() const { return m_statusText; }
     ScheduleControls* scheduleControls() const { return m_schedule; }
     QCheckBox* adminCheck() const { return m_admin; }
@@ -62,6 +65,7 @@ private:
     void changeBackupDrive(qint64 tag);
     bool selectBackupLocationOrReturnToTag(qint64 tag);
     void refreshAccess();
+    void mountDestination();
     void validateDIControls();
     void validateThinning();
     void validateStartIfLate();

@@ -189,6 +189,14 @@ IDiskImageCreater::IDiskImageCreater(QWidget* parent)
     });
 }
 
+IDiskImageCreater* IDiskImageCreater::showDialog(QWidget* windowModalFor)
+{
+    auto* creater = new IDiskImageCreater(windowModalFor);
+    creater->setAttribute(Qt::WA_DeleteOnClose);
+    creater->open();
+    return creater;
+}
+
 int IDiskImageCreater::fsTypeForType(int type)
 {
     switch (type) {

@@ -62,6 +62,8 @@ public:
     };
 
     explicit IDiskImageCreater(QWidget* parent = nullptr);
+    // Opens a new dialog window-modal on a window; it deletes itself when closed.
+    static IDiskImageCreater* showDialog(QWidget* windowModalFor);
 
     // The file system a type makes (DiskImageTool's numbers), 0 for "not set".
     static int fsTypeForType(int type);

@@ -1,6 +1,7 @@
 #pragma once
 
 class IQV3ProjectListView;
+class QString;
 class QWidget;
 
 // A kit's pane as the main window hosts it. A pane is one widget that lays out its parts itself
@@ -31,4 +32,7 @@ public:
         RestoreProject
     };
     virtual void kitAction(Action action) { }
+    // The window's status line while this kit is shown: a pane with a status part shows the
+    // text in its own status field, so the row has one status, not two.
+    virtual void setKitStatusText(const QString& text) { }
 };

@@ -1,4 +1,5 @@
 #include "IOpenDialog.h"
+#include "ICapturePatternController.h"
 
 #include "platform/MainThread.h"
 #include "utilities/IPathUtil.h"
@@ -267,6 +268,8 @@ QStringList IOpenDialog::run(const UiPrompts::ItemChoiceRequest& request, QWidge
     dialog.setRecentFolder(request.recentFolderId);
     if (request.validator)
         dialog.setValidator(request.validator);
+    if (request.capturePatternRows)
+        ICapturePatternController::shared().setPanel(&dialog);
     if (!dialog.executePrompt(request.prompt, request.okButton, request.startPath, request.folders,
             request.files, request.multiple))
         return {};
