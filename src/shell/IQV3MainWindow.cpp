@@ -216,6 +216,15 @@ void IQV3MainWindow::setKitPane(int kit, QWidget* pane)
                     parts->kitAction(act);
             });
     }
+    if (const QList<QAction*> own = parts->kitMenuActions(); !own.isEmpty()) {
+        if (QMenu* process = menuBar()->findChild<QMenu*>(QStringLiteral("Process"))) {
+            m_kitMenuActions.insert(kit, process->addSeparator());
+            for (QAction* a : own) {
+                process->addAction(a);
+                m_kitMenuActions.insert(kit, a);
+            }
+        }
+    }
     showKit(m_hub->currentKit());
 }
 
@@ -428,6 +437,8 @@ void IQV3MainWindow::showKit(int kit)
         it.value()->setCheckable(true);
         it.value()->setChecked(it.key() == kit);
     }
+    for (auto it = m_kitMenuActions.cbegin(); it != m_kitMenuActions.cend(); ++it)
+        it.value()->setVisible(it.key() == kit);
     if (IQV3ProjectListView* list = listView(kit))
         if (auto* m = list->projectModel())
             m->reloadProjects();

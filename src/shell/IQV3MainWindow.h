@@ -144,6 +144,7 @@ private:
     QMap<int, IQV3ProjectListView*> m_lists;
     QMap<MenuItem, QAction*> m_actions;
     QMap<int, QAction*> m_kitActions;
+    QMultiMap<int, QAction*> m_kitMenuActions; // a kit pane's own "Process" items
     QMap<QAction*, bool> m_inProcessMenu;
     int m_leftWidth = kLeftMin;
     int m_dockPosition = -1;

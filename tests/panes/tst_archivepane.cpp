@@ -22,6 +22,7 @@
 #include "panes/archive/ArchiveProjectList.h"
 #include "panes/archive/ArchiveRestoreView.h"
 #include "panes/archive/IBSettingsViewController.h"
+#include "panes/archive/IDetailedContentDrawerController.h"
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
 #include "shell/dialogs/IDDOutlineView.h"
@@ -163,6 +164,20 @@ void TestArchivePane::tour()
         Screenshot::save(&pane, "archive", "content-partly", "\"skip\" unchecked: Documents is partly included");
         Screenshot::save(&pane, "archive", "pane-dark", "The same pane in the dark palette");
 
+        // "View Content": the larger outline over the same model shows the same marks.
+        whenOpen<IDetailedContentDrawerController>([&](IDetailedContentDrawerController* d) {
+            IDDOutlineView* view = d->contentView();
+            QCOMPARE(view->model(), static_cast<QAbstractItemModel*>(pane.contentModel()));
+            const QModelIndex top = view->model()->index(0, ArchiveContentModel::ColIncluded);
+            QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+            view->expandAll();
+            QTRY_VERIFY(view->model()->rowCount(top.siblingAtColumn(0)) > 0);
+            Screenshot::save(d, "archive", "detailed-content", "The project's content in the larger outline");
+            QTest::mouseClick(d->closeButton(), Qt::LeftButton);
+        });
+        QTest::mouseClick(pane.contentButton(), Qt::LeftButton);
+        QCOMPARE(listNames(pane).size(), 2);
+
         // The start control builds with GNU tar.
         QCOMPARE(pane.indicatorView()->buttonState(), 1);
         const int h = pane.indicatorView()->height();
@@ -258,7 +273,7 @@ void TestArchivePane::tour()
         // The settings sheet, page by page; Cancel stores nothing.
         whenOpen<IBSettingsViewController>([&](IBSettingsViewController* s) {
             const char* pages[] = { "settings-general", "settings-compression", "settings-encryption",
-                "settings-split", "settings-schedule" };
+                "settings-split", "settings-schedule", "settings-exclusions" };
             for (int i = 0; i < s->tabs()->count(); ++i) {
                 s->tabs()->setCurrentIndex(i);
                 if (i == 3) {

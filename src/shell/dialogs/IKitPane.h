@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
+
 class IQV3ProjectListView;
+class QAction;
 class QWidget;
 
 // A kit's pane as the main window hosts it. A pane is one widget that lays out its parts itself
@@ -31,4 +34,7 @@ public:
         RestoreProject
     };
     virtual void kitAction(Action action) { }
+    // The kit's own items of the "Process" menu, shown while the kit is; the pane keeps their
+    // enable states.
+    virtual QList<QAction*> kitMenuActions() { return {}; }
 };
