@@ -182,8 +182,18 @@ void TestArchivePane::tour()
         QCOMPARE(pane.indicatorView()->buttonState(), 1);
         const int h = pane.indicatorView()->height();
         QTest::mouseClick(pane.indicatorView(), Qt::LeftButton, {}, QPoint(h / 2, h / 2));
+        // While the job runs only the menu's stop item is on.
+        if (CBackup::m_nTarRunning > 0 || p->isInProcess()) {
+            pane.validateMenuActions();
+            QVERIFY(pane.menuAction(1402)->isEnabled());
+            QVERIFY(!pane.menuAction(1401)->isEnabled() && !pane.menuAction(1403)->isEnabled());
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess() && CBackup::m_nTarRunning == 0, 60000);
         QCOMPARE(int(p->archives().size()), 1);
+        // Idle with an archive: build and both restores on, stop off.
+        QTRY_VERIFY(pane.menuAction(1401)->isEnabled());
+        QVERIFY(!pane.menuAction(1402)->isEnabled());
+        QVERIFY(pane.menuAction(1403)->isEnabled() && pane.menuAction(1404)->isEnabled());
         const QString archive = p->getAbsolutePathName(false, false) + '/' + p->archives().front().fileName;
         QVERIFY2(QFileInfo::exists(archive), qPrintable(archive));
         {

@@ -306,6 +306,7 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
     });
     connect(m_outline->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &ArchivePane::validateControls);
+    validateMenuActions();
 }
 
 ArchivePane::~ArchivePane()
@@ -622,7 +623,7 @@ void ArchivePane::validateMenuActions()
     in.queueEmpty = !m_container->isQueueNotEmpty();
     in.runListEmpty = !m_container->getBackupInProcess();
     in.tarRunning = CBackup::m_nTarRunning > 0;
-    in.archiveSelected = b && !b->selectedArchive().isEmpty();
+    in.archiveSelected = b && !b->archives().empty(); // a restore has an archive to read
     const ArchivePaneRules::MenuStates s = ArchivePaneRules::menuStates(in);
     m_menuActions[0]->setEnabled(s.build && b);
     m_menuActions[1]->setEnabled(s.stop);
