@@ -437,8 +437,10 @@ void IQV3MainWindow::showKit(int kit)
         it.value()->setCheckable(true);
         it.value()->setChecked(it.key() == kit);
     }
+    // A pane deleted before the window takes its items with it.
     for (auto it = m_kitMenuActions.cbegin(); it != m_kitMenuActions.cend(); ++it)
-        it.value()->setVisible(it.key() == kit);
+        if (it.value())
+            it.value()->setVisible(it.key() == kit);
     if (IQV3ProjectListView* list = listView(kit))
         if (auto* m = list->projectModel())
             m->reloadProjects();
@@ -449,7 +451,7 @@ void IQV3MainWindow::showKit(int kit)
 void IQV3MainWindow::reloadLists()
 {
     for (IQV3ProjectListView* list : std::as_const(m_lists))
-        if (auto* m = list->projectModel())
+        if (auto* m = list ? list->projectModel() : nullptr)
             m->reloadProjects();
     m_selector->update();
     validateMenus();

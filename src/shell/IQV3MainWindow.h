@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QRect>
 #include <optional>
 
@@ -141,10 +142,10 @@ private:
     QStackedWidget* m_statuses = nullptr;
     QLabel* m_status = nullptr;
     QToolButton* m_suspender = nullptr;
-    QMap<int, IQV3ProjectListView*> m_lists;
+    QMap<int, QPointer<IQV3ProjectListView>> m_lists; // a pane's list goes with its pane
     QMap<MenuItem, QAction*> m_actions;
     QMap<int, QAction*> m_kitActions;
-    QMultiMap<int, QAction*> m_kitMenuActions; // a kit pane's own "Process" items
+    QMultiMap<int, QPointer<QAction>> m_kitMenuActions; // a kit pane's own "Process" items
     QMap<QAction*, bool> m_inProcessMenu;
     int m_leftWidth = kLeftMin;
     int m_dockPosition = -1;
