@@ -1,12 +1,21 @@
 // pane-bench: the content outlines of the project panes over one flat folder of many files, on
 // the offscreen platform, beside the bare listing of the same folder. See README.md here.
-// Usage: pane-bench --outline snapshot [--dir DIR] [--files N]
+// Usage: pane-bench --outline snapshot|archive [--dir DIR] [--files N]
 //
 // Each outline is one entry of the table in outlines(): it makes its model and view over a
 // folder and knows how to toggle a row and all rows. Further panes add their entry there.
+#include "archive/ArchiveProjectCreate.h"
+#include "archive/CBackup.h"
+#include "archive/CBackupContainer.h"
+#include "panes/archive/ArchiveContentModel.h"
+#include "panes/archive/ArchivePane.h"
+#include "panes/archive/ArchiveProjectList.h"
+#include "panes/archive/ArchiveRestoreView.h"
+#include "platform/AppPaths.h"
 #include "projects/ExcludeToggler.h"
 #include "projects/OutlineLister.h"
 #include "projects/SourceOutlineModel.h"
+#include "shell/dialogs/IDDOutlineView.h"
 #include "shell/dialogs/ISourceOutlineView.h"
 
 #include <QApplication>
@@ -35,6 +44,7 @@ struct Outline
     QTreeView* view = nullptr;
     int checkColumn = 0;
     std::function<void(bool)> setAll; // the header's check-all / uncheck-all
+    std::function<void()> openRestore; // opens and closes the pane's restore view, when it has one
     std::shared_ptr<void> keep; // what the model and view need to live
 };
 
@@ -67,9 +77,48 @@ Outline snapshotOutline(const QString& folder)
     return o;
 }
 
+// The archive pane's content outline: a project made of the folder as if it had been dropped,
+// in a workspace of its own.
+Outline archiveOutline(const QString& folder)
+{
+    struct Parts
+    {
+        QTemporaryDir workspace;
+        std::unique_ptr<CBackupContainer> container;
+        std::unique_ptr<ArchivePane> pane;
+    };
+    auto parts = std::make_shared<Parts>();
+    AppPaths::setWorkspacePathOverride(parts->workspace.path());
+    QDir().mkpath(parts->workspace.path() + QStringLiteral("/Backups"));
+    parts->container = std::make_unique<CBackupContainer>();
+    parts->pane = std::make_unique<ArchivePane>(parts->container.get());
+    // The outline lives inside the pane: the pane is shown so that its rows are painted.
+    parts->pane->resize(1000, 700);
+    parts->pane->show();
+    CBackup* b = ArchiveProjectCreate::createBackup(*parts->container, { folder });
+    parts->pane->projectList()->append(b);
+    parts->pane->selectRow(0);
+    ArchiveContentModel* model = parts->pane->contentModel();
+    Outline o;
+    o.model = model;
+    o.view = parts->pane->outlineView();
+    o.checkColumn = ArchiveContentModel::ColIncluded;
+    o.setAll = [model](bool on) { model->setAllIncluded(on); };
+    ArchivePane* pane = parts->pane.get();
+    CBackupContainer* container = parts->container.get();
+    o.openRestore = [pane, container, b] {
+        ArchiveRestoreView restore(container, b, pane);
+        restore.show();
+        QCoreApplication::processEvents();
+    };
+    o.keep = parts;
+    return o;
+}
+
 const std::map<QString, OutlineMaker>& outlines()
 {
-    static const std::map<QString, OutlineMaker> table { { QStringLiteral("snapshot"), snapshotOutline } };
+    static const std::map<QString, OutlineMaker> table { { QStringLiteral("snapshot"), snapshotOutline },
+        { QStringLiteral("archive"), archiveOutline } };
     return table;
 }
 
@@ -193,6 +242,13 @@ int main(int argc, char** argv)
     o.view->viewport()->repaint();
     const double checkAll = ms(t);
 
+    double restoreView = -1;
+    if (o.openRestore) {
+        t.restart();
+        o.openRestore();
+        restoreView = ms(t);
+    }
+
     // Page from the top row to the last with a 10 ms probe timer running.
     QScrollBar* bar = o.view->verticalScrollBar();
     bar->setValue(0);
@@ -231,6 +287,8 @@ int main(int argc, char** argv)
     std::printf("expand until painted: %.1f ms, ratio %.2f (goal <= 1.5 and < 1000 ms)\n", expand, expand / bare);
     std::printf("uncheck folder: %.1f ms, check folder: %.1f ms (goal <= 300 ms each)\n", uncheck, recheck);
     std::printf("header uncheck-all: %.1f ms, check-all: %.1f ms (goal <= 1000 ms each)\n", uncheckAll, checkAll);
+    if (restoreView >= 0)
+        std::printf("restore view opened: %.1f ms (goal < 1000 ms)\n", restoreView);
     std::printf("paging %d pages in %.1f ms, largest probe gap %lld ms (goal <= 100 ms)\n", pages, paging,
         qint64(maxGap));
     return 0;

@@ -218,6 +218,15 @@ void IQV3MainWindow::setKitPane(int kit, QWidget* pane)
                     parts->kitAction(act);
             });
     }
+    if (const QList<QAction*> own = parts->kitMenuActions(); !own.isEmpty()) {
+        if (QMenu* process = menuBar()->findChild<QMenu*>(QStringLiteral("Process"))) {
+            m_kitMenuActions.insert(kit, process->addSeparator());
+            for (QAction* a : own) {
+                process->addAction(a);
+                m_kitMenuActions.insert(kit, a);
+            }
+        }
+    }
     showKit(m_hub->currentKit());
 }
 
@@ -436,6 +445,10 @@ void IQV3MainWindow::showKit(int kit)
         it.value()->setCheckable(true);
         it.value()->setChecked(it.key() == kit);
     }
+    // A pane deleted before the window takes its items with it.
+    for (auto it = m_kitMenuActions.cbegin(); it != m_kitMenuActions.cend(); ++it)
+        if (it.value())
+            it.value()->setVisible(it.key() == kit);
     if (IQV3ProjectListView* list = listView(kit))
         if (auto* m = list->projectModel())
             m->reloadProjects();
@@ -446,7 +459,7 @@ void IQV3MainWindow::showKit(int kit)
 void IQV3MainWindow::reloadLists()
 {
     for (IQV3ProjectListView* list : std::as_const(m_lists))
-        if (auto* m = list->projectModel())
+        if (auto* m = list ? list->projectModel() : nullptr)
             m->reloadProjects();
     m_selector->update();
     validateMenus();

@@ -146,11 +146,12 @@ private:
     QStackedWidget* m_statuses = nullptr;
     QLabel* m_status = nullptr;
     QToolButton* m_suspender = nullptr;
-    QMap<int, IQV3ProjectListView*> m_lists;
+    QMap<int, QPointer<IQV3ProjectListView>> m_lists; // a pane's list goes with its pane
     // The panes whose status part is the kit's status page (setKitPane).
     QMap<int, QPointer<QWidget>> m_statusPanes;
     QMap<MenuItem, QAction*> m_actions;
     QMap<int, QAction*> m_kitActions;
+    QMultiMap<int, QPointer<QAction>> m_kitMenuActions; // a kit pane's own "Process" items
     QMap<QAction*, bool> m_inProcessMenu;
     int m_leftWidth = kLeftMin;
     int m_dockPosition = -1;

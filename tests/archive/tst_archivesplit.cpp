@@ -13,14 +13,41 @@
 #include "platform/AppPaths.h"
 #include "platform/NameCodec.h"
 #include "projects/IAgentTool.h"
+#include "shell/dialogs/IOpenDialog.h"
+#include "shell/dialogs/WidgetUiPrompts.h"
+#include "WhenOpen.h"
 
 #include <QDBusConnectionInterface>
 #include <QProcess>
+#include <QFileSystemModel>
 #include <QtTest>
 
 namespace {
 
 using Run = ArchiveDriverRun;
+
+// Scripted prompts whose search for a missing file can go to the real open panel.
+class PanelPrompts : public ScriptedUiPrompts
+{
+public:
+    explicit PanelPrompts(bool panel)
+        : m_panel(panel)
+    {
+    }
+    LocateFileAnswer locateFile(const LocateFileRequest& request) override
+    {
+        if (!m_panel)
+            return ScriptedUiPrompts::locateFile(request);
+        locateRequests << request;
+        panelAnswer = m_widgets.locateFile(request);
+        return panelAnswer;
+    }
+    LocateFileAnswer panelAnswer;
+
+private:
+    bool m_panel;
+    WidgetUiPrompts m_widgets;
+};
 
 Run driver(const QString& workspace, const QStringList& args, const QByteArray& input = QByteArray(),
     const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
@@ -108,10 +135,18 @@ private slots:
         m_bus.reset();
     }
 
-    // In process: the later volumes lie in another folder; the prompt names it once, the cat tool
-    // gets every volume in order and then "-", and the files come back whole.
+    // In process: the later volumes lie in another folder; the prompt names it once (scripted,
+    // or by choosing the piece in the real open panel), the cat tool gets every volume in order
+    // and then "-", and the files come back whole.
+    void volumesFromAnotherFolder_data()
+    {
+        QTest::addColumn<bool>("panel");
+        QTest::newRow("scripted answer") << false;
+        QTest::newRow("the open panel") << true;
+    }
     void volumesFromAnotherFolder()
     {
+        QFETCH(bool, panel);
         const QStringList all = volumeFiles();
         const QString other = m_tree->filePath(QStringLiteral("other"));
         QVERIFY(QDir().mkpath(other));
@@ -137,9 +172,22 @@ private slots:
                     .isValid());
         IAgentTool::shared().setConnectMessageReceiver();
 
-        ScriptedUiPrompts prompts;
+        PanelPrompts prompts(panel);
         prompts.expectProjectPassword(m_password);
-        prompts.expectLocateFile(UiPrompts::LocateResult::Chosen, other);
+        if (panel) {
+            whenOpen<IOpenDialog>(
+                [&](IOpenDialog* d) {
+                    auto* model = d->findChild<QFileSystemModel*>();
+                    QVERIFY(model);
+                    d->setDirectory(other);
+                    QTRY_VERIFY(model->index(other + '/' + all[2]).isValid());
+                    d->selectFile(other + '/' + all[2]);
+                    d->accept();
+                },
+                60000);
+        } else {
+            prompts.expectLocateFile(UiPrompts::LocateResult::Chosen, other);
+        }
         bool ended = false;
         project.getIBackup()->onRunEnded = [&] { ended = true; };
         project.setSelectedArchiveIndex(int(project.archives().size()) - 1);
@@ -152,6 +200,8 @@ private slots:
         QCOMPARE(prompts.locateRequests.size(), 1);
         QCOMPARE(prompts.locateRequests[0].fileName, all[2]);
         QVERIFY(!prompts.locateRequests[0].canSkip);
+        if (panel)
+            QCOMPARE(prompts.panelAnswer.folder, other);
         QVERIFY2(project.getIBackup()->lastStatusString().contains(QLatin1String("has succeeded")),
             qPrintable(project.getIBackup()->lastStatusString()));
         // Every volume was named, in order.
@@ -244,5 +294,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestArchiveSplit)
+QTEST_MAIN(TestArchiveSplit)
 #include "tst_archivesplit.moc"

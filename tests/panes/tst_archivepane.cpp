@@ -22,6 +22,7 @@
 #include "panes/archive/ArchiveProjectList.h"
 #include "panes/archive/ArchiveRestoreView.h"
 #include "panes/archive/IBSettingsViewController.h"
+#include "panes/archive/IDetailedContentDrawerController.h"
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
 #include "shell/dialogs/IDDOutlineView.h"
@@ -163,12 +164,36 @@ void TestArchivePane::tour()
         Screenshot::save(&pane, "archive", "content-partly", "\"skip\" unchecked: Documents is partly included");
         Screenshot::save(&pane, "archive", "pane-dark", "The same pane in the dark palette");
 
+        // "View Content": the larger outline over the same model shows the same marks.
+        whenOpen<IDetailedContentDrawerController>([&](IDetailedContentDrawerController* d) {
+            IDDOutlineView* view = d->contentView();
+            QCOMPARE(view->model(), static_cast<QAbstractItemModel*>(pane.contentModel()));
+            const QModelIndex top = view->model()->index(0, ArchiveContentModel::ColIncluded);
+            QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+            view->expandAll();
+            QTRY_VERIFY(view->model()->rowCount(top.siblingAtColumn(0)) > 0);
+            Screenshot::save(d, "archive", "detailed-content", "The project's content in the larger outline");
+            QTest::mouseClick(d->closeButton(), Qt::LeftButton);
+        });
+        QTest::mouseClick(pane.contentButton(), Qt::LeftButton);
+        QCOMPARE(listNames(pane).size(), 2);
+
         // The start control builds with GNU tar.
         QCOMPARE(pane.indicatorView()->buttonState(), 1);
         const int h = pane.indicatorView()->height();
         QTest::mouseClick(pane.indicatorView(), Qt::LeftButton, {}, QPoint(h / 2, h / 2));
+        // While the job runs only the menu's stop item is on.
+        if (CBackup::m_nTarRunning > 0 || p->isInProcess()) {
+            pane.validateMenuActions();
+            QVERIFY(pane.menuAction(1402)->isEnabled());
+            QVERIFY(!pane.menuAction(1401)->isEnabled() && !pane.menuAction(1403)->isEnabled());
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess() && CBackup::m_nTarRunning == 0, 60000);
         QCOMPARE(int(p->archives().size()), 1);
+        // Idle with an archive: build and both restores on, stop off.
+        QTRY_VERIFY(pane.menuAction(1401)->isEnabled());
+        QVERIFY(!pane.menuAction(1402)->isEnabled());
+        QVERIFY(pane.menuAction(1403)->isEnabled() && pane.menuAction(1404)->isEnabled());
         const QString archive = p->getAbsolutePathName(false, false) + '/' + p->archives().front().fileName;
         QVERIFY2(QFileInfo::exists(archive), qPrintable(archive));
         {
@@ -258,7 +283,7 @@ void TestArchivePane::tour()
         // The settings sheet, page by page; Cancel stores nothing.
         whenOpen<IBSettingsViewController>([&](IBSettingsViewController* s) {
             const char* pages[] = { "settings-general", "settings-compression", "settings-encryption",
-                "settings-split", "settings-schedule" };
+                "settings-split", "settings-schedule", "settings-exclusions" };
             for (int i = 0; i < s->tabs()->count(); ++i) {
                 s->tabs()->setCurrentIndex(i);
                 if (i == 3) {

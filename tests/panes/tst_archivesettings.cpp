@@ -2,25 +2,37 @@
 
 // The archive settings sheet through its controls: what it shows of a project and what OK
 // stores (split sizes up to 10^9 MB, encryption and its digests, a week-day schedule without a
-// day, a name another project has), and a custom size that is not a number keeping it open.
+// day, a name another project has), and a custom size that is not a number keeping it open;
+// the destination through the device menu and the shared chooser, exclusions with a captured
+// pattern, administrator rights and colour, and the agent asked for by a first schedule.
 
 #include "../utilities/WorkspaceFixture.h"
+#include "RecordingBackup3Controller.h"
 #include "RecordingShellServices.h"
+#include "TempTree.h"
 #include "ScriptedUiPrompts.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupContainer.h"
 #include "panes/archive/ArchiveCoordinator.h"
 #include "panes/archive/IBSettingsViewController.h"
+#include "projects/DestinationItemList.h"
+#include "projects/ILocation.h"
+#include "shell/dialogs/ATColorButton.h"
 #include "shell/dialogs/Beep.h"
+#include "shell/dialogs/DestinationMenu.h"
+#include "shell/dialogs/ICapturePatternController.h"
 #include "shell/dialogs/IQVNumberField.h"
 #include "shell/dialogs/ScheduleControls.h"
 #include "utilities/IPasswordMD5.h"
 #include "utilities/IPathUtil.h"
+#include "utilities/MainPreferences.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QtTest>
 
@@ -29,6 +41,7 @@ class TestArchiveSettings : public QObject
     Q_OBJECT
 private slots:
     void showAndStore();
+    void destinationExclusionsAndAgent();
 };
 
 void TestArchiveSettings::showAndStore()
@@ -114,6 +127,87 @@ void TestArchiveSettings::showAndStore()
     QCOMPARE(beeps, 1);
     QCOMPARE(b->backupSizeLimit(), quint64(700000));
     Beep::setHook({});
+    QCOMPARE(prompts.unexpected, QStringList());
+}
+
+void TestArchiveSettings::destinationExclusionsAndAgent()
+{
+    WorkspaceFixture home;
+    QDir().mkpath(IPathUtil::getBackupsPath());
+    RecordingShellServices shell;
+    ShellServicesScope scope(&shell);
+    ScriptedUiPrompts prompts;
+    RecordingBackup3Controller chooser;
+    IBackup3Controller::setShared(&chooser);
+    TempTree tree;
+    QVERIFY(tree.mkdir(std::string("dest")));
+    const QString dest = tree.filePath(std::string("dest"));
+    CBackupContainer container;
+    ArchiveCoordinator coordinator(&container);
+    CBackup* b = container.addNewBackup("Mail");
+    b->createUUID();
+    b->setUseAdminPrivileges(true);
+    MainPreferences::shared().agentState().set(0, 0, QDateTime());
+
+    IBSettingsViewController sheet(&container, &coordinator);
+    sheet.updateControls(b);
+    QTRY_VERIFY(sheet.device()->isFilled());
+    QCOMPARE(sheet.device()->selectedTag(), DestinationItemList::tagSelect);
+    QVERIFY(!sheet.excludePattern()->isEnabled());
+
+    // Picking the folder's volume in the menu asks for the folder through the shared chooser.
+    chooser.chooseAnswer = true;
+    chooser.choosePath = dest;
+    std::unique_ptr<ILocation> probe(ILocation::create());
+    QVERIFY(probe->setupWithPath(dest));
+    const int index = sheet.device()->findData(sheet.device()->itemList().tagForLocation(probe.get()));
+    QVERIFY(index >= 0);
+    sheet.device()->setCurrentIndex(index);
+    Q_EMIT sheet.device()->activated(index);
+    QCOMPARE(chooser.calls, QStringList { "chooseDestPathByUser" });
+    QVERIFY(sheet.device()->selectedTag() != DestinationItemList::tagSelect);
+    QVERIFY(dest.endsWith(sheet.folderField()->text()));
+    QCOMPARE(sheet.destinationStatus()->text(), QStringLiteral("Backup is available for the selected destination"));
+    // A fixed disk cannot run on mount.
+    QVERIFY(!sheet.processOnMount()->isEnabled());
+
+    // Exclusions: invisible files and a pattern captured from a chosen file, combined with the
+    // typed one.
+    sheet.excludeBox(CBFilterInvisible)->setChecked(true);
+    sheet.excludeBox(CBFilterByPattern)->setChecked(true);
+    QVERIFY(sheet.excludePattern()->isEnabled() && sheet.captureButton()->isEnabled());
+    sheet.excludePattern()->setText("*.tmp");
+    ICapturePatternController::shared().setPatternRule(0);
+    ICapturePatternController::shared().setCombPatWithPrev(true);
+    prompts.expectItems({ dest + "/movie.mov" });
+    QTest::mouseClick(sheet.captureButton(), Qt::LeftButton);
+    QCOMPARE(sheet.excludePattern()->text(), QStringLiteral("*.tmp|*.mov"));
+    sheet.admin()->setChecked(false);
+    sheet.colorButton()->setColor(QColor(143, 193, 37));
+
+    // A first daily schedule asks for the agent.
+    ScheduleFormRules::ScheduleForm f = sheet.schedule()->form();
+    f.scheduled = true;
+    f.type = 1;
+    sheet.schedule()->setForm(f);
+    QVERIFY(sheet.clickOk());
+    QVERIFY(b->location());
+    QCOMPARE(QDir::cleanPath(b->location()->getUnverifiedFullPath()), QDir::cleanPath(dest));
+    QCOMPARE(b->filterFlags(), quint32(CBFilterInvisible | CBFilterByPattern));
+    QCOMPARE(b->excludePattern(), QStringLiteral("*.tmp|*.mov"));
+    QVERIFY(!b->useAdminPrivileges());
+    QCOMPARE(b->color(), QColor(143, 193, 37));
+    QVERIFY(!b->startOnMount());
+    QVERIFY(MainPreferences::shared().agentState().getInt() & 1);
+    QVERIFY(shell.calls().contains(QStringLiteral("eventChangedCurrentBackup")));
+
+    // Shown again, the sheet reads back what was stored.
+    sheet.updateControls(b);
+    QTRY_VERIFY(sheet.device()->isFilled());
+    QVERIFY(sheet.device()->selectedTag() != DestinationItemList::tagSelect);
+    QVERIFY(sheet.excludeBox(CBFilterInvisible)->isChecked() && !sheet.excludeBox(CBFilterAliases)->isChecked());
+    QVERIFY(!sheet.admin()->isChecked());
+    IBackup3Controller::setShared(nullptr);
     QCOMPARE(prompts.unexpected, QStringList());
 }
 

@@ -12,6 +12,8 @@
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
 #include "archive/IArchiveContainer.h"
+#include "archive/CBackupContainer.h"
+#include "panes/archive/ArchivePane.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
 #include "panes/backup/IDiskImageCreater.h"
@@ -140,6 +142,23 @@ void TestKitPage::snapshotPaneOnKitOne()
         QPointer<IDiskImageCreater> gone(creater);
         creater->reject();
         QTRY_VERIFY(!gone);
+
+        // The archive pane's own items join the "Process" menu and show with kit 2 only.
+        CBackupContainer archiveProjects;
+        ArchivePane* archivePane = ArchivePane::create(&archiveProjects, window);
+        window->setKitPane(2, archivePane);
+        QAction* build = archivePane->menuAction(1401);
+        QVERIFY(build);
+        QMenu* process = window->menuBar()->findChild<QMenu*>(QStringLiteral("Process"));
+        QVERIFY(process->actions().contains(build));
+        QVERIFY(!build->isVisible());
+        hub.toggleFunctionKit(2);
+        for (int tag : { 1401, 1402, 1403, 1404 })
+            QVERIFY(archivePane->menuAction(tag)->isVisible());
+        QVERIFY(!build->isEnabled()); // no project to build
+        hub.toggleFunctionKit(1);
+        QVERIFY(!build->isVisible());
+        delete archivePane;
 
         IArchiveContainer::setShared(nullptr);
         hub.setContainers(nullptr, nullptr);

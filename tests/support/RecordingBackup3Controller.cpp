@@ -1,5 +1,7 @@
 #include "RecordingBackup3Controller.h"
 
+#include "projects/ILocation.h"
+
 #include "platform/MainThread.h"
 
 void RecordingBackup3Controller::clear()
@@ -17,9 +19,11 @@ void RecordingBackup3Controller::eventProcessFinished(int code)
     finishedOnMainThread << isMainThread();
 }
 
-bool RecordingBackup3Controller::chooseDestPathByUser(ILocation*)
+bool RecordingBackup3Controller::chooseDestPathByUser(ILocation* location)
 {
     calls << QStringLiteral("chooseDestPathByUser");
+    if (chooseAnswer && !choosePath.isEmpty() && location)
+        return location->setupWithPath(choosePath);
     return chooseAnswer;
 }
 

@@ -23,6 +23,7 @@ public:
     // Answers the fake gives.
     QString nextUUID; // handed out once when set, else a real new one
     bool chooseAnswer = false;
+    QString choosePath; // with chooseAnswer: the folder the location is set up with
     std::optional<double> sizeAnswer; // confirmed value, or cancel
 
     QList<int> finishedCodes;

@@ -6,9 +6,11 @@
 #include "archive/CBackupItem.h"
 #include "archive/IBackup.h"
 #include "panes/archive/ArchiveContentModel.h"
+#include "panes/archive/ArchivePaneRules.h"
 #include "panes/archive/ArchiveProjectList.h"
 #include "panes/archive/ArchiveRestoreView.h"
 #include "panes/archive/IBSettingsViewController.h"
+#include "panes/archive/IDetailedContentDrawerController.h"
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "projects/ProjectNames.h"
@@ -18,6 +20,7 @@
 #include "utilities/LogOptions.h"
 #include "utilities/UiPrompts.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QHBoxLayout>
@@ -166,16 +169,7 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
     m_outline = new IDDOutlineView(this);
     m_outline->setController(this);
     m_outline->setModel(m_contentModel.get());
-    m_outline->setUniformRowHeights(true);
-    m_outline->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_outline->header()->setSectionsClickable(true);
-    m_outline->header()->setStretchLastSection(false);
-    m_outline->header()->setSectionResizeMode(ArchiveContentModel::ColName, QHeaderView::Stretch);
-    m_outline->header()->resizeSection(ArchiveContentModel::ColIncluded, 28);
-    m_outline->header()->resizeSection(ArchiveContentModel::ColLocation, 70);
-    m_outline->header()->resizeSection(ArchiveContentModel::ColDate, 140);
-    m_outline->header()->resizeSection(ArchiveContentModel::ColSize, 80);
-    m_outline->setTreePosition(ArchiveContentModel::ColName);
+    IDetailedContentDrawerController::setupOutline(m_outline);
 
     m_indicator = new IQVProcessIndicatorView(this);
     m_indicator->setOwner(this);
@@ -195,6 +189,8 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
     m_removeFile->setToolTip(loc("Remove file/folder from the project"));
     m_settings = new QPushButton(loc("Settings"), this);
     m_settings->setToolTip(loc("Project settings"));
+    m_content = new QPushButton(loc("View Content"), this);
+    m_content->setToolTip(loc("Show files/folders in this project"));
     m_restore = new QPushButton(loc("Restore"), this);
     m_restore->setToolTip(loc("Choose an archive you want to restore"));
 
@@ -213,6 +209,7 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
     fileButtons->addWidget(m_addFile);
     fileButtons->addWidget(m_removeFile);
     fileButtons->addStretch();
+    fileButtons->addWidget(m_content);
     fileButtons->addWidget(m_settings);
     fileButtons->addWidget(m_restore);
     m_contentPart = new QWidget(this);
@@ -236,6 +233,27 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
     layout->addWidget(m_statusPart);
+
+    const std::pair<int, const char*> menuItems[] = { { 1401, "Build Archive" }, { 1402, "Stop" },
+        { 1403, "Restore to Original Location" }, { 1404, "Restore to Folder..." } };
+    for (const auto& [tag, title] : menuItems) {
+        auto* a = new QAction(loc(title), this);
+        a->setData(tag);
+        m_menuActions << a;
+    }
+    connect(m_menuActions[0], &QAction::triggered, this, [this] { build(); });
+    connect(m_menuActions[1], &QAction::triggered, this, [this] {
+        m_container->stopTar();
+        refreshRunState();
+    });
+    connect(m_menuActions[2], &QAction::triggered, this, [this] {
+        // Everything of the selected archive, to where it came from (asks first).
+        if (!current())
+            return;
+        m_container->restoreSelectedBackups(QString(), QStringList(), true);
+        refreshRunState();
+    });
+    connect(m_menuActions[3], &QAction::triggered, this, &ArchivePane::openRestoreView);
 
     m_runTimer = new QTimer(this);
     m_runTimer->setInterval(250);
@@ -270,13 +288,8 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
             b->save();
         validateControls();
     });
-    connect(m_outline->header(), &QHeaderView::sectionClicked, this, [this](int section) {
-        // The check column's header: uncheck all, then check all.
-        if (section != ArchiveContentModel::ColIncluded || !current() || current()->isInProcess())
-            return;
-        m_contentModel->setAllIncluded(m_checkToAll);
-        m_checkToAll = !m_checkToAll;
-    });
+    connect(m_outline->header(), &QHeaderView::sectionClicked, this, &ArchivePane::toggleAllChecks);
+    connect(m_content, &QPushButton::clicked, this, &ArchivePane::showDetailedContent);
     connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& index) {
             if (m_selectingByCode || !index.isValid())
@@ -293,6 +306,7 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
     });
     connect(m_outline->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &ArchivePane::validateControls);
+    validateMenuActions();
 }
 
 ArchivePane::~ArchivePane()
@@ -500,6 +514,30 @@ void ArchivePane::openSettings()
     validateControls();
 }
 
+void ArchivePane::toggleAllChecks(int section)
+{
+    // The check column's header: uncheck all, then check all.
+    if (section != ArchiveContentModel::ColIncluded || !current() || current()->isInProcess())
+        return;
+    m_contentModel->setAllIncluded(m_checkToAll);
+    m_checkToAll = !m_checkToAll;
+}
+
+void ArchivePane::showDetailedContent()
+{
+    CBackup* b = current();
+    if (!b || b->isInProcess())
+        return;
+    IDetailedContentDrawerController sheet(m_contentModel.get(), this, b->name(), window());
+    connect(sheet.contentView()->header(), &QHeaderView::sectionClicked, this, &ArchivePane::toggleAllChecks);
+    {
+        ModalDepthGuard modal;
+        sheet.exec();
+    }
+    reloadViewData();
+    validateControls();
+}
+
 bool ArchivePane::saveCurrent()
 {
     CBackup* b = current();
@@ -555,12 +593,63 @@ void ArchivePane::validateControls()
     m_addFile->setEnabled(b && !running);
     m_removeFile->setEnabled(b && !running && m_outline->selectionModel()->hasSelection());
     m_settings->setEnabled(b && !running);
+    m_content->setEnabled(b && !running);
     m_restore->setEnabled(b && !running && (!b->archives().empty() || b->lastBuiltDate().isValid()));
     m_coordinator->checkBackupButtonState();
     m_status->setText(b ? ProjectNames::trimStatus(b->getIBackup()->lastStatusString()) : QString());
     if (CBackup::m_nTarRunning > 0 || (b && b->isInProcess()))
         m_runTimer->start();
+    validateMenuActions();
     m_validating = false;
+}
+
+QAction* ArchivePane::menuAction(int tag) const
+{
+    for (QAction* a : m_menuActions)
+        if (a->data().toInt() == tag)
+            return a;
+    return nullptr;
+}
+
+QList<QAction*> ArchivePane::kitMenuActions()
+{
+    return m_menuActions;
+}
+
+void ArchivePane::validateMenuActions()
+{
+    CBackup* b = current();
+    ArchivePaneRules::MenuInput in;
+    in.queueEmpty = !m_container->isQueueNotEmpty();
+    in.runListEmpty = !m_container->getBackupInProcess();
+    in.tarRunning = CBackup::m_nTarRunning > 0;
+    in.archiveSelected = b && !b->archives().empty(); // a restore has an archive to read
+    const ArchivePaneRules::MenuStates s = ArchivePaneRules::menuStates(in);
+    m_menuActions[0]->setEnabled(s.build && b);
+    m_menuActions[1]->setEnabled(s.stop);
+    m_menuActions[2]->setEnabled(s.restoreToOriginal);
+    m_menuActions[3]->setEnabled(s.restoreToFolder);
+}
+
+void ArchivePane::kitAction(Action action)
+{
+    switch (action) {
+    case Action::AddProject:
+        actAddProject(nullptr);
+        break;
+    case Action::DeleteProject:
+        m_delete->click();
+        break;
+    case Action::ProjectProperties:
+        openSettings();
+        break;
+    case Action::ProcessProject:
+        mainButtonClickedOn(m_indicator);
+        break;
+    case Action::RestoreProject:
+        openRestoreView();
+        break;
+    }
 }
 
 IProcessIndicator* ArchivePane::indicator()
@@ -593,6 +682,7 @@ void ArchivePane::refreshRunState()
             m_contentModel->setProject(b);
         validateControls();
     }
+    validateMenuActions();
 }
 
 // ---- IArchiveKit ----

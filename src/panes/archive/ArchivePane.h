@@ -18,6 +18,7 @@ class CBackup;
 class CBackupContainer;
 class IDDOutlineView;
 class IQVProcessIndicatorView;
+class QAction;
 class QLabel;
 class QPushButton;
 
@@ -85,6 +86,7 @@ public:
     QPushButton* removeFileButton() const { return m_removeFile; }
     QPushButton* restoreButton() const { return m_restore; }
     QPushButton* settingsButton() const { return m_settings; }
+    QPushButton* contentButton() const { return m_content; }
 
     // Reads the stored order (the snapshot list file's "ArchiveOrderList") and shows the list.
     void loadBackups(const QVariantList& savedOrder);
@@ -98,6 +100,7 @@ public:
     bool removeSelectedContent(); // "File-", after the user agreed
     void openRestoreView(); // the restore sheet of the current project
     void openSettings(); // the settings sheet of the current project
+    void showDetailedContent(); // "View Content": the larger outline of the current project
     bool saveCurrent();
 
     // ---- IArchiveViews ----
@@ -133,6 +136,14 @@ public:
     QWidget* kitStatusPart() override { return m_statusPart; }
     IQV3ProjectListView* kitListView() override { return m_list; }
     void setKitStatusText(const QString& text) override;
+    void kitAction(Action action) override;
+    QList<QAction*> kitMenuActions() override;
+
+    // The archive menu items: build (1401), stop (1402), restore to the original places (1403)
+    // and restore into a folder (1404); their tags are their data.
+    QAction* menuAction(int tag) const;
+    // Sets their enable states from the run queue and the current project.
+    void validateMenuActions();
 
 signals:
     void currentProjectChanged();
@@ -140,6 +151,7 @@ signals:
 private:
     void syncSelectionWithData();
     void refreshRunState();
+    void toggleAllChecks(int section);
 
     CBackupContainer* m_container;
     std::unique_ptr<ArchiveCoordinator> m_coordinator;
@@ -157,9 +169,11 @@ private:
     QPushButton* m_removeFile = nullptr;
     QPushButton* m_restore = nullptr;
     QPushButton* m_settings = nullptr;
+    QPushButton* m_content = nullptr;
     bool m_selectingByCode = false;
     bool m_checkToAll = false;
     bool m_validating = false;
     int m_externalChanges = 0;
     class QTimer* m_runTimer = nullptr;
+    QList<QAction*> m_menuActions;
 };

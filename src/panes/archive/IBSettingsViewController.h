@@ -3,8 +3,10 @@
 #include <QDialog>
 #include <QString>
 
+class ATColorButton;
 class ArchiveCoordinator;
 class CBackup;
+class DestinationMenu;
 class CBackupContainer;
 class IQVNumberField;
 class QCheckBox;
@@ -16,10 +18,11 @@ class QRadioButton;
 class QTabWidget;
 class ScheduleControls;
 
-// The settings sheet of an archive project: name and destination folder, method and
-// compression, encryption and the keychain, the split size limit, and the schedule. Nothing is
-// stored before OK; an invalid custom size keeps the sheet open with a beep. A running project
-// cannot be edited.
+// The settings sheet of an archive project: name, destination device and folder, automount,
+// administrator rights and colour; method and compression; encryption and the keychain; the split
+// size limit; the schedule with run-on-mount; exclusions with their pattern. Nothing is stored
+// before OK; an invalid custom size keeps the sheet open with a beep. A running project cannot be
+// edited.
 class IBSettingsViewController : public QDialog
 {
     Q_OBJECT
@@ -43,6 +46,7 @@ public:
 
     QTabWidget* tabs() const { return m_tabs; }
     QLineEdit* nameField() const { return m_name; }
+    DestinationMenu* device() const { return m_device; }
     QLineEdit* folderField() const { return m_folder; }
     QPushButton* chooseFolderButton() const { return m_choose; }
     QLabel* destinationStatus() const { return m_destStatus; }
@@ -56,24 +60,49 @@ public:
     IQVNumberField* customSizeLimit() const { return m_customSize; }
     ScheduleControls* schedule() const { return m_schedule; }
     QCheckBox* startLate() const { return m_startLate; }
+    QCheckBox* processOnMount() const { return m_processOnMount; }
+    QCheckBox* automount() const { return m_automount; }
+    QCheckBox* admin() const { return m_admin; }
+    ATColorButton* colorButton() const { return m_color; }
+    QCheckBox* excludeBox(int bit) const; // CBFilterInvisible ... CBFilterByPattern
+    QLineEdit* excludePattern() const { return m_exclude; }
+    QPushButton* captureButton() const { return m_capture; }
+
+    // The agent state after the sheet ended with OK: a project scheduled (or run on mount) for
+    // the first time asks for the agent and its start at login.
+    static void updateAgentState(bool wasScheduled, const CBackup& backup);
 
 private:
     void changeBackupMethod();
     void changeBackupSizeLimit();
     void changeEncryption();
-    void chooseBackupLocation();
+    void changeBackupDrive(qint64 tag);
+    bool selectBackupLocationOrReturnToTag(qint64 tag);
+    void updateLocationControls();
     void showDestinationStatus();
+    void validateProcessOnMount();
+    void capturePattern();
     void updateStartLate();
 
     CBackupContainer* m_container;
     ArchiveCoordinator* m_coordinator;
     CBackup* m_backup = nullptr;
-    QString m_destPath;
+    qint64 m_lastSelectedTag = -1;
     QTabWidget* m_tabs = nullptr;
     QLineEdit* m_name = nullptr;
     QLineEdit* m_folder = nullptr;
+    DestinationMenu* m_device = nullptr;
     QPushButton* m_choose = nullptr;
+    QCheckBox* m_automount = nullptr;
+    QPushButton* m_mount = nullptr;
+    QLabel* m_destIcon = nullptr;
     QLabel* m_destStatus = nullptr;
+    QCheckBox* m_admin = nullptr;
+    ATColorButton* m_color = nullptr;
+    QCheckBox* m_excl[5] = {};
+    QLineEdit* m_exclude = nullptr;
+    QPushButton* m_capture = nullptr;
+    QCheckBox* m_processOnMount = nullptr;
     QCheckBox* m_compress = nullptr;
     QRadioButton* m_method211 = nullptr;
     QRadioButton* m_method212 = nullptr;

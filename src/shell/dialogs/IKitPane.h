@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QList>
+
 class IQV3ProjectListView;
 class QString;
+
+class QAction;
 class QWidget;
 
 // A kit's pane as the main window hosts it. A pane is one widget that lays out its parts itself
@@ -35,4 +39,8 @@ public:
     // The window's status line while this kit is shown: a pane with a status part shows the
     // text in its own status field, so the row has one status, not two.
     virtual void setKitStatusText(const QString& text) { }
+
+    // The kit's own items of the "Process" menu, shown while the kit is; the pane keeps their
+    // enable states.
+    virtual QList<QAction*> kitMenuActions() { return {}; }
 };
