@@ -544,8 +544,8 @@ void MainWndController::sendFeedback()
 
 namespace {
 
-// The preferences dialog's view of the hub. The updater keeps its two settings in the
-// application settings; updates come from the package manager, so nothing else is done.
+// The preferences dialog's view of the hub. The updater's switch and interval belong to the
+// updater itself; updates come from the package manager, so nothing else is done.
 class HubPreferences : public IPreferencesHub
 {
 public:
@@ -559,23 +559,16 @@ public:
     void sendCMWithActiveDatas() override { m_hub.sendCMWithActiveDatas(); }
     bool automaticallyChecksForUpdates() override
     {
-        return AppPaths::appSettings()->value(QStringLiteral("SUEnableAutomaticChecks")).toBool();
+        return SUUpdater::sharedUpdater().automaticallyChecksForUpdates();
     }
     void setAutomaticallyChecksForUpdates(bool on) override
     {
-        AppPaths::appSettings()->setValue(QStringLiteral("SUEnableAutomaticChecks"), on);
-        AppPaths::appSettings()->sync();
+        SUUpdater::sharedUpdater().setAutomaticallyChecksForUpdates(on);
     }
-    double updateCheckInterval() override
-    {
-        bool ok = false;
-        const double s = AppPaths::appSettings()->value(QStringLiteral("SUScheduledCheckInterval")).toDouble(&ok);
-        return ok && s > 0 ? s : 86400;
-    }
+    double updateCheckInterval() override { return SUUpdater::sharedUpdater().updateCheckInterval(); }
     void setUpdateCheckInterval(double seconds) override
     {
-        AppPaths::appSettings()->setValue(QStringLiteral("SUScheduledCheckInterval"), seconds);
-        AppPaths::appSettings()->sync();
+        SUUpdater::sharedUpdater().setUpdateCheckInterval(seconds);
     }
 
 private:
