@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QRect>
 #include <optional>
 
@@ -141,7 +142,8 @@ private:
     QStackedWidget* m_statuses = nullptr;
     QLabel* m_status = nullptr;
     QToolButton* m_suspender = nullptr;
-    QMap<int, IQV3ProjectListView*> m_lists;
+    // A pane may be deleted before the window (the archive pane goes before its container).
+    QMap<int, QPointer<IQV3ProjectListView>> m_lists;
     QMap<MenuItem, QAction*> m_actions;
     QMap<int, QAction*> m_kitActions;
     QMap<QAction*, bool> m_inProcessMenu;
