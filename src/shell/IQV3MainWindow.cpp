@@ -33,11 +33,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 // The kit's projects as the generic list reads them.
 QList<IProject*> projectsOf(MainWndController* hub, int kit)
 {
@@ -458,7 +453,7 @@ void IQV3MainWindow::showKit(int kit)
 
 void IQV3MainWindow::reloadLists()
 {
-    for (IQV3ProjectListView* list : std::as_const(m_lists))
+    for (const QPointer<IQV3ProjectListView>& list : std::as_const(m_lists))
         if (auto* m = list ? list->projectModel() : nullptr)
             m->reloadProjects();
     m_selector->update();

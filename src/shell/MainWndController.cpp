@@ -56,11 +56,6 @@ bool g_procARM = false;
 namespace {
 MainWndController* g_MainWndController = nullptr;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 QString dateOrNever(const QDateTime& date)
 {
     return date.isValid() ? ICommon::generalStringFromDateTime(date) : QStringLiteral("never");
