@@ -12,15 +12,20 @@
 #include "panes/archive/ArchiveProjectList.h"
 #include "panes/archive/ArchiveRestoreView.h"
 #include "platform/AppPaths.h"
+#include "panes/sync/AnalyzeOutlineModel.h"
+#include "panes/sync/IQVSyncAnalyzeView.h"
 #include "projects/ExcludeToggler.h"
 #include "projects/OutlineLister.h"
 #include "projects/SourceOutlineModel.h"
 #include "shell/dialogs/IDDOutlineView.h"
 #include "shell/dialogs/ISourceOutlineView.h"
+#include "sync/ISynchron.h"
+#include "utilities/IVolumeBase.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QProcess>
 #include <QScrollBar>
@@ -115,10 +120,60 @@ Outline archiveOutline(const QString& folder)
     return o;
 }
 
+// The clone pane's content outline: the same model over the source volume, with the project's
+// exclude list and the container's hidden defaults (none here).
+Outline cloneOutline(const QString& folder)
+{
+    return snapshotOutline(folder);
+}
+
+// The synchronization pane's analysis outline over a pair of folders: the left one holds the
+// folder, the right one a hard-linked copy of it (no data blocks), removed at the end.
+Outline analysisOutline(const QString& folder)
+{
+    struct Parts
+    {
+        std::unique_ptr<QTemporaryDir> right;
+        std::shared_ptr<ISynchron> project;
+        std::unique_ptr<AnalyzeOutlineModel> model;
+        std::unique_ptr<IQVSyncAnalyzeView> view;
+    };
+    auto parts = std::make_shared<Parts>();
+    const QFileInfo info(folder);
+    parts->right = std::make_unique<QTemporaryDir>(info.absolutePath() + QStringLiteral("-right-XXXXXX"));
+    const QString copy = parts->right->path() + QLatin1Char('/') + info.fileName();
+    if (QProcess::execute(QStringLiteral("cp"), { QStringLiteral("-al"), folder, copy }) != 0)
+        std::fprintf(stderr, "pane-bench: cannot link %s to %s; the right side is empty\n", qPrintable(folder),
+            qPrintable(copy));
+    IVolumeBase::shared().fill();
+    parts->project = std::make_shared<ISynchron>();
+    parts->project->setName(QStringLiteral("Bench"));
+    parts->project->setFirstFolder(info.absolutePath());
+    parts->project->setSecondFolder(parts->right->path());
+    parts->model = std::make_unique<AnalyzeOutlineModel>();
+    parts->view = std::make_unique<IQVSyncAnalyzeView>();
+    parts->view->setAnalyzeModel(parts->model.get());
+    parts->model->setProject(parts->project);
+    AnalyzeOutlineModel* model = parts->model.get();
+    Outline o;
+    o.model = model;
+    o.view = parts->view.get();
+    o.checkColumn = AnalyzeOutlineModel::ColIncluded;
+    o.setAll = [model](bool on) {
+        if (on)
+            model->checkAll();
+        else
+            model->uncheckAll();
+    };
+    o.keep = parts;
+    return o;
+}
+
 const std::map<QString, OutlineMaker>& outlines()
 {
     static const std::map<QString, OutlineMaker> table { { QStringLiteral("snapshot"), snapshotOutline },
-        { QStringLiteral("archive"), archiveOutline } };
+        { QStringLiteral("archive"), archiveOutline }, { QStringLiteral("clone"), cloneOutline },
+        { QStringLiteral("analysis"), analysisOutline } };
     return table;
 }
 

@@ -16,9 +16,11 @@
 
 #include <QCoreApplication>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -103,6 +105,61 @@ struct IQVProc::LineState
     IUTF8Tool tool;
 };
 
+// Analysis items travel to the main thread in batches: the reader appends, and only the first
+// item of an empty queue posts a drain. A drain takes at most MaxBatch items and posts the next
+// drain itself, so a long listing never holds the main thread's event loop for long.
+struct IQVProc::ItemQueue
+{
+    static constexpr size_t MaxBatch = 2048;
+
+    std::mutex mutex;
+    std::vector<QByteArray> items;
+    bool posted = false;
+
+    static void push(const std::shared_ptr<ItemQueue>& queue, Client* client, QByteArray item)
+    {
+        {
+            std::lock_guard lock(queue->mutex);
+            queue->items.push_back(std::move(item));
+            if (queue->posted)
+                return;
+            queue->posted = true;
+        }
+        post(queue, client);
+    }
+
+    static void post(const std::shared_ptr<ItemQueue>& queue, Client* client)
+    {
+        runOnMain([queue, client] {
+            if (drain(queue, client, MaxBatch))
+                post(queue, client);
+        });
+    }
+
+    // Hands up to limit items to the client (main thread); true when more are waiting and this
+    // drain keeps the queue's post.
+    static bool drain(const std::shared_ptr<ItemQueue>& queue, Client* client, size_t limit)
+    {
+        std::vector<QByteArray> batch;
+        bool more = false;
+        {
+            std::lock_guard lock(queue->mutex);
+            if (queue->items.size() <= limit) {
+                batch.swap(queue->items);
+                queue->posted = false;
+            } else {
+                const auto end = queue->items.begin() + std::ptrdiff_t(limit);
+                batch.assign(std::make_move_iterator(queue->items.begin()), std::make_move_iterator(end));
+                queue->items.erase(queue->items.begin(), end);
+                more = true;
+            }
+        }
+        if (!batch.empty())
+            client->QVProcWorkInfoBatch(batch);
+        return more;
+    }
+};
+
 std::shared_ptr<IQVProc> IQVProc::startProject(const std::shared_ptr<ISynchron>& project, Client* client)
 {
     if (!project || !client)
@@ -118,6 +175,7 @@ IQVProc::IQVProc(const std::shared_ptr<ISynchron>& project, Client* client)
     , m_client(client)
     , m_out(std::make_unique<LineState>())
     , m_err(std::make_unique<LineState>())
+    , m_items(std::make_shared<ItemQueue>())
 { }
 
 IQVProc::~IQVProc()
@@ -364,9 +422,7 @@ void IQVProc::processLine(const char* line)
         message(tr("command line: %1").arg(text(std::strlen(line) > 17 ? line + 17 : "")), 1921);
     } else if (startsWith(line, "wi::")) {
         if (c->isFlag(taskAnalyze)) {
-            const QByteArray item(rest);
-            Client* client = m_client;
-            runOnMain([client, item] { client->QVProcWorkInfoProcess(item); });
+            ItemQueue::push(m_items, m_client, QByteArray(rest));
         } else {
             message(text(rest), 16418);
         }
@@ -393,7 +449,12 @@ void IQVProc::endOfOutput()
     removeProgramFile();
     m_finished.store(true);
     Client* client = m_client;
-    runOnMainAndWait([client] { client->ITProcessFinished(); });
+    // Items still queued (a drain may be posted behind this end) go first.
+    std::shared_ptr<ItemQueue> items = m_items;
+    runOnMainAndWait([client, items] {
+        ItemQueue::drain(items, client, SIZE_MAX);
+        client->ITProcessFinished();
+    });
 }
 
 void IQVProc::removeProgramFile()

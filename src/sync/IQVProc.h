@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cjson/cJSON.h>
 #include <memory>
+#include <vector>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -39,6 +40,12 @@ public:
         virtual void QVProcStartInfoToLog(ISynchron&) { }
         // One "wi::" item of an analysis (main thread, in order).
         virtual void QVProcWorkInfoProcess(const QByteArray&) { }
+        // A batch of "wi::" items, in order (main thread); the reader posts one batch at a time.
+        virtual void QVProcWorkInfoBatch(const std::vector<QByteArray>& items)
+        {
+            for (const QByteArray& item : items)
+                QVProcWorkInfoProcess(item);
+        }
         // The engine's output ended (main thread, after every other update).
         virtual void ITProcessFinished() = 0;
         // The engine was started: its starter's process group, for the run's own records.
@@ -98,6 +105,8 @@ private:
     struct LineState;
     std::unique_ptr<LineState> m_out;
     std::unique_ptr<LineState> m_err;
+    struct ItemQueue;
+    std::shared_ptr<ItemQueue> m_items; // analysis items waiting for the main thread
     std::atomic<bool> m_finished { false };
     std::atomic<bool> m_stopping { false };
 };

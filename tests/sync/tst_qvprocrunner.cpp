@@ -33,7 +33,18 @@ public:
         return true;
     }
     void QVProcWorkInfoProcess(const QByteArray& item) override { items << item; }
-    void ITProcessFinished() override { finished = true; }
+    void QVProcWorkInfoBatch(const std::vector<QByteArray>& batch) override
+    {
+        ++batches;
+        IQVProc::Client::QVProcWorkInfoBatch(batch);
+    }
+    void ITProcessFinished() override
+    {
+        finished = true;
+        itemsAtEnd = items.size();
+    }
+    int batches = 0;
+    qsizetype itemsAtEnd = -1;
     void engineStarted(const QStringList&, pid_t g) override { group = g; }
     pid_t group = 0;
 };
@@ -105,6 +116,10 @@ void TestQVProcRunner::protocol_data()
         << true << true
         << QByteArray("printf 'wi::%s\\n' " + longItem + "\nsleep 0.2\necho wi::after\necho 'ic:: end'\n")
         << true << QStringList() << false;
+    // More items than one drain takes, in one write: they arrive in order, in far fewer posts than
+    // items, and all before the end.
+    QTest::newRow("many items") << true << true << QByteArray("seq -f 'wi::%g' 0 4999\necho 'ic:: end'\n") << true
+                                << QStringList() << false;
     QTest::newRow("device of an analysis is not applied")
         << true << false << QByteArray("echo 'id::{\"device\":\"loop1s258\"}'\necho 'ic:: end'\n") << true
         << QStringList() << false;
@@ -160,8 +175,15 @@ void TestQVProcRunner::protocol()
         QVERIFY2(texts.contains(t), qPrintable(texts.join('|')));
     if (QTest::currentDataTag() == QByteArray("completed"))
         QCOMPARE(project->indicatorPosition(), 42.5);
-    if (analysis)
+    if (QTest::currentDataTag() == QByteArray("many items")) {
+        QCOMPARE(client.items.size(), 5000);
+        for (int i = 0; i < 5000; ++i)
+            QCOMPARE(client.items.at(i), QByteArray::number(i));
+        QCOMPARE(client.itemsAtEnd, 5000);
+        QVERIFY2(client.batches < 100, qPrintable(QString::number(client.batches)));
+    } else if (analysis) {
         QCOMPARE(client.items, (QList<QByteArray> { QByteArray(16 * 1024, 'n'), "after" }));
+    }
     QCOMPARE(project->secondFolder(), secondBefore);
 }
 

@@ -20,12 +20,14 @@
 #include "utilities/UiPrompts.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSplitter>
@@ -273,6 +275,19 @@ SynchronizePane::SynchronizePane(SynchronizePaneController* controller, int kind
         m_cloneView->header()->resizeSection(SourceOutlineModel::ColKind, 90);
         m_cloneView->header()->resizeSection(SourceOutlineModel::ColDate, 150);
         m_cloneView->setTreePosition(SourceOutlineModel::ColName);
+        // The menu reveals the selected items; a click outside the selection selects that row first.
+        m_cloneView->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(m_cloneView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+            const QModelIndex row = m_cloneView->indexAt(pos);
+            QItemSelectionModel* selection = m_cloneView->selectionModel();
+            if (row.isValid() && !selection->isSelected(row))
+                selection->select(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            QMenu menu(m_cloneView);
+            QAction* reveal = menu.addAction(loc("Show in Finder"));
+            reveal->setEnabled(!selection->selectedRows().isEmpty());
+            if (menu.exec(m_cloneView->viewport()->mapToGlobal(pos)) == reveal)
+                revealSelectedCloneItems();
+        });
 
         auto* pickers = new QHBoxLayout;
         pickers->addWidget(new QLabel(loc("Source:"), right));
@@ -576,4 +591,15 @@ void SynchronizePane::showPropertiesSheet()
     if (!P || P->isInProcess())
         return;
     showSynchronProperties(m_controller, P, this);
+}
+
+void SynchronizePane::revealSelectedCloneItems()
+{
+    if (!m_cloneView)
+        return;
+    for (const QModelIndex& row : m_cloneView->selectionModel()->selectedRows()) {
+        const QString path = row.data(SourceOutlineModel::PathRole).toString();
+        if (!path.isEmpty() && (QFileInfo(path).exists() || QFileInfo(path).isSymLink()))
+            DesktopServices::reveal(path);
+    }
 }

@@ -78,6 +78,8 @@ public:
     QComboBox* sourcePicker() const { return m_sourcePicker; }
     QComboBox* destinationPicker() const { return m_destinationPicker; }
     QLabel* verdictLabel() const { return m_verdict; }
+    // The clone outline menu's "Show in Finder": reveals each selected item that exists.
+    void revealSelectedCloneItems();
     QLabel* verdictIcon() const { return m_verdictIcon; }
     QTreeView* cloneView() const { return m_cloneView; }
     SourceOutlineModel* cloneModel() const { return m_cloneModel.get(); }
