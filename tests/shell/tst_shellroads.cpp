@@ -47,7 +47,12 @@ private Q_SLOTS:
         QCOMPARE(archives.size(), 1);
         const QStringList names = AppRoad::tarList(archives.first());
         QVERIFY2(names.filter(QStringLiteral("sub dir/b.txt")).size() == 1, qPrintable(names.join(u'\n')));
-        const QByteArray log = road.runLogs();
+        // The quit hands the logs to the packer, which may still be writing the packed copy.
+        QByteArray log;
+        h.waitFor([&] {
+            log = road.runLogs();
+            return log.contains("started by launcher") && log.contains("Nothing to do");
+        }, 30000);
         QVERIFY2(log.contains("started by launcher"), log.constData());
         QVERIFY2(log.contains("\" has succeeded"), log.constData());
         QVERIFY2(log.contains("Nothing to do"), log.constData());
