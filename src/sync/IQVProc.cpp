@@ -377,9 +377,18 @@ void IQVProc::readErrors(const char* data, size_t size)
 void IQVProc::processLine(const char* line)
 {
     IProcessCard* c = card();
-    if (!c || c->isFlag(stateFinished) || c->isOnlyFlag(phaseFinishing))
+    if (!c || c->isFlag(stateFinished))
         return;
     const char* rest = std::strlen(line) >= 4 ? line + 4 : "";
+    if (c->isOnlyFlag(phaseFinishing)) {
+        // After a stop only the outcome of a step the engine completes anyway is read: the device
+        // that now exists, or why it does not.
+        if (startsWith(line, "id::"))
+            readDevice(rest);
+        else if (startsWith(line, "er::"))
+            message(text(rest), 18242);
+        return;
+    }
     if (startsWith(line, "qv_proc_pid")) {
         const long pid = std::strlen(line) > 11 ? std::strtol(line + 11, nullptr, 10) : 0;
         if (pid > 0) {
@@ -387,23 +396,12 @@ void IQVProc::processLine(const char* line)
             c->setExecutiveProcess(ExecutiveProcess::make(uint64_t(pid), QStringLiteral("qv_proc")));
         }
     } else if (startsWith(line, "id::")) {
-        cJSON* json = cJSON_Parse(rest);
-        if (const char* device = cJSON_GetStringValue(cJSON_GetObjectItemCaseSensitive(json, "device"))) {
-            std::lock_guard lock(m_mutex);
-            m_device = text(device);
-        }
-        cJSON_Delete(json);
+        readDevice(rest);
     } else if (startsWith(line, "pi::")) {
         const double v = std::strtod(rest, nullptr);
         if (m_project)
             m_project->setIndicatorPosition(v);
     } else if (startsWith(line, "ic::") && endsWith(line, "end")) {
-        const QString device = destinationDevice();
-        // The engine's device names only the destination of this clone run.
-        if (m_clone && !device.isEmpty()) {
-            std::shared_ptr<ISynchron> project = m_project;
-            runOnMainAndWait([project, device] { project->ITCorrectDestinationDevice(device); });
-        }
         c->add(stateFinished);
         c->add(reasonCompleted);
     } else if (startsWith(line, "wp::")) {
@@ -431,10 +429,28 @@ void IQVProc::processLine(const char* line)
     }
 }
 
+void IQVProc::readDevice(const char* json)
+{
+    cJSON* parsed = cJSON_Parse(json);
+    if (const char* device = cJSON_GetStringValue(cJSON_GetObjectItemCaseSensitive(parsed, "device"))) {
+        std::lock_guard lock(m_mutex);
+        m_device = text(device);
+    }
+    cJSON_Delete(parsed);
+}
+
 void IQVProc::endOfOutput()
 {
     if (m_out->tool.finish())
         processLine(m_out->tool.workBuffer());
+    // The engine's device names only the destination of this clone run. It names a volume that
+    // exists, so the second place follows it whether the clone completed, failed later or was
+    // stopped while the engine finished replacing the destination.
+    const QString device = destinationDevice();
+    if (m_clone && !device.isEmpty()) {
+        std::shared_ptr<ISynchron> project = m_project;
+        runOnMainAndWait([project, device] { project->ITCorrectDestinationDevice(device); });
+    }
     IProcessCard* c = card();
     if (c) {
         c->add(stateFinished);
@@ -487,7 +503,8 @@ bool IQVProc::terminate()
             return true;
         // The root runner's stop waits for the end; it runs beside the reader.
         std::shared_ptr<IQVProc> self = shared_from_this();
-        std::thread([self] { self->m_root->stop(); }).detach();
+        // The grace lets an engine that is replacing a destination volume finish that step.
+        std::thread([self] { self->m_root->stop(10000); }).detach();
         return true;
     }
     return false;

@@ -83,6 +83,7 @@ public:
     void processLine(const char* line);
 
 private:
+    void readDevice(const char* json);
     bool startEngine(
         bool asRoot, const QString& enginePath, const QString& programPath, const QByteArray& startParams);
     void readOutput(const char* data, size_t size);

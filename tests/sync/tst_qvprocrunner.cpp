@@ -21,6 +21,7 @@ class RecordingClient : public IQVProc::Client
 public:
     QString key = QStringLiteral("synchronize");
     QString source, dest;
+    QString tool; // when set: the program's tool, run in two phases
     QList<QByteArray> items;
     bool finished = false;
     QString QVProcGetParamsTemplateNameForProject(ISynchron&) override { return key; }
@@ -30,6 +31,11 @@ public:
         setStringToObject(
             get_param_item(data, "SourceFolder"), "Path", NameCodec::encode(source).constData());
         setStringToObject(get_param_item(data, "DestFolder"), "Path", NameCodec::encode(dest).constData());
+        if (!tool.isEmpty()) {
+            cJSON_ReplaceItemInObject(data, "toolPath", cJSON_CreateString(NameCodec::encode(tool).constData()));
+            cJSON* phases = get_param_item(program, "Phases:PhaseList");
+            cJSON_AddItemToArray(phases, cJSON_CreateString("synchronize"));
+        }
         return true;
     }
     void QVProcWorkInfoProcess(const QByteArray& item) override { items << item; }
@@ -61,6 +67,8 @@ private Q_SLOTS:
     void protocol();
     void stopEndsTheEngineGroup_data();
     void stopEndsTheEngineGroup();
+    void stopBetweenPhasesStartsNoFurtherPhase_data();
+    void stopBetweenPhasesStartsNoFurtherPhase();
 
 private:
     std::unique_ptr<RecordingShellServices> m_shell;
@@ -232,6 +240,60 @@ void TestQVProcRunner::stopEndsTheEngineGroup()
     QStringList texts;
     for (const auto& m : m_shell->messages())
         texts << QString::fromUtf8(m.text);
+    QVERIFY2(texts.contains("Terminated by user"), qPrintable(texts.join('|')));
+    QVERIFY(!texts.contains("Commandline Util: The process terminated unexpectedly"));
+}
+
+void TestQVProcRunner::stopBetweenPhasesStartsNoFurtherPhase_data()
+{
+    stopEndsTheEngineGroup_data();
+}
+
+// The real engine with two phases: the first phase's tool takes the stop as its normal end, so
+// the stop finds the engine between phases with no child. It starts no further phase, prints no
+// end line, and the run reads as a stop.
+void TestQVProcRunner::stopBetweenPhasesStartsNoFurtherPhase()
+{
+    QFETCH(bool, admin);
+    if (admin && ::geteuid() != 0)
+        QSKIP("the root engine runs through sudo here: tst_engineuser covers it");
+    const QString resources = m_app->filePath(std::string("Contents/Resources"));
+    QVERIFY(QFile::copy(KvTest::appContentsDir() + "/Resources/TemplateProc.plist", resources + "/TemplateProc.plist"));
+    QVERIFY(QFile::copy(KvTest::appContentsDir() + "/Resources/qv_proc", resources + "/qv_proc"));
+    const QString starts = m_app->filePath(std::string("starts"));
+    QVERIFY(m_app->writeFile(std::string("tool"),
+        "#!/bin/sh\necho start >> '" + NameCodec::encode(starts)
+            + "'\ntrap 'exit 0' TERM\necho x\nwhile :; do sleep 0.1; done\n",
+        0755));
+    auto project = std::make_shared<ISynchron>();
+    project->setUseAdminPrivileges(admin);
+    RecordingClient client;
+    client.source = m_app->filePath(std::string("Contents"));
+    client.dest = m_app->filePath(std::string("Contents"));
+    client.tool = m_app->filePath(std::string("tool"));
+    std::shared_ptr<IQVProc> runner = IQVProc::startProject(project, &client);
+    QVERIFY(runner);
+    auto logged = [this] {
+        QStringList texts;
+        for (const auto& m : m_shell->messages())
+            texts << QString::fromUtf8(m.text);
+        return texts;
+    };
+    // The tool started; a moment later it takes the stop as its end.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(starts), 10000);
+    QTest::qWait(300);
+    const pid_t group = client.group;
+    QElapsedTimer timer;
+    timer.start();
+    runner->terminateByUser();
+    QTRY_VERIFY_WITH_TIMEOUT(client.finished, 10000);
+    QVERIFY(timer.elapsed() < 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessTable::groupMembers(group).isEmpty(), 5000);
+    QCOMPARE(m_app->readFile("starts"), QByteArray("start\n"));
+    IProcessCard* card = project->processCard();
+    QVERIFY(card->isFlag(reasonTerminatedByUser));
+    QVERIFY(!card->isFlag(reasonCompleted));
+    const QStringList texts = logged();
     QVERIFY2(texts.contains("Terminated by user"), qPrintable(texts.join('|')));
     QVERIFY(!texts.contains("Commandline Util: The process terminated unexpectedly"));
 }

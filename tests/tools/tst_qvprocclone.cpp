@@ -18,7 +18,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
+#include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -86,6 +88,7 @@ private Q_SLOTS:
     void init();
     void cloneByCopyMakesTheGroupAndCopiesBothVolumes();
     void cloneByImageTwiceInARow();
+    void stopWhileReplacingStillReportsTheNewVolume();
     void refusalsLeaveTheDestinationAsItWas_data();
     void refusalsLeaveTheDestinationAsItWas();
     void driverClonesTheGroupThroughTheEngine();
@@ -95,8 +98,9 @@ private:
     bool makeSource(BtrfsTestImage& image, qint64 sizeMiB = 300);
     // A destination image with one registered volume "Clone", mounted at <tmp>/Clone.
     bool makeDestination(BtrfsTestImage& image, qint64 sizeMiB = 300);
+    // stopAt: a line on which the engine gets SIGTERM, as the root shell's trap sends it.
     EngineRun runEngine(const QString& key, const QString& source, const QString& destination,
-        const QString& path = QString());
+        const QString& path = QString(), const QByteArray& stopAt = QByteArray());
     QStringList leftovers() const;
 
     std::unique_ptr<TempTree> m_tmp;
@@ -159,8 +163,8 @@ bool TestQvProcClone::makeDestination(BtrfsTestImage& image, qint64 sizeMiB)
     return image.mountSubvolume(m_clone, m_tmp->filePath(QStringLiteral("Clone")));
 }
 
-EngineRun TestQvProcClone::runEngine(
-    const QString& key, const QString& source, const QString& destination, const QString& path)
+EngineRun TestQvProcClone::runEngine(const QString& key, const QString& source, const QString& destination,
+    const QString& path, const QByteArray& stopAt)
 {
     QJsonObject data { { "toolPath", "/usr/bin/rsync" },
         { "Params", "-a -H -A -X -x -S --numeric-ids --delete --ignore-errors --no-inc-recursive -v" },
@@ -181,13 +185,35 @@ EngineRun TestQvProcClone::runEngine(
     o.environment.insert(QStringLiteral("TMPDIR"), m_work->path());
     if (!path.isEmpty())
         o.environment.insert(QStringLiteral("PATH"), path + QLatin1Char(':') + qEnvironmentVariable("PATH"));
-    const Subprocess::Result r = Subprocess::run(o, 300000);
     EngineRun run;
-    run.exitCode = r.exitCode;
-    run.lines = r.out.split('\n');
+    QByteArray out;
+    if (stopAt.isEmpty()) {
+        const Subprocess::Result r = Subprocess::run(o, 300000);
+        run.exitCode = r.exitCode;
+        out = r.out;
+        run.err = r.err;
+    } else {
+        Subprocess engine;
+        std::mutex mutex;
+        const QByteArray stopLine = QByteArray("\n").append(stopAt).append('\n');
+        engine.setStdoutHandler([&](const char* d, size_t n) {
+            std::lock_guard lock(mutex);
+            const bool before = !out.contains(stopLine);
+            out.append(d, qsizetype(n));
+            if (before && out.contains(stopLine))
+                ::kill(engine.pid(), SIGTERM);
+        });
+        engine.setStderrHandler([&](const char* d, size_t n) {
+            std::lock_guard lock(mutex);
+            run.err.append(d, qsizetype(n));
+        });
+        if (!engine.start(o) || !engine.waitForFinished(300000))
+            return run;
+        run.exitCode = engine.exitCode();
+    }
+    run.lines = out.split('\n');
     if (!run.lines.isEmpty() && run.lines.last().isEmpty())
         run.lines.removeLast();
-    run.err = r.err;
     return run;
 }
 
@@ -306,6 +332,34 @@ void TestQvProcClone::cloneByImageTwiceInARow()
         QCOMPARE(BtrfsVolumeModel::listSnapshots(sourceMount), QStringList());
         QCOMPARE(leftovers(), QStringList());
     }
+}
+
+// A stop that arrives once the old volumes are being replaced lets the replacement finish, and
+// the engine still names the new System volume, so the project can follow the device that exists.
+void TestQvProcClone::stopWhileReplacingStillReportsTheNewVolume()
+{
+    BtrfsTestImage source, destination;
+    QVERIFY(makeSource(source));
+    QVERIFY(makeDestination(destination));
+    const QString sourceMount = m_tmp->filePath(QStringLiteral("Mac"));
+    const QString cloneMount = m_tmp->filePath(QStringLiteral("Clone"));
+    QVERIFY(source.mountSubvolume(m_system, sourceMount));
+
+    const EngineRun r = runEngine(QStringLiteral("clone_ASR"), sourceMount, cloneMount, QString(),
+        "wp::Replacing the destination volumes...");
+    QVERIFY2(r.exitCode != 0, r.joined().constData());
+    QVERIFY2(r.withPrefix("ic::").isEmpty(), r.joined().constData());
+    QVERIFY2(r.withPrefix("er::").isEmpty(), r.joined().constData());
+    const quint64 system = destination.mounts().value(cloneMount);
+    QVERIFY(system != 0 && system != m_clone);
+    QCOMPARE(r.withPrefix("id::"),
+        QByteArrayList { "{\"device\":\"" + destination.device().toUtf8() + "s" + QByteArray::number(system) + "\"}" });
+    QCOMPARE(treeOf(cloneMount), treeOf(sourceMount));
+    QCOMPARE(destination.registry().entry(system).role, QStringLiteral("System"));
+    // The work copies, the source's snapshots and the work folders are gone as on every path.
+    QCOMPARE(destination.subvolumePaths().size(), 2);
+    QCOMPARE(BtrfsVolumeModel::listSnapshots(sourceMount), QStringList());
+    QCOMPARE(leftovers(), QStringList());
 }
 
 void TestQvProcClone::refusalsLeaveTheDestinationAsItWas_data()

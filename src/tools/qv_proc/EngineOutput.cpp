@@ -10,6 +10,8 @@ namespace {
 
 volatile std::sig_atomic_t g_stopSignal = 0;
 std::atomic<bool> g_stop { false };
+std::atomic<bool> g_readerGone { false };
+std::atomic<bool> g_outcome { false };
 std::mutex g_writeMutex;
 
 void onStopSignal(int sig)
@@ -43,25 +45,41 @@ void requestStop()
     g_stop.store(true);
 }
 
+void beginOutcome()
+{
+    g_outcome.store(true);
+}
+
+void endOutcome()
+{
+    g_outcome.store(false);
+}
+
+static bool silenced()
+{
+    return g_readerGone.load() || (stopRequested() && !g_outcome.load());
+}
+
 bool line(const char* prefix, const std::string& text)
 {
     std::string out;
     out.reserve(std::strlen(prefix) + text.size() + 1);
     out.append(prefix).append(text).push_back('\n');
     std::lock_guard<std::mutex> lock(g_writeMutex);
-    if (stopRequested())
+    if (silenced())
         return false;
     const char* p = out.data();
     size_t left = out.size();
     while (left > 0) {
         const ssize_t n = ::write(STDOUT_FILENO, p, left);
         if (n < 0 && errno == EINTR) {
-            if (stopRequested())
+            if (silenced())
                 return false;
             continue;
         }
         if (n <= 0) {
-            requestStop(); // the application is gone
+            g_readerGone.store(true); // the application is gone
+            requestStop();
             return false;
         }
         p += n;

@@ -15,7 +15,14 @@ void installStopHandlers();
 bool stopRequested();
 void requestStop();
 
-// Writes prefix + text + "\n"; false (and a stop) when the write fails, false after a stop.
+// While a step that changes the destination for good runs (the old volume already gone), its
+// outcome must still reach the application after a stop signal: the device that now exists, or
+// why it does not. Lines are then written until the step ends, unless the reader is gone.
+void beginOutcome();
+void endOutcome();
+
+// Writes prefix + text + "\n"; false (and a stop) when the write fails, false after a stop
+// (outside an outcome step).
 bool line(const char* prefix, const std::string& text);
 inline bool line(const std::string& text)
 {

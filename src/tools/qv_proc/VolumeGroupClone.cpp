@@ -405,8 +405,15 @@ bool VolumeGroupClone::byImage()
     if (EngineOutput::stopRequested())
         return false;
 
-    // Every copy arrived: now the destination volumes are replaced.
+    // Every copy arrived: now the destination volumes are replaced. Once an old volume is gone
+    // a stop no longer silences the engine: the replacement finishes and its outcome (the new
+    // System volume's device, or why a volume is missing) still reaches the application.
     EngineOutput::line("wp::", "Replacing the destination volumes...");
+    struct OutcomeStep
+    {
+        OutcomeStep() { EngineOutput::beginOutcome(); }
+        ~OutcomeStep() { EngineOutput::endOutcome(); }
+    } outcome;
     const QString group = !UuidText::isNull(target->groupUUID)
         ? target->groupUUID
         : UuidText::normalized(QUuid::createUuid().toString(QUuid::WithoutBraces));
