@@ -13,6 +13,7 @@
 #include "utilities/RunLog.h"
 #include "utilities/TreeCopy.h"
 
+#include <QDir>
 #include <QCoreApplication>
 #include <QMutex>
 #include <QMutexLocker>
@@ -164,6 +165,15 @@ QByteArray IPathUtil::getTmpFolderPath_utf8()
 QString IPathUtil::getLogFolderPath()
 {
     return RunLog::shared().getLogsPath();
+}
+
+QString IPathUtil::expandHome(const QString& path)
+{
+    if (path == QLatin1String("~"))
+        return QDir::homePath();
+    if (path.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + path.mid(1);
+    return path;
 }
 
 QString IPathUtil::realHomeDirectory()

@@ -36,6 +36,8 @@ public:
     static QByteArray getTmpFolderPath_utf8();
     static QString getLogFolderPath(); // the run-log folder
     static QString realHomeDirectory(); // the user record's home, else $HOME
+    // "~" and "~/..." on $HOME; "~bob/x" and anything else unchanged.
+    static QString expandHome(const QString& path);
     static QString getLauncherPath(); // Contents/Library/LoginItems/QVP3Launcher.app
     static QString
     snaphotToolPath(); // <app>/Contents/Resources/QVSnap.app/Contents/MacOS/QVSnap, null when missing

@@ -16,6 +16,7 @@
 #include "projects/ProjectNames.h"
 #include "shell/dialogs/IDDOutlineView.h"
 #include "shell/dialogs/IQVProcessIndicatorView.h"
+#include "utilities/IPathUtil.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
 #include "utilities/UiPrompts.h"
@@ -43,15 +44,6 @@ QString loc(const char* text)
     return QCoreApplication::translate("Localizable", text);
 }
 
-// "~" and "~/..." name the home folder; "~bob/x" is a name like any other.
-QString expandHome(const QString& path)
-{
-    if (path == QLatin1String("~"))
-        return QDir::homePath();
-    if (path.startsWith(QLatin1String("~/")))
-        return QDir::homePath() + path.mid(1);
-    return path;
-}
 
 } // namespace
 
@@ -409,7 +401,7 @@ void ArchivePane::addFilesToContent(const QStringList& paths)
     m_contentModel->setProject(nullptr); // the tree changes below
     b->editTree([&] {
         for (const QString& raw : paths) {
-            const QString path = expandHome(raw);
+            const QString path = IPathUtil::expandHome(raw);
             struct stat st = {};
             if (::lstat(NameCodec::encode(path).constData(), &st) != 0) {
                 ib->processMessage(loc("File Adding Error: file <%1> was not found.").arg(path), 0x4781, ib);

@@ -20,6 +20,7 @@
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "utilities/ICommon.h"
+#include "utilities/IPathUtil.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
 #include "utilities/UiPrompts.h"
@@ -44,15 +45,6 @@ QString loc(const char* text)
     return QCoreApplication::translate("Localizable", text);
 }
 
-// "~" and "~/..." name the home folder; nothing else is expanded.
-QString expandHome(const QString& path)
-{
-    if (path == QLatin1String("~"))
-        return QDir::homePath();
-    if (path.startsWith(QLatin1String("~/")))
-        return QDir::homePath() + path.mid(1);
-    return path;
-}
 
 } // namespace
 
@@ -388,7 +380,7 @@ void Backup3Pane::addFilesToContent(const QStringList& paths)
     if (!p)
         return;
     for (const QString& raw : paths) {
-        const QString path = expandHome(raw);
+        const QString path = IPathUtil::expandHome(raw);
         struct stat st = {};
         if (::lstat(NameCodec::encode(path).constData(), &st) != 0) {
             m_controller->sendTextInfo(
