@@ -801,7 +801,7 @@ QString ILocation::getVersionString() const
     const int v = _sysVersion.version;
     if (v == 0)
         return QString();
-    QString s = QString::asprintf("%d.%0.2d.%0.2d", (v / 10000) % 100, (v / 100) % 100, v % 100);
+    QString s = QString::asprintf("%d.%02d.%02d", (v / 10000) % 100, (v / 100) % 100, v % 100);
     if (_sysVersion.sysUpdate != 0)
         s += QStringLiteral("(%1)").arg(_sysVersion.sysUpdate);
     if (_sysVersion.softUpdate != 0)

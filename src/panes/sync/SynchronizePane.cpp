@@ -307,8 +307,8 @@ SynchronizePane::SynchronizePane(SynchronizePaneController* controller, int kind
                 return;
             m_controller->chooseDisk(source, picker->currentData(Qt::UserRole).toInt());
         };
-        connect(m_sourcePicker, &QComboBox::activated, this, [=] { chosen(m_sourcePicker, true); });
-        connect(m_destinationPicker, &QComboBox::activated, this, [=] { chosen(m_destinationPicker, false); });
+        connect(m_sourcePicker, &QComboBox::activated, this, [this, chosen] { chosen(m_sourcePicker, true); });
+        connect(m_destinationPicker, &QComboBox::activated, this, [this, chosen] { chosen(m_destinationPicker, false); });
         connect(m_cloneModel.get(), &SourceOutlineModel::excludesEdited, this, &SynchronizePane::storeCloneExcludes);
         connect(m_cloneView->header(), &QHeaderView::sectionClicked, this, [this](int section) {
             const auto P = current();
