@@ -6,11 +6,11 @@
 #include "platform/AppPaths.h"
 #include "projects/IProject.h"
 #include "shell/ILogDrawerController.h"
-#include "shell/KitProjectListModel.h"
 #include "shell/MainWndController.h"
 #include "shell/dialogs/IKitPane.h"
 #include "shell/dialogs/IQV3ProjectListView.h"
 #include "shell/dialogs/IScheduleSuspendDialog.h"
+#include "shell/dialogs/ProjectListModel.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "sync/ISynchron.h"
@@ -135,13 +135,12 @@ QString IQV3MainWindow::kitIdentifier(int kit)
 void IQV3MainWindow::buildKitPages()
 {
     for (int kit = 1; kit <= 4; ++kit) {
+        // An empty list until the kit's pane brings its own list and model.
         auto* list = new IQV3ProjectListView(m_projects);
         list->setObjectName(kitIdentifier(kit));
-        auto* model = new KitProjectListModel([this, kit] { return projectsOf(m_hub, kit); }, list);
-        list->setModel(model);
         m_lists.insert(kit, list);
         m_projects->addWidget(list);
-        // The content and status pages stay empty until the kit's pane fills them.
+        // The content and status pages, too, stay empty until the kit's pane fills them.
         auto* content = new QWidget(m_contents);
         content->setObjectName(kitIdentifier(kit));
         content->setAutoFillBackground(true);

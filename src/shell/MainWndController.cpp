@@ -332,7 +332,7 @@ void MainWndController::launch(const QStringList& arguments)
         QTimer::singleShot(0, this, [this] { requestQuit(true); });
     }
     QVDockIconView::setup();
-    m_dockTimer.start();
+    validateDockTimer();
 }
 
 void MainWndController::pochatokEvent()
@@ -791,6 +791,7 @@ void MainWndController::collectIndicatorPosition(const QString& code, int percen
         return;
     }
     _processIndicatorPositions.insert(code, percent);
+    validateDockTimer();
     if (percent >= 100)
         DIITEvent();
 }
@@ -836,6 +837,15 @@ void MainWndController::DIITEvent()
         QVDockIconView::setIndicatorVisible(shown);
     if (shown && QVDockIconView::position() != m_dockPosition)
         QVDockIconView::setPosition(m_dockPosition);
+    // Nothing runs: the tile is cleared and the timer rests until the next run.
+    if (!shown)
+        m_dockTimer.stop();
+}
+
+void MainWndController::validateDockTimer()
+{
+    if (!g_appClosing && !m_dockTimer.isActive() && isAnyProcessNow())
+        m_dockTimer.start();
 }
 
 // ---- Run state -----------------------------------------------------------------------------
@@ -1015,6 +1025,7 @@ void MainWndController::eventChangedProjectStatus(IProject*)
     if (g_appClosing)
         return;
     validateSleepLock();
+    validateDockTimer();
     if (m_window)
         m_window->reloadLists();
     Q_EMIT controlsChanged();

@@ -174,6 +174,8 @@ public:
     void prepareForSleep(bool start);
     // At every run start and end: the idle lock follows the work.
     void validateSleepLock();
+    // The Dock timer ticks only while something runs; a run's start or progress starts it.
+    void validateDockTimer();
 
     // ---- Quit ----------------------------------------------------------------------------------
     // The one quit path: Quit, the main window's close, the idle exit, SIGTERM and SIGINT. With

@@ -455,6 +455,22 @@ private Q_SLOTS:
         m_hub->collectIndicatorPosition(QStringLiteral("b"), 0); // ended: removed, redrawn; nothing runs
         QVERIFY(m_hub->indicatorPositions().isEmpty());
         QCOMPARE(m_hub->dockPosition(), -1);
+
+        // The Dock timer rests while nothing runs: a run's status starts it, the first tick after
+        // the run stops it again.
+        IBackup3Container backups(std::make_unique<FakeBackup3Engine>(),
+            m_ws->workspace() + QStringLiteral("/Backups/Projects.plist"));
+        m_hub->setContainers(&backups, nullptr);
+        QVERIFY(!m_hub->dockTimer().isActive());
+        backups.setProcessNext(true);
+        m_hub->eventChangedProjectStatus(nullptr);
+        QVERIFY(m_hub->dockTimer().isActive());
+        m_hub->DIITEvent();
+        QVERIFY(m_hub->dockTimer().isActive());
+        backups.setProcessNext(false);
+        m_hub->DIITEvent();
+        QVERIFY(!m_hub->dockTimer().isActive());
+        m_hub->setContainers(nullptr, nullptr);
     }
 
     void quitWithNothingRunning()

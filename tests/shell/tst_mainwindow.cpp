@@ -7,7 +7,13 @@
 #include "KvTest.h"
 #include "PrivateBus.h"
 #include "Screenshot.h"
+#include "archive/CBackupContainer.h"
 #include "archive/IArchiveContainer.h"
+#include "panes/archive/ArchivePane.h"
+#include "panes/backup/Backup3Pane.h"
+#include "panes/backup/Backup3PaneController.h"
+#include "panes/sync/SynchronizePane.h"
+#include "panes/sync/SynchronizePaneController.h"
 #include "shell/ILogDrawerController.h"
 #include "shell/IQV3MainWindow.h"
 #include "shell/MainWndController.h"
@@ -191,13 +197,23 @@ private Q_SLOTS:
         synchrons.createNewSynchron(QStringLiteral("System disk"), 1);
         synchrons.setCurrentSynchronByIndex(0, 0);
         synchrons.setCurrentSynchronByIndex(0, 1);
-        HeadlessArchiveContainer archives;
+        CBackupContainer archives;
         archives.addNewBackup(QStringLiteral("Mail archive"));
-        IArchiveContainer::setShared(&archives);
         hub.setContainers(&backups, &synchrons);
         hub.showMainWindow3();
         IQV3MainWindow* window = hub.mainWindow3();
         QVERIFY(QTest::qWaitForWindowExposed(window));
+        // The kits' own panes, as the application puts them in; their lists are the window's.
+        Backup3PaneController backupPanes(&backups);
+        IBackup3Controller::setShared(&backupPanes);
+        SynchronizePaneController syncPanes(&synchrons);
+        ISynchronizeController::setShared(&syncPanes);
+        QPointer<ArchivePane> archivePane = ArchivePane::create(&archives, window);
+        archivePane->loadBackups({});
+        const QList<QPointer<QWidget>> panes = { Backup3Pane::create(&backupPanes, window), archivePane.data(),
+            SynchronizePane::create(&syncPanes, 1, window), SynchronizePane::create(&syncPanes, 0, window) };
+        for (int kit = 1; kit <= 4; ++kit)
+            window->setKitPane(kit, panes.at(kit - 1));
         window->restoreSplitterPosition();
 
         const char* names[]
@@ -269,7 +285,11 @@ private Q_SLOTS:
                      ICommon::loadMainPrefValueForKey(QStringLiteral("SelectedFunctionKit"))),
             4);
         const QRect frame = window->geometry();
-        IArchiveContainer::setShared(nullptr);
+        // The panes go before the containers and controllers they show.
+        for (const QPointer<QWidget>& pane : panes)
+            delete pane.data();
+        IBackup3Controller::setShared(nullptr);
+        ISynchronizeController::setShared(nullptr);
         hub.setContainers(nullptr, nullptr);
         g_appClosing = false;
         IQV3MainWindow again(&hub);
