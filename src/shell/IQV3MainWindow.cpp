@@ -279,6 +279,8 @@ void IQV3MainWindow::buildMenus()
     addMenuAction(help, MenuShowWelcome, tr("Welcome Window"));
     help->addSeparator();
     connect(help->addAction(tr("Kelvane Pro 3 Help")), &QAction::triggered, m_hub, &MainWndController::showHelp);
+    connect(help->addAction(tr("Kelvane Pro 3 Web Site")), &QAction::triggered, m_hub,
+        &MainWndController::goToProductSite);
     connect(help->addAction(tr("Check for Updates...")), &QAction::triggered, m_hub,
         &MainWndController::onlineUpdate);
     connect(help->addAction(tr("Send Feedback...")), &QAction::triggered, m_hub, &MainWndController::sendFeedback);

@@ -6,6 +6,7 @@
 #include "archive/IArchiveContainer.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
+#include "platform/DesktopServices.h"
 #include "platform/MainThread.h"
 #include "platform/MountInfo.h"
 #include "platform/SleepInhibitor.h"
@@ -529,6 +530,20 @@ void MainWndController::showHelp()
 void MainWndController::onlineUpdate()
 {
     log129(SUUpdater::checkForUpdatesText());
+}
+
+void MainWndController::goToProductSite()
+{
+    const QUrl url(
+        AppPaths::infoPlistValue(QStringLiteral("DSProductSiteURL")).toString(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    const bool web = scheme == QLatin1String("https") || scheme == QLatin1String("http");
+    if (!url.isValid() || url.host().isEmpty() || !web) {
+        log129(QStringLiteral("The product's web site is not known to this build"));
+        return;
+    }
+    if (!DesktopServices::openUrl(url))
+        log129(QStringLiteral("The web site %1 could not be opened").arg(url.toString()));
 }
 
 void MainWndController::sendFeedback()

@@ -125,6 +125,9 @@ public:
     // The Help menu: the help book's first page, the updater's check, the feedback item.
     void showHelp();
     void onlineUpdate();
+    // The product's page ("DSProductSiteURL" of the Info.plist) in the browser; without a web
+    // address there, one log line.
+    void goToProductSite();
     void sendFeedback();
     // The preferences dialog (a stand-in until the dialog exists: one log line).
     void showPreferences();

@@ -4,7 +4,10 @@
 #include "FakeBackup3Engine.h"
 #include "ScriptedUiPrompts.h"
 #include "archive/CBackupContainer.h"
+#include "platform/AppPaths.h"
+#include "platform/DesktopServices.h"
 #include "platform/MainThread.h"
+#include "platform/PlistBridge.h"
 #include "projects/QVConnectMessage.h"
 #include "WhenOpen.h"
 #include "shell/IBPreferencesController.h"
@@ -471,6 +474,45 @@ private Q_SLOTS:
         m_hub->DIITEvent();
         QVERIFY(!m_hub->dockTimer().isActive());
         m_hub->setContainers(nullptr, nullptr);
+    }
+
+    void productSiteFromTheHelpMenu()
+    {
+        // The page from the Info.plist goes to the browser; anything but a web address is not opened.
+        m_hub->showMainWindow3();
+        QMenu* help = m_hub->mainWindow3()->menuBar()->findChild<QMenu*>(QStringLiteral("Help"));
+        QVERIFY(help);
+        QAction* site = nullptr;
+        for (QAction* a : help->actions())
+            if (a->text() == QStringLiteral("Kelvane Pro 3 Web Site"))
+                site = a;
+        QVERIFY(site);
+        QList<QStringList> opened;
+        DesktopServices::setHookForTests([&](const QStringList& request) {
+            opened << request;
+            return true;
+        });
+        const struct {
+            QVariant url;
+            bool opens;
+        } cases[] = { { QStringLiteral("https://www.brisoltica.com/kelvane-pro-3/"), true },
+            { QStringLiteral("javascript:alert(1)"), false }, { QStringLiteral("file:///etc/passwd"), false },
+            { QVariant(), false } };
+        for (const auto& c : cases) {
+            QTemporaryDir contents;
+            QVariantMap info;
+            if (c.url.isValid())
+                info.insert(QStringLiteral("DSProductSiteURL"), c.url);
+            QVERIFY(PlistBridge::writeFileAtomically(contents.path() + QStringLiteral("/Info.plist"), info));
+            AppPaths::setContentsDirOverride(contents.path());
+            opened.clear();
+            site->trigger();
+            QCOMPARE(opened.size(), c.opens ? 1 : 0);
+            if (c.opens)
+                QVERIFY(opened.first().contains(c.url.toString()));
+        }
+        AppPaths::setContentsDirOverride(QString());
+        DesktopServices::setHookForTests({});
     }
 
     void quitWithNothingRunning()
