@@ -14,6 +14,7 @@
 #include "panes/backup/Backup3PaneController.h"
 #include "panes/sync/SynchronizePane.h"
 #include "panes/sync/SynchronizePaneController.h"
+#include "platform/AppPaths.h"
 #include "shell/ILogDrawerController.h"
 #include "shell/IQV3MainWindow.h"
 #include "shell/MainWndController.h"
@@ -105,6 +106,31 @@ private Q_SLOTS:
         QVERIFY(!frame(QVariantList { 10, 20, 900 })); // wrong length
         QVERIFY(!frame(QVariantList { 10, QStringLiteral("20"), 900, 700 })); // wrong type
         QVERIFY(!frame(QStringLiteral("10 20 900 700")));
+    }
+
+    void storedDividerPosition()
+    {
+        // A text or a negative number gives the default divider, never a collapsed pane.
+        const struct {
+            QVariant stored;
+            int left;
+        } cases[] = { { QVariant(300.0), 300 }, { QVariant(QStringLiteral("wide")), IQV3MainWindow::kLeftMin },
+            { QVariant(-80), IQV3MainWindow::kLeftMin }, { QVariant(5000), -1 } };
+        MainWndController hub;
+        hub.showMainWindow3();
+        IQV3MainWindow* window = hub.mainWindow3();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->resize(1000, 600);
+        QCoreApplication::processEvents();
+        for (const auto& c : cases) {
+            AppPaths::appSettings()->setValue(QStringLiteral("MainSplitterPosition"), c.stored);
+            window->restoreSplitterPosition();
+            QSplitter* split = window->splitter();
+            if (c.left >= 0)
+                QCOMPARE(window->leftPaneWidth(), c.left);
+            // Too wide: the right pane keeps its minimum.
+            QVERIFY(split->sizes().at(1) >= IQV3MainWindow::kRightMin - split->handleWidth());
+        }
     }
 
     void selectorColumns()
