@@ -526,6 +526,33 @@ private Q_SLOTS:
         UiPrompts::setShared(nullptr);
     }
 
+    void closingTheMainWindow()
+    {
+        // Closing the window is quitting: during a run "Cancel" keeps the window and the run;
+        // with nothing running the quit sequence ends the process with 0.
+        IBackup3Container backups(std::make_unique<FakeBackup3Engine>(),
+            m_ws->workspace() + QStringLiteral("/Backups/Projects.plist"));
+        m_hub->setContainers(&backups, nullptr);
+        m_hub->showMainWindow3();
+        IQV3MainWindow* window = m_hub->mainWindow3();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        ScriptedUiPrompts prompts;
+        UiPrompts::setShared(&prompts);
+        backups.setProcessNext(true);
+        prompts.expectAlert(QStringLiteral("Some processes are still running"), 1); // Cancel
+        window->close();
+        QVERIFY(window->isVisible());
+        QVERIFY(m_exits.isEmpty());
+        QVERIFY(!g_appClosing);
+        backups.setProcessNext(false);
+        window->close();
+        QCOMPARE(m_exits, QList<int>({ 0 }));
+        QVERIFY(g_appClosing);
+        QCOMPARE(prompts.unexpected, QStringList());
+        UiPrompts::setShared(nullptr);
+        m_hub->setContainers(nullptr, nullptr);
+    }
+
     void quitQuestionDuringARun()
     {
         auto engine = std::make_unique<FakeBackup3Engine>();
