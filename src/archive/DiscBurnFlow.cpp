@@ -178,6 +178,12 @@ bool DiscBurnFlow::burnDisc(const std::vector<Entry>& rootFolder)
 {
     m_root = flatten(rootFolder);
     m_disc.clear();
+    if (m_root.empty()) {
+        // Nothing was handed over: no archive reached a disc, so this is no successful burn.
+        IShellServices::shared().sendTextInfo(tr("Burning failed: %1").arg(tr("There is nothing to burn")), 1,
+            quint8(tpStatus | tpLog | tpTime | tpMessage), nullptr);
+        return false;
+    }
     m_cancelled = false;
     m_burnSeconds = 0;
     m_span.invalidate();

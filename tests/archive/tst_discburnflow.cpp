@@ -130,6 +130,7 @@ private Q_SLOTS:
         QTest::newRow("a piece too large for an empty disc") << "tooLarge";
         QTest::newRow("the image cannot be measured") << "measureFails";
         QTest::newRow("a rewritable disc holding data counts its capacity") << "rewritable";
+        QTest::newRow("nothing handed over is no burn") << "nothing";
     }
     void flowTable()
     {
@@ -194,6 +195,8 @@ private Q_SLOTS:
             prompts.expectBurnSetup("/dev/sr0");
             prompts.expectBurnSetup("/dev/sr1");
             expected = true;
+        } else if (scenario == QLatin1String("nothing")) {
+            root = { { m_tree->filePath(QStringLiteral("arch/missing.tar")), "/missing.tar" } };
         }
 
         QCOMPARE(flow->burnDisc(root), expected);
@@ -221,6 +224,9 @@ private Q_SLOTS:
             QCOMPARE(prompts.alerts.first().buttons, QStringList({ "OK" }));
             QVERIFY(shell.textInfos().last().text.contains(QLatin1String("Cannot open file")));
             QCOMPARE(int(shell.textInfos().last().target), 139);
+        } else if (scenario == QLatin1String("nothing")) {
+            QVERIFY(script.burned.isEmpty());
+            QVERIFY(shell.textInfos().last().text.contains(QLatin1String("There is nothing to burn")));
         } else if (scenario == QLatin1String("rewritable")) {
             QCOMPARE(script.burned.size(), 2);
             for (const XorrisoBurner::WriteMode& mode : script.modes)
