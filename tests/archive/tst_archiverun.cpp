@@ -31,6 +31,19 @@ Run driver(const QString& workspace, const QStringList& args, const QByteArray& 
     return runArchiveDriver(QStringList { QStringLiteral("--workspace"), workspace } + args, input, env);
 }
 
+// A source, a workspace, a temporary folder and a settings home in the tree for a disc
+// project's driver runs, and the environment that points at them.
+QProcessEnvironment discRunEnvironment(TempTree& tree)
+{
+    tree.writeFile(std::string("src/a.txt"), "a\n");
+    tree.mkdir("ws/Backups");
+    tree.mkdir("tmp");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), tree.filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.filePath(QStringLiteral("config")));
+    return env;
+}
+
 // Relative path -> content of every file below root (folders as "<dir>").
 QMap<QByteArray, QByteArray> snapshot(const QString& root)
 {
@@ -560,12 +573,7 @@ private slots:
     void discBuildWithoutDrive()
     {
         TempTree tree;
-        tree.writeFile(std::string("src/a.txt"), "a\n");
-        tree.mkdir("ws/Backups");
-        tree.mkdir("tmp");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TMPDIR"), tree.filePath(QStringLiteral("tmp")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.filePath(QStringLiteral("config")));
+        const QProcessEnvironment env = discRunEnvironment(tree);
         const QString ws = tree.filePath(QStringLiteral("ws"));
         Run r = driver(ws,
             { QStringLiteral("--new"), QStringLiteral("D"), QStringLiteral("--source"),
@@ -587,12 +595,7 @@ private slots:
     void discArchiveWithHostileName()
     {
         TempTree tree;
-        tree.writeFile(std::string("src/a.txt"), "a\n");
-        tree.mkdir("ws/Backups");
-        tree.mkdir("tmp");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TMPDIR"), tree.filePath(QStringLiteral("tmp")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.filePath(QStringLiteral("config")));
+        const QProcessEnvironment env = discRunEnvironment(tree);
         const QString ws = tree.filePath(QStringLiteral("ws"));
         // The name reaches the driver as raw bytes through a shell, last on its command line.
         auto run = [&](const QStringList& args, const char* name) {
