@@ -823,7 +823,9 @@ std::vector<std::pair<QString, QString>> CBackupContainer::addArchivesToDRFolder
     std::vector<std::pair<QString, QString>> pairs;
     for (CBackup* b : taken) {
         const QString path = b->getAbsolutePathName(false, false);
-        if (path.isEmpty() || !QFileInfo::exists(path))
+        // Through the byte-exact name: QFileInfo loses names that are not UTF-8.
+        struct stat st = {};
+        if (path.isEmpty() || ::stat(NameCodec::encode(path).constData(), &st) != 0)
             continue;
         pairs.emplace_back(path, QLatin1Char('/') + QFileInfo(path).fileName());
     }

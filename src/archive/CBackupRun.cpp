@@ -32,6 +32,14 @@
 
 namespace {
 
+// Through the byte-exact names: QFileInfo loses names that are not UTF-8.
+bool pathExists(const QString& path, bool followLink)
+{
+    struct stat st = {};
+    const QByteArray name = NameCodec::encode(path);
+    return (followLink ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) == 0;
+}
+
 constexpr quint64 kStatusWindowLog = 0x4761;
 constexpr quint64 kStatusRunLog = 0x47a1;
 
@@ -538,9 +546,7 @@ void CBackup::postBuildProcessing(const QString& archivePath, quint8 endStatus, 
             QFileInfo(base).fileName(), QFileInfo(base).path(), true, &pastLast);
         if (n > 0)
             produced = base + QStringLiteral(".cnt%1").arg(n);
-    } else if (QFileInfo::exists(archivePath)) {
-        produced = archivePath;
-    } else if (QFileInfo(archivePath).isSymLink()) {
+    } else if (pathExists(archivePath, false)) {
         produced = archivePath;
     }
     // Files the job made as root go back to the user.
@@ -612,7 +618,7 @@ void CBackup::postBuildProcessing(const QString& archivePath, quint8 endStatus, 
     } else {
         if (!produced.isEmpty())
             deleteArcFiles(produced);
-        else if (!split && QFileInfo::exists(archivePath))
+        else if (!split && pathExists(archivePath, true))
             ::unlink(NameCodec::encode(archivePath).constData());
         if (disc)
             discardBurnWorkFolder();
@@ -913,7 +919,7 @@ QString CBackup::restoreArchiveFile(const CBackupTaskDesc& task)
 int CBackup::locateRestoreArchive(CBackupTaskDesc& task)
 {
     const QString file = restoreArchiveFile(task);
-    if (QFileInfo::exists(file))
+    if (pathExists(file, true))
         return 0;
     const QString fileName = QFileInfo(file).fileName();
     UiPrompts::LocateFileRequest request;

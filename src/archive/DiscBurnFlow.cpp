@@ -83,8 +83,16 @@ QString DiscBurnFlow::mediaText(const XorrisoBurner::Media& media)
 {
     if (!media.read)
         return media.error.isEmpty() ? tr("No disc") : media.error;
+    if (blanksFirst(media))
+        return tr("%1: %2, erased before the burn: %3 MB free")
+            .arg(media.profile, media.status, QString::number(double(media.writableBytes(true)) / 1e6, 'f', 1));
     return tr("%1: %2, %3 MB free")
         .arg(media.profile, media.status, QString::number(double(media.freeBytes) / 1e6, 'f', 1));
+}
+
+bool DiscBurnFlow::blanksFirst(const XorrisoBurner::Media& media)
+{
+    return media.holdsData() && media.isRewritable();
 }
 
 QStringList DiscBurnFlow::drives() const
@@ -170,6 +178,12 @@ bool DiscBurnFlow::burnDisc(const std::vector<Entry>& rootFolder)
 {
     m_root = flatten(rootFolder);
     m_disc.clear();
+    if (m_root.empty()) {
+        // Nothing was handed over: no archive reached a disc, so this is no successful burn.
+        IShellServices::shared().sendTextInfo(tr("Burning failed: %1").arg(tr("There is nothing to burn")), 1,
+            quint8(tpStatus | tpLog | tpTime | tpMessage), nullptr);
+        return false;
+    }
     m_cancelled = false;
     m_burnSeconds = 0;
     m_span.invalidate();
@@ -219,27 +233,40 @@ bool DiscBurnFlow::burnDisc(const std::vector<Entry>& rootFolder)
             // A write-once disc that takes another session keeps its content; a rewritable
             // one holding data is overwritten.
             mode.append = media.holdsData() && media.isAppendable() && !media.isRewritable();
-            mode.blank = media.holdsData() && media.isRewritable();
+            mode.blank = blanksFirst(media);
+            // Blanking gives the whole capacity back: the archives are packed against it.
+            const qint64 space = media.writableBytes(mode.blank);
             mode.eject = !burner->drive().startsWith(QLatin1String("stdio:"));
             burner->setWriteMode(mode);
             if (!retry) {
                 QString error;
-                const Packing packing = buildBurnCDFolder(media.freeBytes, *burner, &error);
+                const Packing packing = buildBurnCDFolder(space, *burner, &error);
                 if (packing == Packing::TooLarge) {
                     UiPrompts::Alert alert;
                     alert.style = UiPrompts::AlertStyle::Critical;
                     alert.title = tr("There is a too large archive. The archive size is bigger than available "
                                      "disc space.");
                     alert.text = tr("Please make sure all archives have size limit under %1 bytes.")
-                                     .arg(media.freeBytes - 4096);
+                                     .arg(space - 4096);
                     alert.buttons = { tr("OK") };
                     ModalDepthGuard modal;
                     UiPrompts::shared().showAlert(alert);
                     break;
                 }
-                if (packing == Packing::Failed)
+                if (packing == Packing::Failed) {
+                    // Without the image's size no disc can be packed: say why, burn nothing more.
+                    const QString text = tr("Burning failed: %1").arg(error);
                     IShellServices::shared().sendTextInfo(
-                        tr("Burning failed: %1").arg(error), 1, quint8(tpStatus | tpLog | tpTime | tpMessage), nullptr);
+                        text, 1, quint8(tpStatus | tpLog | tpTime | tpMessage), nullptr);
+                    UiPrompts::Alert alert;
+                    alert.style = UiPrompts::AlertStyle::Critical;
+                    alert.title = text;
+                    alert.text = tr("The archives left were not burned.");
+                    alert.buttons = { tr("OK") };
+                    ModalDepthGuard modal;
+                    UiPrompts::shared().showAlert(alert);
+                    break;
+                }
             }
             if (!m_disc.empty()) {
                 QString why;

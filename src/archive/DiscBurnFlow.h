@@ -64,6 +64,8 @@ public:
     static std::vector<Entry> flatten(const std::vector<Entry>& rootFolder);
     // The status line of a medium as the setup shows it.
     static QString mediaText(const XorrisoBurner::Media& media);
+    // Whether the burn blanks the medium first: a rewritable disc holding data is overwritten.
+    static bool blanksFirst(const XorrisoBurner::Media& media);
 
     // Seconds from the first xorriso start of the burn to the end of the last.
     double burnSeconds() const { return m_burnSeconds; }

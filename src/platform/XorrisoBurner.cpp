@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QRegularExpression>
+#include <algorithm>
 #include <atomic>
 #include <ftw.h>
 #include <mutex>
@@ -87,6 +88,10 @@ XorrisoBurner::Media XorrisoBurner::parseMedia(const QByteArray& output)
         media.status = m.captured(1);
     const qint64 sectors = parseMediaSpace(output);
     media.freeBytes = sectors < 0 ? -1 : sectors * 2048;
+    static const QRegularExpression blocks(
+        QStringLiteral("^Media blocks :.*,\\s*(\\d+)\\s+overall\\s*$"), QRegularExpression::MultilineOption);
+    if (const QRegularExpressionMatch m = blocks.match(text); m.hasMatch())
+        media.overallBytes = m.captured(1).toLongLong() * 2048;
     media.read = !media.profile.isEmpty() && !media.status.isEmpty() && media.freeBytes >= 0;
     return media;
 }
@@ -109,6 +114,23 @@ bool XorrisoBurner::Media::isRewritable() const
 {
     return profile.contains(QLatin1String("RW")) || profile == QLatin1String("BD-RE")
         || profile == QLatin1String("stdio file");
+}
+
+bool XorrisoBurner::Media::isOverwriteable() const
+{
+    return profile == QLatin1String("stdio file") || profile.startsWith(QLatin1String("DVD+RW"))
+        || profile == QLatin1String("DVD-RW restricted overwrite") || profile == QLatin1String("BD-RE");
+}
+
+qint64 XorrisoBurner::Media::writableBytes(bool blankFirst) const
+{
+    if (!blankFirst || !holdsData() || !isRewritable() || overallBytes <= 0)
+        return freeBytes;
+    // What -tell_media_space reports of the same medium blank: on overwriteable media the
+    // image starts after a head of 32 blocks (a blank 5 MiB loop device: 2560 blocks overall,
+    // 2528 free).
+    const qint64 capacity = overallBytes - (isOverwriteable() ? qint64(32) * 2048 : 0);
+    return std::max(capacity, freeBytes);
 }
 
 bool XorrisoBurner::isSuitable(const Media& media, bool configuredDrive)
@@ -237,14 +259,14 @@ bool XorrisoBurner::burn(QString* message)
     const Media media = readMedia();
     if (!media.read)
         return fail(media.error);
-    // A disc that is blanked first offers its whole size, which -tell_media_space of a
-    // written rewritable medium already reports.
+    // A disc that is blanked first offers its whole capacity, not the space after its content.
+    const qint64 space = media.writableBytes(m_mode.blank && !m_mode.append);
     const std::optional<qint64> needed = measureImageBytes(m_files, &error);
     if (!needed)
         return fail(error);
-    if (*needed > media.freeBytes)
+    if (*needed > space)
         return fail(tr("The archives (%1 MB) do not fit on the disc in \"%2\" (%3 MB free)")
-                        .arg(megabytes(*needed), m_drive, megabytes(media.freeBytes)));
+                        .arg(megabytes(*needed), m_drive, megabytes(space)));
 
     const QStringList argv = burnArguments();
     Subprocess::Options o;

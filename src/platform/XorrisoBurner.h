@@ -29,12 +29,19 @@ public:
         QString profile; // "Media current:", such as "DVD+RW" or "stdio file"
         QString status; // "Media status :", such as "is blank", "is written , is appendable"
         qint64 freeBytes = -1; // "Media space  : Ns" x 2048
+        qint64 overallBytes = -1; // "Media blocks : ... , N overall" x 2048
         QString error;
         bool isBlank() const { return status.contains(QLatin1String("blank")); }
         bool isAppendable() const { return status.contains(QLatin1String("appendable")); }
         bool isClosed() const { return status.contains(QLatin1String("closed")); }
         bool isRewritable() const;
         bool holdsData() const { return read && !isBlank(); }
+        // Overwriteable media (DVD+RW, BD-RE, a stdio: drive ...) take a new image after a head
+        // of 32 blocks; sequential rewritables (CD-RW, DVD-RW sequential) take it from block 0.
+        bool isOverwriteable() const;
+        // The bytes an image may take: the free space, or, on a rewritable medium holding data
+        // that is blanked first, its whole capacity once blanked.
+        qint64 writableBytes(bool blankFirst) const;
     };
     // How the disc is written.
     struct WriteMode

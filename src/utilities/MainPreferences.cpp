@@ -231,27 +231,39 @@ bool MainPreferences::savePreferences()
     return true;
 }
 
+MainPreferences::FileRead MainPreferences::applyPreferencesFile()
+{
+    const QVariant prefId = AppPaths::infoPlistValue(QStringLiteral("Pref identifier"));
+    if (prefId.typeId() != QMetaType::QString || prefId.toString().isEmpty())
+        return FileRead::Skipped;
+    const QString path = prefsFilePath();
+    const PlistBridge::ReadResult read = PlistBridge::readFile(path);
+    if (read.status == PlistBridge::ReadStatus::Ok && read.value.typeId() == QMetaType::QVariantMap) {
+        applyLoaded(read.map());
+        return FileRead::Applied;
+    }
+    if (read.status == PlistBridge::ReadStatus::Unreadable) {
+        utilLog(tr("The preferences file \"%1\" can not be read: %2").arg(path, read.error));
+        return FileRead::Skipped;
+    }
+    return FileRead::MissingOrDamaged;
+}
+
 bool MainPreferences::loadPreferences()
 {
     checkCreateAppSupportPath();
-    bool result = false;
-    const QVariant prefId = AppPaths::infoPlistValue(QStringLiteral("Pref identifier"));
-    if (prefId.typeId() == QMetaType::QString && !prefId.toString().isEmpty()) {
-        const QString path = prefsFilePath();
-        const PlistBridge::ReadResult read = PlistBridge::readFile(path);
-        if (read.status == PlistBridge::ReadStatus::Ok && read.value.typeId() == QMetaType::QVariantMap) {
-            applyLoaded(read.map());
-            result = true;
-        } else if (read.status == PlistBridge::ReadStatus::Unreadable) {
-            utilLog(tr("The preferences file \"%1\" can not be read: %2").arg(path, read.error));
-        } else {
-            // Missing, or damaged (kept aside there): the defaults stay and are written.
-            savePreferences();
-        }
-    }
+    const FileRead read = applyPreferencesFile();
+    // Missing, or damaged (kept aside there): the defaults stay and are written.
+    if (read == FileRead::MissingOrDamaged)
+        savePreferences();
     updateAppVersion();
     updateAppFullPath();
-    return result;
+    return read == FileRead::Applied;
+}
+
+bool MainPreferences::readPreferences()
+{
+    return applyPreferencesFile() == FileRead::Applied;
 }
 
 void MainPreferences::applyLoaded(const QVariantMap& p)

@@ -44,6 +44,9 @@ public:
     // with the defaults; a file that does not parse is kept aside and the defaults stay.
     // Always refreshes the application version, path and tar tool at the end.
     bool loadPreferences();
+    // Applies QVPrefs.plist as loadPreferences() does, creating and writing nothing: the
+    // headless tools run with the application's preferences. False when none was applied.
+    bool readPreferences();
 
     // Accessors.
     QString lastPrefVersionID() const { return m_lastWorkingVersionID; }
@@ -139,6 +142,14 @@ private:
     MainPreferences();
     friend struct std::default_delete<MainPreferences>;
     void applyLoaded(const QVariantMap& prefs);
+    // Reads and applies the file, only when Info.plist has "Pref identifier".
+    enum class FileRead
+    {
+        Applied,
+        Skipped, // no identifier, or a file that cannot be read (left alone)
+        MissingOrDamaged // the defaults stay
+    };
+    FileRead applyPreferencesFile();
     QVariantMap updatedDictionary(QVariantMap prefs);
 
     QString m_appFullPath;

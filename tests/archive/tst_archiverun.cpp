@@ -17,6 +17,8 @@
 
 #include <QProcess>
 #include <QtTest>
+#include <cstring>
+#include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
@@ -27,6 +29,19 @@ Run driver(const QString& workspace, const QStringList& args, const QByteArray& 
     const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
     return runArchiveDriver(QStringList { QStringLiteral("--workspace"), workspace } + args, input, env);
+}
+
+// A source, a workspace, a temporary folder and a settings home in the tree for a disc
+// project's driver runs, and the environment that points at them.
+QProcessEnvironment discRunEnvironment(TempTree& tree)
+{
+    tree.writeFile(std::string("src/a.txt"), "a\n");
+    tree.mkdir("ws/Backups");
+    tree.mkdir("tmp");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), tree.filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.filePath(QStringLiteral("config")));
+    return env;
 }
 
 // Relative path -> content of every file below root (folders as "<dir>").
@@ -558,12 +573,7 @@ private slots:
     void discBuildWithoutDrive()
     {
         TempTree tree;
-        tree.writeFile(std::string("src/a.txt"), "a\n");
-        tree.mkdir("ws/Backups");
-        tree.mkdir("tmp");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TMPDIR"), tree.filePath(QStringLiteral("tmp")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.filePath(QStringLiteral("config")));
+        const QProcessEnvironment env = discRunEnvironment(tree);
         const QString ws = tree.filePath(QStringLiteral("ws"));
         Run r = driver(ws,
             { QStringLiteral("--new"), QStringLiteral("D"), QStringLiteral("--source"),
@@ -578,6 +588,57 @@ private slots:
         QVERIFY2(r.last.contains(
                      QByteArray(tree.filePath(QStringLiteral("tmp/")).toUtf8() + kept.first().toUtf8())),
             r.last.constData());
+    }
+
+    // A disc project named with "*", "[", "?", a leading "-" and a byte that is not UTF-8: its
+    // archive is built, burned and found on the extracted disc under its exact bytes.
+    void discArchiveWithHostileName()
+    {
+        TempTree tree;
+        const QProcessEnvironment env = discRunEnvironment(tree);
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        // The name reaches the driver as raw bytes through a shell, last on its command line.
+        auto run = [&](const QStringList& args, const char* name) {
+            const QString script = QStringLiteral("exec \"$@\" \"$(printf -- '%1')\"").arg(QLatin1String(name));
+            return runArchiveDriver(QStringList { QStringLiteral("--workspace"), ws } + args, QByteArray(), env,
+                { QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh") });
+        };
+        Run r = run({ QStringLiteral("--source"), tree.filePath(QStringLiteral("src")), QStringLiteral("--dest-disc"),
+                        QStringLiteral("--new") },
+            "-D*[1]?\\351");
+        QVERIFY2(r.code == 0, r.last.constData());
+        // The name function keeps a leading "-" from reading as an option.
+        const QString iso = tree.filePath(QStringLiteral("disc.iso"));
+        r = run({ QStringLiteral("--burn-drive"), QStringLiteral("stdio:") + iso, QStringLiteral("--project") },
+            "_-D*[1]?\\351");
+        QVERIFY2(r.code == 0, QByteArray(r.last + '\n' + r.err).constData());
+        const QByteArray archive = r.last.split(' ').value(1);
+        QVERIFY2(archive.startsWith("vers__-D*[1]?\xE9_") && archive.endsWith(".tar"), r.last.constData());
+        QVERIFY(QDir(tree.filePath(QStringLiteral("tmp"))).entryList({ QStringLiteral("kelvane-burn-*") }, QDir::Dirs).isEmpty());
+
+        const QString disc = tree.filePath(QStringLiteral("disc"));
+        QProcess x;
+        x.start(QStringLiteral("/usr/bin/xorriso"),
+            { QStringLiteral("-osirrox"), QStringLiteral("on"), QStringLiteral("-indev"), QStringLiteral("stdio:") + iso,
+                QStringLiteral("-extract"), QStringLiteral("/"), disc });
+        QVERIFY(x.waitForFinished(60000) && x.exitCode() == 0);
+        // The project's folder on the disc, then the archive in it, by their bytes.
+        auto entries = [](const QByteArray& folder) {
+            QList<QByteArray> names;
+            if (DIR* d = ::opendir(folder.constData())) {
+                while (dirent* e = ::readdir(d))
+                    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                        names << QByteArray(e->d_name);
+                ::closedir(d);
+            }
+            return names;
+        };
+        QByteArray projectFolder;
+        for (const QByteArray& n : entries(NameCodec::encode(disc)))
+            if (n.startsWith("_-D*[1]?\xE9_") && !n.endsWith(".bif"))
+                projectFolder = n;
+        QVERIFY(!projectFolder.isEmpty());
+        QCOMPARE(entries(NameCodec::encode(disc) + '/' + projectFolder), QList<QByteArray>({ archive }));
     }
 
     // An encrypted project run in this process, its password asked through the shared project

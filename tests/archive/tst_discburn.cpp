@@ -1,7 +1,8 @@
 // kv-test: labels=root,dbus timeout=600 fixtures=kv_loop_cleanup
 // Disc projects built and burned through kv-run-project onto stdio: drives: a split archive on a
 // disc comes back byte for byte from the extracted disc; a burn onto a disc that is too small
-// fails, keeps the archives in the named work folder and counts no archive as backed up.
+// fails, keeps the archives in the named work folder and counts no archive as backed up; a
+// rewritable disc holding data is overwritten.
 #include "ArchiveDriverRun.h"
 #include "KvTest.h"
 #include "LoopImage.h"
@@ -161,6 +162,73 @@ private slots:
                      s.tree.filePath(QStringLiteral("out")) + s.tree.filePath(QStringLiteral("src")), &out),
             qPrintable(out));
         QVERIFY(s.tree.exists("out" + s.tree.filePathStd("src").substr(0) + "/-star*\xE9 [x]?.txt"));
+    }
+
+    // The same 6 MiB over two discs with one drive only: disc 1 is written, the setup of disc 2
+    // answers Cancel, and the run fails naming the work folder, which keeps the pieces not burned.
+    void secondDiscCancelledKeepsTheRest()
+    {
+        Setup s;
+        QVERIFY(s.tree.writeFile(std::string("src/random.bin"), noise(6 * 1024 * 1024, 9)));
+        LoopImage medium;
+        QVERIFY2(medium.createImage(LoopImage::FsType::Raw, 5), qPrintable(medium.errorString()));
+        QVERIFY2(medium.attach(), qPrintable(medium.errorString()));
+        ArchiveDriverRun r = s.run({ QStringLiteral("--new"), QStringLiteral("One"), QStringLiteral("--source"),
+            s.tree.filePath(QStringLiteral("src")), QStringLiteral("--dest-disc"), QStringLiteral("--split-kb"),
+            QStringLiteral("2000") });
+        QVERIFY2(r.code == 0, r.last.constData());
+        r = s.run({ QStringLiteral("--project"), QStringLiteral("One"), QStringLiteral("--burn-drive"),
+            QStringLiteral("stdio:") + medium.device() });
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("burn: disc 1 "), r.err.constData());
+        QVERIFY2(r.err.contains("prompt: Burn setup for disc 2 -> Cancel"), r.err.constData());
+        QVERIFY(!r.err.contains("burn: disc 2 "));
+        QStringList left;
+        for (const QByteArray& line : r.err.split('\n'))
+            if (line.startsWith("burn: left "))
+                left << QString::fromUtf8(line.mid(11));
+        QVERIFY2(!left.isEmpty(), r.err.constData());
+        const QStringList kept = s.workFolders();
+        QCOMPARE(kept.size(), 1);
+        const QString folder = s.tree.filePath(QStringLiteral("tmp/")) + kept.first();
+        QVERIFY2(r.last.contains(NameCodec::encode(folder)), r.last.constData());
+        for (const QString& name : left)
+            QVERIFY2(QFileInfo::exists(folder + QLatin1Char('/') + name), qPrintable(name));
+    }
+
+    // A 5 MiB disc already holding 1.5 MB (3.4 MB left after it) takes a 3.8 MB archive: the
+    // rewritable disc is blanked first and counts its whole capacity; only the new archive is
+    // on it afterwards.
+    void aRewritableDiscWithDataIsOverwritten()
+    {
+        Setup s;
+        QVERIFY(s.tree.writeFile(std::string("old/old.bin"), noise(1500000, 11)));
+        QVERIFY(s.tree.writeFile(std::string("src/big.bin"), noise(3800000, 13)));
+        LoopImage medium;
+        QVERIFY2(medium.createImage(LoopImage::FsType::Raw, 5), qPrintable(medium.errorString()));
+        QVERIFY2(medium.attach(), qPrintable(medium.errorString()));
+        const QString drive = QStringLiteral("stdio:") + medium.device();
+        QString out;
+        QVERIFY2(LoopImage::runTool(QStringLiteral("/usr/bin/xorriso"),
+                     { QStringLiteral("-outdev"), drive, QStringLiteral("-map"),
+                         s.tree.filePath(QStringLiteral("old/old.bin")), QStringLiteral("/old.bin"),
+                         QStringLiteral("-commit") },
+                     &out, 120000),
+            qPrintable(out));
+        ArchiveDriverRun r = s.run({ QStringLiteral("--new"), QStringLiteral("Again"), QStringLiteral("--source"),
+            s.tree.filePath(QStringLiteral("src")), QStringLiteral("--dest-disc") });
+        QVERIFY2(r.code == 0, r.last.constData());
+        r = s.run({ QStringLiteral("--project"), QStringLiteral("Again"), QStringLiteral("--burn-drive"), drive });
+        QVERIFY2(r.code == 0, QByteArray(r.last + '\n' + r.err).constData());
+        QVERIFY2(r.err.contains(QByteArray("burn: disc 1 " + drive.toUtf8() + ' ')), r.err.constData());
+        QCOMPARE(s.workFolders().size(), 0);
+
+        const QString disc = s.tree.filePath(QStringLiteral("disc"));
+        QVERIFY2(extract(drive, disc, &out), qPrintable(out));
+        QVERIFY(!QFileInfo::exists(disc + QStringLiteral("/old.bin")));
+        QDirIterator archives(disc, { QStringLiteral("*.tar") }, QDir::Files, QDirIterator::Subdirectories);
+        QVERIFY(archives.hasNext());
+        QVERIFY(QFileInfo(archives.next()).size() > 3800000);
     }
 
     // 7 MB of random data onto a blank 5 MiB disc: the run fails and names the work folder,

@@ -128,6 +128,9 @@ private Q_SLOTS:
         QTest::newRow("disc 1 written, then the setup cancelled") << "cancelSecond";
         QTest::newRow("an unsuitable medium keeps the setup open") << "unsuitable";
         QTest::newRow("a piece too large for an empty disc") << "tooLarge";
+        QTest::newRow("the image cannot be measured") << "measureFails";
+        QTest::newRow("a rewritable disc holding data counts its capacity") << "rewritable";
+        QTest::newRow("nothing handed over is no burn") << "nothing";
     }
     void flowTable()
     {
@@ -177,6 +180,23 @@ private Q_SLOTS:
             root.erase(root.begin(), root.begin() + 2);
             prompts.expectBurnSetup("/dev/sr0");
             prompts.expectAlert("There is a too large archive", 0);
+        } else if (scenario == QLatin1String("measureFails")) {
+            script.measureError = QStringLiteral("The size of the disc image cannot be measured: Cannot open file");
+            prompts.expectBurnSetup("/dev/sr0");
+            prompts.expectAlert("Burning failed: The size of the disc image cannot be measured", 0);
+        } else if (scenario == QLatin1String("rewritable")) {
+            // 3 MB left after its content, the whole 10 MB once blanked: each piece fits a disc.
+            for (const QString drive : { QStringLiteral("/dev/sr0"), QStringLiteral("/dev/sr1") }) {
+                XorrisoBurner::Media written = blank(3000000);
+                written.status = QStringLiteral("is written , is appendable");
+                written.overallBytes = free + 32 * 2048;
+                script.media[drive] = written;
+            }
+            prompts.expectBurnSetup("/dev/sr0");
+            prompts.expectBurnSetup("/dev/sr1");
+            expected = true;
+        } else if (scenario == QLatin1String("nothing")) {
+            root = { { m_tree->filePath(QStringLiteral("arch/missing.tar")), "/missing.tar" } };
         }
 
         QCOMPARE(flow->burnDisc(root), expected);
@@ -198,6 +218,19 @@ private Q_SLOTS:
         } else if (scenario == QLatin1String("tooLarge")) {
             QVERIFY(script.burned.isEmpty());
             QVERIFY(prompts.alerts.first().text.contains(QString::number(free - 4096)));
+        } else if (scenario == QLatin1String("measureFails")) {
+            QVERIFY(script.burned.isEmpty());
+            QCOMPARE(flow->leftArchives(), QStringList({ "Q/Q.tar.aaa", "Q/Q.tar.aab" }));
+            QCOMPARE(prompts.alerts.first().buttons, QStringList({ "OK" }));
+            QVERIFY(shell.textInfos().last().text.contains(QLatin1String("Cannot open file")));
+            QCOMPARE(int(shell.textInfos().last().target), 139);
+        } else if (scenario == QLatin1String("nothing")) {
+            QVERIFY(script.burned.isEmpty());
+            QVERIFY(shell.textInfos().last().text.contains(QLatin1String("There is nothing to burn")));
+        } else if (scenario == QLatin1String("rewritable")) {
+            QCOMPARE(script.burned.size(), 2);
+            for (const XorrisoBurner::WriteMode& mode : script.modes)
+                QVERIFY(mode.blank && !mode.append);
         }
     }
 
@@ -250,6 +283,24 @@ private Q_SLOTS:
         QVERIFY(XorrisoBurner::isSuitable(m, true));
         QVERIFY(!XorrisoBurner::isSuitable(m, false));
         QCOMPARE(XorrisoBurner::parseImageSize("Image size   : 1696s\n"), 1696);
+
+        // A written disc tells the space after its content; blanked first, it offers its whole
+        // capacity (after a head of 32 blocks on overwriteable media); write-once media never.
+        XorrisoBurner::Media written = XorrisoBurner::parseMedia("Media current: stdio file, overwriteable\n"
+                                                                 "Media status : is written , is appendable\n"
+                                                                 "Media blocks : 800 readable , 1760 writable , "
+                                                                 "2560 overall\n"
+                                                                 "Media space  : 1760s\n");
+        QCOMPARE(written.overallBytes, qint64(2560) * 2048);
+        QCOMPARE(written.writableBytes(false), qint64(1760) * 2048);
+        QCOMPARE(written.writableBytes(true), qint64(2528) * 2048);
+        QVERIFY(DiscBurnFlow::mediaText(written).contains(QLatin1String("erased before the burn: 5.2 MB free")));
+        written.profile = QStringLiteral("CD-RW");
+        QCOMPARE(written.writableBytes(true), qint64(2560) * 2048);
+        written.profile = QStringLiteral("DVD-R sequential recording");
+        QCOMPARE(written.writableBytes(true), qint64(1760) * 2048);
+        QVERIFY(!DiscBurnFlow::blanksFirst(written));
+        QCOMPARE(m.writableBytes(true), m.freeBytes);
     }
 };
 

@@ -1,6 +1,6 @@
 // kv-test: labels=gui timeout=180
 // The disc burn's panels through the real widgets: the setup panel (drive, medium, the
-// appendable box), the retry and too-large alerts of the flow, and the progress panel whose
+// appendable box), the retry, too-large and measuring alerts of the flow, and the progress panel whose
 // Cancel ends xorriso's process group.
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
@@ -126,6 +126,22 @@ private Q_SLOTS:
         });
         QVERIFY(!flow.burnDisc({ { archive, "/a.tar" } }));
         QCOMPARE(script.burned.size(), 1); // nothing more burned
+
+        // The image cannot be measured: the reason is shown, nothing is burned.
+        script.measureError = QStringLiteral("The size of the disc image cannot be measured: Cannot open file");
+        QString shown;
+        whenOpen<BurnSetupPanel>([&shown](BurnSetupPanel* p) {
+            p->driveList()->setCurrentIndex(1);
+            whenOpen<QMessageBox>([&shown](QMessageBox* box) {
+                Screenshot::save(box, "burning", "measuring-failed", "The image cannot be measured");
+                shown = box->text();
+                box->buttons().first()->click();
+            });
+            p->okButton()->click();
+        });
+        QVERIFY(!flow.burnDisc({ { archive, "/a.tar" } }));
+        QVERIFY2(shown.contains(QLatin1String("Cannot open file")), qPrintable(shown));
+        QCOMPARE(script.burned.size(), 1);
     }
 
     // A real xorriso burn of a large sparse file onto stdio:/dev/null: the progress panel follows

@@ -1,7 +1,8 @@
 // kv-test: labels=gui timeout=120 env=DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
 // The preferences dialog through its widgets: the round trip of every setting, the update
-// interval's pop-up, the keychain box, the agent calls after OK, clearing the logs folder and a
-// temporary folder that cannot be written.
+// interval's pop-up, the keychain box, the agent calls after OK, clearing the logs folder, a
+// temporary folder that cannot be written and the custom one used by the headless driver.
+#include "../archive/ArchiveDriverRun.h"
 #include "../utilities/WorkspaceFixture.h"
 #include "FakePrivilegeBackend.h"
 #include "MemoryKeychain.h"
@@ -327,6 +328,45 @@ private Q_SLOTS:
         QCOMPARE(prompts.folderRequests.size(), 1);
         QCOMPARE(prompts.folderRequests.first().prompt, QStringLiteral("Choose folder to store temporary files"));
         d.hide();
+    }
+
+    // The custom temporary folder chosen here is where the headless driver's disc builds put
+    // their work folder: gone after a burn, kept and named when nothing could be burned.
+    void customTemporaryFolderServesTheDriver()
+    {
+        FakeHub hub;
+        const QString custom = m_home->home() + QStringLiteral("/my tmp");
+        QVERIFY(QDir().mkpath(custom));
+        QVERIFY(QDir().mkpath(m_home->home() + QStringLiteral("/src")));
+        QVERIFY(writeFile(m_home->home() + QStringLiteral("/src/a.txt"), "a\n"));
+        {
+            IBPreferencesController d(hub);
+            d.setupDialog();
+            d.useCustomTmpFolder()->setChecked(true);
+            d.customTmpFolder()->setText(custom);
+            d.okPressed();
+        }
+        const QString ws = m_home->workspace();
+        auto run = [&](const QStringList& args) {
+            return runArchiveDriver(QStringList { QStringLiteral("--workspace"), ws } + args);
+        };
+        auto workFolders = [](const QString& folder) {
+            return QDir(folder).entryList({ QStringLiteral("kelvane-burn-%1.*").arg(::getuid()) }, QDir::Dirs);
+        };
+        ArchiveDriverRun r = run({ QStringLiteral("--new"), QStringLiteral("Disc"), QStringLiteral("--source"),
+            m_home->home() + QStringLiteral("/src"), QStringLiteral("--dest-disc") });
+        QVERIFY2(r.code == 0, r.last.constData());
+        r = run({ QStringLiteral("--project"), QStringLiteral("Disc"), QStringLiteral("--burn-drive"),
+            QStringLiteral("stdio:") + m_home->home() + QStringLiteral("/disc.iso") });
+        QVERIFY2(r.code == 0, QByteArray(r.last + '\n' + r.err).constData());
+        QVERIFY(workFolders(custom).isEmpty());
+
+        r = run({ QStringLiteral("--project"), QStringLiteral("Disc") });
+        QCOMPARE(r.code, 1);
+        const QStringList kept = workFolders(custom);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(r.last.contains(NameCodec::encode(custom + QLatin1Char('/') + kept.first())), r.last.constData());
+        QVERIFY(workFolders(m_home->tmp()).isEmpty());
     }
 
     void pages()

@@ -356,6 +356,9 @@ int ArchiveRun::exec()
         return notStarted(
             QStringLiteral("the workspace \"%1\" is not a readable folder").arg(m_options.workspace));
     AppPaths::setWorkspacePathOverride(m_options.workspace);
+    // The application's preferences (the temporary folder of disc builds among them), read
+    // without writing them.
+    MainPreferences::shared().readPreferences();
     IVolumeBase::shared().fill();
     ClockScope clock(m_options.now);
     const int code = !m_options.newName.isNull()                      ? createProject()

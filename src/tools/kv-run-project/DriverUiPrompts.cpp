@@ -37,13 +37,15 @@ UiPrompts::CredentialsAnswer DriverUiPrompts::askAdminCredentials(const Credenti
 int DriverUiPrompts::showAlert(const Alert& alert)
 {
     const QString title = alert.title.isEmpty() ? alert.text : alert.title;
-    // The burn flow's alerts: another disc while a drive is left; the too-large alert has OK only.
+    // The burn flow's alerts: another disc while a drive is left; the too-large alert and the
+    // failed measuring have OK only.
     if (alert.title == QLatin1String("The burn to the last media failed!")) {
         const bool again = m_nextBurnDrive < m_burnDrives.size();
         logPrompt(title, again ? QStringLiteral("Yes") : QStringLiteral("No"));
         return again ? 0 : 1;
     }
-    if (alert.title.startsWith(QLatin1String("There is a too large archive"))) {
+    if (alert.title.startsWith(QLatin1String("There is a too large archive"))
+        || alert.title.startsWith(QLatin1String("Burning failed: "))) {
         logPrompt(title, QStringLiteral("OK"));
         return 0;
     }

@@ -167,11 +167,8 @@ bool ProjectRun::prepare(QString* reason)
     IShellServices::setShared(m_shell.get());
     IBackup3Controller::setShared(m_controller.get());
     UiPrompts::setShared(m_prompts.get());
-    // The run log follows the workspace's "CollectLogs" preference, read without writing it.
-    const PlistBridge::ReadResult prefs = PlistBridge::readFile(MainPreferences::prefsFilePath());
-    const QVariant collect = prefs.value.toMap().value(QStringLiteral("CollectLogs"));
-    if (prefs.status == PlistBridge::ReadStatus::Ok && collect.isValid())
-        MainPreferences::shared().setCollectLogs(collect.typeId() == QMetaType::Bool && collect.toBool());
+    // The application's preferences (run log, temporary folder ...), read without writing them.
+    MainPreferences::shared().readPreferences();
     RunLog::install();
 
     // The volume table, filled before the list binds its places to mounted volumes (the

@@ -214,10 +214,8 @@ bool SyncProjectRun::prepare(QString* reason)
     UiPrompts::setShared(m_prompts.get());
     ISynchronizeController::setShared(m_pane.get());
     ICloneStartWarner::setShared(g_warner);
-    const PlistBridge::ReadResult prefs = PlistBridge::readFile(MainPreferences::prefsFilePath());
-    const QVariant collect = prefs.value.toMap().value(QStringLiteral("CollectLogs"));
-    if (prefs.status == PlistBridge::ReadStatus::Ok && collect.isValid())
-        MainPreferences::shared().setCollectLogs(collect.typeId() == QMetaType::Bool && collect.toBool());
+    // The application's preferences (run log, temporary folder ...), read without writing them.
+    MainPreferences::shared().readPreferences();
     RunLog::install();
     IVolumeBase::shared().fill();
     QVProcEngineRunner::install();
