@@ -3,7 +3,8 @@
 // The snapshot-backup pane through its widgets, with the real run engine and rsync: "+" makes a
 // project and the settings sheet sets its destination and schedule, "File+" adds two sources, a click in the
 // check column leaves a subfolder out, the indicator starts two runs, and the versions share the unchanged
-// files and lack the folder. Pictures: snapshot/pane-empty, pane-sources and pane-sources-dark.
+// files and lack the folder.
+// The pictures of the pane come from tst_snapshottour.
 
 #include "../e2e/E2eWorkspace.h"
 #include "RecordingRunLog.h"
@@ -154,8 +155,6 @@ void TestBackup3Pane::createUncheckAndRunTwice()
         QVERIFY(pane.isEmptyContentAndString(&hint));
         QVERIFY(hint.contains(QLatin1String("File+")));
         QVERIFY(!pane.removeFileButton()->isEnabled());
-        Screenshot::save(&pane, QStringLiteral("snapshot"), QStringLiteral("pane-empty"),
-            QStringLiteral("A new project without sources: the outline shows the hint"));
 
         // "File+": two folders at once.
         prompts.expectItems({ tree.filePath(QStringLiteral("src1")), tree.filePath(QStringLiteral("src2")) });
@@ -180,10 +179,6 @@ void TestBackup3Pane::createUncheckAndRunTwice()
         QCOMPARE(model->data(model->index(0, 0), Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
         view->setCurrentIndex(model->index(1, SourceOutlineModel::ColName));
         QVERIFY(pane.removeFileButton()->isEnabled());
-        Screenshot::save(&pane, QStringLiteral("snapshot"), QStringLiteral("pane-sources"),
-            QStringLiteral("Two sources, src1/a/b unchecked: src1 and src1/a are partly included"));
-        Screenshot::save(&pane, QStringLiteral("snapshot"), QStringLiteral("pane-sources-dark"),
-            QStringLiteral("The same pane in the dark palette"));
 
         // The indicator starts the run; twice, with one file changed between them.
         const QString folder = projectFolder(

@@ -1,8 +1,7 @@
 // kv-test: labels=gui timeout=120
 
 // The snapshot-backup settings sheet: what OK writes into the project (names, schedule,
-// thinning, target type, image size), the sheet's own checks, and its pictures:
-// snapshot/settings-folder, settings-image, settings-schedule-en_US and settings-schedule-de_DE.
+// thinning, target type, image size) and the sheet's own checks.
 
 #include "FakeBackup3Engine.h"
 #include "FakePlaceMounter.h"
@@ -296,8 +295,6 @@ void TestBackup3Settings::sheetFolderAndImage()
     QCOMPARE(sheet->destinationStatusLabel()->text(),
         QStringLiteral("Incremental backup is available for the selected destination"));
     QVERIFY(!sheet->sizeTypePopup()->isEnabled());
-    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-folder"),
-        QStringLiteral("The settings sheet with a folder destination that keeps hard links"));
 
     // A disk image with a custom size: the size field is shown; a size below 0.1 beeps on OK and
     // the sheet stays open.
@@ -318,8 +315,6 @@ void TestBackup3Settings::sheetFolderAndImage()
     sheet->customSizeField()->selectAll();
     QTest::keyClicks(sheet->customSizeField(), QStringLiteral("25"));
     QTest::keyClick(sheet->customSizeField(), Qt::Key_Return);
-    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-image"),
-        QStringLiteral("The settings sheet for a disk-image destination with a custom maximum size"));
     QTest::mouseClick(sheet->okButton(), Qt::LeftButton);
     QTRY_VERIFY(!sheet->isVisible());
     QCOMPARE(p->backupTargetType(), 1);
@@ -360,9 +355,6 @@ void TestBackup3Settings::sheetSchedule()
     ScheduleControls* s = sheet->scheduleControls();
     QCOMPARE(s->isTwelveHour(), twelve);
     QCOMPARE(s->hourPopup()->currentText(), twelve ? QStringLiteral("9") : QStringLiteral("21"));
-    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-schedule-") + locale,
-        twelve ? QStringLiteral("A week-day schedule at 9:15 PM on a 12-hour clock")
-               : QStringLiteral("The same schedule at 21:15 on a 24-hour clock"));
     // Cancel writes nothing.
     s->useScheduledCheck()->setChecked(false);
     QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);
