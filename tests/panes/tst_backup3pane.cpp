@@ -11,6 +11,7 @@
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
+#include "SnapshotPaneSteps.h"
 #include "TempTree.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
@@ -37,40 +38,7 @@
 #include <sys/stat.h>
 
 using namespace E2e;
-
-namespace {
-
-// Picks the volume of folder in the sheet's destination menu, as a user does; the sheet then
-// asks for the folder on it.
-bool chooseDestination(IBackup3PropertiesController* sheet, const QString& folder)
-{
-    std::unique_ptr<ILocation> probe(ILocation::create());
-    if (!probe->setupWithPath(folder))
-        return false;
-    DestinationMenu* menu = sheet->destinationMenu();
-    const qint64 tag = menu->itemList().tagForLocation(probe.get());
-    const int index = menu->findData(tag);
-    if (tag < 0 || index < 0)
-        return false;
-    menu->setCurrentIndex(index);
-    Q_EMIT menu->activated(index);
-    return menu->selectedTag() == tag;
-}
-
-ino_t inodeOf(const QString& path)
-{
-    struct stat st = {};
-    return ::lstat(NameCodec::encode(path).constData(), &st) == 0 ? st.st_ino : 0;
-}
-
-// Clicks the check box of a row of the outline.
-void clickCheck(IDDOutlineView* view, const QModelIndex& index)
-{
-    const QRect r = view->visualRect(index.siblingAtColumn(SourceOutlineModel::ColIncluded));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(r.left() + 10, r.center().y()));
-}
-
-} // namespace
+using namespace SnapshotPaneSteps;
 
 class TestBackup3Pane : public QObject
 {

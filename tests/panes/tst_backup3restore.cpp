@@ -10,6 +10,7 @@
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
+#include "SnapshotPaneSteps.h"
 #include "TempTree.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
@@ -27,14 +28,9 @@
 #include <QtWidgets>
 
 using namespace E2e;
+using namespace SnapshotPaneSteps;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 bool cpA(const QString& from, const QString& to)
 {

@@ -8,6 +8,7 @@
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
+#include "SnapshotPaneSteps.h"
 #include "TempTree.h"
 #include "WhenOpen.h"
 #include "panes/backup/Backup3PaneController.h"
@@ -31,24 +32,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
-namespace {
-// Picks the volume of folder in the sheet's destination menu, as a user does; the sheet then
-// asks for the folder on it.
-bool chooseDestination(IBackup3PropertiesController* sheet, const QString& folder)
-{
-    std::unique_ptr<ILocation> probe(ILocation::create());
-    if (!probe->setupWithPath(folder))
-        return false;
-    DestinationMenu* menu = sheet->destinationMenu();
-    const qint64 tag = menu->itemList().tagForLocation(probe.get());
-    const int index = menu->findData(tag);
-    if (tag < 0 || index < 0)
-        return false;
-    menu->setCurrentIndex(index);
-    Q_EMIT menu->activated(index);
-    return menu->selectedTag() == tag;
-}
-} // namespace
+using namespace SnapshotPaneSteps;
 
 class TestBackup3Settings : public QObject
 {

@@ -18,6 +18,7 @@
 #include "Screenshot.h"
 #include "ScriptedClock.h"
 #include "ScriptedUiPrompts.h"
+#include "SnapshotPaneSteps.h"
 #include "TempTree.h"
 #include "WhenOpen.h"
 #include "panes/backup/Backup3Pane.h"
@@ -45,28 +46,12 @@
 #include <sys/stat.h>
 
 using namespace E2e;
+using namespace SnapshotPaneSteps;
 
 namespace {
 
 const char* const kSheets[] = { "IBackup3PropertiesController", "IB3RestoreController",
     "IExternalRestoreWindow", "IDiskImageCreater" };
-
-// Picks the volume of folder in the sheet's destination menu, as a user does; the sheet then
-// asks for the folder on it.
-bool chooseDestination(IBackup3PropertiesController* sheet, const QString& folder)
-{
-    std::unique_ptr<ILocation> probe(ILocation::create());
-    if (!probe->setupWithPath(folder))
-        return false;
-    DestinationMenu* menu = sheet->destinationMenu();
-    const qint64 tag = menu->itemList().tagForLocation(probe.get());
-    const int index = menu->findData(tag);
-    if (tag < 0 || index < 0)
-        return false;
-    menu->setCurrentIndex(index);
-    Q_EMIT menu->activated(index);
-    return menu->selectedTag() == tag;
-}
 
 // Chooses the item of a pop-up as a click on it would.
 void pick(QComboBox* popup, int index)
@@ -74,12 +59,6 @@ void pick(QComboBox* popup, int index)
     QVERIFY(index >= 0);
     popup->setCurrentIndex(index);
     Q_EMIT popup->activated(index);
-}
-
-void clickCheck(QTreeView* view, const QModelIndex& index)
-{
-    const QRect r = view->visualRect(index.siblingAtColumn(SourceOutlineModel::ColIncluded));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(r.left() + 10, r.center().y()));
 }
 
 void clickRow(QAbstractItemView* view, int row)
@@ -93,18 +72,6 @@ void clickIndicator(IQVProcessIndicatorView* indicator)
     // The round button sits at the indicator's bottom-left corner.
     const int h = indicator->height();
     QTest::mouseClick(indicator, Qt::LeftButton, {}, QPoint(h / 2, h / 2));
-}
-
-ino_t inodeOf(const QString& path)
-{
-    struct stat st = {};
-    return ::lstat(NameCodec::encode(path).constData(), &st) == 0 ? st.st_ino : 0;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 void picture(QWidget* w, const char* name, const char* caption)
