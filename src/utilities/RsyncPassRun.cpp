@@ -13,6 +13,9 @@ namespace {
 constexpr int kEndOfDataGraceMs = 3000;
 // How long a stopped child gets between SIGTERM and SIGKILL.
 constexpr int kStopGraceMs = 3000;
+// rsync -v --progress writes a line or two per file: the reader lets them gather this long after
+// it emptied the pipe, so that a run of many small files costs a read per batch, not per line.
+constexpr int kReadPauseMs = 20;
 
 qint64 steadyMs()
 {
@@ -40,6 +43,7 @@ bool RsyncPassRun::startAsUser(const QStringList& args, DataHandler data, QStrin
     options.program = args.value(0);
     options.arguments = args.mid(1);
     options.toolLocale = true;
+    options.readPauseMs = kReadPauseMs;
     if (!m_user->start(options, error)) {
         m_user.reset();
         return false;

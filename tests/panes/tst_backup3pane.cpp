@@ -3,13 +3,15 @@
 // The snapshot-backup pane through its widgets, with the real run engine and rsync: "+" makes a
 // project and the settings sheet sets its destination and schedule, "File+" adds two sources, a click in the
 // check column leaves a subfolder out, the indicator starts two runs, and the versions share the unchanged
-// files and lack the folder. Pictures: snapshot/pane-empty, pane-sources and pane-sources-dark.
+// files and lack the folder.
+// The pictures of the pane come from tst_snapshottour.
 
 #include "../e2e/E2eWorkspace.h"
 #include "RecordingRunLog.h"
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
+#include "SnapshotPaneSteps.h"
 #include "TempTree.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
@@ -36,40 +38,7 @@
 #include <sys/stat.h>
 
 using namespace E2e;
-
-namespace {
-
-// Picks the volume of folder in the sheet's destination menu, as a user does; the sheet then
-// asks for the folder on it.
-bool chooseDestination(IBackup3PropertiesController* sheet, const QString& folder)
-{
-    std::unique_ptr<ILocation> probe(ILocation::create());
-    if (!probe->setupWithPath(folder))
-        return false;
-    DestinationMenu* menu = sheet->destinationMenu();
-    const qint64 tag = menu->itemList().tagForLocation(probe.get());
-    const int index = menu->findData(tag);
-    if (tag < 0 || index < 0)
-        return false;
-    menu->setCurrentIndex(index);
-    Q_EMIT menu->activated(index);
-    return menu->selectedTag() == tag;
-}
-
-ino_t inodeOf(const QString& path)
-{
-    struct stat st = {};
-    return ::lstat(NameCodec::encode(path).constData(), &st) == 0 ? st.st_ino : 0;
-}
-
-// Clicks the check box of a row of the outline.
-void clickCheck(IDDOutlineView* view, const QModelIndex& index)
-{
-    const QRect r = view->visualRect(index.siblingAtColumn(SourceOutlineModel::ColIncluded));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(r.left() + 10, r.center().y()));
-}
-
-} // namespace
+using namespace SnapshotPaneSteps;
 
 class TestBackup3Pane : public QObject
 {
@@ -154,8 +123,6 @@ void TestBackup3Pane::createUncheckAndRunTwice()
         QVERIFY(pane.isEmptyContentAndString(&hint));
         QVERIFY(hint.contains(QLatin1String("File+")));
         QVERIFY(!pane.removeFileButton()->isEnabled());
-        Screenshot::save(&pane, QStringLiteral("snapshot"), QStringLiteral("pane-empty"),
-            QStringLiteral("A new project without sources: the outline shows the hint"));
 
         // "File+": two folders at once.
         prompts.expectItems({ tree.filePath(QStringLiteral("src1")), tree.filePath(QStringLiteral("src2")) });
@@ -180,10 +147,6 @@ void TestBackup3Pane::createUncheckAndRunTwice()
         QCOMPARE(model->data(model->index(0, 0), Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
         view->setCurrentIndex(model->index(1, SourceOutlineModel::ColName));
         QVERIFY(pane.removeFileButton()->isEnabled());
-        Screenshot::save(&pane, QStringLiteral("snapshot"), QStringLiteral("pane-sources"),
-            QStringLiteral("Two sources, src1/a/b unchecked: src1 and src1/a are partly included"));
-        Screenshot::save(&pane, QStringLiteral("snapshot"), QStringLiteral("pane-sources-dark"),
-            QStringLiteral("The same pane in the dark palette"));
 
         // The indicator starts the run; twice, with one file changed between them.
         const QString folder = projectFolder(

@@ -1,7 +1,7 @@
 // kv-test: labels=gui timeout=60
 
 // The snapshot pane while projects run: the indicator mid-run, the running row's wheel, a
-// queued and a scheduled row. Pictures: snapshot/pane-running and snapshot/list-states.
+// queued and a scheduled row.
 
 #include "FakeBackup3Engine.h"
 #include "RecordingShellServices.h"
@@ -68,10 +68,6 @@ void TestBackup3PaneStates::runningQueuedScheduled()
         QTRY_VERIFY(pane.listView()->spinnerRows().contains(0));
         QVERIFY(!pane.addFileButton()->isEnabled()); // nothing changes under a running project
         QTest::qWait(120); // a turn of the wheel
-        Screenshot::save(&pane, QStringLiteral("snapshot"), QStringLiteral("pane-running"),
-            QStringLiteral("A backup running: the indicator at 42 %, the row's wheel turning"));
-        Screenshot::save(pane.listView(), QStringLiteral("snapshot"), QStringLiteral("list-states"),
-            QStringLiteral("Running, queued and scheduled rows"));
 
         // The stop button ends it; the row stops turning.
         fake->finish(0);

@@ -3,13 +3,14 @@
 // Restores through the snapshot pane's sheets, with the real engine and rsync: one folder of a
 // version into a folder, a whole version back to its places, and a project folder copied with
 // "cp -a" restored from outside the list; a version list that names places outside its folder
-// restores nothing. Pictures: snapshot/restore-sheet and snapshot/restore-external.
+// restores nothing.
 
 #include "../e2e/E2eWorkspace.h"
 #include "RecordingRunLog.h"
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
+#include "SnapshotPaneSteps.h"
 #include "TempTree.h"
 #include "panes/backup/Backup3Pane.h"
 #include "panes/backup/Backup3PaneController.h"
@@ -27,14 +28,9 @@
 #include <QtWidgets>
 
 using namespace E2e;
+using namespace SnapshotPaneSteps;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 bool cpA(const QString& from, const QString& to)
 {
@@ -120,8 +116,6 @@ void TestBackup3Restore::restoreThroughTheSheets()
         sheet->contentView()->selectionModel()->select(
             a, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         QVERIFY(sheet->restoreSelectedButton()->isEnabled());
-        Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("restore-sheet"),
-            QStringLiteral("The restore sheet: two versions, the newest selected, src/a chosen"));
         QTest::mouseClick(sheet->folderTarget(), Qt::LeftButton);
         // A cancelled folder choice keeps the sheet open and starts nothing.
         prompts.expectItems({});
@@ -167,8 +161,6 @@ void TestBackup3Restore::restoreThroughTheSheets()
         QTRY_COMPARE(erw->okButton()->text(), QStringLiteral("Close"));
         QVERIFY(erw->showButton()->isVisible());
         QCOMPARE(erw->resultPath(), tree.filePath(QStringLiteral("into2")));
-        Screenshot::save(erw, QStringLiteral("snapshot"), QStringLiteral("restore-external"),
-            QStringLiteral("A restore from a copied project folder has ended"));
         QCOMPARE(readAll(tree.filePath(QStringLiteral("into2/src/a/deep/two.txt"))), QByteArray("two"));
         QTest::mouseClick(erw->okButton(), Qt::LeftButton);
         QTRY_VERIFY(!erw->isVisible());

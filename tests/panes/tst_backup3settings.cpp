@@ -1,14 +1,14 @@
 // kv-test: labels=gui timeout=120
 
 // The snapshot-backup settings sheet: what OK writes into the project (names, schedule,
-// thinning, target type, image size), the sheet's own checks, and its pictures:
-// snapshot/settings-folder, settings-image, settings-schedule-en_US and settings-schedule-de_DE.
+// thinning, target type, image size) and the sheet's own checks.
 
 #include "FakeBackup3Engine.h"
 #include "FakePlaceMounter.h"
 #include "RecordingShellServices.h"
 #include "Screenshot.h"
 #include "ScriptedUiPrompts.h"
+#include "SnapshotPaneSteps.h"
 #include "TempTree.h"
 #include "WhenOpen.h"
 #include "panes/backup/Backup3PaneController.h"
@@ -32,24 +32,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
-namespace {
-// Picks the volume of folder in the sheet's destination menu, as a user does; the sheet then
-// asks for the folder on it.
-bool chooseDestination(IBackup3PropertiesController* sheet, const QString& folder)
-{
-    std::unique_ptr<ILocation> probe(ILocation::create());
-    if (!probe->setupWithPath(folder))
-        return false;
-    DestinationMenu* menu = sheet->destinationMenu();
-    const qint64 tag = menu->itemList().tagForLocation(probe.get());
-    const int index = menu->findData(tag);
-    if (tag < 0 || index < 0)
-        return false;
-    menu->setCurrentIndex(index);
-    Q_EMIT menu->activated(index);
-    return menu->selectedTag() == tag;
-}
-} // namespace
+using namespace SnapshotPaneSteps;
 
 class TestBackup3Settings : public QObject
 {
@@ -296,8 +279,6 @@ void TestBackup3Settings::sheetFolderAndImage()
     QCOMPARE(sheet->destinationStatusLabel()->text(),
         QStringLiteral("Incremental backup is available for the selected destination"));
     QVERIFY(!sheet->sizeTypePopup()->isEnabled());
-    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-folder"),
-        QStringLiteral("The settings sheet with a folder destination that keeps hard links"));
 
     // A disk image with a custom size: the size field is shown; a size below 0.1 beeps on OK and
     // the sheet stays open.
@@ -318,8 +299,6 @@ void TestBackup3Settings::sheetFolderAndImage()
     sheet->customSizeField()->selectAll();
     QTest::keyClicks(sheet->customSizeField(), QStringLiteral("25"));
     QTest::keyClick(sheet->customSizeField(), Qt::Key_Return);
-    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-image"),
-        QStringLiteral("The settings sheet for a disk-image destination with a custom maximum size"));
     QTest::mouseClick(sheet->okButton(), Qt::LeftButton);
     QTRY_VERIFY(!sheet->isVisible());
     QCOMPARE(p->backupTargetType(), 1);
@@ -360,9 +339,6 @@ void TestBackup3Settings::sheetSchedule()
     ScheduleControls* s = sheet->scheduleControls();
     QCOMPARE(s->isTwelveHour(), twelve);
     QCOMPARE(s->hourPopup()->currentText(), twelve ? QStringLiteral("9") : QStringLiteral("21"));
-    Screenshot::save(sheet, QStringLiteral("snapshot"), QStringLiteral("settings-schedule-") + locale,
-        twelve ? QStringLiteral("A week-day schedule at 9:15 PM on a 12-hour clock")
-               : QStringLiteral("The same schedule at 21:15 on a 24-hour clock"));
     // Cancel writes nothing.
     s->useScheduledCheck()->setChecked(false);
     QTest::mouseClick(sheet->cancelButton(), Qt::LeftButton);

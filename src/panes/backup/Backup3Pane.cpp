@@ -130,7 +130,7 @@ Backup3Pane::Backup3Pane(Backup3PaneController* controller, QWidget* parent)
     m_outline->header()->setSectionResizeMode(SourceOutlineModel::ColName, QHeaderView::Stretch);
     m_outline->header()->resizeSection(SourceOutlineModel::ColIncluded, 28);
     m_outline->header()->resizeSection(SourceOutlineModel::ColKind, 90);
-    m_outline->header()->resizeSection(SourceOutlineModel::ColDate, 150);
+    m_outline->header()->resizeSection(SourceOutlineModel::ColDate, dateColumnWidth(m_outline, SourceOutlineModel::ColDate));
     m_outline->setTreePosition(SourceOutlineModel::ColName);
     if (IBackup3Container* c = controller->container())
         m_outlineModel->setHiddenList(c->defaultHiddensList());
@@ -356,7 +356,8 @@ void Backup3Pane::validateIndicator()
 {
     const std::shared_ptr<IBackup3> p = current();
     m_indicator->setStateButton(p ? p->mainButtonState() : 0, p ? p->indicatorPosition() : 0);
-    m_listModel->reloadProjects();
+    // The rows show the new state; the current project stays selected.
+    reloadList();
 }
 
 void Backup3Pane::addFilesByUser()

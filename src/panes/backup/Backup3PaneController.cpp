@@ -1,6 +1,7 @@
 #include "panes/backup/Backup3PaneController.h"
 
 #include "panes/backup/Backup3PaneRules.h"
+#include "platform/Clock.h"
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "platform/TimerScale.h"
@@ -106,7 +107,7 @@ void Backup3PaneController::sendTextInfo(const QString& text, qint32 type, quint
         in.externalRestore = project->isExternalRestoreFlag();
         in.processCode = project->processingCodeString();
     }
-    in.now = QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+    in.now = QLocale().toString(Clock::current().now(), QLocale::ShortFormat);
     const Backup3PaneRules::TextOutput out = Backup3PaneRules::routeText(in);
     if (out.notificationTitle)
         IMessageUtil::shared().showLocalNotificationTitle(*out.notificationTitle, out.notificationText);

@@ -5,6 +5,7 @@
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
 #include "projects/SourceOutlineModel.h"
+#include "shell/dialogs/IDDOutlineView.h"
 #include "snapshot/IBackup3.h"
 #include "snapshot/IBackup3Container.h"
 #include "snapshot/IDiskImage.h"
@@ -74,7 +75,7 @@ IB3RestoreController::IB3RestoreController(Backup3PaneController* controller, QW
     m_view->header()->setSectionResizeMode(SourceOutlineModel::ColName, QHeaderView::Stretch);
     m_view->header()->resizeSection(SourceOutlineModel::ColIncluded, 28);
     m_view->header()->resizeSection(SourceOutlineModel::ColKind, 90);
-    m_view->header()->resizeSection(SourceOutlineModel::ColDate, 150);
+    m_view->header()->resizeSection(SourceOutlineModel::ColDate, dateColumnWidth(m_view, SourceOutlineModel::ColDate));
 
     m_original = new QRadioButton(loc("Restore to the original location"), this);
     m_folder = new QRadioButton(loc("Restore to a folder"), this);

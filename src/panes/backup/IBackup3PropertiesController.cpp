@@ -1,6 +1,7 @@
 #include "panes/backup/IBackup3PropertiesController.h"
 
 #include "panes/backup/Backup3PaneController.h"
+#include "platform/Clock.h"
 #include "platform/MainThread.h"
 #include "projects/CapturePattern.h"
 #include "projects/DestinationItemList.h"
@@ -262,6 +263,8 @@ void IBackup3PropertiesController::build()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
     layout->addLayout(buttons);
+    // Wide enough for a destination folder's path and the status beside its mark.
+    resize(std::max(sizeHint().width(), 560), sizeHint().height());
 
     connect(help, &QPushButton::clicked, this,
         [] { MyGotoHelpAnchor(QStringLiteral("backup_properties_html")); });
@@ -552,6 +555,6 @@ void IBackup3PropertiesController::clickOk()
         m_customSize->setFocus();
         return;
     }
-    applyForm(form(), *m_project, m_project->backup3Container(), QDateTime::currentDateTime());
+    applyForm(form(), *m_project, m_project->backup3Container(), Clock::current().now());
     accept();
 }

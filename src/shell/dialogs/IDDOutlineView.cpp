@@ -8,13 +8,29 @@
 #include <QBuffer>
 #include <QContextMenuEvent>
 #include <QDataStream>
+#include <QDateTime>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLocale>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
 #include <QUrl>
+#include <algorithm>
+
+int dateColumnWidth(const QTreeView* view, int column)
+{
+    // Every digit of the outline's fonts has one width; the 28th of December at 22:58 gives
+    // the longest text a locale writes for its short format.
+    const QDateTime widest(QDate(2000, 12, 28), QTime(22, 58, 58));
+    const int text = view->fontMetrics().horizontalAdvance(QLocale().toString(widest, QLocale::ShortFormat));
+    const QStyle* style = view->style();
+    const int margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) + 8;
+    return std::max(text + margins, view->header()->sectionSizeHint(column));
+}
 
 namespace DroppedData {
 

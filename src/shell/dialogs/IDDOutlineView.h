@@ -23,6 +23,11 @@ QByteArray encodeContent(const QString& description, const QImage& icon);
 bool decodeContent(const QByteArray& data, QString* description, QImage* icon);
 } // namespace DroppedData
 
+// The width a column of modification dates needs in the view's font: the widest short date and
+// time of the current locale (two-digit fields, an afternoon hour) with the cell's margins, and
+// never less than the header's own title needs.
+int dateColumnWidth(const QTreeView* view, int column);
+
 // A content outline that takes dropped files and template items for its controller. The empty
 // outline shows the controller's text; an accepted drag over it draws a yellow frame.
 class IDDOutlineView : public QTreeView
