@@ -200,10 +200,7 @@ private slots:
     {
         KV_REQUIRE_ROOT();
         if (!g_isolation.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("share tests need a private mount namespace (%1)").arg(g_isolation)));
-        for (const char* tool : { "/usr/sbin/sshd", "/usr/bin/sshfs", "/usr/bin/fusermount3" })
-            if (!QFileInfo(QLatin1String(tool)).isExecutable())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/install-deps.sh)").arg(tool)));
+            QSKIP(qPrintable(QStringLiteral("these tests need a private mount namespace (%1)").arg(g_isolation)));
         QVERIFY(m_tree.isValid());
         m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_tree.filePath(QStringLiteral("config")));
         m_env.insert(QStringLiteral("TMPDIR"), m_tree.filePath(QStringLiteral("tmp")));
@@ -218,6 +215,9 @@ private slots:
 
     void shareDestination()
     {
+        for (const char* tool : { "/usr/sbin/sshd", "/usr/bin/sshfs", "/usr/bin/fusermount3" })
+            if (!QFileInfo(QLatin1String(tool)).isExecutable())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/install-deps.sh)").arg(tool)));
         TempTree& t = m_tree;
         makeSource(t);
         QVERIFY(t.mkdir("ws/Backups"));
