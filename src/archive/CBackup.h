@@ -215,6 +215,12 @@ public:
     // Before a restore job starts: its archive is where the list says, or the user names the
     // folder that holds it. 0 found (the task then names it), 1 skipped, 2 cancelled.
     int locateRestoreArchive(CBackupTaskDesc& task);
+    // The folder that holds an archive by the place its list entry recorded: the path on the
+    // disc in a drive for disc archives, the share mounted again (once per application run) for
+    // network ones, the volume found by its URL otherwise; empty when none is there.
+    QString archiveFolderFromPlace(const CBArchivePath& place);
+    // The path below the mount point of a disc in a drive ("/" + the path without one).
+    static QString mountedDiscFolder(const QString& pathFromMountPoint);
     // The file that must exist for the job: the archive, or the first volume of a split one.
     static QString restoreArchiveFile(const CBackupTaskDesc& task);
     int addArchNameWithCompletedBackup(const QString& path);

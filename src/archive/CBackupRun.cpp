@@ -12,9 +12,12 @@
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
+#include "projects/ILocationServices.h"
 #include "projects/IPlaceMounter.h"
 #include "utilities/CommonFunctions.h"
+#include "utilities/CVolumeMounter.h"
 #include "utilities/FileOps.h"
+#include "utilities/IDiskUtil.h"
 #include "utilities/IProcController.h"
 #include "utilities/IShellServices.h"
 #include "utilities/LogOptions.h"
@@ -105,6 +108,36 @@ const CBackupItem* findItemByPath(const CBackupItemsContainer& container, const 
     return nullptr;
 }
 
+// Share URLs that could not be mounted for a restore since the application started: the next
+// restore from them does not try again.
+QStringList& unmountableRestoreURLs()
+{
+    static QStringList urls;
+    return urls;
+}
+
+// Points every stage word that names the job's archive at the same name in folder.
+void moveRestoreArchive(CBackupTaskDesc& task, const QString& folder)
+{
+    const QString moved = folder + QLatin1Char('/') + QFileInfo(task.archivePath).fileName();
+    for (QStringList& stage : task.stages)
+        for (QString& word : stage)
+            if (word == task.archivePath)
+                word = moved;
+    task.archivePath = moved;
+}
+
+QString joinedPath(const QString& folder, const QString& below)
+{
+    QString path = folder;
+    if (!below.isEmpty()) {
+        if (!path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        path += below.startsWith(QLatin1Char('/')) ? below.mid(1) : below;
+    }
+    return path;
+}
+
 } // namespace
 
 QString CBackup::tarToolPath()
@@ -148,8 +181,22 @@ bool CBackup::_doMount(int mode)
         return false;
     m_mountTried = true;
     const qint64 mark = mode == 1 ? qint64(ILocation::FlagUnmountAfterRun) : qint64(0);
-    if (IPlaceMounter::shared().mountLocation(L, mark))
+    if (IPlaceMounter::shared().mountLocation(L, mark)) {
+        // The volume table hears of the new mount from the mount watcher: the destination is
+        // looked at once the table shows the share (bounded, in case it never does).
+        LocationVolumeInfo info;
+        info.URL = L->getURLStr();
+        if (ILocationServices::shared().isVolumeMounted(info)) {
+            const qint64 until = Clock::current().monotonicMs() + 10000;
+            ModalDepthGuard modal;
+            while (!L->isActiveForce() && Clock::current().monotonicMs() < until) {
+                QEventLoop loop;
+                QTimer::singleShot(50, &loop, &QEventLoop::quit);
+                loop.exec();
+            }
+        }
         return true;
+    }
     sendRunText(tr("Target automount error"), 0x4741);
     sendRunText(QVFuncStatus(QStringLiteral("CVolumeMounter::mountLocation")), 0x4781);
     return false;
@@ -814,7 +861,16 @@ int CBackup::restore(
     task.operation = CBackupTaskDesc::OpRestore;
     task.processAttr = attr;
     task.index = jobIndex;
+    // Where the archive is looked for when the destination folder as it stands does not hold
+    // it: the entry's own place for disc archives and for archives whose volume has a URL, the
+    // project's destination otherwise (its archive folder below it).
     task.place = entry;
+    const bool discEntry = entry.deviceType == ILocation::DeviceCD || entry.deviceType == ILocation::DeviceToast;
+    if (!discEntry && entry.URLStr.isEmpty()) {
+        task.place.URLStr = m_location->getURLStr();
+        task.place.pathFromMountPoint = joinedPath(m_location->getPathFromMountPoint(), m_fileName);
+        task.place.deviceType = m_location->getDeviceType();
+    }
     task.archivePath = archive;
     task.password = password;
     task.extractFolder = extractFolder;
@@ -916,11 +972,73 @@ QString CBackup::restoreArchiveFile(const CBackupTaskDesc& task)
     return task.archivePath;
 }
 
+QString CBackup::mountedDiscFolder(const QString& pathFromMountPoint)
+{
+    // A disc in a drive: a removable volume that is mounted read-only.
+    for (const QString& mountPoint : IDiskUtil::mountPointList(0x13)) {
+        VMVolumeInfoRec info;
+        if (!CVolumeMounter::getVolumeInfo(mountPoint, info))
+            continue;
+        if (info.removable && info.local && info.directAccess && !info.writable)
+            return joinedPath(mountPoint, pathFromMountPoint);
+    }
+    return joinedPath(QStringLiteral("/"), pathFromMountPoint);
+}
+
+QString CBackup::archiveFolderFromPlace(const CBArchivePath& place)
+{
+    if (place.deviceType == ILocation::DeviceCD || place.deviceType == ILocation::DeviceToast)
+        return mountedDiscFolder(place.pathFromMountPoint);
+    if (place.URLStr.isEmpty())
+        return QString();
+    // The volume the archive was written to, mounted again when it is a share that is not.
+    QStringList& unmountable = unmountableRestoreURLs();
+    ILocation where;
+    where.setURLStr(place.URLStr);
+    where.setPathFromMountPoint(place.pathFromMountPoint);
+    where.setDeviceType(place.deviceType);
+    where.setAutomount(!unmountable.contains(place.URLStr));
+    where.prepare();
+    const QString folder = where.getFullPath();
+    if (folder.isEmpty() && !unmountable.contains(place.URLStr)
+        && place.deviceType == ILocation::DeviceNetworkVolume) {
+        unmountable << place.URLStr;
+        sendRunText(tr("The volume \"%1\" cannot be mounted").arg(where.displayName().isEmpty()
+                                                                      ? place.URLStr
+                                                                      : where.displayName()),
+            0x4741);
+    }
+    return folder;
+}
+
 int CBackup::locateRestoreArchive(CBackupTaskDesc& task)
 {
     const QString file = restoreArchiveFile(task);
     if (pathExists(file, true))
         return 0;
+    // Not in the destination folder as it stands now: where the list says it was written (a
+    // disc in the drive, a share mounted again), then the project's destination place (a share
+    // the list knows only by the folder it was mounted at).
+    QList<CBArchivePath> places { task.place };
+    if (m_location->isNetwork() && !m_location->getURLStr().isEmpty()) {
+        CBArchivePath destination = task.place;
+        destination.URLStr = m_location->getURLStr();
+        destination.pathFromMountPoint = joinedPath(m_location->getPathFromMountPoint(), m_fileName);
+        destination.deviceType = m_location->getDeviceType();
+        if (destination.URLStr != task.place.URLStr || destination.pathFromMountPoint != task.place.pathFromMountPoint)
+            places << destination;
+    }
+    for (const CBArchivePath& place : places) {
+        const QString placed = archiveFolderFromPlace(place);
+        if (placed.isEmpty() || placed == QFileInfo(task.archivePath).path())
+            continue;
+        CBackupTaskDesc moved = task;
+        moveRestoreArchive(moved, placed);
+        if (QFileInfo::exists(restoreArchiveFile(moved))) {
+            task = moved;
+            return 0;
+        }
+    }
     const QString fileName = QFileInfo(file).fileName();
     UiPrompts::LocateFileRequest request;
     request.message = tr("File \"%1\" has not found.").arg(fileName);
@@ -935,12 +1053,7 @@ int CBackup::locateRestoreArchive(CBackupTaskDesc& task)
     if (answer.result != UiPrompts::LocateResult::Chosen || answer.folder.isEmpty())
         return 2;
     // The archive lies elsewhere: its path changes in every stage that names it.
-    const QString moved = answer.folder + QLatin1Char('/') + QFileInfo(task.archivePath).fileName();
-    for (QStringList& stage : task.stages)
-        for (QString& word : stage)
-            if (word == task.archivePath)
-                word = moved;
-    task.archivePath = moved;
+    moveRestoreArchive(task, answer.folder);
     task.altVolumeFolder = answer.folder;
     return 0;
 }

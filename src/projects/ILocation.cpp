@@ -423,6 +423,11 @@ bool ILocation::setupWithPath(const QString& rawPath)
 
 void ILocation::setupFromVBI(const VolumeBaseItem& item)
 {
+    // A share place bound to its mount: a share mounted without a device record (sshfs, NFS)
+    // keeps the server URL the place was given, as the mount-point URL would not find it again
+    // once it is unmounted.
+    const bool keepShare = item.connection == VolumeBaseItem::ConnectionNetNoDevice && isNetwork()
+        && !m_URLStr.isEmpty() && !m_URLStr.startsWith(QLatin1String("file:"));
     const QString fsType = item.fsTypeName;
     m_HFSp = item.fileSystem == 7 || FsKinds::family(fsType) == FsKinds::Family::MacExtended;
     m_APFS = item.fileSystem == 8 || item.fileSystem == 9 || FsKinds::family(fsType) == FsKinds::Family::Apfs;
@@ -439,9 +444,10 @@ void ILocation::setupFromVBI(const VolumeBaseItem& item)
     m_DirectAccess = item.connection == VolumeBaseItem::ConnectionInternal;
 
     m_DisplayName = item.name;
-    m_URLStr = item.connection == VolumeBaseItem::ConnectionNet
-        ? item.source
-        : VolumeBaseItem::mountPointURLText(item.strMountPoint());
+    if (!keepShare)
+        m_URLStr = item.connection == VolumeBaseItem::ConnectionNet
+            ? item.source
+            : VolumeBaseItem::mountPointURLText(item.strMountPoint());
     m_BSDName = (item.connection == VolumeBaseItem::ConnectionNet
                     || item.connection == VolumeBaseItem::ConnectionNetNoDevice)
         ? QString()
@@ -482,7 +488,7 @@ void ILocation::setupFromVBI(const VolumeBaseItem& item)
         m_DeviceType = DeviceImage;
         break;
     case VolumeBaseItem::ConnectionNetNoDevice:
-        m_DeviceType = DeviceCloud;
+        m_DeviceType = keepShare ? DeviceNetworkVolume : DeviceCloud;
         break;
     default:
         m_DeviceType = DeviceFixed;

@@ -342,6 +342,76 @@ private slots:
             QByteArray("b3\n"));
     }
 
+    // A chain of four archives (a full one and three incrementals): a cancelled prompt for the
+    // second archive, or the user's stop during the second job, ends that chain there; nothing
+    // of it runs afterwards and the running-jobs count is back to 0.
+    void chainEndsAtCancelOrStop_data()
+    {
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("archive prompt cancelled") << false;
+        QTest::newRow("stopped in the second job") << true;
+    }
+    void chainEndsAtCancelOrStop()
+    {
+        QFETCH(bool, stop);
+        TempTree tree;
+        tree.writeFile(std::string("src/a"), "a0\n");
+        tree.mkdir("ws/Backups");
+        tree.mkdir("dest");
+        tree.mkdir("out");
+        const QString ws = tree.filePath(QStringLiteral("ws"));
+        const QString src = tree.filePath(QStringLiteral("src"));
+        QCOMPARE(driver(ws,
+                     { QStringLiteral("--new"), QStringLiteral("C"), QStringLiteral("--source"), src,
+                         QStringLiteral("--dest"), tree.filePath(QStringLiteral("dest")),
+                         QStringLiteral("--method"), QStringLiteral("incr") })
+                     .code,
+            0);
+        QStringList names;
+        for (int i = 0; i < 4; ++i) {
+            tree.writeFile(std::string("src/a"), QByteArray("a") + QByteArray::number(i) + '\n');
+            tree.writeFile("src/f" + std::to_string(i), "new\n");
+            const Run r = driver(ws, { QStringLiteral("--project"), QStringLiteral("C") });
+            QVERIFY2(r.code == 0, r.last.constData());
+            names << archiveOf(r);
+            QTest::qWait(1100); // archive names carry the second; mtimes move past the stamp
+        }
+        AppPaths::setWorkspacePathOverride(ws);
+        const QString bif = tree.filePath(QStringLiteral("ws/Backups/"))
+            + QDir(tree.filePath(QStringLiteral("ws/Backups"))).entryList({ QStringLiteral("*.bif") }).first();
+        CBackup project(QStringLiteral("C"));
+        QVERIFY(project.load(bif, false));
+        QCOMPARE(int(project.archives().size()), 4);
+        project.setSelectedArchiveIndex(3);
+        const QString folder = tree.filePath(QStringLiteral("dest/"))
+            + QDir(tree.filePath(QStringLiteral("dest"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot).first();
+        ScriptedUiPrompts prompts;
+        if (!stop) {
+            QVERIFY(QFile::rename(folder + QLatin1Char('/') + names.at(1), tree.filePath(QStringLiteral("away"))));
+            prompts.expectLocateFile(UiPrompts::LocateResult::Cancelled);
+        }
+        int started = 0;
+        bool ended = false;
+        IBackup* face = project.getIBackup();
+        face->onJobStarted = [&](qint64, const QList<QStringList>&) {
+            if (++started == 2 && stop)
+                face->stopByUser();
+        };
+        face->onRunEnded = [&] { ended = true; };
+        QCOMPARE(project.restoreBegining(tree.filePath(QStringLiteral("out")), {}, false), 4);
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+        QCOMPARE(started, stop ? 2 : 1);
+        QCOMPARE(face->cmdVectorSize(), 0);
+        QCOMPARE(CBackup::m_nTarRunning, 0);
+        QCOMPARE(face->lastStatusString(), QStringLiteral("Terminated by user"));
+        // The first archive was restored; none after the second reached the folder.
+        const QString out = tree.filePath(QStringLiteral("out")) + src;
+        QVERIFY(QFileInfo::exists(out + QStringLiteral("/f0")));
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral("/f2")) && !QFileInfo::exists(out + QStringLiteral("/f3")));
+        QCOMPARE(prompts.pending(), 0);
+        QVERIFY(prompts.unexpected.isEmpty());
+    }
+
     // A stop ends the whole pipeline: exit 4, nothing of the job's group left, nothing registered.
     void stopEndsPipeline()
     {
