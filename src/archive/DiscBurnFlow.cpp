@@ -17,11 +17,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 qint64 fileBytes(const QString& path)
 {
     struct stat st = {};

@@ -38,11 +38,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 QLabel* infoLabel(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);

@@ -25,11 +25,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 // Device and inode of a path; {0, 0} when it is not there.
 std::pair<dev_t, ino_t> identity(const QString& path)
 {

@@ -468,7 +468,7 @@ bool IBackup3::mountPlaces(bool automount)
 {
     auto tr = [](const char* text) { return QCoreApplication::translate("Localizable", text); };
     IPlaceMounter& mounter = IPlaceMounter::shared();
-    const qint64 mark = automount ? ILocation::FlagUnmountAfterRun : 0;
+    const qint64 mark = automount ? qint64(ILocation::FlagUnmountAfterRun) : 0;
     const bool skip = automount && !isFullAutomount();
     bool ok = true;
     ILocation* dest = m_destLocation.get();

@@ -17,11 +17,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 QByteArray bytes(const QString& s)
 {
     return NameCodec::encode(s);

@@ -28,11 +28,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 bool isNumber(const QVariantMap& d, const QString& key)
 {
     const QVariant v = d.value(key);

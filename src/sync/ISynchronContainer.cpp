@@ -34,11 +34,6 @@ namespace {
 ISynchronContainer* g_shared = nullptr;
 int g_syncPropertyScheme = 0;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 const QString kPreferences = QStringLiteral("Preferences");
 const QString kScheme = QStringLiteral("SynchronizePropertyScheme");
 const QString kSelected[2] = { QStringLiteral("SelectedSynchronIndex"), QStringLiteral("SelectedClonIndex") };

@@ -186,7 +186,7 @@ private Q_SLOTS:
             prompts.expectAlert("Burning failed: The size of the disc image cannot be measured", 0);
         } else if (scenario == QLatin1String("rewritable")) {
             // 3 MB left after its content, the whole 10 MB once blanked: each piece fits a disc.
-            for (const QString drive : { QStringLiteral("/dev/sr0"), QStringLiteral("/dev/sr1") }) {
+            for (const QString& drive : { QStringLiteral("/dev/sr0"), QStringLiteral("/dev/sr1") }) {
                 XorrisoBurner::Media written = blank(3000000);
                 written.status = QStringLiteral("is written , is appendable");
                 written.overallBytes = free + 32 * 2048;

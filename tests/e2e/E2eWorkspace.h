@@ -217,9 +217,14 @@ inline DriverRun runProject(const QString& workspace, const QString& name, const
 }
 
 // The project folder a project gets on a fresh destination.
+inline QString projectFolder(const QString& destination, const QString& name, const QString& uuid)
+{
+    return destination + QLatin1Char('/') + name + QLatin1Char('_') + uuid;
+}
+
 inline QString projectFolder(const ProjectPlan& s)
 {
-    return s.destination + QLatin1Char('/') + s.name + QLatin1Char('_') + s.uuid;
+    return projectFolder(s.destination, s.name, s.uuid);
 }
 
 // Names in a folder starting with prefix, sorted.

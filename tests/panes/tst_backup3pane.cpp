@@ -149,8 +149,7 @@ void TestBackup3Pane::createUncheckAndRunTwice()
         QVERIFY(pane.removeFileButton()->isEnabled());
 
         // The indicator starts the run; twice, with one file changed between them.
-        const QString folder = projectFolder(
-            { .name = p->name(), .uuid = p->UUID(), .destination = tree.filePath(QStringLiteral("dest")) });
+        const QString folder = projectFolder(tree.filePath(QStringLiteral("dest")), p->name(), p->UUID());
         QStringList versions;
         for (int run = 0; run < 2; ++run) {
             if (run == 1) {

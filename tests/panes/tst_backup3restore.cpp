@@ -93,8 +93,7 @@ void TestBackup3Restore::restoreThroughTheSheets()
         QTest::qWait(1100); // version names carry the second
         put(tree, "src/top.txt", "top, second version");
         run();
-        const QString folder = projectFolder(
-            { .name = p->name(), .uuid = p->UUID(), .destination = tree.filePath(QStringLiteral("dest")) });
+        const QString folder = projectFolder(tree.filePath(QStringLiteral("dest")), p->name(), p->UUID());
         QCOMPARE(versionFolders(folder).size(), 2);
         QTRY_VERIFY(pane.restoreButton()->isEnabled());
 

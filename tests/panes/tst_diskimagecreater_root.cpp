@@ -142,7 +142,7 @@ void TestDiskImageCreaterRoot::makeAndBackUpInto()
         container.processCurrentProject();
         QTRY_VERIFY_WITH_TIMEOUT(p->isInProcess(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!p->isInProcess(), 120000);
-        const QString folder = projectFolder({ .name = p->name(), .uuid = p->UUID(), .destination = into });
+        const QString folder = projectFolder(into, p->name(), p->UUID());
         QCOMPARE(versionFolders(folder).size(), 1);
         QFile copied(folder + QLatin1Char('/') + versionFolders(folder).first()
             + QStringLiteral("/src.wrp1/src/file.txt"));

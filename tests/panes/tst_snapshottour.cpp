@@ -209,8 +209,7 @@ void TestSnapshotTour::tour()
             "Two sources, Letters/drafts unchecked: Documents and Letters are partly included");
 
         // First run, held at its second pass; Photos waits behind it.
-        const QString folder = projectFolder(
-            { .name = p->name(), .uuid = p->UUID(), .destination = tree.filePath(QStringLiteral("Backups")) });
+        const QString folder = projectFolder(tree.filePath(QStringLiteral("Backups")), p->name(), p->UUID());
         put(tree, "hold", "");
         QCOMPARE(pane.indicator()->buttonState(), 1);
         clickIndicator(pane.indicator());

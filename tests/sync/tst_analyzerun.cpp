@@ -139,7 +139,7 @@ End TestAnalyzeRun::run(const std::shared_ptr<ISynchron>& P)
         end.text = text;
     });
     controller.processProject(P);
-    QTest::qWaitFor([&] { return end.ended; }, 30000);
+    (void)QTest::qWaitFor([&] { return end.ended; }, 30000);
     return end;
 }
 

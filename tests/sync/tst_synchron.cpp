@@ -258,7 +258,7 @@ void TestSynchron::readiness()
     const QString one = m_tree->filePath(QStringLiteral("one")),
                   two = m_tree->filePath(QStringLiteral("two"));
     m_volumes->add("One", one, "1111");
-    const qint64 flags = second == "ro" ? VolumeBaseItem::FlagReadOnly : 0;
+    const qint64 flags = second == "ro" ? qint64(VolumeBaseItem::FlagReadOnly) : 0;
     VolumeItemPtr item
         = m_volumes->add("Two", two, "2222", "ext4", VolumeBaseItem::ConnectionInternal, flags);
     if (second == "data-missing")

@@ -10,13 +10,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-} // namespace
-
 BurnProgressPanel::BurnProgressPanel(DiscBurnFlow* flow, QWidget* parent)
     : QDialog(parent)
     , m_flow(flow)

@@ -11,13 +11,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-} // namespace
-
 BurnSetupPanel::BurnSetupPanel(QWidget* parent)
     : QDialog(parent)
 {

@@ -13,11 +13,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 QString appName()
 {
     const QString name = AppPaths::infoPlistValue(QStringLiteral("NSHumanReadableCompleteName")).toString();

@@ -16,11 +16,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 QLabel* plainLabel(QWidget* parent)
 {
     auto* label = new QLabel(parent);

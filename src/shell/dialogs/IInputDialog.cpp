@@ -9,13 +9,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-} // namespace
-
 IInputDialog::IInputDialog(QWidget* parent)
     : QDialog(parent)
 {

@@ -15,10 +15,6 @@
 namespace {
 int g_tickMs = 1000;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
 } // namespace
 
 ILocationDialog::ILocationDialog(QWidget* parent)

@@ -20,11 +20,6 @@
 namespace {
 bool g_showHidden = false;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 QString lastComponent(const QString& path)
 {
     return QFileInfo(path).fileName();

@@ -15,11 +15,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Localizable", text);
-}
-
 bool isNoDate(const QDateTime& date)
 {
     return !date.isValid() || date.toMSecsSinceEpoch() == 0;
