@@ -76,6 +76,16 @@ public:
     void prepareForTar(const CBackupTaskDesc& task);
     bool run();
     int cmdVectorSize() const { return int(m_tasks.size()); }
+    // The chain attributes of the running job and of the queued ones, in order.
+    QList<quint8> chainAttributes() const
+    {
+        QList<quint8> attrs;
+        if (m_runner)
+            attrs << m_current.processAttr;
+        for (const CBackupTaskDesc& t : m_tasks)
+            attrs << t.processAttr;
+        return attrs;
+    }
     // The user's stop: ends the running job's whole pipeline and drops the rest of the queue.
     void stopByUser();
     // Ends the run control's part of a run (called by CBackup::stopTar).
