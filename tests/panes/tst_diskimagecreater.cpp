@@ -130,9 +130,10 @@ void TestDiskImageCreater::sizePrompt()
         bool accepted;
         double value;
     };
-    // The field keeps its range: a number above it is taken as the maximum.
+    // The field keeps its range: a number above it is taken as the maximum, one below it as
+    // the minimum.
     const Case cases[] = { { "12.5", true, 12.5 }, { "0.1", true, 0.1 }, { "1000000", true, 1000000 },
-        { "2000000", true, 1000000 }, { "", false, 0 } };
+        { "1000001", true, 1000000 }, { "0", true, 0.1 }, { "", false, 0 } };
     for (const Case& c : cases) {
         whenOpen<QDialog>([&](QDialog* dialog) {
             auto* field = dialog->findChild<IQVNumberField*>();
