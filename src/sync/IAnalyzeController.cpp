@@ -78,13 +78,19 @@ QList<AnalyzeTreeModel::Entry> AnalyzeTreeModel::listFolder(const QString& path,
             continue;
         Entry e;
         e.name = NameCodec::decode(QByteArray(d->d_name));
-        struct stat st
-        {
-        };
-        const QByteArray full = folder + '/' + QByteArray(d->d_name);
-        if (::lstat(full.constData(), &st) == 0) {
-            e.folder = S_ISDIR(st.st_mode);
-            e.link = S_ISLNK(st.st_mode);
+        if (d->d_type != DT_UNKNOWN) {
+            e.folder = d->d_type == DT_DIR;
+            e.link = d->d_type == DT_LNK;
+        } else {
+            // A file system that does not give the type in the listing.
+            struct stat st
+            {
+            };
+            const QByteArray full = folder + '/' + QByteArray(d->d_name);
+            if (::lstat(full.constData(), &st) == 0) {
+                e.folder = S_ISDIR(st.st_mode);
+                e.link = S_ISLNK(st.st_mode);
+            }
         }
         entries.append(e);
     }
@@ -103,13 +109,7 @@ void AnalyzeTreeModel::markSide(IAnalyzeFileSystemItem* item, const QList<Entry>
     const qint64 bits = Item::Listed | (left ? Item::Left : Item::Right);
     const QString base = left ? item->leftPath() : item->rightPath();
     for (const Entry& e : entries) {
-        Item* match = nullptr;
-        for (const auto& c : item->childrenArray()) {
-            if (c->name() == e.name && c->isFolder() == e.folder && c->isLink() == e.link) {
-                match = c.get();
-                break;
-            }
-        }
+        Item* match = item->childWithName(e.name, e.folder, e.link);
         if (!match) {
             auto node = std::make_unique<Item>(e.name, e.folder);
             node->setLink(e.link);
@@ -117,7 +117,7 @@ void AnalyzeTreeModel::markSide(IAnalyzeFileSystemItem* item, const QList<Entry>
         }
         match->setFlagOn(bits);
         if (m_iconProvider) {
-            const QIcon icon = m_iconProvider(base + QLatin1Char('/') + e.name);
+            const QIcon icon = m_iconProvider(base + QLatin1Char('/') + e.name, e.folder, e.link);
             left ? match->setLeftImage(icon) : match->setRightImage(icon);
         }
     }
@@ -157,23 +157,43 @@ void AnalyzeTreeModel::synchronizeFileTree()
         synchronizeChildrenForFileTreeItem(m_root.get());
 }
 
+AnalyzeTreeModel::ExcludeIndex::ExcludeIndex(const ISynchron* project)
+{
+    if (!project || !project->excludePathList())
+        return;
+    const QStringList& list = *project->excludePathList();
+    entries.reserve(list.size());
+    for (const QString& entry : list) {
+        entries.insert(entry);
+        // An entry lies below each of its leading parts that ends before a "/".
+        for (qsizetype i = entry.indexOf(QLatin1Char('/')); i >= 0; i = entry.indexOf(QLatin1Char('/'), i + 1))
+            folders.insert(entry.left(i));
+    }
+}
+
 void AnalyzeTreeModel::setIncludeCheckesToItem(IAnalyzeFileSystemItem* folder)
 {
     if (!folder)
         return;
+    const ExcludeIndex excludes(m_synchron.get());
+    setIncludeCheckes(folder, excludes);
+}
+
+void AnalyzeTreeModel::setIncludeCheckes(IAnalyzeFileSystemItem* folder, const ExcludeIndex& excludes)
+{
     const bool open = !folder->parent() || folder->check() != 0;
     for (const auto& c : folder->childrenArray()) {
         const QString local = c->localPath();
-        if (m_synchron && m_synchron->isPathInExcludePathList(local))
+        if (excludes.entries.contains(local))
             c->setCheck(0);
         else if (!open)
             c->setCheck(0);
-        else if (c->isFolder() && m_synchron && m_synchron->isPathChildInExcludePathList(local))
+        else if (c->isFolder() && excludes.folders.contains(local))
             c->setCheck(-1);
         else
             c->setCheck(1);
         if (c->isFolder())
-            setIncludeCheckesToItem(c.get());
+            setIncludeCheckes(c.get(), excludes);
     }
 }
 
