@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 #include <dirent.h>
+#include <future>
+#include <system_error>
 #include <sys/stat.h>
 
 namespace {
@@ -96,10 +98,20 @@ QList<AnalyzeTreeModel::Entry> AnalyzeTreeModel::listFolder(const QString& path,
     }
     ::closedir(dir);
     if (sorted) {
+        // Sort keys order as the collator compares, each name's key made once.
         QCollator collator;
         collator.setCaseSensitivity(Qt::CaseInsensitive);
-        std::stable_sort(entries.begin(), entries.end(),
-            [&](const Entry& a, const Entry& b) { return collator.compare(a.name, b.name) < 0; });
+        std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
+        keys.reserve(size_t(entries.size()));
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            keys.emplace_back(collator.sortKey(entries.at(i).name), i);
+        std::stable_sort(keys.begin(), keys.end(),
+            [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
+        QList<Entry> ordered;
+        ordered.reserve(entries.size());
+        for (const auto& k : keys)
+            ordered.append(std::move(entries[k.second]));
+        return ordered;
     }
     return entries;
 }
@@ -123,15 +135,34 @@ void AnalyzeTreeModel::markSide(IAnalyzeFileSystemItem* item, const QList<Entry>
     }
 }
 
+void AnalyzeTreeModel::markBothSides(IAnalyzeFileSystemItem* item, bool left, bool right, bool sorted)
+{
+    // Both folders are read at once, the left one on a thread of its own; the nodes are made
+    // here, left side first.
+    std::future<QList<Entry>> leftEntries;
+    if (left && right) {
+        try {
+            leftEntries = std::async(
+                std::launch::async, [path = item->leftPath(), sorted] { return listFolder(path, sorted); });
+        } catch (const std::system_error&) {
+            // No thread to be had: one side after the other.
+        }
+    }
+    const QList<Entry> rightEntries = right ? listFolder(item->rightPath(), sorted) : QList<Entry>();
+    if (left)
+        markSide(item, leftEntries.valid() ? leftEntries.get() : listFolder(item->leftPath(), sorted), true);
+    if (right)
+        markSide(item, rightEntries, false);
+}
+
 void AnalyzeTreeModel::loadChildrenForFileTreeItem(IAnalyzeFileSystemItem* item)
 {
     if (!item || !item->isFolder())
         return;
     bool dir = false;
-    if (item->isFlagOn(Item::Left) && fileIsDirIsLink(item->leftPath(), &dir, nullptr) && dir)
-        markSide(item, listFolder(item->leftPath(), true), true);
-    if (item->isFlagOn(Item::Right) && fileIsDirIsLink(item->rightPath(), &dir, nullptr) && dir)
-        markSide(item, listFolder(item->rightPath(), true), false);
+    const bool left = item->isFlagOn(Item::Left) && fileIsDirIsLink(item->leftPath(), &dir, nullptr) && dir;
+    const bool right = item->isFlagOn(Item::Right) && fileIsDirIsLink(item->rightPath(), &dir, nullptr) && dir;
+    markBothSides(item, left, right, true);
     setIncludeCheckesToItem(item);
     item->setFlagOn(Item::ChildrenLoaded);
 }
@@ -142,10 +173,9 @@ void AnalyzeTreeModel::synchronizeChildrenForFileTreeItem(IAnalyzeFileSystemItem
         return;
     item->setChildrenFlagOff(Item::Left | Item::Right | Item::Listed);
     bool dir = false;
-    if (fileIsDirIsLink(item->leftPath(), &dir, nullptr) && dir)
-        markSide(item, listFolder(item->leftPath(), false), true);
-    if (fileIsDirIsLink(item->rightPath(), &dir, nullptr) && dir)
-        markSide(item, listFolder(item->rightPath(), false), false);
+    const bool left = fileIsDirIsLink(item->leftPath(), &dir, nullptr) && dir;
+    const bool right = fileIsDirIsLink(item->rightPath(), &dir, nullptr) && dir;
+    markBothSides(item, left, right, false);
     item->removeChildrenIf([](const Item& c) { return !c.isFlagOn(Item::Listed); });
     setIncludeCheckesToItem(item);
     item->setFlagOn(Item::ChildrenLoaded);
@@ -182,8 +212,9 @@ void AnalyzeTreeModel::setIncludeCheckesToItem(IAnalyzeFileSystemItem* folder)
 void AnalyzeTreeModel::setIncludeCheckes(IAnalyzeFileSystemItem* folder, const ExcludeIndex& excludes)
 {
     const bool open = !folder->parent() || folder->check() != 0;
+    const bool none = excludes.entries.isEmpty();
     for (const auto& c : folder->childrenArray()) {
-        const QString local = c->localPath();
+        const QString local = none ? QString() : c->localPath();
         if (excludes.entries.contains(local))
             c->setCheck(0);
         else if (!open)

@@ -96,6 +96,7 @@ private:
         QSet<QString> folders;
     };
     void setIncludeCheckes(IAnalyzeFileSystemItem* folder, const ExcludeIndex& excludes);
+    void markBothSides(IAnalyzeFileSystemItem* item, bool left, bool right, bool sorted);
     static QList<Entry> listFolder(const QString& path, bool sorted);
     void markSide(IAnalyzeFileSystemItem* item, const QList<Entry>& entries, bool left);
     static void propagate(IAnalyzeFileSystemItem* item);
