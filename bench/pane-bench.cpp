@@ -1,9 +1,12 @@
 // pane-bench: the content outlines of the project panes over one flat folder of many files, on
 // the offscreen platform, beside the bare listing of the same folder. See README.md here.
-// Usage: pane-bench --outline snapshot|archive [--dir DIR] [--files N]
+// Usage: pane-bench --outline NAME [--dir DIR] [--files N]
+//        pane-bench --outline analysis --analyze [--trees DIR] [--repetitions N] [--seed S]
 //
 // Each outline is one entry of the table in outlines(): it makes its model and view over a
 // folder and knows how to toggle a row and all rows. Further panes add their entry there.
+// --analyze also times an analysis in the synchronization pane over two generated trees beside
+// the same dry rsync run bare (analyzeBench below).
 #include "archive/ArchiveProjectCreate.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupContainer.h"
@@ -14,25 +17,40 @@
 #include "platform/AppPaths.h"
 #include "panes/sync/AnalyzeOutlineModel.h"
 #include "panes/sync/IQVSyncAnalyzeView.h"
+#include "panes/sync/SynchronizePane.h"
+#include "panes/sync/SynchronizePaneController.h"
+#include "RecordingRunLog.h"
+#include "RecordingShellServices.h"
+#include "ScriptedUiPrompts.h"
 #include "projects/ExcludeToggler.h"
 #include "projects/OutlineLister.h"
 #include "projects/SourceOutlineModel.h"
 #include "shell/dialogs/IDDOutlineView.h"
 #include "shell/dialogs/ISourceOutlineView.h"
 #include "sync/ISynchron.h"
+#include "sync/ISynchronContainer.h"
+#include "sync/ISynchronProcController.h"
+#include "sync/QVProcEngineRunner.h"
 #include "utilities/IVolumeBase.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QEventLoop>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
@@ -218,6 +236,301 @@ double bareListing(const QString& dir)
     return ms(t);
 }
 
+
+// ---- The analysis in the synchronization pane ---------------------------------------------------
+
+double median(QList<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const qsizetype n = v.size();
+    return n == 0 ? 0 : n % 2 ? v.at(n / 2) : (v.at(n / 2 - 1) + v.at(n / 2)) / 2;
+}
+
+bool runTool(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "pane-bench: %s %s failed\n", qPrintable(program), qPrintable(args.join(' ')));
+        return false;
+    }
+    return true;
+}
+
+// L and R in the folder, as analyze-bench makes them: gen-tree SEED L, rsync -a L/ R/, change
+// SEED R. Trees already there are used as they are.
+bool makeTrees(const QString& folder, const QString& seed)
+{
+    const QString L = folder + QStringLiteral("/L"), R = folder + QStringLiteral("/R");
+    if (QFileInfo(L).isDir() && QFileInfo(R).isDir()) {
+        std::printf("trees: %s/{L,R} (already there, used as they are)\n", qPrintable(folder));
+        return true;
+    }
+    const QString bench = QStringLiteral(KV_BENCH_SOURCE_DIR);
+    std::printf("trees: making %s/{L,R}: gen-tree %s, rsync -a, change %s\n", qPrintable(folder), qPrintable(seed),
+        qPrintable(seed));
+    std::fflush(stdout);
+    return QDir().mkpath(folder) && runTool(bench + QStringLiteral("/gen-tree"), { seed, L })
+        && runTool(QStringLiteral("rsync"), { QStringLiteral("-a"), L + QLatin1Char('/'), R + QLatin1Char('/') })
+        && runTool(bench + QStringLiteral("/change"), { seed, R });
+}
+
+// The dry rsync the engine ran, as analyze-bench builds it: "-n", the words of the program's
+// "Params", its "exArgs" and its exclude files that still exist, "L/" and "R".
+QStringList bareArgv(const QByteArray& program)
+{
+    const QJsonObject data = QJsonDocument::fromJson(program)
+                                 .object()
+                                 .value(QStringLiteral("Phases"))
+                                 .toObject()
+                                 .value(QStringLiteral("InitParams"))
+                                 .toObject()
+                                 .value(QStringLiteral("InterfaceDataList"))
+                                 .toObject();
+    if (data.isEmpty())
+        return {};
+    QStringList argv { data.value(QStringLiteral("toolPath")).toString(), QStringLiteral("-n") };
+    argv += data.value(QStringLiteral("Params")).toString().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QJsonValue& v : data.value(QStringLiteral("exArgs")).toArray())
+        argv << v.toString();
+    static const QRegularExpression member(QStringLiteral("--exclude-from=\"(.*)\""));
+    for (const char* key : { "exFile1Path", "exFile2Path" }) {
+        const QRegularExpressionMatch m = member.match(data.value(QLatin1String(key)).toString());
+        if (m.hasMatch() && QFileInfo::exists(m.captured(1)))
+            argv << QStringLiteral("--exclude-from=") + m.captured(1);
+    }
+    QString source = data.value(QStringLiteral("SourceFolder")).toObject().value(QStringLiteral("Path")).toString();
+    while (source.endsWith(QLatin1Char('/')))
+        source.chop(1);
+    argv << source + QLatin1Char('/')
+         << data.value(QStringLiteral("DestFolder")).toObject().value(QStringLiteral("Path")).toString();
+    return argv;
+}
+
+// Wall time of the bare run, and its item lines (the counting and speed lines left out).
+double runBare(const QStringList& argv, int* lines)
+{
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.start(argv.first(), argv.mid(1));
+    QByteArray out;
+    while (p.state() != QProcess::NotRunning || p.bytesAvailable() > 0) {
+        p.waitForReadyRead(100);
+        out += p.readAllStandardOutput();
+        if (p.state() == QProcess::NotRunning && p.bytesAvailable() == 0)
+            break;
+    }
+    p.waitForFinished(-1);
+    const double wall = ms(t);
+    if (p.exitStatus() != QProcess::NormalExit || !QList<int> { 0, 23, 24 }.contains(p.exitCode())) {
+        std::fprintf(stderr, "pane-bench: bare rsync failed (exit %d): %s\n", p.exitCode(),
+            p.readAllStandardError().right(2000).constData());
+        return -1;
+    }
+    *lines = 0;
+    for (const QByteArray& l : out.split('\n'))
+        if (!l.isEmpty() && !l.endsWith("files to consider") && !l.endsWith("(DRY RUN)") && !l.endsWith("bytes/sec")
+            && !l.startsWith("building"))
+            ++*lines;
+    return wall;
+}
+
+int resultNodes(const IAnalyzeFileSystemItem* item)
+{
+    int n = 0;
+    for (const auto& c : item->childrenArray()) {
+        if (c->isFlagOn(IAnalyzeFileSystemItem::CopyToRight | IAnalyzeFileSystemItem::CopyToLeft
+                | IAnalyzeFileSystemItem::DeleteLeft | IAnalyzeFileSystemItem::DeleteRight))
+            ++n;
+        n += resultNodes(c.get());
+    }
+    return n;
+}
+
+// One analysis from the click on "Analyze" until its results are painted.
+struct OursRun
+{
+    bool ok = false;
+    double wall = 0; // click .. painted
+    double finalAt = -1; // click .. the tree's finalAnalyze
+    qint64 maxGap = 0; // the largest gap of the 10 ms probe timer meanwhile
+    int nodes = 0;
+};
+
+OursRun runOurs(SynchronizePane& pane, SynchronizePaneController& controller)
+{
+    AnalyzeOutlineModel* model = controller.analyzeModel();
+    OursRun r;
+    QElapsedTimer t;
+    // finalAnalyze turns the arrows on and announces the whole tree as changed.
+    auto noteFinal = [&] {
+        if (r.finalAt < 0 && model->showArrowsAndColors())
+            r.finalAt = ms(t);
+    };
+    const QMetaObject::Connection c1 = QObject::connect(model, &QAbstractItemModel::dataChanged, noteFinal);
+    const QMetaObject::Connection c2 = QObject::connect(model, &QAbstractItemModel::modelReset, noteFinal);
+    QEventLoop loop;
+    bool finished = false;
+    const QMetaObject::Connection c3 = QObject::connect(model, &AnalyzeOutlineModel::analyzeFinished, [&] {
+        finished = true;
+        loop.quit();
+    });
+    // A failed or stopped analysis ends without analyzeFinished.
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!model->isAnalyzing() && !controller.isSyncAnalyzeProcess())
+            loop.quit();
+    });
+    QElapsedTimer probeClock;
+    qint64 lastTick = 0;
+    QTimer probe;
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = probeClock.elapsed();
+        r.maxGap = qMax(r.maxGap, now - lastTick);
+        lastTick = now;
+    });
+
+    probeClock.start();
+    probe.start();
+    t.start();
+    pane.analyzeButton()->click();
+    watch.start();
+    if (model->isAnalyzing() || controller.isSyncAnalyzeProcess())
+        loop.exec();
+    watch.stop();
+    QCoreApplication::processEvents();
+    pane.analyzeView()->viewport()->repaint();
+    r.wall = ms(t);
+    r.maxGap = qMax(r.maxGap, probeClock.elapsed() - lastTick);
+    probe.stop();
+    QObject::disconnect(c1);
+    QObject::disconnect(c2);
+    QObject::disconnect(c3);
+    r.ok = finished && r.finalAt >= 0;
+    r.nodes = model->treeRoot() ? resultNodes(model->treeRoot()) : 0;
+    return r;
+}
+
+// An analysis of two generated trees in the real synchronization pane beside the same dry rsync
+// run bare, repetitions times, alternating which goes first. Returns the process exit code.
+int analyzeBench(const QString& treesOption, int repetitions, const QString& seed)
+{
+    std::unique_ptr<QTemporaryDir> tempTrees;
+    QString trees = treesOption;
+    if (trees.isEmpty()) {
+        tempTrees = std::make_unique<QTemporaryDir>(QDir::currentPath() + QStringLiteral("/pane-bench-trees-XXXXXX"));
+        trees = tempTrees->path();
+    }
+    trees = QFileInfo(trees).absoluteFilePath();
+    if (!makeTrees(trees, seed))
+        return 1;
+    const QString L = trees + QStringLiteral("/L"), R = trees + QStringLiteral("/R");
+    // One untimed walk of both trees, as analyze-bench walks them.
+    runTool(QStringLiteral("find"), { L, R, QStringLiteral("-printf"), QStringLiteral("%s %T@\n") });
+
+    if (qEnvironmentVariableIsEmpty("KV_APP_CONTENTS"))
+        AppPaths::setContentsDirOverride(QStringLiteral(KV_BENCH_BUILD_DIR "/Kelvane Pro 3.app/Contents"));
+    QTemporaryDir workspace(QDir::currentPath() + QStringLiteral("/pane-bench-ws-XXXXXX"));
+    AppPaths::setWorkspacePathOverride(workspace.path());
+    RecordingShellServices shell;
+    ScriptedUiPrompts prompts;
+    RecordingRunLog runLog;
+    IShellServices::setShared(&shell);
+    UiPrompts::setShared(&prompts);
+    IRunLog::setShared(&runLog);
+    IVolumeBase::shared().fill();
+    QVProcEngineRunner::install();
+
+    int code = 0;
+    {
+        ISynchronContainer container(std::make_unique<ISynchronProcController>(), workspace.path());
+        SynchronizePaneController controller(&container);
+        ISynchronizeController::setShared(&controller);
+        container.reInit();
+        container.setCurrentSyncType(0);
+        // As analyze-bench's project: L to R, direction 0, deletion on, no administrator rights.
+        const std::shared_ptr<ISynchron> P = container.createNewSynchron(QStringLiteral("Bench"), 0);
+        P->setUseAdminPrivileges(false);
+        P->setDirection(0);
+        P->setOptionDelete(true);
+        P->setOptionConsiderModDate(false);
+
+        SynchronizePane pane(&controller, 0);
+        pane.resize(1000, 700);
+        pane.show();
+        QCoreApplication::processEvents();
+        controller.setFolder(0, L);
+        controller.setFolder(1, R);
+        QCoreApplication::processEvents();
+        AnalyzeOutlineModel* model = controller.analyzeModel();
+        QByteArray program;
+        model->setProgramObserver([&program](const QByteArray& text) { program = text; });
+        if (!pane.analyzeButton()->isEnabled()) {
+            std::fprintf(stderr, "pane-bench: the pane does not offer Analyze for %s and %s\n", qPrintable(L),
+                qPrintable(R));
+            code = 1;
+        }
+
+        QList<double> ratios, oursWalls, bareWalls, paints;
+        QList<qint64> gaps;
+        QStringList argv;
+        for (int i = 0; code == 0 && i < repetitions; ++i) {
+            const bool oursFirst = i % 2 == 0;
+            OursRun ours;
+            double bare = -1;
+            int lines = 0;
+            if (oursFirst || argv.isEmpty()) {
+                ours = runOurs(pane, controller);
+                argv = bareArgv(program);
+                if (!argv.isEmpty())
+                    bare = runBare(argv, &lines);
+            } else {
+                bare = runBare(argv, &lines);
+                ours = runOurs(pane, controller);
+            }
+            if (!ours.ok || bare < 0 || argv.isEmpty()) {
+                std::fprintf(stderr, "pane-bench: repetition %d failed (analysis %s, bare %s); pane: %s\n", i + 1,
+                    ours.ok ? "completed" : "did not complete", bare < 0 ? "failed" : "ran",
+                    qPrintable(controller.analyzeLabel()));
+                code = 1;
+                break;
+            }
+            const double paint = ours.wall - ours.finalAt;
+            ratios << ours.wall / bare;
+            oursWalls << ours.wall;
+            bareWalls << bare;
+            std::printf("repetition %d (%s): ours %.3f s, bare %.3f s, ratio %.3f; finalAnalyze at %.3f s, painted"
+                        " %.3f s after it; largest probe gap %lld ms; result nodes %d, bare item lines %d\n",
+                i + 1, oursFirst ? "ours first" : "bare first", ours.wall / 1000, bare / 1000, ours.wall / bare,
+                ours.finalAt / 1000, paint / 1000, qint64(ours.maxGap), ours.nodes, lines);
+            std::fflush(stdout);
+            paints << paint;
+            gaps << ours.maxGap;
+            if (i + 1 == repetitions) {
+                const double med = median(ratios);
+                std::printf("  bare argv: %s\n", qPrintable(argv.join(QLatin1Char(' '))));
+                std::printf("median ours/bare = %.3f; median wall ours %.3f s, bare %.3f s\n", med,
+                    median(oursWalls) / 1000, median(bareWalls) / 1000);
+                std::printf("goal median <= 1.15: %s; goal painted <= 0.5 s after finalAnalyze in every run: %s;"
+                            " goal largest probe gap <= 100 ms in every run: %s\n",
+                    med <= 1.15 ? "met" : "NOT met",
+                    std::all_of(paints.begin(), paints.end(), [](double p) { return p <= 500; }) ? "met" : "NOT met",
+                    std::all_of(gaps.begin(), gaps.end(), [](qint64 g) { return g <= 100; }) ? "met" : "NOT met");
+            }
+        }
+        ISynchronizeController::setShared(nullptr);
+    }
+    IShellServices::setShared(nullptr);
+    UiPrompts::setShared(nullptr);
+    IRunLog::setShared(nullptr);
+    return code;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -225,8 +538,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QString kind, dir;
-    int files = 100000;
+    QString kind, dir, trees, seed = QStringLiteral("1");
+    int files = 100000, repetitions = 3;
+    bool analyze = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--outline") && i + 1 < args.size())
@@ -235,10 +549,24 @@ int main(int argc, char** argv)
             dir = args.at(++i);
         else if (args.at(i) == QLatin1String("--files") && i + 1 < args.size())
             files = args.at(++i).toInt();
+        else if (args.at(i) == QLatin1String("--analyze"))
+            analyze = true;
+        else if (args.at(i) == QLatin1String("--trees") && i + 1 < args.size())
+            trees = args.at(++i);
+        else if (args.at(i) == QLatin1String("--repetitions") && i + 1 < args.size())
+            repetitions = qMax(1, args.at(++i).toInt());
+        else if (args.at(i) == QLatin1String("--seed") && i + 1 < args.size())
+            seed = args.at(++i);
         else {
-            std::fprintf(stderr, "usage: pane-bench --outline NAME [--dir DIR] [--files N]\n");
+            std::fprintf(stderr,
+                "usage: pane-bench --outline NAME [--dir DIR] [--files N]\n"
+                "       pane-bench --outline analysis --analyze [--trees DIR] [--repetitions N] [--seed S]\n");
             return 2;
         }
+    }
+    if (analyze && kind != QLatin1String("analysis")) {
+        std::fprintf(stderr, "pane-bench: --analyze goes with --outline analysis\n");
+        return 2;
     }
     const auto maker = outlines().find(kind);
     if (maker == outlines().end()) {
@@ -346,5 +674,10 @@ int main(int argc, char** argv)
         std::printf("restore view opened: %.1f ms (goal < 1000 ms)\n", restoreView);
     std::printf("paging %d pages in %.1f ms, largest probe gap %lld ms (goal <= 100 ms)\n", pages, paging,
         qint64(maxGap));
-    return 0;
+    std::fflush(stdout);
+    if (!analyze)
+        return 0;
+    o.view->hide();
+    std::printf("analysis in the synchronization pane (%d repetitions, seed %s)\n", repetitions, qPrintable(seed));
+    return analyzeBench(trees, repetitions, seed);
 }

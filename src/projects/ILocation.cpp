@@ -555,11 +555,30 @@ bool ILocation::correctActive()
     return m_Active;
 }
 
+namespace {
+thread_local int t_eventRoundsPaused = 0;
+} // namespace
+
+ILocation::EventRoundsPause::EventRoundsPause()
+{
+    ++t_eventRoundsPaused;
+}
+
+ILocation::EventRoundsPause::~EventRoundsPause()
+{
+    --t_eventRoundsPaused;
+}
+
+bool ILocation::eventRoundsPaused()
+{
+    return t_eventRoundsPaused > 0;
+}
+
 void ILocation::processEventsBriefly(int rounds) const
 {
     // Interface events may run here, but no user input: a click must not delete the project
     // whose location is being asked.
-    if (!QCoreApplication::instance() || !isMainThread())
+    if (!QCoreApplication::instance() || !isMainThread() || eventRoundsPaused())
         return;
     ModalDepthGuard guard;
     for (int i = 0; i < rounds; ++i)
@@ -570,7 +589,7 @@ bool ILocation::isActiveForce()
 {
     QElapsedTimer timer;
     timer.start();
-    while (!ILocationServices::shared().isVolumeBaseFilled() && timer.elapsed() < 10000)
+    while (!ILocationServices::shared().isVolumeBaseFilled() && timer.elapsed() < 10000 && !eventRoundsPaused())
         processEventsBriefly(1);
     reset();
     return m_Active;

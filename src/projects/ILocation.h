@@ -238,6 +238,19 @@ public:
     static QByteArray pathBytes(const QString& path);
     static QString pathFromBytes(const QByteArray& bytes);
 
+    // Asking a location lets interface events run for a few rounds (and waits for the volume
+    // table). While a pause lives on this thread nothing runs and nothing waits: a paint, which
+    // must never run events, asks through one.
+    class EventRoundsPause
+    {
+    public:
+        EventRoundsPause();
+        ~EventRoundsPause();
+        EventRoundsPause(const EventRoundsPause&) = delete;
+        EventRoundsPause& operator=(const EventRoundsPause&) = delete;
+    };
+    static bool eventRoundsPaused();
+
 private:
     VolumeItemPtr itemWithDevice(const QString& device) const;
     bool prepareShare(bool useAdmin, bool admin);

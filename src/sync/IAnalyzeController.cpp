@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 #include <dirent.h>
+#include <future>
+#include <system_error>
 #include <sys/stat.h>
 
 namespace {
@@ -78,22 +80,38 @@ QList<AnalyzeTreeModel::Entry> AnalyzeTreeModel::listFolder(const QString& path,
             continue;
         Entry e;
         e.name = NameCodec::decode(QByteArray(d->d_name));
-        struct stat st
-        {
-        };
-        const QByteArray full = folder + '/' + QByteArray(d->d_name);
-        if (::lstat(full.constData(), &st) == 0) {
-            e.folder = S_ISDIR(st.st_mode);
-            e.link = S_ISLNK(st.st_mode);
+        if (d->d_type != DT_UNKNOWN) {
+            e.folder = d->d_type == DT_DIR;
+            e.link = d->d_type == DT_LNK;
+        } else {
+            // A file system that does not give the type in the listing.
+            struct stat st
+            {
+            };
+            const QByteArray full = folder + '/' + QByteArray(d->d_name);
+            if (::lstat(full.constData(), &st) == 0) {
+                e.folder = S_ISDIR(st.st_mode);
+                e.link = S_ISLNK(st.st_mode);
+            }
         }
         entries.append(e);
     }
     ::closedir(dir);
     if (sorted) {
+        // Sort keys order as the collator compares, each name's key made once.
         QCollator collator;
         collator.setCaseSensitivity(Qt::CaseInsensitive);
-        std::stable_sort(entries.begin(), entries.end(),
-            [&](const Entry& a, const Entry& b) { return collator.compare(a.name, b.name) < 0; });
+        std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
+        keys.reserve(size_t(entries.size()));
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            keys.emplace_back(collator.sortKey(entries.at(i).name), i);
+        std::stable_sort(keys.begin(), keys.end(),
+            [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
+        QList<Entry> ordered;
+        ordered.reserve(entries.size());
+        for (const auto& k : keys)
+            ordered.append(std::move(entries[k.second]));
+        return ordered;
     }
     return entries;
 }
@@ -103,13 +121,7 @@ void AnalyzeTreeModel::markSide(IAnalyzeFileSystemItem* item, const QList<Entry>
     const qint64 bits = Item::Listed | (left ? Item::Left : Item::Right);
     const QString base = left ? item->leftPath() : item->rightPath();
     for (const Entry& e : entries) {
-        Item* match = nullptr;
-        for (const auto& c : item->childrenArray()) {
-            if (c->name() == e.name && c->isFolder() == e.folder && c->isLink() == e.link) {
-                match = c.get();
-                break;
-            }
-        }
+        Item* match = item->childWithName(e.name, e.folder, e.link);
         if (!match) {
             auto node = std::make_unique<Item>(e.name, e.folder);
             node->setLink(e.link);
@@ -117,10 +129,30 @@ void AnalyzeTreeModel::markSide(IAnalyzeFileSystemItem* item, const QList<Entry>
         }
         match->setFlagOn(bits);
         if (m_iconProvider) {
-            const QIcon icon = m_iconProvider(base + QLatin1Char('/') + e.name);
+            const QIcon icon = m_iconProvider(base + QLatin1Char('/') + e.name, e.folder, e.link);
             left ? match->setLeftImage(icon) : match->setRightImage(icon);
         }
     }
+}
+
+void AnalyzeTreeModel::markBothSides(IAnalyzeFileSystemItem* item, bool left, bool right, bool sorted)
+{
+    // Both folders are read at once, the left one on a thread of its own; the nodes are made
+    // here, left side first.
+    std::future<QList<Entry>> leftEntries;
+    if (left && right) {
+        try {
+            leftEntries = std::async(
+                std::launch::async, [path = item->leftPath(), sorted] { return listFolder(path, sorted); });
+        } catch (const std::system_error&) {
+            // No thread to be had: one side after the other.
+        }
+    }
+    const QList<Entry> rightEntries = right ? listFolder(item->rightPath(), sorted) : QList<Entry>();
+    if (left)
+        markSide(item, leftEntries.valid() ? leftEntries.get() : listFolder(item->leftPath(), sorted), true);
+    if (right)
+        markSide(item, rightEntries, false);
 }
 
 void AnalyzeTreeModel::loadChildrenForFileTreeItem(IAnalyzeFileSystemItem* item)
@@ -128,10 +160,9 @@ void AnalyzeTreeModel::loadChildrenForFileTreeItem(IAnalyzeFileSystemItem* item)
     if (!item || !item->isFolder())
         return;
     bool dir = false;
-    if (item->isFlagOn(Item::Left) && fileIsDirIsLink(item->leftPath(), &dir, nullptr) && dir)
-        markSide(item, listFolder(item->leftPath(), true), true);
-    if (item->isFlagOn(Item::Right) && fileIsDirIsLink(item->rightPath(), &dir, nullptr) && dir)
-        markSide(item, listFolder(item->rightPath(), true), false);
+    const bool left = item->isFlagOn(Item::Left) && fileIsDirIsLink(item->leftPath(), &dir, nullptr) && dir;
+    const bool right = item->isFlagOn(Item::Right) && fileIsDirIsLink(item->rightPath(), &dir, nullptr) && dir;
+    markBothSides(item, left, right, true);
     setIncludeCheckesToItem(item);
     item->setFlagOn(Item::ChildrenLoaded);
 }
@@ -142,10 +173,9 @@ void AnalyzeTreeModel::synchronizeChildrenForFileTreeItem(IAnalyzeFileSystemItem
         return;
     item->setChildrenFlagOff(Item::Left | Item::Right | Item::Listed);
     bool dir = false;
-    if (fileIsDirIsLink(item->leftPath(), &dir, nullptr) && dir)
-        markSide(item, listFolder(item->leftPath(), false), true);
-    if (fileIsDirIsLink(item->rightPath(), &dir, nullptr) && dir)
-        markSide(item, listFolder(item->rightPath(), false), false);
+    const bool left = fileIsDirIsLink(item->leftPath(), &dir, nullptr) && dir;
+    const bool right = fileIsDirIsLink(item->rightPath(), &dir, nullptr) && dir;
+    markBothSides(item, left, right, false);
     item->removeChildrenIf([](const Item& c) { return !c.isFlagOn(Item::Listed); });
     setIncludeCheckesToItem(item);
     item->setFlagOn(Item::ChildrenLoaded);
@@ -157,23 +187,44 @@ void AnalyzeTreeModel::synchronizeFileTree()
         synchronizeChildrenForFileTreeItem(m_root.get());
 }
 
+AnalyzeTreeModel::ExcludeIndex::ExcludeIndex(const ISynchron* project)
+{
+    if (!project || !project->excludePathList())
+        return;
+    const QStringList& list = *project->excludePathList();
+    entries.reserve(list.size());
+    for (const QString& entry : list) {
+        entries.insert(entry);
+        // An entry lies below each of its leading parts that ends before a "/".
+        for (qsizetype i = entry.indexOf(QLatin1Char('/')); i >= 0; i = entry.indexOf(QLatin1Char('/'), i + 1))
+            folders.insert(entry.left(i));
+    }
+}
+
 void AnalyzeTreeModel::setIncludeCheckesToItem(IAnalyzeFileSystemItem* folder)
 {
     if (!folder)
         return;
+    const ExcludeIndex excludes(m_synchron.get());
+    setIncludeCheckes(folder, excludes);
+}
+
+void AnalyzeTreeModel::setIncludeCheckes(IAnalyzeFileSystemItem* folder, const ExcludeIndex& excludes)
+{
     const bool open = !folder->parent() || folder->check() != 0;
+    const bool none = excludes.entries.isEmpty();
     for (const auto& c : folder->childrenArray()) {
-        const QString local = c->localPath();
-        if (m_synchron && m_synchron->isPathInExcludePathList(local))
+        const QString local = none ? QString() : c->localPath();
+        if (excludes.entries.contains(local))
             c->setCheck(0);
         else if (!open)
             c->setCheck(0);
-        else if (c->isFolder() && m_synchron && m_synchron->isPathChildInExcludePathList(local))
+        else if (c->isFolder() && excludes.folders.contains(local))
             c->setCheck(-1);
         else
             c->setCheck(1);
         if (c->isFolder())
-            setIncludeCheckesToItem(c.get());
+            setIncludeCheckes(c.get(), excludes);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "sync/IAnalyzeFileSystemItem.h"
 
 #include <QIcon>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -75,8 +76,9 @@ public:
     // False when the path does not exist.
     static bool fileIsDirIsLink(const QString& path, bool* isDir, bool* isLink);
 
-    // The icons of listed items (the outline sets a provider; none headless).
-    using IconProvider = std::function<QIcon(const QString& path)>;
+    // The icons of listed items, from the path and the kind the listing gave (the outline sets a
+    // provider; none headless).
+    using IconProvider = std::function<QIcon(const QString& path, bool folder, bool link)>;
     void setIconProvider(IconProvider provider) { m_iconProvider = std::move(provider); }
 
 private:
@@ -86,6 +88,15 @@ private:
         bool folder = false;
         bool link = false;
     };
+    // The project's exclude path list as sets: the entries, and every folder an entry lies below.
+    struct ExcludeIndex
+    {
+        explicit ExcludeIndex(const ISynchron* project);
+        QSet<QString> entries;
+        QSet<QString> folders;
+    };
+    void setIncludeCheckes(IAnalyzeFileSystemItem* folder, const ExcludeIndex& excludes);
+    void markBothSides(IAnalyzeFileSystemItem* item, bool left, bool right, bool sorted);
     static QList<Entry> listFolder(const QString& path, bool sorted);
     void markSide(IAnalyzeFileSystemItem* item, const QList<Entry>& entries, bool left);
     static void propagate(IAnalyzeFileSystemItem* item);

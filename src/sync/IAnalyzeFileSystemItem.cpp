@@ -75,10 +75,10 @@ IAnalyzeFileSystemItem* IAnalyzeFileSystemItem::childAtIndex(int index) const
 
 int IAnalyzeFileSystemItem::indexOfChild(const IAnalyzeFileSystemItem* child) const
 {
-    for (size_t i = 0; i < m_children.size(); ++i)
-        if (m_children[i].get() == child)
-            return int(i);
-    return -1;
+    if (!child || child->m_parent != this || child->m_row < 0 || child->m_row >= int(m_children.size())
+        || m_children[size_t(child->m_row)].get() != child)
+        return -1;
+    return child->m_row;
 }
 
 IAnalyzeFileSystemItem* IAnalyzeFileSystemItem::addChild(std::unique_ptr<IAnalyzeFileSystemItem> child)
@@ -86,27 +86,83 @@ IAnalyzeFileSystemItem* IAnalyzeFileSystemItem::addChild(std::unique_ptr<IAnalyz
     if (!child)
         return nullptr;
     child->m_parent = this;
+    child->m_row = int(m_children.size());
     m_children.push_back(std::move(child));
-    return m_children.back().get();
+    IAnalyzeFileSystemItem* added = m_children.back().get();
+    if (m_byName)
+        m_byName->insert(added->m_name, added);
+    return added;
+}
+
+void IAnalyzeFileSystemItem::renumberChildren()
+{
+    m_byName.reset();
+    for (size_t i = 0; i < m_children.size(); ++i)
+        m_children[i]->m_row = int(i);
 }
 
 void IAnalyzeFileSystemItem::removeChild(IAnalyzeFileSystemItem* child)
 {
     std::erase_if(
         m_children, [child](const std::unique_ptr<IAnalyzeFileSystemItem>& c) { return c.get() == child; });
+    renumberChildren();
 }
 
 void IAnalyzeFileSystemItem::removeChildren()
 {
     m_children.clear();
+    m_byName.reset();
+}
+
+const QMultiHash<QString, IAnalyzeFileSystemItem*>* IAnalyzeFileSystemItem::nameIndex() const
+{
+    if (m_children.size() < size_t(NameIndexFrom))
+        return nullptr;
+    if (!m_byName) {
+        m_byName = std::make_unique<QMultiHash<QString, IAnalyzeFileSystemItem*>>();
+        m_byName->reserve(qsizetype(m_children.size()));
+        for (const auto& c : m_children)
+            m_byName->insert(c->m_name, c.get());
+    }
+    return m_byName.get();
+}
+
+IAnalyzeFileSystemItem* IAnalyzeFileSystemItem::childWithName(const QString& name, bool folder, bool link) const
+{
+    auto fits = [&](const IAnalyzeFileSystemItem* c) {
+        return c->m_name == name && c->m_folder == folder && c->m_link == link;
+    };
+    const auto* index = nameIndex();
+    if (!index) {
+        for (const auto& c : m_children)
+            if (fits(c.get()))
+                return c.get();
+        return nullptr;
+    }
+    // The first in child order, as a walk of the children finds it.
+    IAnalyzeFileSystemItem* first = nullptr;
+    const auto [from, to] = index->equal_range(name);
+    for (auto it = from; it != to; ++it)
+        if (fits(it.value()) && (!first || it.value()->m_row < first->m_row))
+            first = it.value();
+    return first;
 }
 
 IAnalyzeFileSystemItem* IAnalyzeFileSystemItem::childWithNameEqualToString(const QString& name) const
 {
-    for (const auto& c : m_children)
-        if (c->m_name == name)
-            return c.get();
-    return nullptr;
+    const auto* index = nameIndex();
+    if (!index) {
+        for (const auto& c : m_children)
+            if (c->m_name == name)
+                return c.get();
+        return nullptr;
+    }
+    IAnalyzeFileSystemItem* first = nullptr;
+    const auto [from, to] = index->equal_range(name);
+    for (auto it = from; it != to; ++it)
+        if (!first || it.value()->m_row < first->m_row)
+            first = it.value();
+    return first;
 }
 
 IAnalyzeFileSystemItem* IAnalyzeFileSystemItem::prev() const
@@ -144,13 +200,7 @@ IAnalyzeFileSystemItem* IAnalyzeFileSystemItem::treeItemWithPath(
         const bool last = i == components.size() - 1;
         const bool wantFolder = !last || dir;
         const bool wantLink = last && link;
-        IAnalyzeFileSystemItem* match = nullptr;
-        for (const auto& c : node->m_children) {
-            if (c->m_name == components[i] && c->m_folder == wantFolder && c->m_link == wantLink) {
-                match = c.get();
-                break;
-            }
-        }
+        IAnalyzeFileSystemItem* match = node->childWithName(components[i], wantFolder, wantLink);
         if (!match)
             return create ? node->createItemWithPathArray(components, i, dir, link, leftRightFlag) : nullptr;
         match->setFlagOn(leftRightFlag);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QIcon>
 #include <QString>
 #include <QStringList>
@@ -78,7 +79,10 @@ public:
     // Drops the children for which drop() answers true; the others keep their order.
     template<typename Pred>
     void removeChildrenIf(Pred drop);
+    // The first child of that name (names compare exactly, case included).
     IAnalyzeFileSystemItem* childWithNameEqualToString(const QString& name) const;
+    // The first child of that name and kind (a file, a folder and a link of one name are three).
+    IAnalyzeFileSystemItem* childWithName(const QString& name, bool folder, bool link) const;
     IAnalyzeFileSystemItem* prev() const;
     IAnalyzeFileSystemItem* next() const;
     // Case-insensitive comparison in the current locale; true for a null text or when the name
@@ -98,8 +102,16 @@ public:
         const QStringList& components, int firstElementIndex, bool dir, bool link, qint64 leftRightFlag);
 
 private:
+    // A folder of many children finds them by name through an index made on the first look-up
+    // and kept up to date as children are added; removing children drops it.
+    static constexpr int NameIndexFrom = 16;
+    const QMultiHash<QString, IAnalyzeFileSystemItem*>* nameIndex() const;
+    void renumberChildren();
+
     IAnalyzeFileSystemItem* m_parent = nullptr;
     std::vector<std::unique_ptr<IAnalyzeFileSystemItem>> m_children;
+    mutable std::unique_ptr<QMultiHash<QString, IAnalyzeFileSystemItem*>> m_byName;
+    int m_row = -1; // the index in the parent's children
     QString m_name;
     int m_check = 1;
     bool m_folder = false;
@@ -115,4 +127,5 @@ template<typename Pred>
 void IAnalyzeFileSystemItem::removeChildrenIf(Pred drop)
 {
     std::erase_if(m_children, [&](const std::unique_ptr<IAnalyzeFileSystemItem>& c) { return drop(*c); });
+    renumberChildren();
 }

@@ -3,11 +3,13 @@
 // The analysis outline's model over two temporary folders, watched by QAbstractItemModelTester:
 // rows of both sides (a file and a folder of one name are two rows, a link to a folder does not
 // open), re-listing that keeps nodes with their marks and checks and drops vanished names, names
-// that are not UTF-8, and the check boxes editing the project's exclude list.
+// that are not UTF-8, and the check boxes editing the project's exclude list; the outline's
+// paint runs no events while it asks the project's places.
 
 #include "RecordingShellServices.h"
 #include "TempTree.h"
 #include "panes/sync/AnalyzeOutlineModel.h"
+#include "panes/sync/IQVSyncAnalyzeView.h"
 #include "platform/NameCodec.h"
 #include "sync/ISynchron.h"
 #include "utilities/IVolumeBase.h"
@@ -28,6 +30,7 @@ private slots:
     void relistKeepsAndDrops();
     void checksEditTheExcludeList();
     void headerTogglesAll();
+    void paintRunsNoEvents();
 
 private:
     QModelIndex row(const QString& localPath);
@@ -188,6 +191,36 @@ void TestAnalyzeOutline::headerTogglesAll()
     m_model->toggleAllChecks(); // the next checks all
     QVERIFY(excludes().isEmpty());
     QCOMPARE(m_model->itemAt(row(QStringLiteral("dir/b/x")))->check(), 1);
+}
+
+// The empty-state hint asks the project's readiness, and asking a place lets interface events
+// run; inside a paint they would paint again within it (and the outline's painter would fail).
+void TestAnalyzeOutline::paintRunsNoEvents()
+{
+    IQVSyncAnalyzeView view;
+    view.setAnalyzeModel(m_model.get());
+    bool asking = false, ranWhileAsking = false, asked = false;
+    view.setEmptyState([&] {
+        QTimer::singleShot(0, &view, [&] { ranWhileAsking = ranWhileAsking || asking; });
+        asking = true;
+        m_project->getReady();
+        asking = false;
+        asked = true;
+        return SyncPaneRules::EmptyState();
+    });
+    view.resize(400, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.viewport()->repaint();
+    QVERIFY(asked);
+    QCoreApplication::processEvents();
+    QVERIFY(!ranWhileAsking);
+    // Outside a paint, asking still lets events run.
+    QTimer::singleShot(0, &view, [&] { ranWhileAsking = asking; });
+    asking = true;
+    m_project->getReady();
+    asking = false;
+    QVERIFY(ranWhileAsking);
 }
 
 QTEST_MAIN(TestAnalyzeOutline)

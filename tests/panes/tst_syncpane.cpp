@@ -24,8 +24,10 @@
 #include "panes/sync/SyncPropertiesDialogs.h"
 #include "panes/sync/SynchronizePane.h"
 #include "panes/sync/SynchronizePaneController.h"
+#include "platform/DesktopServices.h"
 #include "platform/NameCodec.h"
 #include "platform/Subprocess.h"
+#include "projects/SourceOutlineModel.h"
 #include "shell/dialogs/IQVProcessIndicatorView.h"
 #include "sync/ICloneStartWarner.h"
 #include "sync/ISynchron.h"
@@ -48,6 +50,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -89,6 +92,52 @@ void clickCheck(QTreeView* view, const QModelIndex& index)
 {
     const QRect r = view->visualRect(index.siblingAtColumn(AnalyzeOutlineModel::ColIncluded));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+// The row of a full path in an outline, reading folders on the way.
+QModelIndex rowOfPath(QAbstractItemModel* model, const QString& path, const QModelIndex& parent = QModelIndex())
+{
+    if (model->canFetchMore(parent))
+        model->fetchMore(parent);
+    for (int r = 0; r < model->rowCount(parent); ++r) {
+        const QModelIndex i = model->index(r, 0, parent);
+        const QString p = i.data(SourceOutlineModel::PathRole).toString();
+        if (p == path)
+            return i;
+        if (path.startsWith(p + QLatin1Char('/')))
+            return rowOfPath(model, path, i);
+    }
+    return QModelIndex();
+}
+
+// Opens the outline's context menu over a row and clicks its "Show in Finder"; the paths the
+// file manager was asked to show.
+QStringList revealFromMenu(QTreeView* view, const QModelIndex& over)
+{
+    QStringList shown;
+    DesktopServices::setHookForTests([&shown](const QStringList& request) {
+        shown << request.value(1);
+        return true;
+    });
+    bool clicked = false;
+    QTimer::singleShot(50, view, [&clicked] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* a : menu->actions())
+            if (a->text() == QLatin1String("Show in Finder") && a->isEnabled()) {
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+                clicked = true;
+            }
+        if (!clicked)
+            menu->close();
+    });
+    emit view->customContextMenuRequested(view->visualRect(over).center());
+    DesktopServices::setHookForTests({});
+    if (!clicked)
+        shown << QStringLiteral("<no Show in Finder>");
+    shown.sort();
+    return shown;
 }
 
 int comboRowOfTag(QComboBox* box, int tag)
@@ -379,6 +428,27 @@ void TestSyncPane::cloneTour()
             QStringLiteral("Two volumes: the clone may start, it will not be bootable"));
         Screenshot::save(&pane, QStringLiteral("sync"), QStringLiteral("clone-disk-choice"),
             QStringLiteral("The pickers with the source's content below"));
+
+        // "Show in Finder" reveals each selected item that still exists; over a row outside the
+        // selection, that row alone.
+        QTreeView* outline = pane.cloneView();
+        QAbstractItemModel* content = outline->model();
+        const QModelIndex readme = rowOfPath(content, tree.filePath(QStringLiteral("one/readme.txt")));
+        const QModelIndex users = rowOfPath(content, tree.filePath(QStringLiteral("one/Users")));
+        const QModelIndex apps = rowOfPath(content, tree.filePath(QStringLiteral("one/Applications")));
+        QVERIFY(readme.isValid() && users.isValid() && apps.isValid());
+        QItemSelectionModel* selection = outline->selectionModel();
+        selection->select(readme, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selection->select(users, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        selection->select(apps, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QVERIFY(QDir().rmdir(tree.filePath(QStringLiteral("one/Applications")))); // gone since the listing
+        QCOMPARE(revealFromMenu(outline, users),
+            (QStringList { DesktopServices::fileUri(tree.filePath(QStringLiteral("one/Users"))),
+                DesktopServices::fileUri(tree.filePath(QStringLiteral("one/readme.txt"))) }));
+        selection->select(users, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QCOMPARE(revealFromMenu(outline, readme),
+            QStringList { DesktopServices::fileUri(tree.filePath(QStringLiteral("one/readme.txt"))) });
+        QVERIFY(QDir().mkdir(tree.filePath(QStringLiteral("one/Applications"))));
 
         // The help link opens the verdict's anchor.
         QUrl opened;

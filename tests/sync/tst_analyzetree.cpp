@@ -46,6 +46,7 @@ private Q_SLOTS:
     void progressTextsAreThrottled();
     void listingMatchesBothSides();
     void relistingKeepsResultsAndDropsVanished();
+    void largeFolderMatchesNamesExactly();
     void includeChecksFollowTheExcludeList();
     void finalAnalyzePropagatesToFolders();
 };
@@ -246,6 +247,65 @@ void TestAnalyzeTree::relistingKeepsResultsAndDropsVanished()
     QCOMPARE(keep->flags() & 0xff, qint64(Item::Left | Item::Right | Item::Listed | Item::CopyToRight));
 }
 
+// A folder of many children finds them through its name index: names that differ only in case
+// are different rows, a file, a folder and a link of one name are three, and the index stays
+// right through re-listings that drop and add names.
+void TestAnalyzeTree::largeFolderMatchesNamesExactly()
+{
+    TempTree left, right;
+    for (int i = 0; i < 40; ++i)
+        left.writeFile(QStringLiteral("f%1").arg(i, 2, 10, QChar('0')));
+    left.writeFile(std::string("Name"));
+    left.writeFile(std::string("name"));
+    left.writeFile(std::string("same"));
+    left.symlink("f00", "link");
+    right.writeFile(std::string("name"));
+    right.mkdir(std::string("same"));
+    right.mkdir(std::string("link"));
+    AnalyzeTreeModel model;
+    model.setTreeRootItem(rootOf(left.path(), right.path()));
+    Item* root = model.treeRoot();
+    model.loadChildrenForFileTreeItem(root);
+    auto rowsNamed = [root](const QString& name) {
+        QStringList out;
+        for (const auto& c : root->childrenArray())
+            if (c->name() == name)
+                out << QStringLiteral("%1:%2")
+                           .arg(QLatin1String(c->isFolder() ? "dir" : c->isLink() ? "link" : "file"))
+                           .arg(c->flags() & 3);
+        return out;
+    };
+    QCOMPARE(root->childCount(), 40 + 4 + 2);
+    QCOMPARE(rowsNamed("Name"), QStringList { "file:1" });
+    QCOMPARE(rowsNamed("name"), QStringList { "file:3" });
+    QCOMPARE(rowsNamed("same"), (QStringList { "file:1", "dir:2" }));
+    QCOMPARE(rowsNamed("link"), (QStringList { "link:1", "dir:2" }));
+    Item* name = root->childWithNameEqualToString("name");
+    QCOMPARE(name->flags() & 3, qint64(3));
+    QCOMPARE(root->childWithName("same", true, false)->flags() & 3, qint64(Item::Right));
+    QCOMPARE(root->childWithName("Same", false, false), nullptr);
+    // The parser's path look-up takes the node of the right kind.
+    QCOMPARE(root->treeItemWithPath("link", false, true, 0, false), root->childWithName("link", false, true));
+
+    // "Name" and a few others vanish, "NAME" comes: every kept node is found at its row.
+    QVERIFY(::unlink(left.filePathStd("Name").c_str()) == 0);
+    for (const char* gone : { "f03", "f17", "f31" })
+        QVERIFY(::unlink(left.filePathStd(gone).c_str()) == 0);
+    left.writeFile(std::string("NAME"));
+    model.synchronizeChildrenForFileTreeItem(root);
+    QCOMPARE(root->childWithNameEqualToString("name"), name);
+    QCOMPARE(root->childWithNameEqualToString("Name"), nullptr);
+    QVERIFY(root->childWithNameEqualToString("NAME"));
+    QCOMPARE(root->childWithNameEqualToString("f03"), nullptr);
+    for (int i = 0; i < root->childCount(); ++i) {
+        const Item* c = root->childAtIndex(i);
+        QCOMPARE(root->indexOfChild(c), i);
+        QCOMPARE(root->childWithName(c->name(), c->isFolder(), c->isLink()), c);
+    }
+    Item other(QStringLiteral("other"), true);
+    QCOMPARE(other.indexOfChild(name), -1);
+}
+
 void TestAnalyzeTree::includeChecksFollowTheExcludeList()
 {
     TempTree left, right;
@@ -253,6 +313,7 @@ void TestAnalyzeTree::includeChecksFollowTheExcludeList()
     left.writeFile(std::string("part/skip"));
     left.writeFile(std::string("part/keep"));
     left.writeFile(std::string("plain"));
+    left.writeFile(std::string("pa/q")); // "part/skip" is not below "pa"
     auto project = std::make_shared<ISynchron>();
     project->setExcludePathList(QStringList { "ex", "part/skip" });
     AnalyzeTreeModel model;
@@ -272,6 +333,7 @@ void TestAnalyzeTree::includeChecksFollowTheExcludeList()
     QCOMPARE(root->childWithNameEqualToString("part")->childWithNameEqualToString("skip")->check(), 0);
     QCOMPARE(root->childWithNameEqualToString("part")->childWithNameEqualToString("keep")->check(), 1);
     QCOMPARE(root->childWithNameEqualToString("plain")->check(), 1);
+    QCOMPARE(root->childWithNameEqualToString("pa")->check(), 1);
 }
 
 void TestAnalyzeTree::finalAnalyzePropagatesToFolders()

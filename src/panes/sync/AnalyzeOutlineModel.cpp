@@ -41,11 +41,21 @@ AnalyzeOutlineModel::AnalyzeOutlineModel(QObject* parent)
     : QAbstractItemModel(parent)
     , m_processor(std::make_unique<IAnalyzeProcController>())
 {
-    auto provider = std::make_shared<QAbstractFileIconProvider>();
-    setIconProvider([provider](const QString& path) {
-        bool dir = false;
-        AnalyzeTreeModel::fileIsDirIsLink(path, &dir, nullptr);
-        return provider->icon(dir ? QAbstractFileIconProvider::Folder : QAbstractFileIconProvider::File);
+    // Two icons serve every row, made on first use: a folder (not a link to one) and anything else.
+    struct Icons
+    {
+        QIcon folder, file;
+        bool made = false;
+    };
+    auto icons = std::make_shared<Icons>();
+    setIconProvider([icons](const QString&, bool folder, bool link) {
+        if (!icons->made) {
+            QAbstractFileIconProvider provider;
+            icons->folder = provider.icon(QAbstractFileIconProvider::Folder);
+            icons->file = provider.icon(QAbstractFileIconProvider::File);
+            icons->made = true;
+        }
+        return folder && !link ? icons->folder : icons->file;
     });
     m_processor->setEndObserver([this](int result, const QString&) {
         if (result == 0)
@@ -146,6 +156,11 @@ void AnalyzeOutlineModel::setArrows(bool show)
 bool AnalyzeOutlineModel::isAnalyzing() const
 {
     return m_processor->isProcessing();
+}
+
+void AnalyzeOutlineModel::setProgramObserver(std::function<void(const QByteArray&)> observer)
+{
+    m_processor->setProgramObserver(std::move(observer));
 }
 
 bool AnalyzeOutlineModel::analyzeCurrentSync()
@@ -252,9 +267,77 @@ void AnalyzeOutlineModel::addUncheckedBrothers(IAnalyzeFileSystemItem* item)
     ISynchron* P = synchron().get();
     if (!P || !item->parent())
         return;
+    QStringList paths;
     for (const auto& c : item->parent()->childrenArray())
         if (c.get() != item && c->check() == 0)
-            P->addPathToExcludePathList(c->localPath());
+            paths.append(c->localPath());
+    addToExcludeList(paths);
+}
+
+// As ISynchron::addPathToExcludePathList for each path in turn, with the list's entries and
+// the folders they lie below kept in sets: a folder of many unchecked rows stays linear.
+void AnalyzeOutlineModel::addToExcludeList(const QStringList& paths)
+{
+    ISynchron* P = synchron().get();
+    if (!P || paths.isEmpty())
+        return;
+    QStringList list = P->excludePathList() ? *P->excludePathList() : QStringList();
+    QSet<QString> entries, folders;
+    auto index = [&](const QString& entry) {
+        entries.insert(entry);
+        for (qsizetype i = entry.indexOf(QLatin1Char('/')); i >= 0; i = entry.indexOf(QLatin1Char('/'), i + 1))
+            folders.insert(entry.left(i));
+    };
+    auto reindex = [&] {
+        entries.clear();
+        folders.clear();
+        for (const QString& e : std::as_const(list))
+            index(e);
+    };
+    reindex();
+    bool changed = false;
+    for (const QString& path : paths) {
+        if (path.isEmpty() || entries.contains(path))
+            continue;
+        if (folders.contains(path)) {
+            // Entries below the path give way to it.
+            const QString below = path + QLatin1Char('/');
+            list.removeIf([&](const QString& e) { return e.startsWith(below); });
+            reindex();
+        }
+        list.append(path);
+        index(path);
+        changed = true;
+    }
+    if (changed) {
+        P->setExcludePathList(list);
+        P->setModified(true);
+    }
+}
+
+// As ISynchron::removePathFromExcludePathList for each path in turn (each call drops the first
+// entry equal to it), in one pass over the list.
+void AnalyzeOutlineModel::removeFromExcludeList(const QStringList& paths)
+{
+    ISynchron* P = synchron().get();
+    if (!P || !P->excludePathList() || paths.isEmpty())
+        return;
+    QHash<QString, int> pending;
+    for (const QString& p : paths)
+        ++pending[p];
+    QStringList list = *P->excludePathList();
+    const qsizetype before = list.size();
+    list.removeIf([&](const QString& e) {
+        const auto it = pending.find(e);
+        if (it == pending.end() || it.value() == 0)
+            return false;
+        --it.value();
+        return true;
+    });
+    if (list.size() != before) {
+        P->setExcludePathList(list);
+        P->setModified(true);
+    }
 }
 
 void AnalyzeOutlineModel::refreshParents(IAnalyzeFileSystemItem* item)
@@ -272,12 +355,16 @@ void AnalyzeOutlineModel::refreshParents(IAnalyzeFileSystemItem* item)
             P->removePathFromExcludePathList(parent->localPath());
             parent->setCheck(1);
             break;
-        case 0:
+        case 0: {
+            QStringList children;
+            children.reserve(parent->childCount());
             for (const auto& c : parent->childrenArray())
-                P->removePathFromExcludePathList(c->localPath());
+                children.append(c->localPath());
+            removeFromExcludeList(children);
             P->addPathToExcludePathList(parent->localPath());
             parent->setCheck(0);
             break;
+        }
         default:
             break;
         }
@@ -344,9 +431,12 @@ void AnalyzeOutlineModel::toggleAllChecks()
 void AnalyzeOutlineModel::setSelectedIncluded(const QModelIndexList& rows, bool include)
 {
     QList<Item*> items;
+    QSet<Item*> seen;
     for (const QModelIndex& i : rows)
-        if (Item* it = nodeOf(i); it && !items.contains(it))
+        if (Item* it = nodeOf(i); it && !seen.contains(it)) {
+            seen.insert(it);
             items << it;
+        }
     for (Item* it : items)
         setItemIncluded(it, include);
 }

@@ -5,6 +5,7 @@
 #include <QAbstractItemModel>
 #include <QSet>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class IAnalyzeProcController;
@@ -53,6 +54,8 @@ public:
     bool analyzeCurrentSync();
     void stopAnalyze();
     bool isAnalyzing() const;
+    // Every engine program an analysis writes, as its text (benchmarks rerun its rsync bare).
+    void setProgramObserver(std::function<void(const QByteArray&)> observer);
     // The folders, direction or kit changed (the pane's event codes).
     void eventSyncParamsChanged(int code);
     // The project's results are dropped (the settings sheet's OK).
@@ -105,6 +108,8 @@ private:
     void refreshParents(IAnalyzeFileSystemItem* item);
     static int stateOfAllBrothers(const IAnalyzeFileSystemItem* item);
     void addUncheckedBrothers(IAnalyzeFileSystemItem* item);
+    void addToExcludeList(const QStringList& paths);
+    void removeFromExcludeList(const QStringList& paths);
     void removeAtOrBelow(const QString& path);
     void emitChecksChanged(IAnalyzeFileSystemItem* from);
     void emitSubtreeChanged(IAnalyzeFileSystemItem* folder);

@@ -3,6 +3,7 @@
 #include "panes/sync/AnalyzeOutlineModel.h"
 #include "platform/DesktopServices.h"
 #include "platform/NameCodec.h"
+#include "projects/ILocation.h"
 #include "utilities/IColorUtil.h"
 
 #include <QContextMenuEvent>
@@ -190,7 +191,11 @@ void IQVSyncAnalyzeView::contextMenuEvent(QContextMenuEvent* event)
 
 void IQVSyncAnalyzeView::paintEvent(QPaintEvent* event)
 {
-    const SyncPaneRules::EmptyState state = m_emptyState ? m_emptyState() : SyncPaneRules::EmptyState();
+    // The state asks the project's places; events run inside a paint would paint again within it.
+    const SyncPaneRules::EmptyState state = [this] {
+        const ILocation::EventRoundsPause pause;
+        return m_emptyState ? m_emptyState() : SyncPaneRules::EmptyState();
+    }();
     if (!state.empty) {
         // A change of appearance leaves the rows' layout pending; lay them out before painting.
         executeDelayedItemsLayout();
