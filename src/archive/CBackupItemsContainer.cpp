@@ -91,6 +91,32 @@ int collectIncluded(CBackupItemsContainer* c, FILE* file, bool incremental, doub
     return lines;
 }
 
+int collectForRestore(const CBackupItemsContainer* c, RestoreMembers& members, bool recurse, bool folderOfTop,
+    int index, bool onlyInArchive, bool absolutePaths, const QString& folder)
+{
+    int names = 0;
+    for (int i = 0; i < c->count(); ++i) {
+        const CBackupItem* item = c->itemAt(i);
+        if (onlyInArchive && !item->isInsertedInArchive(index))
+            continue;
+        QString groupFolder = folder;
+        if (item->isTopLevel() && folderOfTop) {
+            const QString abs = item->getAbsolutePath();
+            const qsizetype slash = abs.lastIndexOf(QLatin1Char('/'));
+            groupFolder = slash > 0 ? abs.left(slash) : (slash == 0 ? QStringLiteral("/") : QString());
+        }
+        const QString name = absolutePaths ? item->getAbsolutePath() : item->getPath();
+        if (!name.isEmpty()) {
+            ArchiveRestoreMembers::append(members, groupFolder, name);
+            ++names;
+        }
+        if (recurse)
+            names += collectForRestore(
+                item, members, recurse, false, index, onlyInArchive, absolutePaths, groupFolder);
+    }
+    return names;
+}
+
 } // namespace
 
 CBackupItemsContainer::CBackupItemsContainer() = default;
@@ -201,32 +227,12 @@ int CBackupItemsContainer::collectIncludedFilesToStream(FILE* file, bool increme
     return lines;
 }
 
-int CBackupItemsContainer::collectItemsForRestoreToStream(
-    FILE* file, bool recurse, bool withFolderOption, int index, bool onlyInArchive, bool absolutePaths)
+int CBackupItemsContainer::collectItemsForRestore(
+    RestoreMembers& members, bool recurse, bool toOriginalPlaces, int index, bool onlyInArchive, bool absolutePaths)
 {
     TreeWalk walk(owningProject());
-    int lines = 0;
-    for (const auto& holder : m_items) {
-        CBackupItem* item = holder.get();
-        if (onlyInArchive && !item->isInsertedInArchive(index))
-            continue;
-        if (item->isTopLevel() && withFolderOption && !absolutePaths) {
-            const QString abs = item->getAbsolutePath();
-            const qsizetype slash = abs.lastIndexOf(QLatin1Char('/'));
-            const QString folder
-                = slash > 0 ? abs.left(slash) : (slash == 0 ? QStringLiteral("/") : QString());
-            if (!folder.isEmpty())
-                writeLine(file, "-C\"" + makeQuotedFolderForTar(folder) + '"');
-        }
-        const QByteArray line
-            = makePathStringForTar(absolutePaths ? item->getAbsolutePath() : item->getPath(), 2);
-        if (!line.isEmpty() && writeLine(file, line))
-            ++lines;
-        if (recurse)
-            lines += item->collectItemsForRestoreToStream(
-                file, recurse, false, index, onlyInArchive, absolutePaths);
-    }
-    return lines;
+    return collectForRestore(this, members, recurse, toOriginalPlaces && !absolutePaths, index, onlyInArchive,
+        absolutePaths, QString());
 }
 
 int CBackupItemsContainer::collectIncludedItemsToStream(FILE* file, bool recurse)

@@ -105,12 +105,19 @@ void TestArchiveHostileNames::hostileTopLevelNames()
     QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
 
     // Two items into a folder: "-rf" and the option-like name.
+    const QString argvFile = tree.filePath(std::string("argv"));
     r = runArchiveDriver(project
             + QStringList { "--restore", "--item", tree.filePath(std::string("src/-rf")), "--item",
                 tree.filePath(std::string("src/--checkpoint-action=exec=touch pwned")), "--to",
-                tree.filePath(std::string("out")) },
+                tree.filePath(std::string("out")), "--argv-out", argvFile },
         password);
     QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
+    // tar got the folder in argv, not unquoted, and the names in a NUL list.
+    const QList<QByteArray> words = tree.readFile(std::string("argv")).split('\0');
+    const qsizetype at = words.indexOf("--no-unquote");
+    QVERIFY2(at > 0 && at + 5 < words.size(), tree.readFile(std::string("argv")).constData());
+    QCOMPARE(words.mid(at + 1, 4),
+        (QList<QByteArray> { "-C", NameCodec::encode(tree.filePath(std::string("out"))), "--null", "-T" }));
     const std::string out = "out" + tree.filePathStd("src");
     QCOMPARE(tree.readFile(out + "/-rf"), contentOf("-rf"));
     QCOMPARE(tree.readFile(out + "/--checkpoint-action=exec=touch pwned"), contentOf("--checkpoint-action=exec=touch pwned"));
