@@ -876,6 +876,8 @@ int CBackup::restore(
     task.archivePath = archive;
     task.password = password;
     task.extractFolder = extractFolder;
+    for (const RestoreMemberGroup& g : chosen)
+        task.memberFolders << (g.folder.isEmpty() ? extractFolder : g.folder);
     task.asRoot = m_useAdmin;
     task.backupSuffix = QStringLiteral(".~kvr%1.%2~").arg(m_restoreRun).arg(jobIndex);
     task.volumeCount = volumes;
@@ -930,10 +932,18 @@ bool CBackup::postRestoreProcessing(const CBackupTaskDesc& task)
     // Files tar moved aside before extracting over them: a failed or stopped job puts each back
     // over the partial file; a job that succeeded drops them.
     const bool failed = (status & (0x2 | 0x4)) != 0;
+    // tar names them from the folder of their member group: the first folder holding the copy.
+    const QStringList folders = task.memberFolders.isEmpty() ? QStringList { task.extractFolder } : task.memberFolders;
     for (const auto& [original, moved] : m_iBackup->renamedFiles()) {
-        const QString base = task.extractFolder.endsWith(QLatin1Char('/'))
-            ? task.extractFolder
-            : task.extractFolder + QLatin1Char('/');
+        QString base;
+        for (const QString& f : folders) {
+            base = f.endsWith(QLatin1Char('/')) ? f : f + QLatin1Char('/');
+            struct stat st
+            {
+            };
+            if (::lstat(NameCodec::encode(base + moved).constData(), &st) == 0)
+                break;
+        }
         const QByteArray from = NameCodec::encode(base + moved);
         const QByteArray to = NameCodec::encode(base + original);
         if (failed)
