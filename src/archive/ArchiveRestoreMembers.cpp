@@ -20,7 +20,8 @@ QString folderOfTop(const CBackupItem* item)
 
 } // namespace
 
-RestoreMembers forItems(const QList<const CBackupItem*>& items, bool toOriginalPlaces, bool absolutePathArchive)
+RestoreMembers forItems(
+    const QList<const CBackupItem*>& items, bool toOriginalPlaces, bool absolutePathArchive)
 {
     RestoreMembers members;
     for (const CBackupItem* item : items) {
@@ -50,8 +51,8 @@ const CBackupItem* findItem(const CBackupItemsContainer& tree, const QString& ab
     return nullptr;
 }
 
-RestoreMembers forPathsInTree(
-    const CBackupItemsContainer& tree, const QStringList& paths, bool toOriginalPlaces, bool absolutePathArchive)
+RestoreMembers forPathsInTree(const CBackupItemsContainer& tree, const QStringList& paths,
+    bool toOriginalPlaces, bool absolutePathArchive)
 {
     RestoreMembers members;
     for (const QString& path : paths) {
@@ -87,13 +88,14 @@ QByteArray nullList(const QStringList& names)
     return bytes;
 }
 
-QStringList tarArguments(const RestoreMembers& members, const QString& extractFolder, const QStringList& listPaths)
+QStringList tarArguments(
+    const RestoreMembers& members, const QString& extractFolder, const QStringList& listPaths)
 {
     QStringList args { QStringLiteral("--no-unquote") };
     for (qsizetype i = 0; i < members.size() && i < listPaths.size(); ++i) {
         const QString& folder = members.at(i).folder;
-        args << QStringLiteral("-C") << (folder.isEmpty() ? extractFolder : folder) << QStringLiteral("--null")
-             << QStringLiteral("-T") << listPaths.at(i);
+        args << QStringLiteral("-C") << (folder.isEmpty() ? extractFolder : folder)
+             << QStringLiteral("--null") << QStringLiteral("-T") << listPaths.at(i);
     }
     return args;
 }

@@ -26,7 +26,8 @@ namespace ArchiveRestoreMembers {
 // - to the original places: each item under the folder that holds its top-level item (items
 //   with the same folder share one group);
 // - an archive made with absolute paths: the absolute paths, in one group without a folder.
-RestoreMembers forItems(const QList<const CBackupItem*>& items, bool toOriginalPlaces, bool absolutePathArchive);
+RestoreMembers forItems(
+    const QList<const CBackupItem*>& items, bool toOriginalPlaces, bool absolutePathArchive);
 
 // The tree's item for an absolute path, or nullptr when the tree has none.
 const CBackupItem* findItem(const CBackupItemsContainer& tree, const QString& absolutePath);
@@ -46,6 +47,7 @@ QByteArray nullList(const QStringList& names);
 // given in argv), then per group "-C <folder> --null -T <its list>". A group without a folder
 // changes to extractFolder. Every folder is absolute, since each "-C" is relative to the one
 // before. listPaths holds one list file per group.
-QStringList tarArguments(const RestoreMembers& members, const QString& extractFolder, const QStringList& listPaths);
+QStringList tarArguments(
+    const RestoreMembers& members, const QString& extractFolder, const QStringList& listPaths);
 
 } // namespace ArchiveRestoreMembers

@@ -178,7 +178,8 @@ protected:
     // How a queued entry is started; tests replace them. The answer is what the run started
     // (0: nothing started).
     virtual int startBuild(CBackup* backup, bool forBurning);
-    virtual int startRestore(CBackup* backup, const QString& folder, const RestoreMembers& members, bool single);
+    virtual int startRestore(
+        CBackup* backup, const QString& folder, const RestoreMembers& members, bool single);
     // Whether a tool job runs anywhere.
     virtual bool isToolJobRunning() const;
     // Stops the run of one project (the stop button).

@@ -227,8 +227,8 @@ int CBackupItemsContainer::collectIncludedFilesToStream(FILE* file, bool increme
     return lines;
 }
 
-int CBackupItemsContainer::collectItemsForRestore(
-    RestoreMembers& members, bool recurse, bool toOriginalPlaces, int index, bool onlyInArchive, bool absolutePaths)
+int CBackupItemsContainer::collectItemsForRestore(RestoreMembers& members, bool recurse,
+    bool toOriginalPlaces, int index, bool onlyInArchive, bool absolutePaths)
 {
     TreeWalk walk(owningProject());
     return collectForRestore(this, members, recurse, toOriginalPlaces && !absolutePaths, index, onlyInArchive,

@@ -65,8 +65,8 @@ public:
     // with its subtree in the group of its folder when toOriginalPlaces (and the archive stores
     // relative names), else in the group without a folder; absolutePaths: the items' absolute
     // paths. Returns the number of names added.
-    int collectItemsForRestore(
-        RestoreMembers& members, bool recurse, bool toOriginalPlaces, int index, bool onlyInArchive, bool absolutePaths);
+    int collectItemsForRestore(RestoreMembers& members, bool recurse, bool toOriginalPlaces, int index,
+        bool onlyInArchive, bool absolutePaths);
     int collectIncludedItemsToStream(FILE* file, bool recurse);
     static bool needExcludeFromIncrementalBackup(const CBackupItem* item);
 

@@ -763,7 +763,8 @@ int CBackup::restore(
     const QString archive = archiveFolderPath + QLatin1Char('/') + name;
 
     // Each "-C" of tar's argv is relative to the one before: the folders are absolute.
-    const QString extractFolder = folder.isEmpty() ? QStringLiteral("/") : QFileInfo(folder).absoluteFilePath();
+    const QString extractFolder
+        = folder.isEmpty() ? QStringLiteral("/") : QFileInfo(folder).absoluteFilePath();
     // A restore folder that does not exist yet is made, as tar's "-C" would not.
     if (!folder.isEmpty() && !isDirectory(extractFolder)
         && !(QDir().mkpath(extractFolder) && isDirectory(extractFolder))) {
@@ -805,9 +806,19 @@ int CBackup::restore(
         count = collectItemsForRestore(chosen, true, folder.isEmpty(), index, known, longPath);
     }
     if (count <= 0) {
-        // A tar list without members would extract the whole archive: skip this archive.
+        // Chosen items of which this archive holds none leave nothing to extract from it, and
+        // a tar list without members would extract the whole archive: skip this archive.
         m_nTarRunning = std::max(0, m_nTarRunning - 1);
         return 0;
+    }
+    // The folders of origin of an archive of relative names are made again where they are gone,
+    // as the restore's own folder is.
+    for (const RestoreMemberGroup& g : chosen) {
+        if (!g.folder.isEmpty() && !isDirectory(g.folder)
+            && !(QDir().mkpath(g.folder) && isDirectory(g.folder))) {
+            sendRunText(tr("Failed to create folder \"%1\"").arg(g.folder), 0x4741);
+            return failure();
+        }
     }
     // One list per group, the names as NUL-terminated bytes: tar reads none of them as an
     // option or a folder change, and unquotes none.
@@ -824,7 +835,8 @@ int CBackup::restore(
         FILE* list = std::fopen(NameCodec::encode(listPath).constData(), "w");
         if (!list)
             return failure(); // never run an older list
-        const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), list) == size_t(bytes.size());
+        const bool written
+            = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), list) == size_t(bytes.size());
         const bool listOk = std::fclose(list) == 0 && written;
         if (!listOk)
             return failure();
@@ -933,7 +945,8 @@ bool CBackup::postRestoreProcessing(const CBackupTaskDesc& task)
     // over the partial file; a job that succeeded drops them.
     const bool failed = (status & (0x2 | 0x4)) != 0;
     // tar names them from the folder of their member group: the first folder holding the copy.
-    const QStringList folders = task.memberFolders.isEmpty() ? QStringList { task.extractFolder } : task.memberFolders;
+    const QStringList folders
+        = task.memberFolders.isEmpty() ? QStringList { task.extractFolder } : task.memberFolders;
     for (const auto& [original, moved] : m_iBackup->renamedFiles()) {
         QString base;
         for (const QString& f : folders) {

@@ -53,7 +53,8 @@ protected:
         jobRunning = startsJobs;
         return startsJobs ? 1 : 0;
     }
-    int startRestore(CBackup* backup, const QString& folder, const RestoreMembers& members, bool single) override
+    int startRestore(
+        CBackup* backup, const QString& folder, const RestoreMembers& members, bool single) override
     {
         QStringList files;
         for (const RestoreMemberGroup& g : members)

@@ -106,7 +106,8 @@ void TestArchiveHostileNames::hostileTopLevelNames()
     const QByteArray password = "pass word\n";
     ArchiveDriverRun r = runWithBytes(create, QByteArray(), tree);
     QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
-    const QStringList project { "--workspace", tree.filePath(std::string("ws")), "--project", "H", "--password-stdin" };
+    const QStringList project { "--workspace", tree.filePath(std::string("ws")), "--project", "H",
+        "--password-stdin" };
     r = runArchiveDriver(project, password);
     QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
 
@@ -126,7 +127,8 @@ void TestArchiveHostileNames::hostileTopLevelNames()
         (QList<QByteArray> { "-C", NameCodec::encode(tree.filePath(std::string("out"))), "--null", "-T" }));
     const std::string out = "out" + tree.filePathStd("src");
     QCOMPARE(tree.readFile(out + "/-rf"), contentOf("-rf"));
-    QCOMPARE(tree.readFile(out + "/--checkpoint-action=exec=touch pwned"), contentOf("--checkpoint-action=exec=touch pwned"));
+    QCOMPARE(tree.readFile(out + "/--checkpoint-action=exec=touch pwned"),
+        contentOf("--checkpoint-action=exec=touch pwned"));
     QVERIFY(!tree.exists(out + "/a space"));
 
     // Everything to the original places, after every source changed.
@@ -155,8 +157,8 @@ void TestArchiveHostileNames::relativeArchiveGroups()
     const QString ws = tree.filePath(std::string("ws"));
     const QString p1 = tree.filePath(std::string("p1"));
     const QString p2 = tree.filePath(std::string("p2"));
-    ArchiveDriverRun r = runArchiveDriver({ "--workspace", ws, "--new", "Rel", "--source", p1 + "/-C", "--source",
-        p2 + "/-rf", "--dest", tree.filePath(std::string("dest")) });
+    ArchiveDriverRun r = runArchiveDriver({ "--workspace", ws, "--new", "Rel", "--source", p1 + "/-C",
+        "--source", p2 + "/-rf", "--dest", tree.filePath(std::string("dest")) });
     QVERIFY2(r.code == 0, QByteArray(r.last + r.err).constData());
 
     AppPaths::setWorkspacePathOverride(ws);
@@ -171,8 +173,9 @@ void TestArchiveHostileNames::relativeArchiveGroups()
     QVERIFY(tree.writeFile(std::string("l1"), QByteArray("-C", 3)));
     QVERIFY(tree.writeFile(std::string("l2"), QByteArray("-rf", 4)));
     QProcess tar;
-    tar.start(QStringLiteral("tar"), { "-cf", archive, "--no-unquote", "-C", p1, "--null", "-T",
-        tree.filePath(std::string("l1")), "-C", p2, "--null", "-T", tree.filePath(std::string("l2")) });
+    tar.start(QStringLiteral("tar"),
+        { "-cf", archive, "--no-unquote", "-C", p1, "--null", "-T", tree.filePath(std::string("l1")), "-C",
+            p2, "--null", "-T", tree.filePath(std::string("l2")) });
     QVERIFY(tar.waitForFinished(30000) && tar.exitCode() == 0);
     QCOMPARE(project.addArchNameWithCompletedBackup(archive), 0);
     project.setSelectedArchiveIndex(0);
@@ -199,7 +202,9 @@ void TestArchiveHostileNames::relativeArchiveGroups()
 
     // Into a folder that does not exist yet: one group, both names there.
     ended = false;
-    QCOMPARE(project.restoreBegining(tree.filePath(std::string("out/new")), ArchiveRestoreMembers::forItems(items, false, false), false), 1);
+    QCOMPARE(project.restoreBegining(tree.filePath(std::string("out/new")),
+                 ArchiveRestoreMembers::forItems(items, false, false), false),
+        1);
     QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
     QCOMPARE(tree.readFile(std::string("out/new/-C/inner")), QByteArray("inner"));
     QCOMPARE(tree.readFile(std::string("out/new/-rf")), QByteArray("rf"));

@@ -107,14 +107,18 @@ private Q_SLOTS:
         restore.insertNewItem(t.filePath(odd) + QStringLiteral("/line\nfeed"), nullptr);
         RestoreMembers members;
         QCOMPARE(restore.collectItemsForRestore(members, true, true, 0, false, false), 2);
-        QCOMPARE(members, (RestoreMembers { { t.filePath(odd), { QStringLiteral("a\\tb"), QStringLiteral("line\nfeed") } } }));
+        QCOMPARE(members,
+            (RestoreMembers {
+                { t.filePath(odd), { QStringLiteral("a\\tb"), QStringLiteral("line\nfeed") } } }));
         const QString rlist = t.filePath(std::string("restore.list"));
-        QVERIFY(t.writeFile(std::string("restore.list"), ArchiveRestoreMembers::nullList(members.at(0).names)));
+        QVERIFY(
+            t.writeFile(std::string("restore.list"), ArchiveRestoreMembers::nullList(members.at(0).names)));
         err.clear();
-        QCOMPARE(runTar(QStringList { QStringLiteral("-xf"), t.filePath(std::string("rel.tar")),
-                            QStringLiteral("--no-wildcards") }
-                         + ArchiveRestoreMembers::tarArguments(members, QStringLiteral("/nowhere"), { rlist }),
-                     &err),
+        QCOMPARE(
+            runTar(QStringList { QStringLiteral("-xf"), t.filePath(std::string("rel.tar")),
+                       QStringLiteral("--no-wildcards") }
+                    + ArchiveRestoreMembers::tarArguments(members, QStringLiteral("/nowhere"), { rlist }),
+                &err),
             0);
         QVERIFY2(err.isEmpty(), err.constData());
         QCOMPARE(t.list(odd), (std::vector<std::string> { "a\\tb", "line\nfeed" }));

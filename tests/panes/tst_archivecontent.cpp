@@ -79,7 +79,8 @@ void TestArchiveContent::memberLists()
         RestoreMembers expected;
     };
     const QList<Case> cases = {
-        { "two top items to their places", { one, two }, true, false, { G { p1, { "-C" } }, G { p2, { "-rf" } } } },
+        { "two top items to their places", { one, two }, true, false,
+            { G { p1, { "-C" } }, G { p2, { "-rf" } } } },
         { "into a folder", { one, two }, false, false, { G { QString(), { "-C", "-rf" } } } },
         { "absolute-path archive", { one, two }, true, true,
             { G { QString(), { one->getAbsolutePath(), two->getAbsolutePath() } } } },
@@ -99,7 +100,8 @@ void TestArchiveContent::memberLists()
                  { G { p1, { "-C" } }, G { QString(), { "b" } } }, QStringLiteral("/to"), { "L1", "L2" }),
         (QStringList { "--no-unquote", "-C", p1, "--null", "-T", "L1", "-C", "/to", "--null", "-T", "L2" }));
     const QString notUtf8 = NameCodec::decode(QByteArray("x\xff"));
-    QCOMPARE(ArchiveRestoreMembers::nullList({ "-C", "--checkpoint-action=exec=touch pwned", "a\\b\nc", notUtf8 }),
+    QCOMPARE(
+        ArchiveRestoreMembers::nullList({ "-C", "--checkpoint-action=exec=touch pwned", "a\\b\nc", notUtf8 }),
         QByteArray("-C\0--checkpoint-action=exec=touch pwned\0a\\b\nc\0x\xff\0", 49));
 }
 

@@ -174,7 +174,8 @@ bool ArchiveRestoreView::restoreButton(int tag)
     }
     m_container->makeSingleSelection(m_backup);
     const int before = int(m_container->queue().size()) + (m_backup->isInProcess() ? 1 : 0);
-    m_container->restoreSelectedBackups(folder, members, m_fromSelected->isVisible() && m_fromSelected->isChecked());
+    m_container->restoreSelectedBackups(
+        folder, members, m_fromSelected->isVisible() && m_fromSelected->isChecked());
     const bool queued = m_backup->isInProcess() || int(m_container->queue().size()) > before;
     if (queued)
         accept();
