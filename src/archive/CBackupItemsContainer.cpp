@@ -160,8 +160,15 @@ void CBackupItemsContainer::insertNames(const QStringList& names, CBackupItem* p
     CBackup* project = owningProject();
     for (const QString& n : names)
         fresh.push_back(std::make_unique<CBackupItem>(n, parent, project));
+    // The items' order (backupItemLess), comparing the names where they are stored: a folder of
+    // 100,000 names takes some two million comparisons.
     const auto less = [](const std::unique_ptr<CBackupItem>& a, const std::unique_ptr<CBackupItem>& b) {
-        return backupItemLess(*a, *b);
+        const QString& x = a->m_path;
+        const QString& y = b->m_path;
+        if (!a->m_parent || !b->m_parent || x.isEmpty() || y.isEmpty())
+            return backupItemLess(*a, *b);
+        const int ci = x.compare(y, Qt::CaseInsensitive);
+        return ci != 0 ? ci < 0 : x.compare(y, Qt::CaseSensitive) < 0;
     };
     std::sort(fresh.begin(), fresh.end(), less);
     if (m_items.empty()) {
