@@ -2,6 +2,7 @@
 
 #include "archive/CBackupItem.h"
 #include "archive/CBackupItemsContainer.h"
+#include "platform/NameCodec.h"
 
 namespace ArchiveRestoreMembers {
 
@@ -17,28 +18,22 @@ QString folderOfTop(const CBackupItem* item)
     return slash > 0 ? abs.left(slash) : QStringLiteral("/");
 }
 
-void addTo(RestoreMembers& members, const QString& folder, const QString& name)
-{
-    if (members.isEmpty() || members.last().folder != folder)
-        members.append({ folder, {} });
-    members.last().names << name;
-}
-
 } // namespace
 
-RestoreMembers forItems(const QList<const CBackupItem*>& items, bool toOriginalPlaces, bool absolutePathArchive)
+RestoreMembers forItems(
+    const QList<const CBackupItem*>& items, bool toOriginalPlaces, bool absolutePathArchive)
 {
     RestoreMembers members;
     for (const CBackupItem* item : items) {
         if (!item || item->storedPath().isEmpty())
             continue;
         if (absolutePathArchive) {
-            addTo(members, QString(), item->getAbsolutePath());
+            append(members, QString(), item->getAbsolutePath());
             continue;
         }
         // A deeper item: its path from the top-level item's folder; a top-level item: its name.
         const QString name = item->getParent() ? item->getPath() : item->getName();
-        addTo(members, toOriginalPlaces ? folderOfTop(item) : QString(), name);
+        append(members, toOriginalPlaces ? folderOfTop(item) : QString(), name);
     }
     return members;
 }
@@ -56,8 +51,8 @@ const CBackupItem* findItem(const CBackupItemsContainer& tree, const QString& ab
     return nullptr;
 }
 
-RestoreMembers forPathsInTree(
-    const CBackupItemsContainer& tree, const QStringList& paths, bool toOriginalPlaces, bool absolutePathArchive)
+RestoreMembers forPathsInTree(const CBackupItemsContainer& tree, const QStringList& paths,
+    bool toOriginalPlaces, bool absolutePathArchive)
 {
     RestoreMembers members;
     for (const QString& path : paths) {
@@ -66,29 +61,43 @@ RestoreMembers forPathsInTree(
                                         : RestoreMembers { { QString(), { path } } };
         for (const RestoreMemberGroup& g : one)
             for (const QString& n : g.names)
-                addTo(members, g.folder, n);
+                append(members, g.folder, n);
     }
     return members;
 }
 
-QStringList toFileList(const RestoreMembers& members)
+void append(RestoreMembers& members, const QString& folder, const QString& name)
 {
-    QStringList list;
-    for (const RestoreMemberGroup& g : members) {
-        if (!g.folder.isEmpty())
-            list << QStringLiteral("-C") << g.folder;
-        list << g.names;
+    // Mostly the last group; the others are few (one per folder of origin).
+    for (qsizetype i = members.size() - 1; i >= 0; --i) {
+        if (members[i].folder == folder) {
+            members[i].names << name;
+            return;
+        }
     }
-    return list;
+    members.append({ folder, { name } });
 }
 
-bool hasAmbiguousName(const RestoreMembers& members)
+QByteArray nullList(const QStringList& names)
 {
-    for (const RestoreMemberGroup& g : members)
-        for (const QString& n : g.names)
-            if (n == QLatin1String("-C"))
-                return true;
-    return false;
+    QByteArray bytes;
+    for (const QString& n : names) {
+        bytes += NameCodec::encode(n);
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+QStringList tarArguments(
+    const RestoreMembers& members, const QString& extractFolder, const QStringList& listPaths)
+{
+    QStringList args { QStringLiteral("--no-unquote") };
+    for (qsizetype i = 0; i < members.size() && i < listPaths.size(); ++i) {
+        const QString& folder = members.at(i).folder;
+        args << QStringLiteral("-C") << (folder.isEmpty() ? extractFolder : folder)
+             << QStringLiteral("--null") << QStringLiteral("-T") << listPaths.at(i);
+    }
+    return args;
 }
 
 } // namespace ArchiveRestoreMembers

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,9 +24,10 @@ namespace ArchiveRestoreMembers {
 // The members of the chosen items, in order, as the restore view hands them over:
 // - into a folder: one group without a folder, the items' names (a deeper item: its path);
 // - to the original places: each item under the folder that holds its top-level item (items
-//   in a row with the same folder share one group);
+//   with the same folder share one group);
 // - an archive made with absolute paths: the absolute paths, in one group without a folder.
-RestoreMembers forItems(const QList<const CBackupItem*>& items, bool toOriginalPlaces, bool absolutePathArchive);
+RestoreMembers forItems(
+    const QList<const CBackupItem*>& items, bool toOriginalPlaces, bool absolutePathArchive);
 
 // The tree's item for an absolute path, or nullptr when the tree has none.
 const CBackupItem* findItem(const CBackupItemsContainer& tree, const QString& absolutePath);
@@ -34,11 +36,18 @@ const CBackupItem* findItem(const CBackupItemsContainer& tree, const QString& ab
 RestoreMembers forPathsInTree(const CBackupItemsContainer& tree, const QStringList& paths,
     bool toOriginalPlaces, bool absolutePathArchive);
 
-// The flat list the archive engine's restore takes: for a group with a folder, "-C" and the
-// folder first.
-QStringList toFileList(const RestoreMembers& members);
+// Adds a name to the group of that folder, or to a new group at the end.
+void append(RestoreMembers& members, const QString& folder, const QString& name);
 
-// True when a name of a group would read as the engine's folder marker in the flat list.
-bool hasAmbiguousName(const RestoreMembers& members);
+// A group's list file for tar's "--null -T": each name's bytes (as the build stored them, never
+// quoted) followed by a NUL.
+QByteArray nullList(const QStringList& names);
+
+// tar's arguments that extract the members: "--no-unquote" (tar would unquote a "-C" folder
+// given in argv), then per group "-C <folder> --null -T <its list>". A group without a folder
+// changes to extractFolder. Every folder is absolute, since each "-C" is relative to the one
+// before. listPaths holds one list file per group.
+QStringList tarArguments(
+    const RestoreMembers& members, const QString& extractFolder, const QStringList& listPaths);
 
 } // namespace ArchiveRestoreMembers

@@ -208,10 +208,11 @@ public:
     // Makes a new work folder (mode 0700) in folder; empty when that failed.
     static QString makeBurnWorkFolder(const QString& folder);
     // A restore of the selected archive (a chain of archives for an incremental one) into
-    // folder, or to the saved places when it is empty; the jobs started or queued.
-    int restoreBegining(const QString& folder, const QStringList& items, bool single);
-    int restore(
-        int index, const QString& folder, const QStringList& items, quint8 attr, int jobIndex, bool start);
+    // folder, or to the saved places when it is empty; the jobs started or queued. No members:
+    // everything the archive holds.
+    int restoreBegining(const QString& folder, const RestoreMembers& members, bool single);
+    int restore(int index, const QString& folder, const RestoreMembers& members, quint8 attr, int jobIndex,
+        bool start);
     // Before a restore job starts: its archive is where the list says, or the user names the
     // folder that holds it. 0 found (the task then names it), 1 skipped, 2 cancelled.
     int locateRestoreArchive(CBackupTaskDesc& task);

@@ -451,7 +451,7 @@ void CBackupContainer::buildSelectedBackups()
     processNext();
 }
 
-void CBackupContainer::restoreSelectedBackups(const QString& folder, const QStringList& files, bool single)
+void CBackupContainer::restoreSelectedBackups(const QString& folder, const RestoreMembers& members, bool single)
 {
     if (folder.isEmpty()) {
         UiPrompts::Alert alert;
@@ -472,7 +472,7 @@ void CBackupContainer::restoreSelectedBackups(const QString& folder, const QStri
     for (auto it = m_backups.rbegin(); it != m_backups.rend(); ++it) {
         CBackup* b = it->get();
         if (b->isSelected() && !b->getIBackup()->isJobRunning()
-            && appendToQueue({ b, OpRestore, folder, files, single }))
+            && appendToQueue({ b, OpRestore, folder, members, single }))
             ++queued;
     }
     if (queued > 0 && !m_restoreRegistered) {
@@ -500,9 +500,9 @@ int CBackupContainer::startBuild(CBackup* backup, bool forBurning)
 }
 
 int CBackupContainer::startRestore(
-    CBackup* backup, const QString& folder, const QStringList& files, bool single)
+    CBackup* backup, const QString& folder, const RestoreMembers& members, bool single)
 {
-    return backup->restoreBegining(folder, files, single);
+    return backup->restoreBegining(folder, members, single);
 }
 
 void CBackupContainer::reportEntryEnded()
@@ -535,7 +535,7 @@ void CBackupContainer::processNext()
             continue;
         }
         if (entry.operation == OpRestore) {
-            startRestore(b, entry.restoreFolder, entry.restoreFiles, entry.restoreSingle);
+            startRestore(b, entry.restoreFolder, entry.restoreMembers, entry.restoreSingle);
         } else {
             if (b->isInProcess() && b->currentOperation() == 6)
                 b->setInProcess(false, 0);

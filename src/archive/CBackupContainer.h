@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/ArchiveRestoreMembers.h"
 #include "archive/IArchiveContainer.h"
 #include "projects/QVAgentState.h"
 #include "projects/QVAgentStatePrefs.h"
@@ -53,7 +54,7 @@ public:
         CBackup* backup = nullptr;
         int operation = OpBuild;
         QString restoreFolder;
-        QStringList restoreFiles;
+        RestoreMembers restoreMembers;
         bool restoreSingle = false;
     };
 
@@ -114,7 +115,7 @@ public:
     void buildSelectedBackups();
     // Queues the selected projects for a restore with these arguments; a restore in place
     // asks first, and anything but "Continue" queues nothing.
-    void restoreSelectedBackups(const QString& folder, const QStringList& files, bool single);
+    void restoreSelectedBackups(const QString& folder, const RestoreMembers& members, bool single);
     // Queues one project directly (build then burn has no other caller).
     void queueBackup(const QueueEntry& entry);
     // The user's stop: the queue and the burn list are emptied and every run is stopped.
@@ -177,7 +178,8 @@ protected:
     // How a queued entry is started; tests replace them. The answer is what the run started
     // (0: nothing started).
     virtual int startBuild(CBackup* backup, bool forBurning);
-    virtual int startRestore(CBackup* backup, const QString& folder, const QStringList& files, bool single);
+    virtual int startRestore(
+        CBackup* backup, const QString& folder, const RestoreMembers& members, bool single);
     // Whether a tool job runs anywhere.
     virtual bool isToolJobRunning() const;
     // Stops the run of one project (the stop button).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "archive/ArchiveRestoreMembers.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -59,8 +61,12 @@ public:
     quint64 computeTotalFileCount() const;
     // The list writers; each returns the number of lines written.
     int collectIncludedFilesToStream(FILE* file, bool incremental, double& totalSize);
-    int collectItemsForRestoreToStream(
-        FILE* file, bool recurse, bool withFolderOption, int index, bool onlyInArchive, bool absolutePaths);
+    // A whole restore's members: every item (with recurse, every one below), each top-level item
+    // with its subtree in the group of its folder when toOriginalPlaces (and the archive stores
+    // relative names), else in the group without a folder; absolutePaths: the items' absolute
+    // paths. Returns the number of names added.
+    int collectItemsForRestore(RestoreMembers& members, bool recurse, bool toOriginalPlaces, int index,
+        bool onlyInArchive, bool absolutePaths);
     int collectIncludedItemsToStream(FILE* file, bool recurse);
     static bool needExcludeFromIncrementalBackup(const CBackupItem* item);
 

@@ -2,6 +2,7 @@
 // the run control, and what happens when each job has ended.
 #include "archive/ArchiveFiles.h"
 #include "archive/ArchiveNames.h"
+#include "archive/ArchiveRestoreMembers.h"
 #include "archive/CBackup.h"
 #include "archive/CBackupItem.h"
 #include "archive/IBackup.h"
@@ -690,7 +691,7 @@ void CBackup::postBuildProcessing(const QString& archivePath, quint8 endStatus, 
         sendRunText(text, kStatusWindowLog);
 }
 
-int CBackup::restoreBegining(const QString& folder, const QStringList& items, bool single)
+int CBackup::restoreBegining(const QString& folder, const RestoreMembers& members, bool single)
 {
     if (!m_iBackup)
         return 0;
@@ -713,14 +714,14 @@ int CBackup::restoreBegining(const QString& folder, const QStringList& items, bo
     int jobs = 0;
     bool setupFailed = false;
     if (!incremental || single) {
-        const int r = restore(selected, folder, items, 0, 0, false);
+        const int r = restore(selected, folder, members, 0, 0, false);
         if (r > 0)
             jobs = 1;
         setupFailed = r < 0;
     } else {
         const int first = std::max(0, m_chainStart);
         for (int i = first; i <= selected; ++i) {
-            const int r = restore(i, folder, items, i == selected ? 3 : 1, jobs, false);
+            const int r = restore(i, folder, members, i == selected ? 3 : 1, jobs, false);
             if (r > 0)
                 ++jobs;
             else if (r < 0) {
@@ -744,7 +745,7 @@ int CBackup::restoreBegining(const QString& folder, const QStringList& items, bo
 }
 
 int CBackup::restore(
-    int index, const QString& folder, const QStringList& items, quint8 attr, int jobIndex, bool start)
+    int index, const QString& folder, const RestoreMembers& members, quint8 attr, int jobIndex, bool start)
 {
     if (!m_iBackup || index < 0 || index >= int(m_archives.size()))
         return 0;
@@ -761,54 +762,40 @@ int CBackup::restore(
     const QString archiveFolderPath = getAbsolutePathName(false, false);
     const QString archive = archiveFolderPath + QLatin1Char('/') + name;
 
-    const std::string tmp = NameCodec::encodeStd(MainPreferences::shared().getTmpFolderPath());
-    const QString listPath = NameCodec::decode(MainPreferences::tempName(tmp));
-    if (listPath.isEmpty())
-        return failure();
-    addTmpFile(listPath);
-    FILE* list = std::fopen(NameCodec::encode(listPath).constData(), "w");
-    if (!list)
-        return failure(); // never run an older list
-    const QString extractFolder = folder.isEmpty() ? QStringLiteral("/") : folder;
+    // Each "-C" of tar's argv is relative to the one before: the folders are absolute.
+    const QString extractFolder
+        = folder.isEmpty() ? QStringLiteral("/") : QFileInfo(folder).absoluteFilePath();
     // A restore folder that does not exist yet is made, as tar's "-C" would not.
-    if (!folder.isEmpty() && !isDirectory(folder) && !(QDir().mkpath(folder) && isDirectory(folder))) {
-        std::fclose(list);
+    if (!folder.isEmpty() && !isDirectory(extractFolder)
+        && !(QDir().mkpath(extractFolder) && isDirectory(extractFolder))) {
         sendRunText(tr("Failed to create folder \"%1\"").arg(folder), 0x4741);
         return failure();
     }
-    QByteArray head = "-C\"" + makeQuotedFolderForTar(extractFolder) + "\"\n";
-    std::fwrite(head.constData(), 1, size_t(head.size()), list);
+    // The chosen members this archive holds, in their groups. An archive of absolute names has
+    // no folder of origin: its names land under the extract folder.
+    RestoreMembers chosen;
     int count = 0;
-    bool chosen = false;
-    for (qsizetype k = 0; k < items.size(); ++k) {
-        const QString& item = items.at(k);
-        if (item.isNull())
-            continue;
-        if (item == QLatin1String("-C")) {
-            if (!longPath && k + 1 < items.size()) {
-                const QByteArray line = "-C\"" + makeQuotedFolderForTar(items.at(k + 1)) + "\"\n";
-                std::fwrite(line.constData(), 1, size_t(line.size()), list);
-            }
-            ++k;
-            continue;
-        }
-        // In a chain, an archive gets only the chosen items it stored (the tree knows which).
-        if (attr != 0) {
-            const CBackupItem* known = findItemByPath(*this, item);
-            if (known && !known->isInsertedInArchive(index))
-                continue;
-        }
-        const QByteArray line = makePathStringForTar(item, 2) + '\n';
-        std::fwrite(line.constData(), 1, size_t(line.size()), list);
-        ++count;
-        chosen = true;
-    }
-    // Chosen items of which this archive holds none leave nothing to extract from it (an
-    // empty list would make tar extract everything).
     bool anyChosen = false;
-    for (const QString& item : items)
-        anyChosen = anyChosen || (!item.isNull() && item != QLatin1String("-C"));
-    if (!chosen && !anyChosen) {
+    for (const RestoreMemberGroup& g : members) {
+        const QString groupFolder = longPath ? QString() : g.folder;
+        for (const QString& name : g.names) {
+            if (name.isEmpty())
+                continue;
+            anyChosen = true;
+            // In a chain, an archive gets only the chosen items it stored (the tree knows which).
+            if (attr != 0) {
+                const QString path = name.startsWith(QLatin1Char('/')) || g.folder.isEmpty()
+                    ? name
+                    : joinedPath(g.folder, name);
+                const CBackupItem* known = findItemByPath(*this, path);
+                if (known && !known->isInsertedInArchive(index))
+                    continue;
+            }
+            ArchiveRestoreMembers::append(chosen, groupFolder, name);
+            ++count;
+        }
+    }
+    if (!anyChosen) {
         // An archive's job lists only what that archive stored (in a chain the later archives
         // bring the rest): items added to the tree since, even by a build that failed, would
         // each end in "Not found in archive". A tree that knows nothing of the archive (its
@@ -816,18 +803,45 @@ int CBackup::restore(
         bool known = false;
         for (int i = 0; i < this->count() && !known; ++i)
             known = itemAt(i)->isInsertedInArchive(index);
-        count = collectItemsForRestoreToStream(list, true, folder.isEmpty(), index, known, longPath);
+        count = collectItemsForRestore(chosen, true, folder.isEmpty(), index, known, longPath);
     }
-    const bool listOk = std::fflush(list) == 0;
-    std::fclose(list);
-    if (!listOk)
-        return failure();
     if (count <= 0) {
-        // A tar list without members would extract the whole archive: skip this archive.
+        // Chosen items of which this archive holds none leave nothing to extract from it, and
+        // a tar list without members would extract the whole archive: skip this archive.
         m_nTarRunning = std::max(0, m_nTarRunning - 1);
         return 0;
     }
-    setFilesFrom(listPath);
+    // The folders of origin of an archive of relative names are made again where they are gone,
+    // as the restore's own folder is.
+    for (const RestoreMemberGroup& g : chosen) {
+        if (!g.folder.isEmpty() && !isDirectory(g.folder)
+            && !(QDir().mkpath(g.folder) && isDirectory(g.folder))) {
+            sendRunText(tr("Failed to create folder \"%1\"").arg(g.folder), 0x4741);
+            return failure();
+        }
+    }
+    // One list per group, the names as NUL-terminated bytes: tar reads none of them as an
+    // option or a folder change, and unquotes none.
+    const std::string tmp = NameCodec::encodeStd(MainPreferences::shared().getTmpFolderPath());
+    QStringList listPaths;
+    for (const RestoreMemberGroup& g : chosen) {
+        const QString listPath = NameCodec::decode(MainPreferences::tempName(tmp));
+        if (listPath.isEmpty())
+            return failure();
+        addTmpFile(listPath);
+        if (listPaths.isEmpty())
+            setFilesFrom(listPath);
+        const QByteArray bytes = ArchiveRestoreMembers::nullList(g.names);
+        FILE* list = std::fopen(NameCodec::encode(listPath).constData(), "w");
+        if (!list)
+            return failure(); // never run an older list
+        const bool written
+            = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), list) == size_t(bytes.size());
+        const bool listOk = std::fclose(list) == 0 && written;
+        if (!listOk)
+            return failure();
+        listPaths << listPath;
+    }
     m_iBackup->setFullSize(count);
 
     const bool z = isFileCompressed(name);
@@ -874,15 +888,18 @@ int CBackup::restore(
     task.archivePath = archive;
     task.password = password;
     task.extractFolder = extractFolder;
+    for (const RestoreMemberGroup& g : chosen)
+        task.memberFolders << (g.folder.isEmpty() ? extractFolder : g.folder);
     task.asRoot = m_useAdmin;
     task.backupSuffix = QStringLiteral(".~kvr%1.%2~").arg(m_restoreRun).arg(jobIndex);
     task.volumeCount = volumes;
     QStringList tarStage { tarToolPath(), z ? QStringLiteral("-xzvvf") : QStringLiteral("-xvvf") };
     tarStage << (method == CBCryptNone && volumes == 0 ? archive : QStringLiteral("-"));
-    if (!chosen)
+    if (!anyChosen)
         tarStage << QStringLiteral("--no-recursion");
     tarStage << QStringLiteral("--no-wildcards") << QStringLiteral("--backup=simple")
-             << (QStringLiteral("--suffix=") + task.backupSuffix) << QStringLiteral("-T") << listPath;
+             << (QStringLiteral("--suffix=") + task.backupSuffix)
+             << ArchiveRestoreMembers::tarArguments(chosen, extractFolder, listPaths);
     if (volumes > 0) {
         // The cat tool writes the volumes one after the other; the archive path stays its first
         // argument, so the volume names are made from it.
@@ -927,10 +944,19 @@ bool CBackup::postRestoreProcessing(const CBackupTaskDesc& task)
     // Files tar moved aside before extracting over them: a failed or stopped job puts each back
     // over the partial file; a job that succeeded drops them.
     const bool failed = (status & (0x2 | 0x4)) != 0;
+    // tar names them from the folder of their member group: the first folder holding the copy.
+    const QStringList folders
+        = task.memberFolders.isEmpty() ? QStringList { task.extractFolder } : task.memberFolders;
     for (const auto& [original, moved] : m_iBackup->renamedFiles()) {
-        const QString base = task.extractFolder.endsWith(QLatin1Char('/'))
-            ? task.extractFolder
-            : task.extractFolder + QLatin1Char('/');
+        QString base;
+        for (const QString& f : folders) {
+            base = f.endsWith(QLatin1Char('/')) ? f : f + QLatin1Char('/');
+            struct stat st
+            {
+            };
+            if (::lstat(NameCodec::encode(base + moved).constData(), &st) == 0)
+                break;
+        }
         const QByteArray from = NameCodec::encode(base + moved);
         const QByteArray to = NameCodec::encode(base + original);
         if (failed)

@@ -28,6 +28,7 @@ struct CBackupTaskDesc
     QString password; // held in memory for this job only
     QString backupSuffix; // restores: tar's suffix for files it moves aside
     QString extractFolder; // restores: the "-C" folder, "/" in place
+    QStringList memberFolders; // restores: the "-C" folder of each member group, in order
     bool asRoot = false; // the project uses administrator rights: the job runs as root
     int volumeCount = 0; // restores of a split archive: its volumes, named to the cat tool one by one
     QString altVolumeFolder; // where the user said the volumes lie (the next ones are looked for there)

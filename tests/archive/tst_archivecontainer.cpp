@@ -53,8 +53,12 @@ protected:
         jobRunning = startsJobs;
         return startsJobs ? 1 : 0;
     }
-    int startRestore(CBackup* backup, const QString& folder, const QStringList& files, bool single) override
+    int startRestore(
+        CBackup* backup, const QString& folder, const RestoreMembers& members, bool single) override
     {
+        QStringList files;
+        for (const RestoreMemberGroup& g : members)
+            files << g.names;
         ran << QStringLiteral("restore %1 to:%2 files:%3 single:%4")
                    .arg(backup->name(), folder, files.join(QLatin1Char(',')))
                    .arg(single);
@@ -170,13 +174,13 @@ private Q_SLOTS:
         CBackup* d = c.add(QStringLiteral("D"));
         RecordingShellServices shell;
         ShellServicesScope scope(&shell);
-        c.restoreSelectedBackups(QStringLiteral("/to/a"), { QStringLiteral("/x") }, false);
+        c.restoreSelectedBackups(QStringLiteral("/to/a"), { { QString(), { QStringLiteral("/x") } } }, false);
         // During A's restore: a build of B, then a restore of D with other arguments.
         c.makeSingleSelection(b);
         c.buildSelectedBackups();
         c.makeSingleSelection(d);
         c.restoreSelectedBackups(
-            QStringLiteral("/to/d"), { QStringLiteral("/y"), QStringLiteral("/z") }, true);
+            QStringLiteral("/to/d"), { { QString(), { QStringLiteral("/y"), QStringLiteral("/z") } } }, true);
         // A mount of a volume no project is bound to changes nothing queued.
         QCOMPARE(c.checkNeedBackupingOnMount(QStringLiteral("/")), 0);
         QCOMPARE(c.queue().size(), size_t(2));
@@ -200,7 +204,7 @@ private Q_SLOTS:
         QVERIFY(c.ran.isEmpty());
         QVERIFY(c.queue().empty());
         prompts.expectAlert(QStringLiteral("Warning! The existing files may be replaced"), 0); // Continue
-        c.restoreSelectedBackups(QString(), { QStringLiteral("/x") }, false);
+        c.restoreSelectedBackups(QString(), { { QString(), { QStringLiteral("/x") } } }, false);
         QCOMPARE(c.ran, QStringList { QStringLiteral("restore A to: files:/x single:0") });
         QVERIFY(prompts.unexpected.isEmpty());
     }

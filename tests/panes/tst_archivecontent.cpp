@@ -13,6 +13,7 @@
 #include "archive/IBackup.h"
 #include "panes/archive/ArchiveContentModel.h"
 #include "panes/archive/ArchivePopup.h"
+#include "platform/NameCodec.h"
 #include "utilities/IPathUtil.h"
 
 #include <QAbstractItemModelTester>
@@ -78,7 +79,8 @@ void TestArchiveContent::memberLists()
         RestoreMembers expected;
     };
     const QList<Case> cases = {
-        { "two top items to their places", { one, two }, true, false, { G { p1, { "-C" } }, G { p2, { "-rf" } } } },
+        { "two top items to their places", { one, two }, true, false,
+            { G { p1, { "-C" } }, G { p2, { "-rf" } } } },
         { "into a folder", { one, two }, false, false, { G { QString(), { "-C", "-rf" } } } },
         { "absolute-path archive", { one, two }, true, true,
             { G { QString(), { one->getAbsolutePath(), two->getAbsolutePath() } } } },
@@ -88,15 +90,19 @@ void TestArchiveContent::memberLists()
         const RestoreMembers m = ArchiveRestoreMembers::forItems(c.items, c.original, c.absolute);
         QVERIFY2(m == c.expected, c.name);
     }
-    // A name that reads as the engine's folder marker is told apart.
-    QVERIFY(ArchiveRestoreMembers::hasAmbiguousName(ArchiveRestoreMembers::forItems({ one }, false, false)));
-    QVERIFY(!ArchiveRestoreMembers::hasAmbiguousName(ArchiveRestoreMembers::forItems({ one }, false, true)));
     // The driver's --item: a known path as the view makes it, an unknown one as given.
     const RestoreMembers fromPaths = ArchiveRestoreMembers::forPathsInTree(
         b, { deep->getAbsolutePath(), QStringLiteral("/not/there") }, false, true);
-    QCOMPARE(ArchiveRestoreMembers::toFileList(fromPaths), (QStringList { deep->getAbsolutePath(), "/not/there" }));
-    QCOMPARE(ArchiveRestoreMembers::toFileList({ G { p1, { "a" } }, G { QString(), { "b" } } }),
-        (QStringList { "-C", p1, "a", "b" }));
+    QVERIFY(fromPaths == (RestoreMembers { G { QString(), { deep->getAbsolutePath(), "/not/there" } } }));
+    // tar gets each group as a folder change and a NUL list, a group without folder into the
+    // restore's folder; the names' bytes as they are, whatever they look like.
+    QCOMPARE(ArchiveRestoreMembers::tarArguments(
+                 { G { p1, { "-C" } }, G { QString(), { "b" } } }, QStringLiteral("/to"), { "L1", "L2" }),
+        (QStringList { "--no-unquote", "-C", p1, "--null", "-T", "L1", "-C", "/to", "--null", "-T", "L2" }));
+    const QString notUtf8 = NameCodec::decode(QByteArray("x\xff"));
+    QCOMPARE(
+        ArchiveRestoreMembers::nullList({ "-C", "--checkpoint-action=exec=touch pwned", "a\\b\nc", notUtf8 }),
+        QByteArray("-C\0--checkpoint-action=exec=touch pwned\0a\\b\nc\0x\xff\0", 49));
 }
 
 void TestArchiveContent::archivePopup()

@@ -242,7 +242,7 @@ ArchivePane::ArchivePane(CBackupContainer* container, QWidget* parent)
         // Everything of the selected archive, to where it came from (asks first).
         if (!current())
             return;
-        m_container->restoreSelectedBackups(QString(), QStringList(), true);
+        m_container->restoreSelectedBackups(QString(), RestoreMembers(), true);
         refreshRunState();
     });
     connect(m_menuActions[3], &QAction::triggered, this, &ArchivePane::openRestoreView);

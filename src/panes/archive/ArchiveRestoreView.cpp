@@ -161,7 +161,7 @@ bool ArchiveRestoreView::restoreButton(int tag)
             return false; // the sheet stays open
         m_lastTarget = folder;
     }
-    QStringList files;
+    RestoreMembers members; // none: everything
     if (tag == 2) {
         QList<const CBackupItem*> items;
         for (const QModelIndex& i : m_outline->selectionModel()->selectedRows(ArchiveContentModel::ColName))
@@ -170,24 +170,12 @@ bool ArchiveRestoreView::restoreButton(int tag)
         if (items.isEmpty())
             return false;
         const QString name = m_backup->archives()[size_t(m_backup->selectedArchiveIndex())].fileName;
-        const RestoreMembers members
-            = ArchiveRestoreMembers::forItems(items, folder.isEmpty(), isArchiveFileLongPath(name));
-        if (ArchiveRestoreMembers::hasAmbiguousName(members)) {
-            // An archive of the older relative form: its list would read such a name as a folder.
-            UiPrompts::Alert a;
-            a.style = UiPrompts::AlertStyle::Critical;
-            a.title = loc("The selection cannot be restored item by item from this archive.");
-            a.text = loc("Restore the whole archive instead.");
-            a.buttons = { loc("OK") };
-            ModalDepthGuard modal;
-            UiPrompts::shared().showAlert(a);
-            return false;
-        }
-        files = ArchiveRestoreMembers::toFileList(members);
+        members = ArchiveRestoreMembers::forItems(items, folder.isEmpty(), isArchiveFileLongPath(name));
     }
     m_container->makeSingleSelection(m_backup);
     const int before = int(m_container->queue().size()) + (m_backup->isInProcess() ? 1 : 0);
-    m_container->restoreSelectedBackups(folder, files, m_fromSelected->isVisible() && m_fromSelected->isChecked());
+    m_container->restoreSelectedBackups(
+        folder, members, m_fromSelected->isVisible() && m_fromSelected->isChecked());
     const bool queued = m_backup->isInProcess() || int(m_container->queue().size()) > before;
     if (queued)
         accept();

@@ -504,14 +504,10 @@ int ArchiveRun::runProject()
         }
         services.shell.setArchiveInProcess(project.getIBackup());
         services.prompts.setVolumeDirs(m_options.volumeDirs, m_options.skipMissing);
-        // The members as the restore view hands them over, typed, then in the engine's list.
+        // The members as the restore view hands them over, typed: the same tar arguments.
         const RestoreMembers members = ArchiveRestoreMembers::forPathsInTree(
             project, m_options.restoreItems, m_options.restoreTo.isEmpty(), isArchiveFileLongPath(object));
-        if (ArchiveRestoreMembers::hasAmbiguousName(members))
-            return notStarted(QStringLiteral("an item named \"-C\" cannot be restored alone from an archive of "
-                                             "the relative form"));
-        container.restoreSelectedBackups(
-            m_options.restoreTo, ArchiveRestoreMembers::toFileList(members), m_options.single);
+        container.restoreSelectedBackups(m_options.restoreTo, members, m_options.single);
     } else if (m_options.scheduled) {
         project.setProcessingBySchedule(true);
         container.queueBackup({ &project, CBackupContainer::OpBuild, {}, {}, false });
