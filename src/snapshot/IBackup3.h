@@ -476,8 +476,9 @@ public:
     IDiskImage* BDI() const { return m_BDI.get(); }
     void setBDI(std::shared_ptr<IDiskImage> image);
     // Before the passes: attaches the image (read-only for a restore), making it on the first run;
-    // false when the run must not go on (the working state and the log say why).
-    bool openBDI();
+    // false when the run must not go on (the working state and the log say why). forRestore: the
+    // image is only read (the restore sheet lists its versions), attached read-only and never made.
+    bool openBDI(bool forRestore = false);
     // After the run: detaches the image; true without an image or when it is not attached.
     bool closeBDI();
     // True for an image destination whose image is attached.

@@ -61,14 +61,16 @@ QString IBackup3::BDIFolderPath() const
     return destinationFullPath();
 }
 
-bool IBackup3::openBDI()
+bool IBackup3::openBDI(bool forRestore)
 {
-    const bool restore = needRestore();
-    if (useBDI() && !m_BDI && (!restore || !m_BDIDict.isEmpty()))
+    const bool restore = forRestore || needRestore();
+    // The image object only names the image: a restore attaches an existing one and never makes
+    // one, so a plain image (no name suffix, no password digest) is found after a restart too.
+    if (useBDI() && !m_BDI)
         setBDI(IDiskImage::createWithBackup(this, m_BDIDict));
     if (!m_BDI)
         return false;
-    return m_BDI->activateForWrite(!restore);
+    return restore ? m_BDI->activateForRestore() : m_BDI->activateForWrite(true);
 }
 
 bool IBackup3::closeBDI()

@@ -456,7 +456,7 @@ void IDiskImage::readVersionList(const QString& contentPath)
     _backup->setLastProcessFolder(Backup3VersionList::isVersionFolderName(folder) ? folder : QString());
 }
 
-bool IDiskImage::mountFromDiskForWrite(bool fit)
+bool IDiskImage::mountFromDiskForWrite(bool fit, bool readOnly)
 {
     if (!_backup)
         return false;
@@ -476,7 +476,6 @@ bool IDiskImage::mountFromDiskForWrite(bool fit)
     double HC = 0, H = 0;
     volumeSpace(folderPath(), &HC, &H);
     QString comment;
-    const bool readOnly = !fit && _backup->needRestore();
     const QString mountPoint = attachDIWithPassword(password, &comment, readOnly);
     if (mountPoint.isEmpty()) {
         log(comment.isEmpty() ? tr("Error with mounting disk image")
@@ -559,11 +558,12 @@ bool IDiskImage::activateForWrite(bool fit)
     if (!_backup)
         return false;
     const QString P = imagePathVerified(true);
+    const bool restoreOnly = !fit && _backup->needRestore();
     if (!_backup->isTargetChanged() && !P.isEmpty())
-        return mountFromDiskForWrite(fit);
+        return mountFromDiskForWrite(fit, restoreOnly);
     if (!fit)
-        return mountFromDiskForWrite(false);
-    auto createAndMount = [&] { return createOnDisk() && mountFromDiskForWrite(fit); };
+        return mountFromDiskForWrite(false, restoreOnly);
+    auto createAndMount = [&] { return createOnDisk() && mountFromDiskForWrite(fit, restoreOnly); };
     if (P.isEmpty())
         return createAndMount();
     const qsizetype slash = P.lastIndexOf(QLatin1Char('/'));
@@ -573,13 +573,18 @@ bool IDiskImage::activateForWrite(bool fit)
         return true;
     switch (askAndRenameExistingFilePath(P, folder + QLatin1Char('/') + N)) {
     case 1:
-        return mountFromDiskForWrite(fit);
+        return mountFromDiskForWrite(fit, restoreOnly);
     case 2:
         return createAndMount();
     default:
         setState(4);
         return false;
     }
+}
+
+bool IDiskImage::activateForRestore()
+{
+    return _backup && mountFromDiskForWrite(false, true);
 }
 
 bool IDiskImage::deactivate()

@@ -93,10 +93,12 @@ public:
     // Makes a new image for the project (working states 2 and 4 on refusal).
     bool createOnDisk();
     // Attaches the image; with fit also fits its size to the project's settings and reads the
-    // version list (working states 3, 4, 7, 8, 9, 11 on failure). A restore attaches read-only.
-    bool mountFromDiskForWrite(bool fit);
+    // version list (working states 3, 4, 7, 8, 9, 11 on failure). readOnly attaches it read-only.
+    bool mountFromDiskForWrite(bool fit, bool readOnly = false);
     // Attaches the image, making it first when the destination has none.
     bool activateForWrite(bool fit);
+    // Attaches the image read-only to restore from it: never makes, moves or resizes one.
+    bool activateForRestore();
     // Detaches the image; safe without one. Always true.
     bool deactivate();
 

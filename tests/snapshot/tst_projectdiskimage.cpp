@@ -173,6 +173,22 @@ private Q_SLOTS:
         QCOMPARE(readFile(p->getBDIContentPath() + QStringLiteral("/kept.txt")), QByteArray("kept"));
         QVERIFY(p->closeBDI());
         QCOMPARE(devicesBacking(bundle), 0);
+
+        // Opened only to read its versions (the restore sheet): attached read-only; with the
+        // image gone, it fails and makes no new one.
+        p->setBDI(nullptr);
+        QVERIFY2(p->openBDI(true), qPrintable(allMessages(shell)));
+        const auto attached = DiskImageTool::attachment(bundle);
+        QVERIFY(attached && attached->readOnly);
+        QCOMPARE(readFile(p->getBDIContentPath() + QStringLiteral("/kept.txt")), QByteArray("kept"));
+        QVERIFY(p->closeBDI());
+        const QString away = holding.mountPoint() + QStringLiteral("/away.sparsebundle");
+        QVERIFY(QFile::rename(bundle, away));
+        p->setBDI(nullptr);
+        QVERIFY(!p->openBDI(true));
+        QVERIFY(!QFileInfo::exists(bundle));
+        QCOMPARE(p->BDIlastWorkingState().code, 11);
+        QVERIFY(QFile::rename(away, bundle));
     }
 
     // A btrfs image made beforehand under the project's image name is used as it is.

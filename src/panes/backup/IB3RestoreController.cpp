@@ -162,7 +162,7 @@ bool IB3RestoreController::findAndPrepareRestoreData()
     bool locationChanged = false;
     for (int round = 0; round < 100; ++round) {
         if (P.useBDI()) {
-            if ((P.BDI() && P.BDI()->isBDICurrentlyActivated()) || P.openBDI()) {
+            if ((P.BDI() && P.BDI()->isBDICurrentlyActivated()) || P.openBDI(true)) {
                 const bool filled = fillBackupArchives(P.projectFolderPath());
                 P.setBDILastWorkingState(10, 0);
                 if (!filled) {
