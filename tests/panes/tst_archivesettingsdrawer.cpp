@@ -86,6 +86,8 @@ void TestArchiveSettingsDrawer::lendsPagesAndSwitches()
     QVERIFY(s.coordinator.isSettingsDrawerOpened());
     QCOMPARE(tabs->count(), 0);
     QCOMPARE(drawer->tabView()->count(), pages.size());
+    // The sheet does not run without its pages.
+    QVERIFY(!s.sheet->showWindowForBackup(s.backup));
     // Each segment, clicked, shows the sheet's page of the same index; the page is the sheet's
     // own widget, still filled from the project.
     for (int i = pages.size() - 1; i >= 0; --i) {
@@ -108,6 +110,8 @@ void TestArchiveSettingsDrawer::lendsPagesAndSwitches()
     }
     QCOMPARE(tabs->currentIndex(), 2);
     QCOMPARE(s.sheet->chooseFolderButton()->text(), QStringLiteral("Choose..."));
+    QCOMPARE(s.sheet->folderField()->maximumWidth(), QWIDGETSIZE_MAX);
+    QCOMPARE(s.sheet->chooseFolderButton()->maximumWidth(), QWIDGETSIZE_MAX);
 
     // A panel destroyed while open gives the pages back; the coordinator answers NO without one.
     drawer->toggle();
@@ -115,6 +119,14 @@ void TestArchiveSettingsDrawer::lendsPagesAndSwitches()
     QCOMPARE(tabs->count(), pages.size());
     QVERIFY(!s.coordinator.settingsDrawer());
     QVERIFY(!s.coordinator.isSettingsDrawerOpened());
+
+    // A coordinator that goes first leaves the panel working on its own.
+    auto coordinator = std::make_unique<ArchiveCoordinator>(&s.container);
+    ISettingsDrawerController alone(s.sheet.get(), coordinator.get());
+    QCOMPARE(coordinator->settingsDrawer(), &alone);
+    coordinator.reset();
+    alone.toggle();
+    QCOMPARE(alone.drawerState(), ISettingsDrawerController::Open);
 }
 
 void TestArchiveSettingsDrawer::widthsAndLayout()

@@ -37,6 +37,8 @@ ArchiveCoordinator::ArchiveCoordinator(CBackupContainer* container)
 
 ArchiveCoordinator::~ArchiveCoordinator()
 {
+    if (m_settingsDrawer)
+        m_settingsDrawer->forgetCoordinator();
     if (&ICoordinator::shared() == this)
         ICoordinator::setShared(nullptr);
 }

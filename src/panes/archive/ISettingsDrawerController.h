@@ -70,6 +70,8 @@ public:
     QPushButton* closePushButton() const { return m_close; }
     QPushButton* togglePushButton() const { return m_toggle; }
     IBSettingsViewController* settingsSheet() const;
+    // The coordinator is going away: the panel stops reporting to it.
+    void forgetCoordinator() { m_coordinator = nullptr; }
 
     // Height of the page stack: the tallest page, at least 193 px.
     int pagesHeight() const;
