@@ -5,6 +5,7 @@
 #include "archive/CBackupContainer.h"
 #include "archive/IBackup.h"
 #include "panes/archive/ArchiveProjectList.h"
+#include "panes/archive/ISettingsDrawerController.h"
 #include "platform/MainThread.h"
 #include "platform/NameCodec.h"
 #include "projects/ILocation.h"
@@ -36,6 +37,8 @@ ArchiveCoordinator::ArchiveCoordinator(CBackupContainer* container)
 
 ArchiveCoordinator::~ArchiveCoordinator()
 {
+    if (m_settingsDrawer)
+        m_settingsDrawer->forgetCoordinator();
     if (&ICoordinator::shared() == this)
         ICoordinator::setShared(nullptr);
 }
@@ -75,6 +78,14 @@ bool ArchiveCoordinator::chooseDestPathByUser(ILocation* location)
 {
     // One folder chooser for every pane: the snapshot pane's.
     return IBackup3Controller::shared().chooseDestPathByUser(location);
+}
+
+bool ArchiveCoordinator::isSettingsDrawerOpened() const
+{
+    if (!m_settingsDrawer)
+        return false;
+    const ISettingsDrawerController::DrawerState state = m_settingsDrawer->drawerState();
+    return state == ISettingsDrawerController::Opening || state == ISettingsDrawerController::Open;
 }
 
 IProcessIndicator* ArchiveCoordinator::processIndicator()

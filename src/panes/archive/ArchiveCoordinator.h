@@ -11,6 +11,7 @@ class CBackupContainer;
 class IBackup;
 class ISynchronizeController;
 class ArchiveProjectList;
+class ISettingsDrawerController;
 
 // What the coordinator reaches of the archive views (the pane implements it; tests use fakes).
 class IArchiveViews
@@ -44,6 +45,11 @@ public:
     void setViews(IArchiveViews* views) { m_views = views; }
     void setProjectList(ArchiveProjectList* list) { m_list = list; }
     CBackupContainer* container() const { return m_container; }
+    // The settings side panel, when one exists (not owned; it registers and unregisters itself).
+    void setSettingsDrawer(ISettingsDrawerController* drawer) { m_settingsDrawer = drawer; }
+    ISettingsDrawerController* settingsDrawer() const { return m_settingsDrawer; }
+    // True while the settings panel is opening or open; false without one.
+    bool isSettingsDrawerOpened() const;
 
     // ---- ICoordinator ----
     bool isUniqueName(const QString& name, const CBackup* excluded) override;
@@ -102,5 +108,6 @@ private:
     IArchiveViews* m_views = nullptr;
     ArchiveProjectList* m_list = nullptr;
     ISynchronizeController* m_sync = nullptr;
+    ISettingsDrawerController* m_settingsDrawer = nullptr;
     bool m_closing = false;
 };

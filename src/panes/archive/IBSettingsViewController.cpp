@@ -305,6 +305,9 @@ bool IBSettingsViewController::showWindowForBackup(CBackup* backup)
 {
     if (!backup || backup->isInProcess())
         return false;
+    // The pages are lent to the settings side panel while it is open.
+    if (m_tabs->count() == 0)
+        return false;
     updateControls(backup);
     ModalDepthGuard modal;
     return exec() == QDialog::Accepted;
