@@ -15,9 +15,9 @@
 #include <QGuiApplication>
 
 #include <algorithm>
-#include <map>
 #include <set>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 using Item = IAnalyzeFileSystemItem;
@@ -516,6 +516,7 @@ private:
         if (made) {
             s.path = f->localPath();
             s.paths.reserve(size_t(f->childCount()));
+            m_children.reserve(m_children.size() + f->childCount());
             int row = 0;
             for (const auto& c : f->childrenArray()) {
                 QString p = c->localPath();
@@ -560,7 +561,8 @@ private:
     // A path came onto the list or left it: the rows of that path follow.
     void listingChanged(const QString& path, bool listed)
     {
-        for (auto it = m_children.constFind(path); it != m_children.cend() && it.key() == path; ++it) {
+        const auto [from, to] = m_children.equal_range(path);
+        for (auto it = from; it != to; ++it) {
             Item* c = it.value();
             Folder& s = m_folders.find(c->parent())->second;
             const int row = c->parent()->indexOfChild(c);
@@ -577,13 +579,27 @@ private:
 
     // ---- The list ----
 
-    bool isListed(const QString& path) const { return m_occurrences.find(path) != m_occurrences.end(); }
+    bool isListed(const QString& path) const { return m_occurrences.contains(path); }
+
+    // Calls f with each folder the path lies below: the path up to each '/', as startsWith
+    // (folder + "/") reads it.
+    template<typename F>
+    static void forEachFolder(const QString& path, F f)
+    {
+        for (qsizetype i = path.indexOf(QLatin1Char('/')); i >= 0; i = path.indexOf(QLatin1Char('/'), i + 1))
+            f(path.left(i));
+    }
 
     void append(const QString& path)
     {
         const qint64 at = qint64(m_entries.size());
         m_entries.push_back(path);
         m_alive.push_back(true);
+        forEachFolder(path, [&](const QString& folder) {
+            Below& b = m_below[folder];
+            ++b.live;
+            b.at.push_back(at);
+        });
         std::vector<qint64>& where = m_occurrences[path];
         where.push_back(at);
         if (where.size() == 1)
@@ -594,11 +610,12 @@ private:
     {
         m_alive[size_t(at)] = false;
         m_changed = true;
-        const auto it = m_occurrences.find(m_entries[size_t(at)]);
-        std::vector<qint64>& where = it->second;
+        const QString path = m_entries[size_t(at)];
+        forEachFolder(path, [&](const QString& folder) { --m_below.find(folder)->live; });
+        const auto it = m_occurrences.find(path);
+        std::vector<qint64>& where = it.value();
         where.erase(std::find(where.begin(), where.end(), at));
         if (where.empty()) {
-            const QString path = it->first;
             m_occurrences.erase(it);
             listingChanged(path, false);
         }
@@ -607,26 +624,28 @@ private:
     // ISynchron::removePathFromExcludePathList: the first entry equal to the path.
     void removeOne(const QString& path)
     {
-        if (const auto it = m_occurrences.find(path); it != m_occurrences.end())
-            drop(it->second.front());
+        if (const auto it = m_occurrences.constFind(path); it != m_occurrences.cend())
+            drop(it.value().front());
     }
 
-    // Every entry below the path (the entries starting with "path/" lie together in the map).
+    // Every entry below the path. Each folder keeps the positions of the entries appended below
+    // it; once they are dropped here the folder starts afresh.
     void removeBelow(const QString& path)
     {
-        const QString below = path + QLatin1Char('/');
-        std::vector<qint64> gone;
-        for (auto it = m_occurrences.lower_bound(below); it != m_occurrences.end() && it->first.startsWith(below); ++it)
-            gone.insert(gone.end(), it->second.begin(), it->second.end());
-        for (const qint64 at : gone)
-            drop(at);
+        const auto it = m_below.find(path);
+        if (it == m_below.end() || it->live == 0)
+            return;
+        const std::vector<qint64> at = std::exchange(it->at, {});
+        for (const qint64 a : at)
+            if (m_alive[size_t(a)])
+                drop(a);
     }
 
     void removeAtOrBelow(const QString& path)
     {
         removeBelow(path);
-        for (auto it = m_occurrences.find(path); it != m_occurrences.end(); it = m_occurrences.find(path))
-            drop(it->second.front());
+        for (auto it = m_occurrences.constFind(path); it != m_occurrences.cend(); it = m_occurrences.constFind(path))
+            drop(it.value().front());
     }
 
     // ISynchron::addPathToExcludePathList, and addToExcludeList for one path.
@@ -688,7 +707,13 @@ private:
     bool m_changed = false;
     std::vector<QString> m_entries; // every entry the list has held, in list order
     std::vector<bool> m_alive; // which of them it still holds
-    std::map<QString, std::vector<qint64>> m_occurrences; // the entries held, by path, earliest first
+    QHash<QString, std::vector<qint64>> m_occurrences; // the entries held, by path, earliest first
+    struct Below
+    {
+        int live = 0; // entries held below the folder
+        std::vector<qint64> at; // where they are, among others since dropped
+    };
+    QHash<QString, Below> m_below;
     std::unordered_map<const Item*, Folder> m_folders; // element references stay valid as it grows
     QMultiHash<QString, Item*> m_children; // the children of the folders recorded, by path
 };
