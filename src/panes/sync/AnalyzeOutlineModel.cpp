@@ -14,6 +14,12 @@
 #include <QPalette>
 #include <QGuiApplication>
 
+#include <algorithm>
+#include <set>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
 using Item = IAnalyzeFileSystemItem;
 
 namespace {
@@ -428,17 +434,340 @@ void AnalyzeOutlineModel::toggleAllChecks()
     m_checkToAllState = !m_checkToAllState;
 }
 
+// setItemIncluded over many rows at once. Each row runs the same steps in the same order, on a
+// copy of the exclude list that knows where each path and each path's entries below it lie,
+// and on the checks of each folder's children kept as counts and as two sets of rows: the
+// unchecked children whose paths are not listed, and the children whose paths are listed. A row
+// then costs about what it changes, not its folder's size. The list (with its order and any
+// repeated entries), the checks and the modified flag end as the rows one by one leave them.
+class AnalyzeOutlineModel::CheckBatch
+{
+public:
+    explicit CheckBatch(ISynchron* project)
+        : m_project(project)
+    {
+        if (const auto& list = project->excludePathList()) {
+            m_entries.reserve(list->size());
+            for (const QString& e : *list)
+                append(e);
+        }
+    }
+
+    // setItemIncluded's steps for one row.
+    void apply(Item* item, bool include)
+    {
+        if (!item || !item->parent())
+            return;
+        const QString path = item->localPath();
+        if (!include) {
+            removeAtOrBelow(path);
+            setSubtree(item, 0);
+            add(path);
+        } else {
+            const bool listed = isListed(path);
+            removeAtOrBelow(path);
+            setSubtree(item, 1);
+            if (!listed)
+                addUncheckedBrothers(item);
+        }
+        refreshParents(item);
+    }
+
+    // Hands the list to the project when anything changed.
+    void finish()
+    {
+        if (!m_changed)
+            return;
+        QStringList list;
+        list.reserve(qsizetype(m_occurrences.size()));
+        for (size_t i = 0; i < m_entries.size(); ++i)
+            if (m_alive[i])
+                list.append(m_entries[i]);
+        m_project->setExcludePathList(list);
+        m_project->setModified(true);
+    }
+
+private:
+    struct Folder
+    {
+        QString path;
+        int partly = 0, on = 0, off = 0; // children checked -1, 1, anything else
+        std::set<int> pending; // unchecked children whose (non-empty) paths are not listed
+        std::set<int> listed; // children whose paths are listed
+        std::vector<QString> paths; // each child's path, by row
+    };
+
+    static void count(Folder& f, int check, int by)
+    {
+        (check == -1 ? f.partly : check == 1 ? f.on : f.off) += by;
+    }
+
+    // stateOfAllBrothers of any child of the folder.
+    static int state(const Folder& f)
+    {
+        return f.partly > 0 || (f.on > 0 && f.off > 0) ? -1 : f.on > 0 ? 1 : 0;
+    }
+
+    // A folder's record, made from the present checks and list when first met.
+    Folder& folder(Item* f)
+    {
+        auto [it, made] = m_folders.try_emplace(f);
+        Folder& s = it->second;
+        if (made) {
+            s.path = f->localPath();
+            s.paths.reserve(size_t(f->childCount()));
+            m_children.reserve(m_children.size() + f->childCount());
+            int row = 0;
+            for (const auto& c : f->childrenArray()) {
+                QString p = c->localPath();
+                count(s, c->check(), 1);
+                if (isListed(p))
+                    s.listed.insert(s.listed.end(), row);
+                else if (c->check() == 0 && !p.isEmpty())
+                    s.pending.insert(s.pending.end(), row);
+                m_children.insert(p, c.get());
+                s.paths.push_back(std::move(p));
+                ++row;
+            }
+        }
+        return s;
+    }
+
+    void setCheck(Item* item, int check)
+    {
+        if (Item* parent = item->parent()) {
+            if (auto it = m_folders.find(parent); it != m_folders.end()) {
+                Folder& s = it->second;
+                const int row = parent->indexOfChild(item);
+                count(s, item->check(), -1);
+                count(s, check, 1);
+                const QString& p = s.paths[size_t(row)];
+                if (check == 0 && !p.isEmpty() && !isListed(p))
+                    s.pending.insert(row);
+                else
+                    s.pending.erase(row);
+            }
+        }
+        item->setCheck(check);
+    }
+
+    void setSubtree(Item* item, int check)
+    {
+        setCheck(item, check);
+        for (const auto& c : item->childrenArray())
+            setSubtree(c.get(), check);
+    }
+
+    // A path came onto the list or left it: the rows of that path follow.
+    void listingChanged(const QString& path, bool listed)
+    {
+        const auto [from, to] = m_children.equal_range(path);
+        for (auto it = from; it != to; ++it) {
+            Item* c = it.value();
+            Folder& s = m_folders.find(c->parent())->second;
+            const int row = c->parent()->indexOfChild(c);
+            if (listed) {
+                s.pending.erase(row);
+                s.listed.insert(row);
+            } else {
+                s.listed.erase(row);
+                if (c->check() == 0 && !path.isEmpty())
+                    s.pending.insert(row);
+            }
+        }
+    }
+
+    // ---- The list ----
+
+    bool isListed(const QString& path) const { return m_occurrences.contains(path); }
+
+    // Calls f with each folder the path lies below: the path up to each '/', as startsWith
+    // (folder + "/") reads it.
+    template<typename F>
+    static void forEachFolder(const QString& path, F f)
+    {
+        for (qsizetype i = path.indexOf(QLatin1Char('/')); i >= 0; i = path.indexOf(QLatin1Char('/'), i + 1))
+            f(path.left(i));
+    }
+
+    void append(const QString& path)
+    {
+        const qint64 at = qint64(m_entries.size());
+        m_entries.push_back(path);
+        m_alive.push_back(true);
+        forEachFolder(path, [&](const QString& folder) {
+            Below& b = m_below[folder];
+            ++b.live;
+            b.at.push_back(at);
+        });
+        std::vector<qint64>& where = m_occurrences[path];
+        where.push_back(at);
+        if (where.size() == 1)
+            listingChanged(path, true);
+    }
+
+    void drop(qint64 at)
+    {
+        m_alive[size_t(at)] = false;
+        m_changed = true;
+        const QString path = m_entries[size_t(at)];
+        forEachFolder(path, [&](const QString& folder) { --m_below.find(folder)->live; });
+        const auto it = m_occurrences.find(path);
+        std::vector<qint64>& where = it.value();
+        where.erase(std::find(where.begin(), where.end(), at));
+        if (where.empty()) {
+            m_occurrences.erase(it);
+            listingChanged(path, false);
+        }
+    }
+
+    // ISynchron::removePathFromExcludePathList: the first entry equal to the path.
+    void removeOne(const QString& path)
+    {
+        if (const auto it = m_occurrences.constFind(path); it != m_occurrences.cend())
+            drop(it.value().front());
+    }
+
+    // Every entry below the path. Each folder keeps the positions of the entries appended below
+    // it; once they are dropped here the folder starts afresh.
+    void removeBelow(const QString& path)
+    {
+        const auto it = m_below.find(path);
+        if (it == m_below.end() || it->live == 0)
+            return;
+        const std::vector<qint64> at = std::exchange(it->at, {});
+        for (const qint64 a : at)
+            if (m_alive[size_t(a)])
+                drop(a);
+    }
+
+    void removeAtOrBelow(const QString& path)
+    {
+        removeBelow(path);
+        for (auto it = m_occurrences.constFind(path); it != m_occurrences.cend(); it = m_occurrences.constFind(path))
+            drop(it.value().front());
+    }
+
+    // ISynchron::addPathToExcludePathList, and addToExcludeList for one path.
+    void add(const QString& path)
+    {
+        if (path.isEmpty() || isListed(path))
+            return;
+        removeBelow(path);
+        append(path);
+        m_changed = true;
+    }
+
+    // ---- The model's steps ----
+
+    void addUncheckedBrothers(Item* item)
+    {
+        Item* parent = item->parent();
+        Folder& s = folder(parent);
+        const int self = parent->indexOfChild(item);
+        const std::vector<int> rows(s.pending.begin(), s.pending.end());
+        for (const int row : rows)
+            if (row != self)
+                add(s.paths[size_t(row)]);
+    }
+
+    // removeFromExcludeList over all the folder's children: only listed ones can match.
+    void removeChildren(Folder& s)
+    {
+        const std::vector<int> rows(s.listed.begin(), s.listed.end());
+        for (const int row : rows)
+            removeOne(s.paths[size_t(row)]);
+    }
+
+    void refreshParents(Item* item)
+    {
+        for (Item* child = item; child->parent() && child->parent()->parent(); child = child->parent()) {
+            Item* parent = child->parent();
+            Folder& s = folder(parent);
+            switch (state(s)) {
+            case -1:
+                removeOne(s.path);
+                setCheck(parent, -1);
+                addUncheckedBrothers(child);
+                break;
+            case 1:
+                removeOne(s.path);
+                setCheck(parent, 1);
+                break;
+            default:
+                removeChildren(s);
+                add(s.path);
+                setCheck(parent, 0);
+                break;
+            }
+        }
+    }
+
+    ISynchron* m_project;
+    bool m_changed = false;
+    std::vector<QString> m_entries; // every entry the list has held, in list order
+    std::vector<bool> m_alive; // which of them it still holds
+    QHash<QString, std::vector<qint64>> m_occurrences; // the entries held, by path, earliest first
+    struct Below
+    {
+        int live = 0; // entries held below the folder
+        std::vector<qint64> at; // where they are, among others since dropped
+    };
+    QHash<QString, Below> m_below;
+    std::unordered_map<const Item*, Folder> m_folders; // element references stay valid as it grows
+    QMultiHash<QString, Item*> m_children; // the children of the folders recorded, by path
+};
+
 void AnalyzeOutlineModel::setSelectedIncluded(const QModelIndexList& rows, bool include)
 {
+    ISynchron* P = synchron().get();
+    if (!P)
+        return;
     QList<Item*> items;
     QSet<Item*> seen;
     for (const QModelIndex& i : rows)
-        if (Item* it = nodeOf(i); it && !seen.contains(it)) {
+        if (Item* it = nodeOf(i); it && it->parent() && !seen.contains(it)) {
             seen.insert(it);
             items << it;
         }
+    if (items.isEmpty())
+        return;
+    {
+        CheckBatch batch(P);
+        for (Item* it : items)
+            batch.apply(it, include);
+        batch.finish();
+    }
+    if (m_resetDepth > 0)
+        return;
+    // What each row's emitChecksChanged covers, once: the rows' folders and the folders given,
+    // and the rows of the folders above them.
+    QSet<Item*> folders;
+    for (Item* it : items) {
+        folders.insert(it->parent());
+        if (it->isFolder())
+            folders.insert(it);
+    }
+    QSet<Item*> rowsDone;
+    for (Item* f : std::as_const(folders)) {
+        for (Item* a = f; a->parent() && !rowsDone.contains(a); a = a->parent()) {
+            rowsDone.insert(a);
+            const QModelIndex i = indexOfItem(a);
+            emit dataChanged(i, i.siblingAtColumn(ColumnCount - 1));
+        }
+    }
     for (Item* it : items)
-        setItemIncluded(it, include);
+        if (!it->parent()->isFlagOn(Item::ChildrenLoaded)) {
+            const QModelIndex i = indexOfItem(it);
+            emit dataChanged(i, i.siblingAtColumn(ColumnCount - 1));
+        }
+    for (Item* f : std::as_const(folders)) {
+        bool within = false; // a folder above is announced with its whole subtree
+        for (Item* a = f->parent(); a && !within; a = a->parent())
+            within = folders.contains(a);
+        if (!within)
+            emitSubtreeChanged(f);
+    }
 }
 
 void AnalyzeOutlineModel::emitChecksChanged(IAnalyzeFileSystemItem* from)

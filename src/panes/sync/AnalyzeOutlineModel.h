@@ -67,6 +67,9 @@ public:
     void uncheckAll();
     // The header's toggle: the first click unchecks all, the next checks all.
     void toggleAllChecks();
+    // As setItemIncluded for each row in turn (a row given twice counts once), with the same
+    // checks and exclude list as that gives, but at a cost that grows with the rows given, not
+    // with the size of their folders; the rows are announced changed once at the end.
     void setSelectedIncluded(const QModelIndexList& rows, bool include);
 
     // Opened folders: remembered by local path and opened again after a reload.
@@ -100,6 +103,7 @@ signals:
     void analyzeFinished();
 
 private:
+    class CheckBatch;
     // Resets nest: the tree's own calls reach the overrides while a reset is open.
     void beginReset();
     void endReset();
