@@ -353,18 +353,6 @@ double runBare(const QStringList& argv, int* lines)
     return wall;
 }
 
-int resultNodes(const IAnalyzeFileSystemItem* item)
-{
-    int n = 0;
-    for (const auto& c : item->childrenArray()) {
-        if (c->isFlagOn(IAnalyzeFileSystemItem::CopyToRight | IAnalyzeFileSystemItem::CopyToLeft
-                | IAnalyzeFileSystemItem::DeleteLeft | IAnalyzeFileSystemItem::DeleteRight))
-            ++n;
-        n += resultNodes(c.get());
-    }
-    return n;
-}
-
 // One analysis from the click on "Analyze" until its results are painted.
 struct OursRun
 {
@@ -427,7 +415,7 @@ OursRun runOurs(SynchronizePane& pane, SynchronizePaneController& controller)
     QObject::disconnect(c2);
     QObject::disconnect(c3);
     r.ok = finished && r.finalAt >= 0;
-    r.nodes = model->treeRoot() ? resultNodes(model->treeRoot()) : 0;
+    r.nodes = model->treeRoot() ? model->treeRoot()->resultCount() : 0;
     return r;
 }
 

@@ -73,6 +73,17 @@ IAnalyzeFileSystemItem* IAnalyzeFileSystemItem::childAtIndex(int index) const
     return m_children[size_t(index)].get();
 }
 
+int IAnalyzeFileSystemItem::resultCount() const
+{
+    int n = 0;
+    for (const auto& c : m_children) {
+        if (c->isFlagOn(CopyToRight | CopyToLeft | DeleteLeft | DeleteRight))
+            ++n;
+        n += c->resultCount();
+    }
+    return n;
+}
+
 int IAnalyzeFileSystemItem::indexOfChild(const IAnalyzeFileSystemItem* child) const
 {
     if (!child || child->m_parent != this || child->m_row < 0 || child->m_row >= int(m_children.size())

@@ -72,6 +72,8 @@ public:
     int childCount() const { return int(m_children.size()); }
     IAnalyzeFileSystemItem* childAtIndex(int index) const; // null out of range
     int indexOfChild(const IAnalyzeFileSystemItem* child) const; // -1 when not a child
+    // The items below this one that the analysis marked to copy or delete on either side.
+    int resultCount() const;
     // Appends the child and becomes its parent; returns it (null is ignored).
     IAnalyzeFileSystemItem* addChild(std::unique_ptr<IAnalyzeFileSystemItem> child);
     void removeChild(IAnalyzeFileSystemItem* child);

@@ -2,6 +2,7 @@
 
 #include "KvTest.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QStringList>
 
@@ -35,4 +36,18 @@ inline ArchiveDriverRun runArchiveDriver(const QStringList& args, const QByteArr
     r.last = lines.isEmpty() ? QByteArray() : lines.last();
     r.err = p.readAllStandardError();
     return r;
+}
+
+// The first project file (.bif) in a workspace's Backups folder, as a full path.
+inline QString firstProjectFile(const QString& workspace)
+{
+    const QString backups = workspace + QStringLiteral("/Backups");
+    return backups + QLatin1Char('/') + QDir(backups).entryList({ QStringLiteral("*.bif") }).value(0);
+}
+
+// The first project folder a build made under a destination, as a full path.
+inline QString firstArchiveFolder(const QString& destination)
+{
+    return destination + QLatin1Char('/')
+        + QDir(destination).entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0);
 }

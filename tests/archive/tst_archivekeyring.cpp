@@ -34,8 +34,7 @@ private slots:
             QStringLiteral("aes256") });
         QVERIFY2(created.code == 0, created.last.constData());
         AppPaths::setWorkspacePathOverride(ws);
-        const QString bif = tree.filePath(QStringLiteral("ws/Backups/"))
-            + QDir(tree.filePath(QStringLiteral("ws/Backups"))).entryList({ QStringLiteral("*.bif") }).first();
+        const QString bif = firstProjectFile(ws);
         ScriptedUiPrompts prompts;
         const QString password = QStringLiteral("s\u00e9same");
 

@@ -304,10 +304,7 @@ private slots:
         QCOMPARE(r.code, 5);
         QVERIFY(r.last.contains("Files to incremental back up are not found"));
 
-        const QString folder = tree.filePath(QStringLiteral("dest/"))
-            + QDir(tree.filePath(QStringLiteral("dest")))
-                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                  .first();
+        const QString folder = firstArchiveFolder(tree.filePath(QStringLiteral("dest")));
         const QByteArray second = bash(QStringLiteral("tar -tf '%1/%2'").arg(folder, names.at(1)));
         QVERIFY2(second.contains("/src/a\n") && !second.contains("/src/b\n"), second.constData());
 
@@ -362,8 +359,7 @@ private slots:
                      .code,
             0);
         AppPaths::setWorkspacePathOverride(ws);
-        const QString bif = tree.filePath(QStringLiteral("ws/Backups/"))
-            + QDir(tree.filePath(QStringLiteral("ws/Backups"))).entryList({ QStringLiteral("*.bif") }).first();
+        const QString bif = firstProjectFile(ws);
         CBackup project(QStringLiteral("V"));
         QVERIFY(project.load(bif, false));
         QCOMPARE(project.count(), 1);
@@ -395,8 +391,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
         QVERIFY2(project.getIBackup()->lastStatusString().contains(QLatin1String("has succeeded")),
             qPrintable(project.getIBackup()->lastStatusString()));
-        const QString folder = tree.filePath(QStringLiteral("dest/"))
-            + QDir(tree.filePath(QStringLiteral("dest"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot).first();
+        const QString folder = firstArchiveFolder(tree.filePath(QStringLiteral("dest")));
         const QString archive = QDir(folder).entryList(QDir::Files).value(0);
         const QByteArray listed = bash(QStringLiteral("tar -tf '%1/%2'").arg(folder, archive));
         QVERIFY2(listed.contains("/src/a\n") && listed.contains("/src/b\n"), listed.constData());
@@ -438,14 +433,12 @@ private slots:
             QTest::qWait(1100); // archive names carry the second; mtimes move past the stamp
         }
         AppPaths::setWorkspacePathOverride(ws);
-        const QString bif = tree.filePath(QStringLiteral("ws/Backups/"))
-            + QDir(tree.filePath(QStringLiteral("ws/Backups"))).entryList({ QStringLiteral("*.bif") }).first();
+        const QString bif = firstProjectFile(ws);
         CBackup project(QStringLiteral("C"));
         QVERIFY(project.load(bif, false));
         QCOMPARE(int(project.archives().size()), 4);
         project.setSelectedArchiveIndex(3);
-        const QString folder = tree.filePath(QStringLiteral("dest/"))
-            + QDir(tree.filePath(QStringLiteral("dest"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot).first();
+        const QString folder = firstArchiveFolder(tree.filePath(QStringLiteral("dest")));
         ScriptedUiPrompts prompts;
         if (!stop) {
             QVERIFY(QFile::rename(folder + QLatin1Char('/') + names.at(1), tree.filePath(QStringLiteral("away"))));
@@ -509,10 +502,7 @@ private slots:
         // No member of the group still runs (a zombie waiting for its reaper does not count).
         QCOMPARE(bash(QStringLiteral("ps -e -o pgid=,stat= | awk '$1 == %1 && $2 !~ /Z/'").arg(pgid)),
             QByteArray());
-        const QString folder = tree.filePath(QStringLiteral("dest/"))
-            + QDir(tree.filePath(QStringLiteral("dest")))
-                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                  .first();
+        const QString folder = firstArchiveFolder(tree.filePath(QStringLiteral("dest")));
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
     }
 
@@ -630,19 +620,13 @@ private slots:
         QTest::qWait(1100); // archive names carry the second
         const Run built = driver(ws, first, password.toUtf8() + '\n');
         QVERIFY2(built.code == 0, QByteArray(built.last + built.err).constData());
-        const QString folder = tree.filePath(QStringLiteral("dest/"))
-            + QDir(tree.filePath(QStringLiteral("dest")))
-                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                  .first();
+        const QString folder = firstArchiveFolder(tree.filePath(QStringLiteral("dest")));
         const QStringList older = QDir(folder).entryList(QDir::Files);
         QCOMPARE(older.size(), 1);
 
         QTest::qWait(1100);
         CBackup project(QStringLiteral("F"));
-        const QString bif = QDir(tree.filePath(QStringLiteral("ws/Backups")))
-                                .entryList({ QStringLiteral("*.bif") })
-                                .first();
-        QVERIFY(project.load(tree.filePath(QStringLiteral("ws/Backups/")) + bif, false));
+        QVERIFY(project.load(firstProjectFile(ws), false));
         ScriptedUiPrompts prompts;
         const QByteArray modules = qgetenv("OPENSSL_MODULES");
         if (cipherFails) {
@@ -823,10 +807,7 @@ private slots:
                      .code,
             0);
         AppPaths::setWorkspacePathOverride(ws);
-        const QString bif = tree.filePath(QStringLiteral("ws/Backups/"))
-            + QDir(tree.filePath(QStringLiteral("ws/Backups")))
-                  .entryList({ QStringLiteral("*.bif") })
-                  .first();
+        const QString bif = firstProjectFile(ws);
         MemoryKeychain keychain;
         ScriptedUiPrompts prompts;
         const QString password = QStringLiteral("s\u00e9same \"x\"");

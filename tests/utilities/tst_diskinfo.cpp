@@ -1,4 +1,4 @@
-// kv-test: labels=root timeout=300 fixtures=kv_loop_cleanup
+// kv-test: labels=root timeout=300 fixtures=kv_loop_cleanup serial
 #include "KvTest.h"
 #include "LoopImage.h"
 #include "TempTree.h"
@@ -218,13 +218,15 @@ void TestDiskInfo::partitionedImage()
     LoopImage::runTool(QStringLiteral("blkid"),
         { "-p", "-o", "value", "-s", "UUID", QStringLiteral("/dev/") + part }, &uuid);
     uuid = uuid.trimmed();
+    QVERIFY2(!uuid.isEmpty(), "blkid reads the new file system's UUID");
 
     // Unmounted: mountdisk mounts it under /media/<user>/ and says so.
     IDiskUtil& du = IDiskUtil::shared();
     const QString answer = IDiskUtil::mountDiskForVolumeBSDName(part);
     QVERIFY2(answer.contains(QLatin1String("success")), qPrintable(answer));
-    const QString mp = IDiskUtil::getMountPointWithUUID(uuid);
-    QVERIFY2(mp.startsWith(QLatin1String("/media/")), qPrintable(mp));
+    QString mp;
+    QTRY_VERIFY2_WITH_TIMEOUT((mp = IDiskUtil::getMountPointWithUUID(uuid)).startsWith(QLatin1String("/media/")),
+        qPrintable(mp + QLatin1String(" for ") + uuid), 5000);
     QVERIFY(du.getDiskInfo(mp));
     QVERIFY(du.wholePartititonType().contains(QLatin1String("GUID")));
     QCOMPARE(du.fileSystem(), QStringLiteral("EXT4"));

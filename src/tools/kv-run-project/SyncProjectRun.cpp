@@ -400,18 +400,6 @@ void SyncProjectRun::onEnded(int result, const QString& text)
 
 namespace {
 
-int resultNodes(const IAnalyzeFileSystemItem* item)
-{
-    int n = 0;
-    for (const auto& c : item->childrenArray()) {
-        if (c->isFlagOn(IAnalyzeFileSystemItem::CopyToRight | IAnalyzeFileSystemItem::CopyToLeft
-                | IAnalyzeFileSystemItem::DeleteLeft | IAnalyzeFileSystemItem::DeleteRight))
-            ++n;
-        n += resultNodes(c.get());
-    }
-    return n;
-}
-
 // "<flags> <check>\t<local path>\0" per node, depth first in child order.
 void writeTree(const IAnalyzeFileSystemItem* item, QByteArray* out)
 {
@@ -462,7 +450,7 @@ int SyncProjectRun::execAnalyze()
             printToStderr(QStringLiteral("--tree-out: the tree could not be written"));
     }
     const int code = m_result == 0 ? 0 : m_result == 4 ? 4 : 1;
-    const int nodes = root && code == 0 ? resultNodes(root) : 0;
+    const int nodes = root && code == 0 ? root->resultCount() : 0;
     QString status = oneLine(m_endText);
     if (status.isEmpty())
         status = QStringLiteral("Analyze failed");
