@@ -17,6 +17,7 @@
 #include "utilities/LogOptions.h"
 #include "utilities/VolumeBaseItem.h"
 
+#include <QThread>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
@@ -369,7 +370,16 @@ bool CVolumeMounter::unmountVolume(const QString& path)
     }
     int code = -1;
     QString output;
-    const bool ok = runTool(argv, asRoot, &code, &output);
+    // A volume that another program touches at that moment (a listing, a file manager's look)
+    // is busy; it is usually free again a moment later, so a busy answer is tried twice more.
+    bool ok = false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0)
+            QThread::msleep(400);
+        ok = runTool(argv, asRoot, &code, &output);
+        if (ok || !output.contains(QLatin1String("busy"), Qt::CaseInsensitive))
+            break;
+    }
     if (!ok)
         mountLog(QStringLiteral("Unmount of %1: %2").arg(m->mountPoint, output));
     return ok;
