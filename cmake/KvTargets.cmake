@@ -142,6 +142,11 @@ function(kv_add_tests dir)
     if(fixtures)
       set_tests_properties(${tname} PROPERTIES FIXTURES_REQUIRED "${fixtures}")
     endif()
+    # Tests on loop images attach, format and mount block devices: two at once can meet in the
+    # kernel's device and mount tables, so they take turns (other tests still run beside them).
+    if("kv_loop_cleanup" IN_LIST fixtures)
+      list(APPEND locks loopdevices)
+    endif()
     if(locks)
       set_tests_properties(${tname} PROPERTIES RESOURCE_LOCK "${locks}")
     endif()
