@@ -136,8 +136,9 @@ private Q_SLOTS:
                 QVERIFY2(other.mount(), qPrintable(other.errorString()));
                 remainingAtOther = d->remaining();
             });
-            QTimer::singleShot(2500, d, [&, d] { remainingLater = d->remaining(); });
-            QTimer::singleShot(2600, d, [&, d] {
+            // One step after the other: timers of different lengths may fire out of order.
+            QTimer::singleShot(2500, d, [&, d] {
+                remainingLater = d->remaining();
                 remainingText = d->timerLabel()->text();
                 Screenshot::save(d, QStringLiteral("controls"), QStringLiteral("location-countdown-root"),
                     QStringLiteral("Waiting for a volume before it is mounted"));
