@@ -743,11 +743,12 @@ private slots:
         TempTree tree;
         const QProcessEnvironment env = discRunEnvironment(tree);
         const QString ws = tree.filePath(QStringLiteral("ws"));
-        // The name reaches the driver as raw bytes through a shell, last on its command line.
+        // The name reaches the driver as raw bytes, last on its command line: the shell's printf
+        // turns the escaped form, handed over as its first argument, into those bytes.
         auto run = [&](const QStringList& args, const char* name) {
-            const QString script = QStringLiteral("exec \"$@\" \"$(printf -- '%1')\"").arg(QLatin1String(name));
+            const QString script = QStringLiteral("n=$1; shift; exec \"$@\" \"$(printf -- \"$n\")\"");
             return runArchiveDriver(QStringList { QStringLiteral("--workspace"), ws } + args, QByteArray(), env,
-                { QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh") });
+                { QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), QLatin1String(name) });
         };
         Run r = run({ QStringLiteral("--source"), tree.filePath(QStringLiteral("src")), QStringLiteral("--dest-disc"),
                         QStringLiteral("--new") },
