@@ -29,6 +29,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTimer>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -198,13 +199,19 @@ void IBackup3Processor::parserProgress(double position)
     m_progress.store(position);
     if (m_progressPosted.exchange(true))
         return;
+    // One update in flight, shown at most every kProgressIntervalMs: a pass over 100,000 files
+    // reports progress with every file line, and the indicator needs a fraction of that. The
+    // newest position is read when the update is shown, so the last one is never lost.
+    const quint64 runId = m_sinkRunId.load();
     QPointer<IBackup3Processor> self(this);
-    runOnMain([self] {
+    runOnMain([self, runId] {
         if (!self)
             return;
-        self->m_progressPosted = false;
-        if (self->_backup3 && self->m_pass)
-            self->_backup3->setIndicatorPosition(self->m_progress.load(), false);
+        QTimer::singleShot(kProgressIntervalMs, self, [self, runId] {
+            self->m_progressPosted = false;
+            if (self->_backup3 && self->m_pass && self->m_pass->runId == runId)
+                self->_backup3->setIndicatorPosition(self->m_progress.load(), false);
+        });
     });
 }
 

@@ -191,6 +191,7 @@ private:
     std::atomic<quint64> m_sinkRunId { 0 };
     std::atomic<double> m_progress { 0 };
     std::atomic<bool> m_progressPosted { false };
+    static constexpr int kProgressIntervalMs = 50;
     Clock* m_clock = nullptr;
     std::function<void(const QStringList&)> m_passArgumentsObserver;
     QString m_lastVersionFolderName;
