@@ -25,27 +25,27 @@ QString lastComponent(const QString& path)
     return slash < 0 ? path : path.mid(slash + 1);
 }
 
+bool isAtOrUnder(const QString& path, const QStringList& places)
+{
+    for (const QString& p : places)
+        if (path.startsWith(p) && (path.size() == p.size() || path.at(p.size()) == QLatin1Char('/')))
+            return true;
+    return false;
+}
+
 // Linux places where volumes are mounted: an item there belongs to another volume.
 bool isUnderVolumeRoots(const QString& path)
 {
-    const QString user = qEnvironmentVariable("USER");
-    const QStringList roots
+    static const QStringList roots
         = { QStringLiteral("/mnt"), QStringLiteral("/media"), QStringLiteral("/run/media") };
-    Q_UNUSED(user);
-    for (const QString& r : roots)
-        if (path == r || path.startsWith(r + QLatin1Char('/')))
-            return true;
-    return false;
+    return isAtOrUnder(path, roots);
 }
 
 bool isUnderSystemPlaces(const QString& path)
 {
     static const QStringList places = { QStringLiteral("/dev"), QStringLiteral("/proc"),
         QStringLiteral("/sys"), QStringLiteral("/System/Volumes/Data") };
-    for (const QString& p : places)
-        if (path == p || path.startsWith(p + QLatin1Char('/')))
-            return true;
-    return false;
+    return isAtOrUnder(path, places);
 }
 
 // Lets pending interface events run every 30 refreshed items (on the main thread only).

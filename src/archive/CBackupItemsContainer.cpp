@@ -154,36 +154,26 @@ CBackupItem* CBackupItemsContainer::insertNewItem(const QString& path, CBackupIt
 
 void CBackupItemsContainer::insertNames(const QStringList& names, CBackupItem* parent)
 {
-    // Sorted first, the names mostly land at the end of the list: no quadratic moving.
-    std::vector<std::unique_ptr<CBackupItem>> fresh;
-    fresh.reserve(size_t(names.size()));
-    CBackup* project = owningProject();
-    for (const QString& n : names)
-        fresh.push_back(std::make_unique<CBackupItem>(n, parent, project));
-    // The items' order (backupItemLess), comparing the names where they are stored: a folder of
-    // 100,000 names takes some two million comparisons.
-    const auto less = [](const std::unique_ptr<CBackupItem>& a, const std::unique_ptr<CBackupItem>& b) {
-        const QString& x = a->m_path;
-        const QString& y = b->m_path;
-        if (!a->m_parent || !b->m_parent || x.isEmpty() || y.isEmpty())
-            return backupItemLess(*a, *b);
+    // The items' order (backupItemLess) for names within one folder: case-insensitive first,
+    // then exact. Sorted first, the names merge into the list in one pass (no quadratic moving),
+    // and an item is made only for a name the list does not hold yet: a refresh of a loaded
+    // tree makes none.
+    const auto nameLess = [](const QString& x, const QString& y) {
         const int ci = x.compare(y, Qt::CaseInsensitive);
         return ci != 0 ? ci < 0 : x.compare(y, Qt::CaseSensitive) < 0;
     };
-    std::sort(fresh.begin(), fresh.end(), less);
-    if (m_items.empty()) {
-        m_items = std::move(fresh);
-        return;
-    }
+    QStringList sorted = names;
+    std::sort(sorted.begin(), sorted.end(), nameLess);
+    CBackup* project = owningProject();
     std::vector<std::unique_ptr<CBackupItem>> merged;
-    merged.reserve(m_items.size() + fresh.size());
+    merged.reserve(m_items.size() + size_t(sorted.size()));
     auto a = m_items.begin();
-    auto b = fresh.begin();
-    while (a != m_items.end() || b != fresh.end()) {
-        if (b == fresh.end() || (a != m_items.end() && less(*a, *b))) {
+    auto b = sorted.cbegin();
+    while (a != m_items.end() || b != sorted.cend()) {
+        if (b == sorted.cend() || (a != m_items.end() && nameLess((*a)->sortName(), *b))) {
             merged.push_back(std::move(*a++));
-        } else if (a == m_items.end() || less(*b, *a)) {
-            merged.push_back(std::move(*b++));
+        } else if (a == m_items.end() || nameLess(*b, (*a)->sortName())) {
+            merged.push_back(std::make_unique<CBackupItem>(*b++, parent, project));
         } else {
             merged.push_back(std::move(*a++)); // already there: the existing item stays
             ++b;

@@ -389,9 +389,11 @@ void Subprocess::readerLoop(int fd, ChunkHandler handler, const std::function<vo
                 if (handler)
                     handler(buffer.data(), size_t(got));
                 if (m_readPauseMs > 0 && size_t(got) < buffer.size() && m_wakeFd >= 0) {
-                    // The pipe is empty: let the child fill it a while (a stop still wakes us).
-                    pollfd wake { m_wakeFd, POLLIN, 0 };
-                    ::poll(&wake, 1, m_readPauseMs);
+                    // The pipe is empty: let the child fill it a while. A stop still wakes us,
+                    // and so does the child closing its end (no events asked of the pipe: only
+                    // a hang-up ends the pause), so the end of a run is seen at once.
+                    pollfd wake[2] = { { m_wakeFd, POLLIN, 0 }, { fd, 0, 0 } };
+                    ::poll(wake, 2, m_readPauseMs);
                 }
                 continue;
             }

@@ -124,6 +124,33 @@ private Q_SLOTS:
         QCOMPARE(t.list(odd), (std::vector<std::string> { "a\\tb", "line\nfeed" }));
     }
 
+    void refreshMergesNewNames()
+    {
+        // A refresh keeps the items it has (with their marks) and adds new names in the tree's
+        // order: case-insensitive first, then exact.
+        TempTree t;
+        for (const char* name : { "src/b", "src/D" })
+            QVERIFY(t.writeFile(std::string(name), QByteArray("x")));
+        CBackup project(QStringLiteral("M"));
+        project.addItemFromDisk(t.filePath(std::string("src")));
+        project.refreshFromDisk(&project, true, false, false);
+        CBackupItem* src = project.itemAt(0);
+        QCOMPARE(src->count(), 2);
+        CBackupItem* b = src->itemAt(0);
+        CBackupItem* d = src->itemAt(1);
+        b->setLastBackupDate(b->modificationDate());
+        for (const char* name : { "src/a", "src/C", "src/e", "src/B" })
+            QVERIFY(t.writeFile(std::string(name), QByteArray("x")));
+        project.refreshFromDisk(&project, true, false, false);
+        QStringList names;
+        for (int i = 0; i < src->count(); ++i)
+            names << src->itemAt(i)->getName();
+        QCOMPARE(names, (QStringList { "a", "B", "b", "C", "D", "e" }));
+        QCOMPARE(src->itemAt(2), b);
+        QCOMPARE(src->itemAt(4), d);
+        QCOMPARE(b->lastBackupDate(), b->modificationDate());
+    }
+
     void walkRules()
     {
         TempTree t;
