@@ -220,6 +220,35 @@ private Q_SLOTS:
                 "v3ap_o: UnMount busy resource", "v3ap_o: Mount again" }));
     }
 
+    // A volume held for a moment is unmounted on a later try; any other refusal ends at once.
+    void busyUnmountIsTriedAgain_data()
+    {
+        QTest::addColumn<int>("refusal");
+        QTest::addColumn<int>("refusals");
+        QTest::addColumn<bool>("unmounted");
+        QTest::addColumn<int>("calls");
+        QTest::newRow("busy twice") << EBUSY << 2 << true << 3;
+        QTest::newRow("not a mount") << EINVAL << 1 << false << 1;
+    }
+    void busyUnmountIsTriedAgain()
+    {
+        QFETCH(int, refusal);
+        QFETCH(int, refusals);
+        QFETCH(bool, unmounted);
+        QFETCH(int, calls);
+        int made = 0;
+        IAPFSUtil::setMountCalls(nullptr, [&](const QByteArray&) {
+            if (++made <= refusals) {
+                errno = refusal;
+                return -1;
+            }
+            return 0;
+        });
+        captureOutput();
+        QCOMPARE(IAPFSUtil::unmountFolder(QStringLiteral("/nowhere"), QStringLiteral("Unmount")), unmounted);
+        QCOMPARE(made, calls);
+    }
+
     void sourceNotBtrfs()
     {
         KV_REQUIRE_ROOT();

@@ -462,7 +462,12 @@ void TestQvProcClone::driverClonesTheGroupThroughTheEngine()
         const QByteArray last = r.out.trimmed().split('\n').last();
         const quint64 system = destination.mounts().value(cloneMount);
         const QByteArray device = destination.device().toUtf8() + 's' + QByteArray::number(system);
-        QVERIFY2(last == "0 " + device + " Cloning was successful.", QByteArray(r.out + r.err).constData());
+        if (last != "0 " + device + " Cloning was successful.") {
+            // A failure message is cut short: the whole run is shown line by line first.
+            for (const QByteArray& line : QByteArray(r.out + r.err).split('\n'))
+                qWarning("%s", line.constData());
+        }
+        QCOMPARE(last, "0 " + device + " Cloning was successful.");
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(treeOf(cloneMount), treeOf(systemMount));
         // The program named the engine's volumes: a copy clone works from the Data volumes.

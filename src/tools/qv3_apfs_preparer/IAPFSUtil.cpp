@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,9 +41,20 @@ int callMount(const QByteArray& source, const QByteArray& target, const QByteArr
     return g_mount ? g_mount(source, target, options) : realMount(source, target, options);
 }
 
+// A program that has just looked into a volume (a file manager, an indexer, our own agent reading a
+// volume that was just mounted) holds it for a moment: a busy unmount is tried again for a few
+// seconds before it counts as failed.
+constexpr int kBusyUnmountAttempts = 25;
+constexpr useconds_t kBusyUnmountPauseUs = 200000;
+
 int callUnmount(const QByteArray& target)
 {
-    return g_unmount ? g_unmount(target) : realUnmount(target);
+    for (int attempt = 1;; ++attempt) {
+        const int result = g_unmount ? g_unmount(target) : realUnmount(target);
+        if (result == 0 || errno != EBUSY || attempt == kBusyUnmountAttempts)
+            return result;
+        ::usleep(kBusyUnmountPauseUs);
+    }
 }
 
 QString errnoText(int error)

@@ -42,7 +42,8 @@ public:
     // The same without output lines (the preparer's own work mounts); false with errno set.
     static bool mountQuietly(
         const QString& device, quint64 subvolumeId, const QString& folder, unsigned long flags = 0);
-    // Unmounts the folder; prints o or e with the label when one is given.
+    // Unmounts the folder; prints o or e with the label when one is given. Like every unmount
+    // here, a busy one is tried again for a few seconds first.
     static bool unmountFolder(const QString& folder, const QString& label = QString());
     // Unmounts every mount of the subvolume; false when one stays.
     static bool unmountSubvolume(const MountEntry& anyMountOfFs, quint64 subvolumeId);
